@@ -1,0 +1,76 @@
+// The platform seam of the support library. The first group is what the log and the fatal path
+// need, built in both trees (Win32 calls in tessel-sys-win32.cpp, a small stand-in for Linux in
+// tessel-sys-host.cpp). The second group wraps the Win32 services of the setup program and
+// exists only in the win32 tree. Portable code includes this header, never <windows.h>.
+#pragma once
+#include <stdint.h>
+
+// ---- Needs of the log and the fatal path (both trees) ----
+
+// The process's full command line, program name included; null when the platform has none.
+const char *Sys_CommandLine(void);
+// Full path of the running executable, cut to size - 1 bytes and terminated. Returns its length.
+int Sys_ExecutablePath(char *buffer, int size);
+// A modal error box without owner (host: the caption and text on stderr). Waits for OK.
+void Sys_ErrorBox(const char *text, const char *caption);
+void Sys_Sleep(int milliseconds);
+// The unnamed recursive mutex of the library lock. Take returns 0 when the wait failed.
+void *Sys_MutexCreate(void);
+int Sys_MutexTake(void *mutex);
+void Sys_MutexRelease(void *mutex);
+void Sys_MutexDestroy(void *mutex);
+// A console window for the process with the given title; returns its output handle or null.
+void *Sys_ConsoleOpen(const char *title);
+void Sys_ConsoleWrite(void *console, const char *text, int length);
+
+// ---- Win32 wrappers of the setup program (win32 tree only) ----
+#if defined(_WIN32)
+
+typedef void *SysWindow; // HWND
+typedef void *SysKey;    // HKEY
+
+// Registry root codes.
+enum { REG_ROOT_USER = 1, REG_ROOT_DYN = 2, REG_ROOT_PERF = 3, REG_ROOT_MACHINE = 4,
+       REG_ROOT_CLASSES = 5, REG_ROOT_CONFIG = 6 };
+
+enum { PROGRESS_RANGE = 2000 }; // progress bars run 0..2000: 20 steps a percent
+
+int Font_Add(const char *path);
+int Font_Remove(const char *path);
+
+int Reg_CreateKey(SysKey *key, int rootCode, const char *subkey);
+int Reg_OpenKey(SysKey *key, int rootCode, const char *subkey);
+int Reg_CloseKey(SysKey *key);
+int Reg_KeyExists(int rootCode, const char *subkey);
+int Reg_SetValue(SysKey key, uint32_t type, const char *typeName, const char *valueName,
+                 const void *data, int size);
+int Reg_GetValue(SysKey key, uint32_t type, const char *typeName, const char *valueName,
+                 void *buffer, int size);
+int Reg_SetString(SysKey key, const char *valueName, const char *text);
+int Reg_GetString(SysKey key, const char *valueName, char *buffer, int size);
+
+int Sys_InitControls(void);
+int Sys_InitCom(void);
+int Sys_ExitCom(void);
+
+int Path_Normalize(char *path, int addTrailing);
+int Path_ProgramDir(char *buffer, int size);
+int Path_SystemDir(char *buffer, int size);
+int Path_WindowsDir(char *buffer, int size);
+int Path_TempDir(char *buffer, int size);
+int Path_CurrentDir(char *buffer, int size);
+
+intptr_t Dlg_SendItem(SysWindow dialog, int itemId, unsigned message, uintptr_t wparam,
+                      intptr_t lparam);
+int Dlg_SetEditText(SysWindow dialog, int itemId, const char *text, int limit);
+int Dlg_GetText(SysWindow dialog, int itemId, char *buffer, int max);
+int Dlg_ProgressReset(SysWindow dialog, int itemId);
+int Dlg_ProgressSet(SysWindow dialog, int itemId, double percent);
+int Dlg_ProgressPosition(double percent); // the position Dlg_ProgressSet sets for percent
+
+int Sys_PumpMessages(void);
+int Wnd_Place(SysWindow window, int x, int y, int width, int height);
+int Wnd_Center(SysWindow window, SysWindow parent);
+int Sys_BrowseFolder(SysWindow owner, const char *title, char *path, const char *initial);
+
+#endif

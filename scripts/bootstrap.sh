@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs what the two build trees and the tests need on a fresh Debian machine.
+# Idempotent: a machine that has everything skips apt entirely.
+set -euo pipefail
+
+packages=(cmake g++ make clang libclang-rt-14-dev libgtest-dev googletest libbenchmark-dev
+          g++-mingw-w64-i686 wine wine32:i386 xvfb xauth python3)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "bootstrap: installing ${missing[*]}"
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO="sudo"
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $SUDO dpkg --add-architecture i386
+fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+echo "bootstrap: done"

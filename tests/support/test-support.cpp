@@ -1,0 +1,79 @@
+// Temporary folders and file helpers for the unit tests of both trees.
+#include "test-support.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "tessel-sys.h"
+
+#if defined(_WIN32)
+#include <direct.h>
+#include <process.h>
+#define getpid _getpid
+#else
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace testing_support {
+
+static std::string TempRoot() {
+#if defined(_WIN32)
+    const char *base = std::getenv("TEMP");
+    std::string root = base ? base : "C:\\windows\\temp";
+    if (root.back() != '\\') root += '\\';
+    return root;
+#else
+    const char *base = std::getenv("TMPDIR");
+    std::string root = base ? base : "/tmp";
+    if (root.back() != '/') root += '/';
+    return root;
+#endif
+}
+
+std::string MakeTempDir(const std::string &tag) {
+    static int serial = 0;
+    std::string dir = TempRoot() + "tessel-" + tag + "-" + std::to_string(getpid()) + "-" +
+                      std::to_string(++serial);
+#if defined(_WIN32)
+    _mkdir(dir.c_str());
+    return dir + "\\";
+#else
+    mkdir(dir.c_str(), 0700);
+    return dir + "/";
+#endif
+}
+
+std::string ReadFile(const std::string &path, bool *ok) {
+    std::ifstream in(path, std::ios::binary);
+    if (ok) *ok = static_cast<bool>(in);
+    if (!in) return "";
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+bool WriteFile(const std::string &path, const std::string &data) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(data.data(), static_cast<std::streamsize>(data.size()));
+    return static_cast<bool>(out);
+}
+
+bool FileExists(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    return static_cast<bool>(in);
+}
+
+void RemoveFile(const std::string &path) { std::remove(path.c_str()); }
+
+std::string ProgramDir() {
+    char path[1024];
+    Sys_ExecutablePath(path, sizeof path);
+    std::string dir = path;
+    size_t cut = dir.find_last_of("\\/");
+    return cut == std::string::npos ? std::string() : dir.substr(0, cut + 1);
+}
+
+} // namespace testing_support

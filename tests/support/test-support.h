@@ -1,0 +1,15 @@
+// Helpers shared by the unit tests: temporary folders and whole-file reads and writes.
+#pragma once
+#include <string>
+
+namespace testing_support {
+// A fresh empty folder under the system's temporary folder, ending in a separator.
+std::string MakeTempDir(const std::string &tag);
+// The whole file, or "" with ok = false when it cannot be read.
+std::string ReadFile(const std::string &path, bool *ok = nullptr);
+bool WriteFile(const std::string &path, const std::string &data);
+bool FileExists(const std::string &path);
+void RemoveFile(const std::string &path);
+// Folder of the running test program, ending in a separator.
+std::string ProgramDir();
+} // namespace testing_support
