@@ -85,5 +85,6 @@ int Mem_Shutdown(void);
 int32_t Mem_BlockSize(int32_t n);
 int Mem_GetStats(MemStats *stats);
 
-#define MEM_ALLOC(n) Mem_Alloc((n), 1, __FILE__, __LINE__)
-#define MEM_FREE(variable, n) Mem_Free(&(variable), (n), 1, __FILE__, __LINE__)
+// Allocation and release with the caller's location and flags 1 (MEM_FREE is a Windows name).
+#define TESSEL_ALLOC(n) Mem_Alloc((n), 1, __FILE__, __LINE__)
+#define TESSEL_FREE(variable, n) Mem_Free(&(variable), (n), 1, __FILE__, __LINE__)
