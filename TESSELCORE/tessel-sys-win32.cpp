@@ -19,7 +19,17 @@ int Sys_ExecutablePath(char *buffer, int size) {
     return (int)length;
 }
 
+// The box, and the same text on the standard error handle when the program has one (started
+// from a console or with its output redirected), where a person or a test can read it.
 void Sys_ErrorBox(const char *text, const char *caption) {
+    HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
+    if (error && error != INVALID_HANDLE_VALUE) {
+        DWORD written;
+        WriteFile(error, "[", 1, &written, NULL);
+        WriteFile(error, caption, lstrlenA(caption), &written, NULL);
+        WriteFile(error, "]\n", 2, &written, NULL);
+        WriteFile(error, text, lstrlenA(text), &written, NULL);
+    }
     MessageBoxA(NULL, text, caption, MB_OK | MB_ICONERROR);
 }
 

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <sstream>
 
@@ -34,16 +35,17 @@ static std::string TempRoot() {
 }
 
 std::string MakeTempDir(const std::string &tag) {
-    static int serial = 0;
-    std::string dir = TempRoot() + "tessel-" + tag + "-" + std::to_string(getpid()) + "-" +
-                      std::to_string(++serial);
+    // Process ids repeat across runs (under Wine especially): take a name nobody has made yet.
+    static unsigned serial = (unsigned)time(NULL) * 2654435761u;
+    for (;;) {
+        std::string dir = TempRoot() + "tessel-" + tag + "-" + std::to_string(getpid()) + "-" +
+                          std::to_string(++serial);
 #if defined(_WIN32)
-    _mkdir(dir.c_str());
-    return dir + "\\";
+        if (_mkdir(dir.c_str()) == 0) return dir + "\\";
 #else
-    mkdir(dir.c_str(), 0700);
-    return dir + "/";
+        if (mkdir(dir.c_str(), 0700) == 0) return dir + "/";
 #endif
+    }
 }
 
 std::string ReadFile(const std::string &path, bool *ok) {
@@ -53,6 +55,18 @@ std::string ReadFile(const std::string &path, bool *ok) {
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+std::string ReadText(const std::string &path) {
+    std::string text = ReadFile(path);
+#if defined(_WIN32)
+    std::string plain;
+    for (size_t i = 0; i < text.size(); i++)
+        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) plain += text[i];
+    return plain;
+#else
+    return text;
+#endif
 }
 
 bool WriteFile(const std::string &path, const std::string &data) {

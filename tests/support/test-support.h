@@ -7,6 +7,8 @@ namespace testing_support {
 std::string MakeTempDir(const std::string &tag);
 // The whole file, or "" with ok = false when it cannot be read.
 std::string ReadFile(const std::string &path, bool *ok = nullptr);
+// The whole text file with the platform's line ends ("\r\n" on Windows) read back as "\n".
+std::string ReadText(const std::string &path);
 bool WriteFile(const std::string &path, const std::string &data);
 bool FileExists(const std::string &path);
 void RemoveFile(const std::string &path);
