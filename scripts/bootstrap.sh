@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake g++ make clang libclang-rt-14-dev libgtest-dev googletest libbenchmark-dev
-          g++-mingw-w64-i686 wine wine32:i386 xvfb xauth python3)
+          g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64 xvfb xauth python3)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# The one test command: installs what is missing, configures and builds both trees, runs every
+# test of both. The Windows tree runs under Wine; where this machine's kernel cannot execute
+# 32-bit programs (so 32-bit Wine cannot start), the 32-bit tree is built and its programs are
+# measured, and the same sources are built for x86_64 and their tests run under 64-bit Wine.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+jobs=2
+
+bash scripts/bootstrap.sh
+
+echo "==== host tree"
+cmake -S . -B build/host -G "Unix Makefiles" >/dev/null
+cmake --build build/host -j"$jobs"
+ctest --test-dir build/host -j"$jobs" --output-on-failure
+
+ffspack="$root/build/host/ffspack/ffspack"
+configure_windows() { # build folder, toolchain file
+  cmake -S . -B "$1" -G "Unix Makefiles" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$2" \
+        -DTESSEL_FFSPACK="$ffspack" >/dev/null
+  cmake --build "$1" -j"$jobs"
+}
+
+echo "==== win32 tree"
+configure_windows build/win32 mingw-i686.cmake
+if /lib/ld-linux.so.2 --help >/dev/null 2>&1; then
+  windows_tree=build/win32
+else
+  echo "==== win64 tree (this kernel cannot execute 32-bit programs: Windows tests run 64-bit)"
+  configure_windows build/win64 mingw-x86_64.cmake
+  windows_tree=build/win64
+fi
+ctest --test-dir "$windows_tree" -j"$jobs" --output-on-failure
