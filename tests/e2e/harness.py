@@ -1,0 +1,102 @@
+"""Runs real Windows programs of a build tree under Wine for the end-to-end tests.
+
+One prefix (wine-e2e under the build folder) and one display (the X server that xvfb-run gives
+this run) serve a whole test program; the Wine server is ended when the program finishes, so
+that the next test program starts clean on its own display. Boxes and dialogs are answered by
+the robot (tests/robot), which records what a user would have seen.
+"""
+import atexit
+import os
+import subprocess
+import tempfile
+import time
+
+BUILD = os.environ.get("TESSEL_BUILD", "")
+FFSPACK = os.environ.get("TESSEL_FFSPACK", "")
+
+
+def windows_path(path):
+    """The path under Wine's Z: drive, which maps the Unix root."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+class Box:
+    """One box the robot met: title, owner window class, texts, buttons [(id, text)], pressed."""
+
+    def __init__(self, fields):
+        unescape = lambda t: (t.replace("\\n", "\n").replace("\\s", ";")
+                              .replace("\\p", "|").replace("\\\\", "\\"))
+        self.title = unescape(fields[0])
+        self.owner_class = unescape(fields[1])
+        self.texts = [unescape(t) for t in fields[2].split(";")] if fields[2] else []
+        self.buttons = []
+        for item in fields[3].split(";") if fields[3] else []:
+            ident, _, text = item.partition(":")
+            self.buttons.append((int(ident), unescape(text)))
+        self.pressed = int(fields[4])
+
+    @property
+    def text(self):
+        return "\n".join(self.texts)
+
+    def __repr__(self):
+        return "Box(%r, %r, %r, pressed=%d)" % (self.title, self.texts, self.buttons, self.pressed)
+
+
+class Result:
+    def __init__(self, code, boxes, output):
+        self.code = code
+        self.boxes = boxes
+        self.output = output
+
+
+class Wine:
+    def __init__(self, build=BUILD):
+        if not build:
+            raise RuntimeError("TESSEL_BUILD must name the Windows build tree")
+        self.build = os.path.abspath(build)
+        self.runner = os.path.join(self.build, "wine-run")
+        self.robot = os.path.join(self.build, "tests", "robot", "robot.exe")
+        self.env = dict(os.environ)
+        self.env["TESSEL_WINEPREFIX"] = os.path.join(self.build, "wine-e2e")
+        self.env["TESSEL_WINE_DISPLAY"] = os.environ.get("DISPLAY", "")
+        self.env["WINEPREFIX"] = self.env["TESSEL_WINEPREFIX"]
+        atexit.register(self.shutdown)
+
+    def shutdown(self):
+        subprocess.run(["wineserver", "-k"], env=self.env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+
+    def run(self, program, args=(), timeout=120, cwd=None):
+        """Runs a program without a robot; returns (exit code, standard output and error)."""
+        done = subprocess.run([self.runner, program] + list(args), env=self.env, cwd=cwd,
+                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                              timeout=timeout)
+        return done.returncode, done.stdout.decode("latin-1")
+
+    def run_with_robot(self, program, args=(), press=(), default="none", timeout=120, cwd=None):
+        """Runs a program with the robot beside it; press is a list of (match, button) rules."""
+        work = tempfile.mkdtemp(prefix="tessel-robot-")
+        log = os.path.join(work, "robot.log")
+        stop = os.path.join(work, "stop")
+        command = [self.runner, self.robot, "--log", windows_path(log), "--stop",
+                   windows_path(stop), "--default", default, "--timeout", str(timeout + 30)]
+        for match, button in press:
+            command += ["--press", "%s=%s" % (match, button)]
+        robot = subprocess.Popen(command, env=self.env, stdout=subprocess.DEVNULL,
+                                 stderr=subprocess.DEVNULL)
+        deadline = time.time() + 60
+        while not (os.path.exists(log) and open(log).read().startswith("ready")):
+            if time.time() > deadline or robot.poll() is not None:
+                raise RuntimeError("the robot did not start")
+            time.sleep(0.1)
+        try:
+            code, output = self.run(program, args, timeout=timeout, cwd=cwd)
+        finally:
+            open(stop, "w").close()
+            robot.wait(timeout=60)
+        boxes = []
+        for line in open(log, encoding="latin-1").read().splitlines():
+            if line.startswith("box|"):
+                boxes.append(Box(line.split("|")[1:]))
+        return Result(code, boxes, output)

@@ -1,0 +1,199 @@
+// The test robot: runs beside a setup under Wine, in the same prefix and display, finds the
+// setup's message boxes and dialogs, records what a user would have seen (title, texts,
+// buttons, owner) and presses the button a test asks for, so that real setups run unattended.
+//
+//   robot.exe --log FILE --stop FILE [--press MATCH=BUTTON]... [--default BUTTON] [--timeout S]
+//
+// Every visible top-level window of class "#32770" is handled once. A --press rule applies when
+// MATCH occurs in the box's title or one of its texts (first rule wins); BUTTON is a button's
+// text without '&' ("Yes", "OK") or its id ("7"). Without a matching rule the --default button
+// is pressed; "none" leaves the box alone. The robot ends when the stop file appears or the
+// timeout (default 120 s) runs out. Each box becomes one line of the log:
+//   box|<title>|<owner class>|<text>;<text>|<id>:<text>;<id>:<text>|<pressed id>
+// with '|', ';' and line ends in the fields written as \p, \s and \n.
+#include <windows.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Rule {
+    std::string match;
+    std::string button;
+};
+
+struct Control {
+    int id;
+    std::string className;
+    std::string text;
+};
+
+struct Options {
+    std::string logPath;
+    std::string stopPath;
+    std::vector<Rule> rules;
+    std::string defaultButton = "none";
+    int timeoutSeconds = 120;
+};
+
+std::vector<HWND> g_seen;
+std::vector<HWND> g_found;
+
+std::string WindowText(HWND window) {
+    char text[4096] = "";
+    GetWindowTextA(window, text, sizeof text);
+    return text;
+}
+
+std::string ClassOf(HWND window) {
+    char name[256] = "";
+    if (window) GetClassNameA(window, name, sizeof name);
+    return name;
+}
+
+std::string Escape(const std::string &text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '|') out += "\\p";
+        else if (c == ';') out += "\\s";
+        else if (c == '\n') out += "\\n";
+        else if (c == '\r') continue;
+        else if (c == '\\') out += "\\\\";
+        else out += c;
+    }
+    return out;
+}
+
+std::string WithoutAmpersand(const std::string &text) {
+    std::string out;
+    for (char c : text)
+        if (c != '&') out += c;
+    return out;
+}
+
+BOOL CALLBACK CollectChild(HWND child, LPARAM data) {
+    auto *controls = reinterpret_cast<std::vector<Control> *>(data);
+    controls->push_back({GetDlgCtrlID(child), ClassOf(child), WindowText(child)});
+    return TRUE;
+}
+
+BOOL CALLBACK CollectTop(HWND window, LPARAM) {
+    if (IsWindowVisible(window) && ClassOf(window) == "#32770") g_found.push_back(window);
+    return TRUE;
+}
+
+bool Seen(HWND window) {
+    for (HWND seen : g_seen)
+        if (seen == window) return true;
+    return false;
+}
+
+// The id of the button that answers this box, or -1 to leave it alone.
+int ChooseButton(const Options &options, const std::string &title, const std::vector<Control> &controls) {
+    std::string wanted = options.defaultButton;
+    for (const Rule &rule : options.rules) {
+        bool hit = title.find(rule.match) != std::string::npos;
+        for (const Control &control : controls)
+            hit = hit || control.text.find(rule.match) != std::string::npos;
+        if (hit) {
+            wanted = rule.button;
+            break;
+        }
+    }
+    if (wanted == "none") return -1;
+    for (const Control &control : controls) {
+        if (control.className != "Button") continue;
+        if (WithoutAmpersand(control.text) == wanted || std::to_string(control.id) == wanted)
+            return control.id;
+    }
+    return atoi(wanted.c_str()) > 0 ? atoi(wanted.c_str()) : -1;
+}
+
+void HandleBox(const Options &options, HWND box, FILE *log) {
+    std::vector<Control> controls;
+    EnumChildWindows(box, CollectChild, reinterpret_cast<LPARAM>(&controls));
+    std::string title = WindowText(box);
+    std::string texts, buttons;
+    for (const Control &control : controls) {
+        if (control.className == "Button") {
+            if (!buttons.empty()) buttons += ";";
+            buttons += std::to_string(control.id) + ":" + Escape(control.text);
+        } else if (control.className == "Static" && !control.text.empty()) {
+            if (!texts.empty()) texts += ";";
+            texts += Escape(control.text);
+        }
+    }
+    int pressed = ChooseButton(options, title, controls);
+    fprintf(log, "box|%s|%s|%s|%s|%d\n", Escape(title).c_str(),
+            Escape(ClassOf(GetWindow(box, GW_OWNER))).c_str(), texts.c_str(), buttons.c_str(), pressed);
+    fflush(log);
+    if (pressed > 0) {
+        HWND button = GetDlgItem(box, pressed);
+        PostMessageA(box, WM_COMMAND, MAKEWPARAM(pressed, BN_CLICKED), (LPARAM)button);
+    }
+}
+
+bool ParseOptions(int argc, char **argv, Options *options) {
+    for (int i = 1; i < argc; i++) {
+        std::string arg = argv[i];
+        const char *value = i + 1 < argc ? argv[i + 1] : nullptr;
+        if (!value) return false;
+        if (arg == "--log") options->logPath = value;
+        else if (arg == "--stop") options->stopPath = value;
+        else if (arg == "--default") options->defaultButton = value;
+        else if (arg == "--timeout") options->timeoutSeconds = atoi(value);
+        else if (arg == "--press") {
+            std::string rule = value;
+            size_t split = rule.rfind('=');
+            if (split == std::string::npos) return false;
+            options->rules.push_back({rule.substr(0, split), rule.substr(split + 1)});
+        } else return false;
+        i++;
+    }
+    return !options->logPath.empty() && !options->stopPath.empty();
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    Options options;
+    if (!ParseOptions(argc, argv, &options)) {
+        fprintf(stderr, "usage: robot.exe --log FILE --stop FILE [--press MATCH=BUTTON]... "
+                        "[--default BUTTON|none] [--timeout SECONDS]\n");
+        return 2;
+    }
+    FILE *log = fopen(options.logPath.c_str(), "w");
+    if (!log) {
+        fprintf(stderr, "robot: cannot write %s\n", options.logPath.c_str());
+        return 2;
+    }
+    fprintf(log, "ready\n");
+    fflush(log);
+    DWORD deadline = GetTickCount() + (DWORD)options.timeoutSeconds * 1000;
+    while (GetFileAttributesA(options.stopPath.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        if ((LONG)(GetTickCount() - deadline) > 0) {
+            fprintf(log, "timeout\n");
+            break;
+        }
+        // Forget boxes that are gone, so that a new box reusing a handle is handled too.
+        for (size_t i = g_seen.size(); i-- > 0;)
+            if (!IsWindow(g_seen[i])) g_seen.erase(g_seen.begin() + (long)i);
+        g_found.clear();
+        EnumWindows(CollectTop, 0);
+        for (HWND box : g_found) {
+            if (Seen(box)) continue;
+            Sleep(150); // let the box finish creating its children
+            g_seen.push_back(box);
+            HandleBox(options, box, log);
+        }
+        Sleep(50);
+    }
+    fprintf(log, "stopped\n");
+    fclose(log);
+    return 0;
+}
