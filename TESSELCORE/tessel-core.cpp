@@ -198,7 +198,8 @@ int Log_Print(const char *format, ...) {
     va_start(args, format);
     int length = vsnprintf(S.line, sizeof S.line, format, args);
     va_end(args);
-    if (length < 0) S.line[0] = 0;
+    S.line[LOG_LINE_SIZE - 1] = 0;
+    if (length < 0) length = Str_Length(S.line); // a runtime that answers a cut with -1
     Log_Write(S.line);
     // A message that filled the buffer was cut; its true length decides the check.
     if (length > LOG_MAX_TEXT) {
@@ -230,7 +231,8 @@ int Log_Section(const char *title) {
 static int AppendReport(int used, const char *format, va_list args) {
     if (used >= LOG_LINE_SIZE - 1) return used;
     int length = vsnprintf(S.line + used, (size_t)(LOG_LINE_SIZE - used), format, args);
-    if (length < 0) return used;
+    S.line[LOG_LINE_SIZE - 1] = 0;
+    if (length < 0) return used + (int)strlen(S.line + used);
     return used + length < LOG_LINE_SIZE ? used + length : LOG_LINE_SIZE - 1;
 }
 

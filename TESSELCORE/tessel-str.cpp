@@ -26,11 +26,10 @@ int Str_Format(char *buffer, int size, const char *format, ...) {
     va_start(args, format);
     int length = vsnprintf(buffer, (size_t)size, format, args);
     va_end(args);
-    if (length < 0) {
-        buffer[0] = 0;
-        return -1;
-    }
-    if (length >= size) return -length; // cut; vsnprintf has terminated it
+    // Some C runtimes answer a cut with -1 and leave the buffer unterminated.
+    buffer[size - 1] = 0;
+    if (length < 0) return length == -1 ? -(size - 1) : -1;
+    if (length >= size) return -length;
     return length;
 }
 

@@ -205,6 +205,16 @@ TEST(Log, LengthCheckPassesAtLimitAndStopsAbove) {
     StopLog();
 }
 
+TEST(Log, MessageLongerThanTheLineBufferIsCutWrittenAndStops) {
+    std::string path = StartLog("-debug");
+    std::string huge(6000, 'h');
+    EXPECT_EXIT(Log_Print("%s", huge.c_str()), testing::ExitedWithCode(1), "Last string too large \\(");
+    std::string text = ReadText(path);
+    EXPECT_NE(text.find(kBanner + std::string(4095, 'h') + "\n\nABORT: Last string too large ("),
+              std::string::npos);
+    StopLog();
+}
+
 TEST(Log, ShutdownLeavesTheLogUsable) {
     std::string path = StartLog("-debug");
     Log_Shutdown();
