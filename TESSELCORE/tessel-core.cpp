@@ -286,6 +286,12 @@ static void GuardBytes(const void *block, unsigned char guard[4]) {
     for (int i = 0; i < 4; i++) guard[i] = (unsigned char)(((address >> i) ^ 0xCC) & 0xFF);
 }
 
+static void CheckSize(int32_t n, const char *file, int line) {
+    if (n >= 1) return;
+    Core_SetLocation(file, line);
+    Core_Abort("Invalid Memory Size (%d)\n", n);
+}
+
 int Mem_Init(int32_t limit, int32_t arenaSize) {
     (void)arenaSize; // the frame arena is never used by this system: size 0, no arena
     int diagnostics = (Log_Flags() & LOG_LIBRARY) != 0;
@@ -306,10 +312,7 @@ int Mem_Init(int32_t limit, int32_t arenaSize) {
 void *Mem_Alloc(int32_t n, int32_t flags, const char *file, int line) {
     (void)flags;
     Core_Lock();
-    if (n < 1) {
-        Core_SetLocation(file, line);
-        Core_Abort("Invalid Memory Size (%d)\n", n);
-    }
+    CheckSize(n, file, line);
     int32_t total = Mem_BlockSize(n);
     if (n > MEM_NO_LIMIT - 11 || (int64_t)M.stats.bytesInUse + total > M.stats.limit) {
         Core_SetLocation(file, line);
@@ -336,10 +339,7 @@ void *Mem_Alloc(int32_t n, int32_t flags, const char *file, int line) {
 
 int Mem_CheckGuards(const void *block, int32_t n, const char *file, int line) {
     const unsigned char *bytes = (const unsigned char *)block;
-    if (n < 1) {
-        Core_SetLocation(file, line);
-        Core_Abort("Invalid Memory Size (%d)\n", n);
-    }
+    CheckSize(n, file, line);
     int32_t total = Mem_BlockSize(n);
     unsigned char guard[4];
     GuardBytes(block, guard);
@@ -358,10 +358,7 @@ int Mem_CheckGuards(const void *block, int32_t n, const char *file, int line) {
 int Mem_Free(void *pointerVariable, int32_t n, int32_t flags, const char *file, int line) {
     (void)flags;
     Core_Lock();
-    if (n < 1) {
-        Core_SetLocation(file, line);
-        Core_Abort("Invalid Memory Size (%d)\n", n);
-    }
+    CheckSize(n, file, line);
     int32_t total = Mem_BlockSize(n);
     void *area = NULL;
     if (pointerVariable) memcpy(&area, pointerVariable, sizeof area);
