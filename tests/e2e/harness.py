@@ -7,6 +7,7 @@ the robot (tests/robot), which records what a user would have seen.
 """
 import atexit
 import os
+import shutil
 import subprocess
 import tempfile
 import time
@@ -95,8 +96,8 @@ class Wine:
         finally:
             open(stop, "w").close()
             robot.wait(timeout=60)
-        boxes = []
-        for line in open(log, encoding="latin-1").read().splitlines():
-            if line.startswith("box|"):
-                boxes.append(Box(line.split("|")[1:]))
+        with open(log, encoding="latin-1") as records:
+            boxes = [Box(line.split("|")[1:]) for line in records.read().splitlines()
+                     if line.startswith("box|")]
+        shutil.rmtree(work, ignore_errors=True)
         return Result(code, boxes, output)
