@@ -71,6 +71,11 @@ int Dlg_ProgressPosition(double percent); // the position Dlg_ProgressSet sets f
 int Sys_PumpMessages(void);
 int Wnd_Place(SysWindow window, int x, int y, int width, int height);
 int Wnd_Center(SysWindow window, SysWindow parent);
+// The folder picker: 1 with the chosen folder (trailing '\\') in path (at least 320 bytes), 0
+// when cancelled or unavailable, path then untouched. A non-empty path on entry is the root.
 int Sys_BrowseFolder(SysWindow owner, const char *title, char *path, const char *initial);
+// The picker's callback: on its start centres it over its parent and selects the folder named
+// by data (a path). Returns 0.
+int Browse_Callback(SysWindow window, unsigned message, intptr_t lparam, intptr_t data);
 
 #endif
