@@ -1,0 +1,350 @@
+// The command registry (keyword list ordered by length, matched by quick CRC), the keyword
+// table, the argument readers, and the setter commands that fill the install state from the
+// script.
+#include "command.h"
+
+#include <string.h>
+
+#include "ffs.h"
+#include "iscript.h"
+#include "tessel-core.h"
+
+static struct {
+    CommandEntry *head; // longest keyword first
+} S;
+
+// ---- Setter commands ----
+// Text fields that name something on the machine (a registry key, a directory, a file) refuse
+// an argument that does not fit, so that nothing is installed under a cut name; fields that
+// are only shown or carried along keep the part that fits. Both leave a line in the log.
+
+static int SetCompanyName(InstallState *state, const char *arguments, int32_t *cursor) {
+    // Refused: the company name is part of the uninstall key.
+    return Cmd_ReadField("COMPANY NAME", arguments, state->CompanyName, sizeof state->CompanyName,
+                         CMD_REFUSE, cursor);
+}
+
+static int SetProductName(InstallState *state, const char *arguments, int32_t *cursor) {
+    // Refused: the product name is part of the uninstall key.
+    return Cmd_ReadField("PRODUCT NAME", arguments, state->ProductName, sizeof state->ProductName,
+                         CMD_REFUSE, cursor);
+}
+
+static int SetProductVersion(InstallState *state, const char *arguments, int32_t *cursor) {
+    // Cut: carried along, read by nothing.
+    return Cmd_ReadField("PRODUCT VERSION", arguments, state->ProductVersion,
+                         sizeof state->ProductVersion, CMD_CUT, cursor);
+}
+
+static int SetCaption(InstallState *state, const char *arguments, int32_t *cursor) {
+    // Cut: a dialog's title or prompt.
+    return Cmd_ReadField("TEXT", arguments, state->Caption, sizeof state->Caption, CMD_CUT, cursor);
+}
+
+static int SetRegistryPath(InstallState *state, const char *arguments, int32_t *cursor) {
+    // Refused: a registry subkey.
+    return Cmd_ReadField("REGISTRY PATH", arguments, state->RegistryPath,
+                         sizeof state->RegistryPath, CMD_REFUSE, cursor);
+}
+
+static int SetInstallName(InstallState *state, const char *arguments, int32_t *cursor) {
+    // Cut: carried along, read by nothing.
+    return Cmd_ReadField("INSTALL NAME", arguments, state->InstallName, sizeof state->InstallName,
+                         CMD_CUT, cursor);
+}
+
+static int SetUpdateUrl(InstallState *state, const char *arguments, int32_t *cursor) {
+    // Cut: carried along, read by nothing.
+    return Cmd_ReadField("UPDATE URL", arguments, state->UpdateUrl, sizeof state->UpdateUrl,
+                         CMD_CUT, cursor);
+}
+
+static int SetInstallSize(InstallState *state, const char *arguments, int32_t *cursor) {
+    // Refused: a number outside the 32-bit signed range.
+    int32_t value = 0;
+    if (!Cmd_ReadNumber(arguments, &value, cursor)) {
+        Log_Print("Number out of range for '%s'\n", "INSTALL SIZE");
+        return 0;
+    }
+    state->InstallSizeKB = value;
+    return 1;
+}
+
+static int SetInstallDir(InstallState *state, const char *arguments, int32_t *cursor) {
+    // Refused: a directory, and the backslash that is appended must fit as well.
+    int32_t length = Cmd_ArgLength(arguments, *cursor);
+    int needsBackslash = length > 0 && arguments[*cursor + length - 1] != '\\';
+    int32_t room = (int32_t)sizeof state->InstallDir - 1 - needsBackslash;
+    if (length > room) {
+        Log_Print("Argument of '%s' too long (%d > %d)\n", "INSTALL DIR", length, room);
+        return 0;
+    }
+    Cmd_ReadArg(arguments, state->InstallDir, sizeof state->InstallDir, cursor);
+    if (needsBackslash) Str_Append(state->InstallDir, "\\");
+    return 1;
+}
+
+static int SetUninstallName(InstallState *state, const char *arguments, int32_t *cursor) {
+    // Refused: the path the uninstaller is written to.
+    if (!Cmd_ReadField("UNINSTALL NAME", arguments, state->UninstallName,
+                       sizeof state->UninstallName, CMD_REFUSE, cursor))
+        return 0;
+    int32_t uninstallerSize = 0;
+    if (!Ffs_GetSize("uninst.exe", &uninstallerSize)) {
+        Log_Print("Unable to get size for uninstaller\n");
+        return 1;
+    }
+    // The uninstaller is written with the script appended; its share is added in whole KB.
+    // Refused: a total outside the 32-bit signed range.
+    int64_t total = (int64_t)state->InstallSizeKB +
+                    (((int64_t)state->ScriptSize + (int64_t)uninstallerSize) >> 10);
+    if (total > INT32_MAX || total < INT32_MIN) {
+        Log_Print("Number out of range for '%s'\n", "UNINSTALL NAME");
+        return 0;
+    }
+    state->InstallSizeKB = (int32_t)total;
+    return 1;
+}
+
+// The list stays where it is, inside the script; only its items are counted.
+static int SetList(const char *arguments, const char **list, int32_t *count, int32_t *cursor) {
+    *list = arguments + *cursor;
+    *count = 1;
+    return Cmd_CountList(arguments, ',', count, cursor);
+}
+
+static int SetFileList(InstallState *state, const char *arguments, int32_t *cursor) {
+    // No copy, no bound: the count cannot exceed the script's size.
+    return SetList(arguments, &state->FileList, &state->FileCount, cursor);
+}
+
+static int SetTempList(InstallState *state, const char *arguments, int32_t *cursor) {
+    return SetList(arguments, &state->TempList, &state->TempCount, cursor);
+}
+
+static int SetListServer(InstallState *state, const char *arguments, int32_t *cursor) {
+    // The number is read straight from its argument (no field, so no bound); refused when
+    // outside the 32-bit signed range. The second argument replaces the first in
+    // ListServerAddress. ListServerAddress and ListServerList are cut: carried along, read by
+    // nothing.
+    if (!Cmd_ReadNumber(arguments, &state->ListServerNumber, cursor)) {
+        Log_Print("Number out of range for '%s'\n", "LISTSERVER");
+        return 0;
+    }
+    Cmd_ReadField("LISTSERVER", arguments, state->ListServerAddress,
+                  sizeof state->ListServerAddress, CMD_CUT, cursor);
+    Cmd_ReadField("LISTSERVER", arguments, state->ListServerList, sizeof state->ListServerList,
+                  CMD_CUT, cursor);
+    return 1;
+}
+
+// ---- The keyword table ----
+// Registered in this order. A row without a handler belongs to a command whose module is not
+// part of this build yet and is left out of the registry.
+static const struct {
+    const char *keyword;
+    CommandHandler handler;
+} KEYWORDS[] = {
+    {"COMPANY NAME", SetCompanyName},
+    {"PRODUCT NAME", SetProductName},
+    {"PRODUCT VERSION", SetProductVersion},
+    {"TEXT", SetCaption},
+    {"FILE LIST", SetFileList},
+    {"TEMP LIST", SetTempList},
+    {"GRADIENT START", nullptr}, // backdrop
+    {"GRADIENT END", nullptr},   // backdrop
+    {"FONT", nullptr},           // backdrop
+    {"STRING", nullptr},         // backdrop
+    {"REFRESH", nullptr},        // backdrop
+    {"CREATE GROUP", nullptr},   // program group
+    {"ADD ITEM", nullptr},       // program group
+    {"EXECUTE", nullptr},        // program commands
+    {"WINDOW", nullptr},         // program commands
+    {"OLE", nullptr},            // program commands
+    {"AGREEMENT", nullptr},      // prompt commands
+    {"MESSAGE", nullptr},        // prompt commands
+    {"LISTSERVER", SetListServer},
+    {"BREAK", Script_Break},
+    {"UPDATE URL", SetUpdateUrl},
+    {"INSTALL", nullptr}, // file installation
+    {"DONE", nullptr},    // uninstall registration
+    {"REGISTRY PATH", SetRegistryPath},
+    {"INSTALL SIZE", SetInstallSize},
+    {"INSTALL DIR", SetInstallDir},
+    {"INSTALL PATH", nullptr}, // install directory
+    {"INSTALL NAME", SetInstallName},
+    {"UNINSTALL NAME", SetUninstallName},
+};
+
+// ---- Registry ----
+
+int Cmd_Register(const char *keyword, CommandHandler handler) {
+    CORE_GUARD(keyword);
+    CORE_GUARD((const void *)handler);
+    int32_t length = Str_Length(keyword);
+    if (length >= CMD_KEYWORD_SIZE)
+        Core_Abort("Command keyword too long (%s) (%d > %d)\n", keyword, length, CMD_KEYWORD_SIZE);
+    CommandEntry *entry = (CommandEntry *)TESSEL_ALLOC(sizeof(CommandEntry));
+    entry->Length = length;
+    entry->Handler = handler;
+    Str_Copy(entry->Keyword, keyword);
+    Str_QuickCrc(entry->Keyword, &entry->QuickCrc);
+
+    for (CommandEntry *other = S.head; other; other = other->Next) {
+        if (other->QuickCrc != entry->QuickCrc) continue;
+        Log_Print("Matching quick CRC's (%s) and (%s)\n", other->Keyword, entry->Keyword);
+        if (other->Length == entry->Length) Core_Abort("Matching lengths failure (%d)\n", length);
+    }
+
+    CommandEntry **link = &S.head;
+    while (*link && (*link)->Length > length) link = &(*link)->Next;
+    entry->Next = *link;
+    *link = entry;
+    return 1;
+}
+
+int Cmd_RegisterAll(void) {
+    for (const auto &row : KEYWORDS)
+        if (row.handler) Cmd_Register(row.keyword, row.handler);
+    return 1;
+}
+
+static const CommandEntry *FindEntry(const char *word) {
+    uint32_t crc = 0;
+    Str_QuickCrc(word, &crc);
+    int32_t length = Str_Length(word);
+    for (const CommandEntry *entry = S.head; entry; entry = entry->Next) {
+        if (entry->Length < length) break;
+        if (entry->Length == length && entry->QuickCrc == crc) return entry;
+    }
+    return nullptr;
+}
+
+int Cmd_Find(const char *word) {
+    CORE_GUARD(word);
+    return FindEntry(word) != nullptr;
+}
+
+int Cmd_Dispatch(const char *word, InstallState *state, const char *arguments, int32_t *cursor) {
+    CORE_GUARD(word);
+    CORE_GUARD(state);
+    CORE_GUARD(arguments);
+    CORE_GUARD(cursor);
+    *cursor = 0;
+    const CommandEntry *entry = FindEntry(word);
+    if (!entry) return 0;
+    return entry->Handler(state, arguments, cursor);
+}
+
+int Cmd_ReleaseAll(void) {
+    while (S.head) {
+        CommandEntry *entry = S.head;
+        S.head = entry->Next;
+        TESSEL_FREE(entry, sizeof(CommandEntry));
+    }
+    return 1;
+}
+
+// ---- Argument readers ----
+
+int Cmd_IsTerminator(char byte) { return (signed char)byte < 32; }
+
+int32_t Cmd_ArgLength(const char *arguments, int32_t cursor) {
+    CORE_GUARD(arguments);
+    int32_t length = 0;
+    while (!Cmd_IsTerminator(arguments[cursor + length])) length++;
+    return length;
+}
+
+// Moves the cursor past an argument of length bytes and its terminator; a zero byte is the
+// end of the text and is never stepped over.
+static void StepPast(const char *arguments, int32_t length, int32_t *cursor) {
+    *cursor += length;
+    if (arguments[*cursor] != 0) *cursor += 1;
+}
+
+int Cmd_ReadArg(const char *arguments, char *destination, int32_t size, int32_t *cursor) {
+    CORE_GUARD(arguments);
+    CORE_GUARD(destination);
+    CORE_GUARD(cursor);
+    Core_Locate(__FILE__, __LINE__);
+    Core_Assert(size >= 1, "Argument field of %d bytes\n", size);
+    int32_t length = Cmd_ArgLength(arguments, *cursor);
+    int32_t kept = length < size ? length : size - 1;
+    memcpy(destination, arguments + *cursor, (size_t)kept);
+    destination[kept] = 0;
+    StepPast(arguments, length, cursor);
+    return kept == length;
+}
+
+int Cmd_CountList(const char *arguments, char separator, int32_t *count, int32_t *cursor) {
+    CORE_GUARD(arguments);
+    CORE_GUARD(count);
+    CORE_GUARD(cursor);
+    for (; !Cmd_IsTerminator(arguments[*cursor]); (*cursor)++)
+        if (arguments[*cursor] == separator) (*count)++;
+    return 1;
+}
+
+// Decimal number at text: blanks, sign, digits; stops at the first other byte. *value gets the
+// low 32 bits of the number; returns 0 when the number does not fit 32 signed bits.
+static int ParseDecimal(const char *text, int32_t *value) {
+    const char *p = text;
+    while (*p == ' ') p++;
+    int negative = 0;
+    if (*p == '-' || *p == '+') negative = *p++ == '-';
+    uint32_t low = 0;
+    uint64_t magnitude = 0; // saturates once out of range
+    for (; *p >= '0' && *p <= '9'; p++) {
+        low = low * 10u + (uint32_t)(*p - '0');
+        if (magnitude <= 0x80000000u) magnitude = magnitude * 10u + (uint64_t)(*p - '0');
+    }
+    *value = (int32_t)(negative ? 0u - low : low);
+    return magnitude <= (negative ? 0x80000000u : 0x7FFFFFFFu);
+}
+
+int Cmd_ReadNumber(const char *arguments, int32_t *value, int32_t *cursor) {
+    CORE_GUARD(arguments);
+    CORE_GUARD(value);
+    CORE_GUARD(cursor);
+    // Blanks, signs and digits are never terminators, so the number lies inside the argument.
+    int inRange = ParseDecimal(arguments + *cursor, value);
+    StepPast(arguments, Cmd_ArgLength(arguments, *cursor), cursor);
+    return inRange;
+}
+
+int Cmd_ParseBytes(uint8_t *destination, int32_t size, char *text) {
+    CORE_GUARD(destination);
+    CORE_GUARD(text);
+    int32_t stored = 0, pieces = 0;
+    char *piece = text;
+    for (char *p = text;; p++) {
+        int last = Cmd_IsTerminator(*p);
+        if (!last && *p != ',') continue;
+        if (!last) *p = 0;
+        int32_t value = 0;
+        ParseDecimal(piece, &value); // only the low 8 bits are kept
+        if (stored < size) destination[stored++] = (uint8_t)value;
+        pieces++;
+        if (last) break;
+        piece = p + 1;
+    }
+    return pieces <= size;
+}
+
+int Cmd_ReadField(const char *keyword, const char *arguments, char *field, int32_t size,
+                  CmdFieldRule rule, int32_t *cursor) {
+    CORE_GUARD(keyword);
+    CORE_GUARD(arguments);
+    CORE_GUARD(cursor);
+    int32_t length = Cmd_ArgLength(arguments, *cursor);
+    if (length >= size) {
+        if (rule == CMD_REFUSE) {
+            Log_Print("Argument of '%s' too long (%d > %d)\n", keyword, length, size - 1);
+            return 0;
+        }
+        Log_Print("Argument of '%s' cut to %d characters\n", keyword, size - 1);
+    }
+    Cmd_ReadArg(arguments, field, size, cursor);
+    return 1;
+}

@@ -1,0 +1,108 @@
+// Host stand-ins for the installer's platform needs that the portable engine calls: the two
+// message boxes (printed to stderr and recorded, with a configurable answer), the window to
+// destroy, the temporary fonts and the temporary directory. Real versions: winmain.cpp,
+// dialog.cpp and the platform wrappers of the win32 tree.
+#include "host-ui.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+
+#include "fonts.h"
+#include "tessel-core.h"
+#include "ui.h"
+
+enum { RECORD_SIZE = 1024 };
+
+static struct {
+    int confirmAnswer;
+    int boxCount;
+    char title[RECORD_SIZE];
+    char text[RECORD_SIZE];
+    void *owner;
+    int destroyCount;
+    void *lastDestroyed;
+    int fontRemoveResult;
+    int fontRemoveCount;
+    char lastFont[RECORD_SIZE];
+    int echo;
+} S = {1, 0, "", "", nullptr, 0, nullptr, 1, 0, "", 1};
+
+void HostUi_Reset(void) {
+    S.confirmAnswer = 1;
+    S.boxCount = 0;
+    S.title[0] = S.text[0] = 0;
+    S.owner = nullptr;
+    S.destroyCount = 0;
+    S.lastDestroyed = nullptr;
+    S.fontRemoveResult = 1;
+    S.fontRemoveCount = 0;
+    S.lastFont[0] = 0;
+}
+
+void HostUi_SetConfirmAnswer(int answer) { S.confirmAnswer = answer; }
+void HostUi_SetEcho(int echo) { S.echo = echo; }
+int HostUi_BoxCount(void) { return S.boxCount; }
+const char *HostUi_LastTitle(void) { return S.title; }
+const char *HostUi_LastText(void) { return S.text; }
+int HostUi_DestroyCount(void) { return S.destroyCount; }
+void *HostUi_LastDestroyed(void) { return S.lastDestroyed; }
+void HostUi_SetFontRemoveResult(int result) { S.fontRemoveResult = result; }
+int HostUi_FontRemoveCount(void) { return S.fontRemoveCount; }
+const char *HostUi_LastFontRemoved(void) { return S.lastFont; }
+
+static void ShowBox(const char *kind, const char *text, const char *title) {
+    S.boxCount++;
+    Str_Format(S.title, sizeof S.title, "%s", title);
+    Str_Format(S.text, sizeof S.text, "%s", text);
+    if (!S.echo) return;
+    fprintf(stderr, "[%s box \"%s\"] %s\n", kind, title, text);
+    fflush(stderr);
+}
+
+int Ui_Confirm(const char *text, const char *title) {
+    CORE_GUARD(text);
+    ShowBox("confirm", text, title ? title : "Install...");
+    return S.confirmAnswer;
+}
+
+int Ui_Problem(const char *text, const char *title) {
+    CORE_GUARD(text);
+    ShowBox("problem", text, title ? title : "Install problem...");
+    return 1;
+}
+
+void Ui_SetOwner(void *window) { S.owner = window; }
+void *Ui_GetOwner(void) { return S.owner; }
+
+int Ui_DestroyWindow(void *window) {
+    S.destroyCount++;
+    S.lastDestroyed = window;
+    return 1;
+}
+
+int Font_AddTemporary(const char *path) {
+    CORE_GUARD(path);
+    return 1;
+}
+
+int Font_RemoveTemporary(const char *path) {
+    CORE_GUARD(path);
+    S.fontRemoveCount++;
+    Str_Format(S.lastFont, sizeof S.lastFont, "%s", path);
+    return S.fontRemoveResult;
+}
+
+// The host never refuses a font.
+int Font_Unavailable(void) { return 0; }
+
+#if !defined(_WIN32)
+// The temporary directory, with its trailing separator; 0 when it does not fit.
+int Path_TempDir(char *buffer, int size) {
+    CORE_GUARD(buffer);
+    const char *base = getenv("TMPDIR");
+    if (!base || !base[0]) base = "/tmp";
+    int length = Str_Length(base);
+    const char *separator = base[length - 1] == '/' ? "" : "/";
+    return Str_Format(buffer, size, "%s%s", base, separator) >= 0;
+}
+#endif

@@ -1,0 +1,132 @@
+// The script interpreter: loading "install.dat", the runs over its commands with the BREAK
+// pause and the resume position, the run summary, and the release of the state and its
+// backdrop fonts.
+#include "iscript.h"
+
+#include "command.h"
+#include "ffs.h"
+#include "fonts.h"
+#include "tessel-core.h"
+#include "ui.h"
+
+#if defined(_WIN32)
+#include "tessel-sys.h"
+#else
+// The host tree's stand-in for the temporary directory lives with the other host stand-ins.
+int Path_TempDir(char *buffer, int size);
+#endif
+
+enum {
+    SCRIPT_SIZE_LIMIT = 0x7FFFFF00, // the script, its zero byte and the block guards fit 31 bits
+    FONT_PATH_SIZE = 260 + INSTALL_PATH_SIZE, // temporary directory and a font slot's name
+};
+
+int Script_Load(InstallState **slot, const char *name, int32_t mode) {
+    CORE_GUARD(slot);
+    CORE_GUARD(name);
+    int32_t size = 0;
+    if (!Ffs_GetSize(name, &size)) return 0;
+    if (size < 0 || size > SCRIPT_SIZE_LIMIT) {
+        Log_Print("Script '%s' too large (%d bytes)\n", name, size);
+        return 0;
+    }
+    char *text = (char *)TESSEL_ALLOC(size + 1);
+    if (!Ffs_Load(name, text, size)) {
+        TESSEL_FREE(text, size + 1);
+        return 0;
+    }
+    InstallState *state = (InstallState *)TESSEL_ALLOC(sizeof(InstallState));
+    state->ScriptText = text;
+    state->ScriptSize = size;
+    state->ScriptPosition = text;
+    state->Mode = mode;
+    *slot = state;
+    return 1;
+}
+
+int Script_Break(InstallState *state, const char *arguments, int32_t *cursor) {
+    CORE_GUARD(state);
+    (void)arguments;
+    (void)cursor;
+    return state->Mode == Quiet;
+}
+
+static void WriteSummary(const InstallState *state) {
+    Log_Print("Company Name   : %s\n", state->CompanyName);
+    Log_Print("Product Name   : %s\n", state->ProductName);
+    Log_Print("File Count     : %d\n", state->FileCount);
+    Log_Print("Install Path   : %s [%s]\n", state->InstallPath, state->InstallDir);
+}
+
+int Script_Run(InstallState *state, void *window) {
+    CORE_GUARD(state);
+    state->Window = window;
+    const char *start = state->ScriptText;
+    // Offsets, not pointers: a handler's cursor never takes the scan past the zero byte.
+    int32_t size = state->ScriptSize;
+    int32_t p = (int32_t)(state->ScriptPosition - start);
+    while (p < size) {
+        if (start[p] != CMD_MARKER) {
+            p++;
+            continue;
+        }
+        state->ScriptPosition = start + p;
+        char keyword[CMD_KEYWORD_SIZE];
+        int32_t q = p + 1, length = 0;
+        while (q < size && start[q] != ':' && length < CMD_KEYWORD_SIZE - 1)
+            keyword[length++] = start[q++];
+        keyword[length] = 0;
+        if (!Cmd_Find(keyword)) {
+            Log_Print("Unknown script command '%s'\n", keyword);
+            Ui_Problem("Installation script corrupted!", nullptr);
+            return 0;
+        }
+        // At the end of the script the arguments are the empty text of its zero byte.
+        const char *arguments = q < size ? start + q + 1 : start + size;
+        int32_t cursor = 0;
+        if (!Cmd_Dispatch(keyword, state, arguments, &cursor)) {
+            if (Str_EqualNoCase(keyword, "BREAK")) {
+                state->ScriptPosition = arguments;
+                Log_Print("Break Encountered\n");
+                return 1;
+            }
+            Log_Print("Command Failed '%s'\n", keyword);
+            return 0;
+        }
+        // One byte beyond the cursor: the LF after a consumed CR, or the CR a reader stopped on.
+        p = (int32_t)(arguments - start) + cursor + 1;
+    }
+    state->ScriptPosition = start + size;
+    WriteSummary(state);
+    if (state->Window) Ui_DestroyWindow(state->Window);
+    return 1;
+}
+
+static void RemoveFonts(InstallState *state) {
+    for (int32_t i = 0; i < state->FontCount; i++) {
+        const char *name = state->Fonts[i];
+        if (!name[0]) continue; // a slot that no FONT command filled holds no font
+        char path[FONT_PATH_SIZE];
+        char folder[FONT_PATH_SIZE];
+        // Refused: a path that does not fit is not a font this run added.
+        int ok = Path_TempDir(folder, sizeof folder) &&
+                 Str_Format(path, sizeof path, "%s%s", folder, name) >= 0;
+        if (!ok || !Font_RemoveTemporary(path))
+            Log_Print("Unable to remove font '%d' '%s'\n", i, name);
+    }
+}
+
+int Script_Release(InstallState **slot) {
+    CORE_GUARD(slot);
+    InstallState *state = *slot;
+    if (!state) return 1;
+    if (state->Strings)
+        TESSEL_FREE(state->Strings, state->StringCount * (int32_t)sizeof(BackdropString));
+    if (state->Fonts) {
+        RemoveFonts(state);
+        TESSEL_FREE(state->Fonts, state->FontCount * (int32_t)sizeof(FontSlot));
+    }
+    TESSEL_FREE(state->ScriptText, state->ScriptSize + 1);
+    TESSEL_FREE(*slot, sizeof(InstallState));
+    return 1;
+}
