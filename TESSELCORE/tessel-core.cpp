@@ -411,3 +411,87 @@ int Mem_GetStats(MemStats *stats) {
     Core_Unlock();
     return 1;
 }
+
+// ---- Integrity stamp ----
+
+// Not const: it must stay in initialised data, where the builder writes the stamp.
+uint8_t Core_Stamp[CORE_STAMP_SIZE] = CORE_STAMP_UNSET;
+
+static uint32_t StampWord(const uint8_t *record, int index) {
+    const uint8_t *b = record + 1 + 4 * index;
+    return (uint32_t)b[0] | ((uint32_t)b[1] << 8) | ((uint32_t)b[2] << 16) |
+           ((uint32_t)b[3] << 24);
+}
+
+int Core_MakeStamp(uint8_t record[CORE_STAMP_SIZE], uint32_t key, uint32_t nameCrc,
+                   uint32_t position, uint32_t crc, uint32_t length) {
+    CORE_GUARD(record);
+    uint32_t w4 = nameCrc ^ key, w2 = crc ^ key;
+    uint32_t words[5] = {position ^ w4, w2, length ^ w2, w4, (nameCrc ^ position ^ crc ^ length) ^ key};
+    record[0] = '|';
+    for (int i = 0; i < 5; i++)
+        for (int k = 0; k < 4; k++) record[1 + 4 * i + k] = (uint8_t)(words[i] >> (8 * k));
+    record[21] = '|';
+    record[22] = 0;
+    return 1;
+}
+
+// Running CRC of file bytes [0, length) without the record at [position, position + 23).
+static uint32_t StampCrc(FILE *file, int32_t position, int32_t length) {
+    static uint8_t chunk[CORE_STAMP_CHUNK];
+    uint32_t running = 0xFFFFFFFF;
+    int32_t at = 0;
+    while (at < length) {
+        int32_t want = length - at < CORE_STAMP_CHUNK ? length - at : CORE_STAMP_CHUNK;
+        int32_t got = (int32_t)fread(chunk, 1, (size_t)want, file);
+        // The part of this chunk outside the record: before it, then after it.
+        int32_t holeStart = position - at, holeEnd = position + CORE_STAMP_SIZE - at;
+        int32_t before = holeStart < 0 ? 0 : (holeStart > got ? got : holeStart);
+        int32_t after = holeEnd < 0 ? 0 : (holeEnd > got ? got : holeEnd);
+        if (before > 0) running = Core_Crc32Update(running, chunk, before);
+        if (got - after > 0) running = Core_Crc32Update(running, chunk + after, got - after);
+        at += got;
+        if (got < want) break;
+    }
+    return running;
+}
+
+int Core_VerifyStampRecord(const uint8_t record[CORE_STAMP_SIZE], uint32_t key, const char *path,
+                           int skipLengthCheck, int skipNameCheck) {
+    CORE_GUARD(record);
+    CORE_GUARD(path);
+    if (record[0] != '|' || record[21] != '|') return 0;
+    uint32_t w1 = StampWord(record, 0), w2 = StampWord(record, 1), w3 = StampWord(record, 2),
+             w4 = StampWord(record, 3), w5 = StampWord(record, 4);
+    uint32_t nameCrc = w4 ^ key, position = w1 ^ w4, crc = w2 ^ key, length = w3 ^ w2;
+    if ((nameCrc ^ position ^ crc ^ length) != (w5 ^ key)) return 0;
+    if ((int32_t)position < 0 || (int32_t)position > (int32_t)length) return 0;
+    if (!skipNameCheck) {
+        const char *name = path;
+        for (const char *p = path; *p; p++)
+            if (*p == '/' || *p == '\\') name = p + 1;
+        uint32_t quick = 0;
+        Str_QuickCrc(name, &quick);
+        if (quick != nameCrc) return 0;
+    }
+    FILE *file = fopen(path, "rb");
+    if (!file) {
+        Log_Print("Couldn't open file '%s'!\n", path);
+        return 0;
+    }
+    if (!skipLengthCheck) {
+        long end = -1;
+        if (fseek(file, 0, SEEK_END) == 0) end = ftell(file);
+        if (end != (long)length || fseek(file, 0, SEEK_SET) != 0) {
+            fclose(file);
+            return 0;
+        }
+    }
+    uint32_t running = StampCrc(file, (int32_t)position, (int32_t)length);
+    fclose(file);
+    return ~running == crc;
+}
+
+int Core_VerifyStamp(uint32_t key, const char *path, int skipLengthCheck, int skipNameCheck) {
+    return Core_VerifyStampRecord(Core_Stamp, key, path, skipLengthCheck, skipNameCheck);
+}

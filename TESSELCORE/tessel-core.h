@@ -88,3 +88,22 @@ int Mem_GetStats(MemStats *stats);
 // Allocation and release with the caller's location and flags 1 (MEM_FREE is a Windows name).
 #define TESSEL_ALLOC(n) Mem_Alloc((n), 1, __FILE__, __LINE__)
 #define TESSEL_FREE(variable, n) Mem_Free(&(variable), (n), 1, __FILE__, __LINE__)
+
+// Integrity stamp: a 23-byte record in the program's initialised data, '|', five scrambled
+// little-endian words, '|', 0. The builder finds the unstamped record in the finished file
+// (exactly once) and writes the stamp there last, covering the whole file.
+enum { CORE_STAMP_SIZE = 23, CORE_STAMP_CHUNK = 4095 };
+#define CORE_STAMP_KEY 0x7E55E1A5u
+#define CORE_STAMP_UNSET "|TesselStampUnwritten|"
+extern uint8_t Core_Stamp[CORE_STAMP_SIZE];
+
+// Fills record with the stamp for a file named with quick CRC nameCrc whose record lies at
+// position, whose CRC-32 without the record's 23 bytes is crc and whose length is length.
+int Core_MakeStamp(uint8_t record[CORE_STAMP_SIZE], uint32_t key, uint32_t nameCrc,
+                   uint32_t position, uint32_t crc, uint32_t length);
+// Checks the program's stamp against the file at path. Returns 1 when it passes, 0 when the
+// record is inconsistent, the file differs or cannot be read ("Couldn't open file" logged).
+int Core_VerifyStamp(uint32_t key, const char *path, int skipLengthCheck, int skipNameCheck);
+// The same check of a given record (the builder's and the tests' entry point).
+int Core_VerifyStampRecord(const uint8_t record[CORE_STAMP_SIZE], uint32_t key, const char *path,
+                           int skipLengthCheck, int skipNameCheck);

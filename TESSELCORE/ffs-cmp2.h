@@ -1,0 +1,37 @@
+// The Type2 codec: LZ77 over a 4096-byte window with literals and match lengths in one adaptive
+// Huffman code and positions in a fixed prefix code. The archive reader decodes with it; the
+// builder encodes with it. One working state, allocated by Type2_Init, serves every call.
+#pragma once
+#include <stdint.h>
+
+#include "ffs.h"
+
+#define TYPE2_TAG "FFC@"
+
+enum { TYPE2_HEADER_SIZE = 8, TYPE2_MIN_LENGTH = 11 };
+
+// The codec record "Type2" / "1.0" for Ffs_AddCodec.
+extern FfsCodec Type2_Codec;
+
+// Writes a block into block (capacity *blockLength, at least length). Returns 1 with the
+// block's length in *blockLength; 0 when length is 10 or less or the block would not be
+// shorter than the data (the 8 header bytes may then have been written).
+int Type2_Compress(const uint8_t *data, int32_t length, uint8_t *block, int32_t *blockLength);
+// The builder's form for data that must not be stored raw (it begins with the tag): a block of
+// any length from 1 byte up, whether it shrinks or not. Returns 0 when length < 1 or the block
+// does not fit the capacity in *blockLength (the builder gives three times the length and 64 bytes).
+int Type2_CompressAlways(const uint8_t *data, int32_t length, uint8_t *block,
+                         int32_t *blockLength);
+// Decodes exactly outputLength bytes; 0, writing nothing, when the tag is missing or the
+// block's size is not positive or not outputLength. Never writes past outputLength or reads
+// past blockLength, whatever the stream holds.
+int Type2_Decompress(const uint8_t *block, int32_t blockLength, uint8_t *output,
+                     int32_t outputLength);
+// The size recorded in the block (complement of its second word). 0 only for a null block.
+int Type2_GetSize(const uint8_t *block, int32_t *size);
+// 1 when the block begins with the tag.
+int Type2_Identify(const uint8_t *block);
+// Allocates the working state once (a second call keeps the first state). Returns 1.
+int Type2_Init(void);
+// Frees the working state. Returns 1.
+int Type2_Shutdown(void);

@@ -1,0 +1,361 @@
+// The FFS archive reader: header and trailer, the directory of name hashes held in memory, entry
+// blocks read raw or through a codec, sequential mode, and the disk-file fallback while no
+// archive is open. Bytes the file did not give are never trusted: a directory or an entry that
+// would reach past the end of the file is refused before anything is allocated for it.
+#include "ffs.h"
+
+#include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
+
+#include "tessel-core.h"
+
+typedef struct DirectoryEntry {
+    uint32_t hash;
+    uint32_t blockOffset; // absolute, in the containing file
+} DirectoryEntry;
+
+static struct {
+    FILE *file;
+    int open; // an archive is open (its directory may be empty)
+    int32_t fileLength;
+    uint32_t flags;
+    uint32_t archiveSize;
+    uint32_t entryCount;
+    DirectoryEntry *directory; // entryCount entries, null for an empty archive
+    FfsCodec *codecs;
+} F;
+
+static uint32_t ReadLittle32(const uint8_t *bytes) {
+    return (uint32_t)bytes[0] | ((uint32_t)bytes[1] << 8) | ((uint32_t)bytes[2] << 16) |
+           ((uint32_t)bytes[3] << 24);
+}
+
+static int ReadWord(uint32_t *value) {
+    uint8_t bytes[4];
+    if (!Ffs_Read(bytes, 4)) return 0;
+    *value = ReadLittle32(bytes);
+    return 1;
+}
+
+static int32_t DirectoryBytes(void) { return (int32_t)(F.entryCount * FFS_DIRECTORY_ENTRY_SIZE); }
+
+static void CloseFile(void) {
+    if (F.file) fclose(F.file);
+    F.file = NULL;
+}
+
+// ---- Internal steps ----
+
+int Ffs_Tell(int32_t *position) {
+    CORE_GUARD(position);
+    if (!F.file) return 0;
+    long at = ftell(F.file);
+    if (at < 0 || at > 0x7FFFFFFF) return 0;
+    *position = (int32_t)at;
+    return 1;
+}
+
+int Ffs_Seek(int32_t position) {
+    if (!F.file || position < 0) return 0;
+    return fseek(F.file, position, SEEK_SET) == 0;
+}
+
+int Ffs_Read(void *buffer, int32_t n) {
+    CORE_GUARD(buffer);
+    if (!F.file || n < 0) return 0;
+    return fread(buffer, 1, (size_t)n, F.file) == (size_t)n;
+}
+
+int Ffs_Peek(void *buffer, int32_t n) {
+    CORE_GUARD(buffer);
+    int32_t position = 0;
+    if (!Ffs_Tell(&position)) return 0;
+    int read = Ffs_Read(buffer, n);
+    int back = Ffs_Seek(position);
+    return read && back;
+}
+
+uint32_t Ffs_HashName(const char *name) {
+    CORE_GUARD(name);
+    char working[FFS_NAME_SIZE];
+    int length = Str_Length(name);
+    // Longer names cannot be in an archive; they are hashed whole and never cut to another name.
+    if (length >= FFS_NAME_SIZE) return Core_Crc32(name, length);
+    memcpy(working, name, (size_t)length + 1);
+    if (F.flags & FFS_FLAG_UPPER_NAMES) Str_Upper(working);
+    return Core_Crc32(working, length);
+}
+
+// Binary search of the directory, unsigned; 0 when no entry has the hash.
+static const DirectoryEntry *FindEntry(uint32_t hash) {
+    uint32_t low = 0, high = F.entryCount;
+    while (low < high) {
+        uint32_t middle = low + (high - low) / 2;
+        uint32_t key = F.directory[middle].hash;
+        if (key == hash) return &F.directory[middle];
+        if (key < hash)
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    return NULL;
+}
+
+int Ffs_SeekEntry(uint32_t hash, int32_t *storedLength) {
+    CORE_GUARD(storedLength);
+    uint32_t value = 0, length = 0;
+    int found = 0;
+    if (F.flags & FFS_FLAG_SEQUENTIAL) {
+        if (ReadWord(&value) && value == hash && ReadWord(&length))
+            found = 1;
+        else
+            F.flags &= ~(uint32_t)FFS_FLAG_SEQUENTIAL; // off until the next Ffs_Open
+    }
+    if (!found) {
+        const DirectoryEntry *entry = FindEntry(hash);
+        if (!entry) return 0;
+        if (entry->blockOffset > 0x7FFFFFFF || !Ffs_Seek((int32_t)entry->blockOffset)) return 0;
+        if (!ReadWord(&value)) value = 0;
+        if (value != hash) {
+            Log_Print("FFS: Pos Fail %x != %x\n", hash, value);
+            return 0;
+        }
+        if (!ReadWord(&length)) return 0;
+    }
+    *storedLength = (int32_t)length;
+    return length != 0;
+}
+
+// 1 when length stored bytes follow the current position inside the file.
+static int StoredBytesInFile(int32_t length) {
+    int32_t position = 0;
+    if (length < 0 || !Ffs_Tell(&position)) return 0;
+    return length <= F.fileLength - position;
+}
+
+static FfsCodec *IdentifyCodec(const uint8_t *block) {
+    for (FfsCodec *codec = F.codecs; codec; codec = codec->Next)
+        if (codec->Identify(block) == 1) return codec;
+    return NULL;
+}
+
+int Ffs_LoadEntry(uint32_t hash, void *buffer, int32_t size) {
+    CORE_GUARD(buffer);
+    int32_t length = 0;
+    if (!Ffs_SeekEntry(hash, &length)) return 0;
+    if (!StoredBytesInFile(length)) return 0; // the same end as a short read, without the block
+    uint8_t *block = (uint8_t *)TESSEL_ALLOC(length);
+    int result = 0;
+    if (Ffs_Read(block, length)) {
+        // A codec looks at the first 16 bytes; a shorter block is shown zeros after its end.
+        uint8_t peek[FFS_PEEK_SIZE] = {0};
+        memcpy(peek, block, (size_t)(length < FFS_PEEK_SIZE ? length : FFS_PEEK_SIZE));
+        FfsCodec *codec = IdentifyCodec(peek);
+        int32_t uncompressed = 0;
+        if (!codec) {
+            if (length == size) {
+                memcpy(buffer, block, (size_t)length);
+                result = 1;
+            } else {
+                Log_Print("Incompatible sizes (%d != %d)\n", length, size);
+            }
+        } else if (!codec->GetSize(peek, &uncompressed)) {
+            Log_Print("[%s] Unable to get size\n", codec->Name);
+        } else if (uncompressed != size) {
+            Log_Print("[%s] Memory size not same (%d != %d)\n", codec->Name, uncompressed, size);
+        } else if (!codec->Decompress(block, length, (uint8_t *)buffer, size)) {
+            Log_Print("[%s] Failed to decompress\n", codec->Name);
+        } else {
+            result = 1;
+        }
+    }
+    TESSEL_FREE(block, length);
+    return result;
+}
+
+// ---- Disk files, while no archive is open ----
+
+static int DiskSize(const char *name, int32_t *size) {
+    struct stat status;
+    if (stat(name, &status) != 0 || !S_ISREG(status.st_mode)) return 0;
+    if (status.st_size < 0 || status.st_size > 0x7FFFFFFF) return 0;
+    *size = (int32_t)status.st_size;
+    return 1;
+}
+
+static int DiskLoad(const char *name, void *buffer, int32_t size) {
+    if (size < 0) return 0;
+    FILE *file = fopen(name, "rb");
+    if (!file) return 0;
+    size_t read = fread(buffer, 1, (size_t)size, file);
+    fclose(file);
+    if (read != (size_t)size) {
+        Log_Print("Unable to read from file '%s'\n", name);
+        return 0;
+    }
+    return 1;
+}
+
+// ---- Public operations ----
+
+uint32_t Ffs_Flags(void) { return F.open ? F.flags : 0; }
+
+static int FailOpen(void) {
+    CloseFile();
+    F.entryCount = 0;
+    F.flags = 0;
+    return 0;
+}
+
+static int HasTag(void) {
+    char tag[4];
+    return Ffs_Read(tag, 4) && memcmp(tag, FFS_TAG, 4) == 0;
+}
+
+int Ffs_Open(const char *path, int32_t offset) {
+    CORE_GUARD(path);
+    F.codecs = NULL;
+    F.file = fopen(path, "rb");
+    if (!F.file) {
+        Log_Print("Couldn't open flat file '%s'!\n", path);
+        return 0;
+    }
+    long end = -1;
+    if (fseek(F.file, 0, SEEK_END) == 0) end = ftell(F.file);
+    if (end < 0 || end > 0x7FFFFFFF) end = 0; // unknown or beyond 2 GB: nothing to read
+    F.fileLength = (int32_t)end;
+    if (F.fileLength < offset) {
+        Log_Print("Offset too large for flat file '%s' (%d < %d)!\n", path, F.fileLength, offset);
+        return FailOpen();
+    }
+    if (!(Ffs_Seek(offset) && HasTag())) {
+        uint32_t trailer = 0;
+        if (!(Ffs_Seek(F.fileLength - FFS_TRAILER_SIZE) && ReadWord(&trailer))) trailer = 0;
+        if (trailer == 0 || trailer >= (uint32_t)F.fileLength) {
+            Log_Print("File '%s' doesn't contain FFS data!\n", path);
+            return FailOpen();
+        }
+        if (!(Ffs_Seek((int32_t)trailer) && HasTag())) {
+            Log_Print("FFS Does not contain proper tag (Read %d from %d)!!!\n", (int)trailer,
+                      F.fileLength - FFS_TRAILER_SIZE);
+            return FailOpen();
+        }
+    }
+    // A header cut short reads as zeros, which no check word accepts.
+    uint32_t count = 0, countCheck = 0, size = 0, sizeCheck = 0, flags = 0;
+    ReadWord(&count) && ReadWord(&countCheck) && ReadWord(&size) && ReadWord(&sizeCheck) &&
+        ReadWord(&flags);
+    if (count != ~countCheck) {
+        Log_Print("FFS: CMatch Fail %d != %d\n", (int)count, (int)~countCheck);
+        return FailOpen();
+    }
+    if (size != ~sizeCheck) {
+        Log_Print("FFS: SMatch Fail %d != %d\n", (int)size, (int)~sizeCheck);
+        return FailOpen();
+    }
+    int32_t position = 0;
+    Ffs_Tell(&position);
+    uint64_t wanted = (uint64_t)count * FFS_DIRECTORY_ENTRY_SIZE;
+    if (wanted > (uint64_t)(F.fileLength - position)) {
+        Log_Print("FFS: Directory cut short (%u entries, %d bytes left)\n", count,
+                  F.fileLength - position);
+        return FailOpen();
+    }
+    F.entryCount = count;
+    F.archiveSize = size;
+    F.flags = flags;
+    if (count > 0) {
+        F.directory = (DirectoryEntry *)TESSEL_ALLOC(DirectoryBytes());
+        uint8_t *raw = (uint8_t *)F.directory;
+        if (!Ffs_Read(raw, DirectoryBytes())) {
+            Log_Print("FFS: Directory cut short (%u entries, %d bytes left)\n", count,
+                      F.fileLength - position);
+            TESSEL_FREE(F.directory, DirectoryBytes());
+            return FailOpen();
+        }
+        // The entries are stored little-endian; decode them in place.
+        for (uint32_t i = 0; i < count; i++) {
+            uint32_t hash = ReadLittle32(raw + i * 8), blockOffset = ReadLittle32(raw + i * 8 + 4);
+            F.directory[i].hash = hash;
+            F.directory[i].blockOffset = blockOffset;
+        }
+    }
+    F.open = 1;
+    Log_Print("Flat/Fast File System Initialized...\n");
+    return 1;
+}
+
+int Ffs_AddCodec(FfsCodec *codec) {
+    CORE_GUARD(codec);
+    FfsCodec **link = &F.codecs;
+    while (*link) link = &(*link)->Next;
+    codec->Init();
+    codec->Next = NULL;
+    *link = codec;
+    return 1;
+}
+
+int Ffs_GetEntrySize(uint32_t hash, int32_t *size) {
+    CORE_GUARD(size);
+    int32_t length = 0;
+    if (!Ffs_SeekEntry(hash, &length)) return 0;
+    uint8_t peek[FFS_PEEK_SIZE];
+    if (!Ffs_Peek(peek, FFS_PEEK_SIZE)) {
+        Log_Print("Unable to peek into compressed data\n");
+        return 0;
+    }
+    FfsCodec *codec = IdentifyCodec(peek);
+    if (!codec) {
+        *size = length;
+        return 1;
+    }
+    if (!codec->GetSize(peek, size)) {
+        Log_Print("[%s] Unable to get size\n", codec->Name);
+        return 0;
+    }
+    return 1;
+}
+
+int Ffs_GetSize(const char *name, int32_t *size) {
+    CORE_GUARD(name);
+    CORE_GUARD(size);
+    if (!F.open) return DiskSize(name, size);
+    return Ffs_GetEntrySize(Ffs_HashName(name), size);
+}
+
+uint32_t Ffs_EntryCount(void) { return F.open ? F.entryCount : 0; }
+
+int Ffs_EntryAt(uint32_t index, uint32_t *hash, uint32_t *blockOffset) {
+    CORE_GUARD(hash);
+    CORE_GUARD(blockOffset);
+    if (!F.open || index >= F.entryCount) return 0;
+    *hash = F.directory[index].hash;
+    *blockOffset = F.directory[index].blockOffset;
+    return 1;
+}
+
+int Ffs_Load(const char *name, void *buffer, int32_t size) {
+    CORE_GUARD(name);
+    CORE_GUARD(buffer);
+    if (!F.open) return DiskLoad(name, buffer, size);
+    return Ffs_LoadEntry(Ffs_HashName(name), buffer, size);
+}
+
+int Ffs_Close(void) {
+    for (FfsCodec *codec = F.codecs; codec;) {
+        FfsCodec *next = codec->Next;
+        codec->Shutdown();
+        codec = next;
+    }
+    F.codecs = NULL;
+    if (F.open) {
+        CloseFile();
+        if (F.directory) TESSEL_FREE(F.directory, DirectoryBytes());
+        F.open = 0;
+        F.entryCount = 0;
+        F.flags = 0;
+    }
+    Log_Print("Flat/Fast File System Removed...\n");
+    return 1;
+}

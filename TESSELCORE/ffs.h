@@ -1,0 +1,70 @@
+// The FFS archive reader: one archive per process (appended to the setup program or standing
+// alone), its directory of name hashes, codec plug-ins for compressed entries, and the fallback
+// to ordinary disk files while no archive is open. Used by start-up, the script loader, the
+// settings, the backdrop fonts, the file installation and the text dialogs.
+#pragma once
+#include <stdint.h>
+
+enum {
+    FFS_HEADER_SIZE = 24,
+    FFS_DIRECTORY_ENTRY_SIZE = 8,
+    FFS_BLOCK_HEADER_SIZE = 8, // name hash and stored length before the stored bytes
+    FFS_PEEK_SIZE = 16,        // bytes a codec may look at to identify a block and its size
+    FFS_NAME_SIZE = 320,       // names are at most 319 characters
+    FFS_TRAILER_SIZE = 4,
+    FFS_FLAG_SEQUENTIAL = 0x1,
+    FFS_FLAG_UPPER_NAMES = 0x2,
+};
+
+#define FFS_TAG "FFS!"
+
+// A compression method. The record belongs to the codec's module; the reader only links it.
+typedef struct FfsCodec {
+    const char *Name;
+    const char *Version;
+    // in: *blockLength is the output capacity; out: the block's length.
+    int (*Compress)(const uint8_t *data, int32_t length, uint8_t *block, int32_t *blockLength);
+    // Decodes a whole block into exactly outputLength bytes.
+    int (*Decompress)(const uint8_t *block, int32_t blockLength, uint8_t *output,
+                      int32_t outputLength);
+    // Both decide from the first FFS_PEEK_SIZE bytes of a block.
+    int (*GetSize)(const uint8_t *block, int32_t *size);
+    int (*Identify)(const uint8_t *block);
+    int (*Init)(void);
+    int (*Shutdown)(void);
+    struct FfsCodec *Next;
+} FfsCodec;
+
+// Opens path and finds the archive at offset, or through the file's trailer. Returns 1 with the
+// directory loaded and the file kept open; 0 with one log line and no archive open.
+int Ffs_Open(const char *path, int32_t offset);
+// Calls the codec's Init and appends it to the codec list (which Ffs_Open empties). Returns 1.
+int Ffs_AddCodec(FfsCodec *codec);
+// The named file's size: an entry's uncompressed size, or a disk file's size while no archive
+// is open. Returns 0 when the file is missing (no log line) or cannot be read.
+int Ffs_GetSize(const char *name, int32_t *size);
+// Fills buffer with exactly size bytes of the named file; size must be what Ffs_GetSize gave.
+// Returns 0 on failure, leaving the buffer untouched or partly written.
+int Ffs_Load(const char *name, void *buffer, int32_t size);
+// Shuts the codecs down, closes the archive and frees the directory. Returns 1, also when no
+// archive is open.
+int Ffs_Close(void);
+
+// The internal steps, exported for the tests and the tools. Each returns 1/0 as the reader's
+// contract says; all are 0 while no archive file is open.
+int Ffs_Tell(int32_t *position);
+int Ffs_Seek(int32_t position);
+int Ffs_Read(void *buffer, int32_t n);
+int Ffs_Peek(void *buffer, int32_t n);
+// CRC-32 of the name (upper-cased first when the open archive's flags say so).
+uint32_t Ffs_HashName(const char *name);
+// Leaves the file at the entry's first stored byte; 0 for a missing or empty entry.
+int Ffs_SeekEntry(uint32_t hash, int32_t *storedLength);
+int Ffs_LoadEntry(uint32_t hash, void *buffer, int32_t size);
+// Ffs_GetSize of an entry given by its hash (archive open only).
+int Ffs_GetEntrySize(uint32_t hash, int32_t *size);
+// The directory, for the tools: the entry count and the index-th entry (0 past the end).
+uint32_t Ffs_EntryCount(void);
+int Ffs_EntryAt(uint32_t index, uint32_t *hash, uint32_t *blockOffset);
+// The open archive's flags word (0 while none is open).
+uint32_t Ffs_Flags(void);

@@ -1,0 +1,243 @@
+// ffspack, the builder: makes a finished setup from the stub and the product's files, and lists,
+// verifies or extracts the archive of a finished one. Exit code 0 on success, 1 when the work
+// failed (bad input, a damaged file), 2 for a command line it does not understand.
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "ffs.h"
+#include "pack.h"
+#include "tessel-core.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char *kHelp =
+    "ffspack: builds and inspects setup programs with an FFS archive.\n"
+    "\n"
+    "Usage:\n"
+    "  ffspack build --stub STUB -o SETUP [--flags N] [--dir FOLDER]... [ENTRY]...\n"
+    "  ffspack build --standalone -o ARCHIVE [--flags N] [--dir FOLDER]... [ENTRY]...\n"
+    "  ffspack list SETUP [--dir FOLDER]... [NAME]...\n"
+    "  ffspack verify SETUP\n"
+    "  ffspack extract SETUP -o FOLDER NAME...\n"
+    "  ffspack --help\n"
+    "\n"
+    "build   appends an archive of the entries to a copy of STUB (the setup program as\n"
+    "        built, e.g. build/win32/install/setup.exe), writes the trailer and then the\n"
+    "        integrity stamp over the whole file. The setup refuses to run when any byte of\n"
+    "        the finished file changes. Entries are Type2-compressed where that shrinks them.\n"
+    "        ENTRY is NAME=PATH (the file PATH, stored under the archive name NAME) or PATH\n"
+    "        (stored under its file name). --dir FOLDER stores every file below FOLDER under\n"
+    "        its relative path with backslashes (\"docs\\readme.txt\"). The archive names are\n"
+    "        the names the script asks for: \"install.dat\" (the script, required by the\n"
+    "        setup), \"uninst.exe\", the files of FILE LIST, fonts and texts.\n"
+    "        --flags N sets the archive flags (default 6: names compared in any letter case).\n"
+    "        --standalone writes the archive alone, without stub, trailer or stamp.\n"
+    "        Nothing is written unless the whole setup could be built.\n"
+    "list    shows every entry: hash, stored length, method, size, and the name when it is\n"
+    "        one of the NAMEs given or a file below a --dir FOLDER.\n"
+    "verify  checks the integrity stamp and decodes every entry; exit code 0 when all pass.\n"
+    "extract writes the named entries into FOLDER (created when missing).\n"
+    "\n"
+    "Example:\n"
+    "  ffspack build --stub setup-stub.exe -o setup.exe install.dat=script.dat \\\n"
+    "          uninst.exe=uninst.exe --dir product\n";
+
+int Usage(const std::string &problem) {
+    fprintf(stderr, "ffspack: %s\nRun 'ffspack --help' for the usage.\n", problem.c_str());
+    return 2;
+}
+
+int Fail(const std::string &problem) {
+    fprintf(stderr, "ffspack: %s\n", problem.c_str());
+    return 1;
+}
+
+typedef struct Source {
+    std::string name;
+    std::string path;
+} Source;
+
+// Every regular file below folder, named by its relative path with backslashes, sorted by name
+// so that the same folder always gives the same archive.
+bool ScanFolder(const std::string &folder, std::vector<Source> *sources, std::string *error) {
+    std::error_code code;
+    if (!fs::is_directory(folder, code)) {
+        *error = "'" + folder + "' is not a folder";
+        return false;
+    }
+    std::vector<Source> found;
+    for (fs::recursive_directory_iterator it(folder, code), end; !code && it != end;
+         it.increment(code)) {
+        if (!it->is_regular_file(code)) continue;
+        std::string name = fs::relative(it->path(), folder, code).generic_string();
+        std::replace(name.begin(), name.end(), '/', '\\');
+        found.push_back(Source{name, it->path().string()});
+    }
+    if (code) {
+        *error = "cannot read the folder '" + folder + "': " + code.message();
+        return false;
+    }
+    std::sort(found.begin(), found.end(),
+              [](const Source &a, const Source &b) { return a.name < b.name; });
+    sources->insert(sources->end(), found.begin(), found.end());
+    return true;
+}
+
+bool ParseFlags(const char *text, uint32_t *flags) {
+    char *end = nullptr;
+    unsigned long value = strtoul(text, &end, 0);
+    if (!*text || *end || value > 0xFFFFFFFFul) return false;
+    *flags = (uint32_t)value;
+    return true;
+}
+
+int Build(int argc, char **argv) {
+    std::string stub, output;
+    bool standalone = false;
+    uint32_t flags = PACK_DEFAULT_FLAGS;
+    std::vector<Source> sources;
+    std::string error;
+    for (int i = 0; i < argc; i++) {
+        std::string arg = argv[i];
+        bool hasValue = i + 1 < argc;
+        if (arg == "--stub" && hasValue) {
+            stub = argv[++i];
+        } else if ((arg == "-o" || arg == "--output") && hasValue) {
+            output = argv[++i];
+        } else if (arg == "--flags" && hasValue) {
+            if (!ParseFlags(argv[++i], &flags)) return Usage("--flags needs a number");
+        } else if (arg == "--dir" && hasValue) {
+            if (!ScanFolder(argv[++i], &sources, &error)) return Fail(error);
+        } else if (arg == "--standalone") {
+            standalone = true;
+        } else if (!arg.empty() && arg[0] == '-') {
+            return Usage("unknown or incomplete option '" + arg + "'");
+        } else {
+            size_t equals = arg.find('=');
+            if (equals == std::string::npos)
+                sources.push_back(Source{fs::path(arg).filename().string(), arg});
+            else
+                sources.push_back(Source{arg.substr(0, equals), arg.substr(equals + 1)});
+        }
+    }
+    if (output.empty()) return Usage("build needs -o SETUP");
+    if (stub.empty() && !standalone) return Usage("build needs --stub STUB (or --standalone)");
+    if (sources.empty()) return Usage("build needs at least one entry");
+    std::vector<PackInput> inputs;
+    for (const Source &source : sources) {
+        PackInput input;
+        input.name = source.name;
+        if (!Pack_ReadFile(source.path, &input.data, &error)) return Fail(error);
+        inputs.push_back(std::move(input));
+    }
+    PackNotes notes;
+    bool built = standalone ? Pack_BuildStandalone(inputs, flags, output, &error, &notes)
+                            : Pack_BuildSetup(stub, inputs, flags, output, &error, &notes);
+    if (!built) return Fail(error);
+    for (const std::string &note : notes) printf("note: %s\n", note.c_str());
+    std::error_code code;
+    printf("%s: %s entries, %s bytes\n", output.c_str(), std::to_string(inputs.size()).c_str(),
+           std::to_string(fs::file_size(output, code)).c_str());
+    return 0;
+}
+
+int List(int argc, char **argv) {
+    std::string path, error;
+    std::vector<std::string> names;
+    for (int i = 0; i < argc; i++) {
+        std::string arg = argv[i];
+        if (arg == "--dir" && i + 1 < argc) {
+            std::vector<Source> sources;
+            if (!ScanFolder(argv[++i], &sources, &error)) return Fail(error);
+            for (const Source &source : sources) names.push_back(source.name);
+        } else if (path.empty()) {
+            path = arg;
+        } else {
+            names.push_back(arg);
+        }
+    }
+    if (path.empty()) return Usage("list needs a SETUP");
+    std::vector<PackEntryInfo> entries;
+    uint32_t flags = 0;
+    if (!Pack_List(path, names, &entries, &flags, &error)) return Fail(error);
+    printf("%s: %s entries, flags 0x%X\n", path.c_str(), std::to_string(entries.size()).c_str(),
+           flags);
+    printf("%-10s %10s %-6s %10s  %s\n", "hash", "stored", "method", "size", "name");
+    for (const PackEntryInfo &entry : entries) {
+        printf("0x%08X %10d %-6s %10d  %s\n", entry.hash, entry.storedLength,
+               entry.compressed ? "Type2" : "raw", entry.size,
+               entry.name.empty() ? "?" : entry.name.c_str());
+    }
+    return 0;
+}
+
+int Verify(int argc, char **argv) {
+    if (argc != 1) return Usage("verify needs exactly one SETUP");
+    std::vector<std::string> report;
+    bool passed = Pack_Verify(argv[0], &report);
+    for (const std::string &line : report) printf("%s\n", line.c_str());
+    printf("%s: %s\n", argv[0], passed ? "OK" : "FAILED");
+    return passed ? 0 : 1;
+}
+
+int Extract(int argc, char **argv) {
+    std::string path, folder, error;
+    std::vector<std::string> names;
+    for (int i = 0; i < argc; i++) {
+        std::string arg = argv[i];
+        if ((arg == "-o" || arg == "--output") && i + 1 < argc)
+            folder = argv[++i];
+        else if (path.empty())
+            path = arg;
+        else
+            names.push_back(arg);
+    }
+    if (path.empty() || folder.empty() || names.empty())
+        return Usage("extract needs SETUP, -o FOLDER and at least one NAME");
+    for (const std::string &name : names) {
+        PackBytes data;
+        if (!Pack_Extract(path, name, &data, &error)) return Fail(error);
+        std::string relative = name;
+        std::replace(relative.begin(), relative.end(), '\\', '/');
+        fs::path target = fs::path(folder) / fs::path(relative).relative_path();
+        std::error_code code;
+        fs::create_directories(target.parent_path(), code);
+        if (!Pack_WriteFile(target.string(), data, &error)) return Fail(error);
+        printf("%s -> %s (%s bytes)\n", name.c_str(), target.string().c_str(),
+               std::to_string(data.size()).c_str());
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    if (argc < 2) return Usage("no command given");
+    std::string command = argv[1];
+    if (command == "--help" || command == "-h" || command == "help") {
+        fputs(kHelp, stdout);
+        return 0;
+    }
+    Log_Init("ffspack.log", 0);
+    Mem_Init(MEM_NO_LIMIT, 0);
+    int result;
+    if (command == "build")
+        result = Build(argc - 2, argv + 2);
+    else if (command == "list")
+        result = List(argc - 2, argv + 2);
+    else if (command == "verify")
+        result = Verify(argc - 2, argv + 2);
+    else if (command == "extract")
+        result = Extract(argc - 2, argv + 2);
+    else
+        result = Usage("unknown command '" + command + "'");
+    return result;
+}

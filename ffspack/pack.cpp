@@ -1,0 +1,393 @@
+// The builder's engine: archive layout (header, sorted directory, blocks back to back, padding
+// that keeps the last 16-byte peek inside the file, trailer), entry encoding, the stamp, and the
+// inspection of finished files through the program's own reader.
+#include "pack.h"
+
+#include <errno.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <algorithm>
+
+#include "ffs-cmp2.h"
+#include "ffs.h"
+#include "tessel-core.h"
+
+namespace {
+
+void PutWord(PackBytes *bytes, uint32_t value) {
+    for (int i = 0; i < 4; i++) bytes->push_back((uint8_t)(value >> (8 * i)));
+}
+
+uint32_t GetWord(const uint8_t *bytes) {
+    return (uint32_t)bytes[0] | ((uint32_t)bytes[1] << 8) | ((uint32_t)bytes[2] << 16) |
+           ((uint32_t)bytes[3] << 24);
+}
+
+std::string Quoted(const std::string &name) { return "'" + name + "'"; }
+
+uint32_t HashName(const std::string &name, uint32_t flags) {
+    std::string key = name;
+    if (flags & FFS_FLAG_UPPER_NAMES)
+        for (char &c : key)
+            if (c >= 'a' && c <= 'z') c = (char)(c - 32);
+    return Core_Crc32(key.data(), (int)key.size());
+}
+
+typedef struct Stored {
+    uint32_t hash;
+    const PackInput *input;
+    PackBytes bytes;
+} Stored;
+
+// The stored bytes of one file: Type2 where that shrinks it, raw otherwise; data that begins
+// with the tag is always encoded, since raw it would be taken for a block.
+bool Encode(const PackInput &input, Stored *stored, std::string *error, PackNotes *notes) {
+    const PackBytes &data = input.data;
+    int32_t length = (int32_t)data.size();
+    PackBytes block((size_t)length * 3 + 64);
+    int32_t blockLength = (int32_t)block.size();
+    if (Type2_Compress(data.data(), length, block.data(), &blockLength)) {
+        block.resize((size_t)blockLength);
+        stored->bytes = std::move(block);
+        return true;
+    }
+    if (length >= 4 && memcmp(data.data(), TYPE2_TAG, 4) == 0) {
+        blockLength = (int32_t)block.size();
+        if (!Type2_CompressAlways(data.data(), length, block.data(), &blockLength)) {
+            *error = Quoted(input.name) + " begins with \"FFC@\" and could not be encoded";
+            return false;
+        }
+        block.resize((size_t)blockLength);
+        stored->bytes = std::move(block);
+        notes->push_back(Quoted(input.name) + " begins with \"FFC@\": stored Type2-encoded (" +
+                         std::to_string(blockLength) + " bytes for " + std::to_string(length) +
+                         "), since raw it would be taken for a compressed block");
+        return true;
+    }
+    stored->bytes = data;
+    return true;
+}
+
+bool CheckInput(const PackInput &input, std::string *error) {
+    if (input.name.empty()) {
+        *error = "an entry has an empty name";
+        return false;
+    }
+    if (input.name.size() > PACK_MAX_NAME) {
+        *error = "name " + Quoted(input.name.substr(0, 40) + "...") + " is " +
+                 std::to_string(input.name.size()) + " characters long; names are at most " +
+                 std::to_string(PACK_MAX_NAME);
+        return false;
+    }
+    if (input.name.find('\0') != std::string::npos) {
+        *error = "name " + Quoted(input.name.c_str()) + " holds a zero byte";
+        return false;
+    }
+    if (input.data.empty()) {
+        *error = Quoted(input.name) +
+                 " is empty; an archive cannot hold an empty file (a stored length of 0 reads "
+                 "as a missing entry)";
+        return false;
+    }
+    if (input.data.size() > 0x7FFFFF00u) {
+        *error = Quoted(input.name) + " is larger than 2 GB";
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool Pack_BuildArchive(const std::vector<PackInput> &inputs, uint32_t flags,
+                       uint32_t archiveOffset, bool withTrailer, PackBytes *archive,
+                       std::string *error, PackNotes *notes) {
+    std::vector<Stored> entries;
+    entries.reserve(inputs.size());
+    for (const PackInput &input : inputs) {
+        if (!CheckInput(input, error)) return false;
+        entries.push_back(Stored{HashName(input.name, flags), &input, {}});
+    }
+    std::stable_sort(entries.begin(), entries.end(),
+                     [](const Stored &a, const Stored &b) { return a.hash < b.hash; });
+    for (size_t i = 1; i < entries.size(); i++) {
+        if (entries[i].hash != entries[i - 1].hash) continue;
+        const std::string &a = entries[i - 1].input->name, &b = entries[i].input->name;
+        if (a == b)
+            *error = Quoted(a) + " is listed twice";
+        else
+            *error = "names " + Quoted(a) + " and " + Quoted(b) + " have the same hash " +
+                     "(0x" + [](uint32_t h) {
+                         char text[16];
+                         snprintf(text, sizeof text, "%08X", h);
+                         return std::string(text);
+                     }(entries[i].hash) + "); rename one of them";
+        return false;
+    }
+    Type2_Init();
+    bool encoded = true;
+    for (Stored &entry : entries)
+        if (!(encoded = Encode(*entry.input, &entry, error, notes))) break;
+    Type2_Shutdown();
+    if (!encoded) return false;
+
+    uint64_t total = FFS_HEADER_SIZE + (uint64_t)entries.size() * FFS_DIRECTORY_ENTRY_SIZE;
+    for (const Stored &entry : entries) total += FFS_BLOCK_HEADER_SIZE + entry.bytes.size();
+    // The size query reads 16 bytes from the start of the stored bytes: the last entry's must
+    // lie inside the file even when it is shorter, so padding may follow it.
+    uint64_t tail = withTrailer ? FFS_TRAILER_SIZE : 0, padding = 0;
+    if (!entries.empty() && entries.back().bytes.size() + tail < FFS_PEEK_SIZE)
+        padding = FFS_PEEK_SIZE - (entries.back().bytes.size() + tail);
+    total += padding + tail;
+    if (total + archiveOffset > 0x7FFFFFFFu) {
+        *error = "the finished file would be larger than 2 GB";
+        return false;
+    }
+    if (padding)
+        notes->push_back(std::to_string(padding) + " padding bytes after the last entry (" +
+                         Quoted(entries.back().input->name) + " is shorter than the 16 bytes " +
+                         "that the size query reads)");
+
+    PackBytes &out = *archive;
+    out.clear();
+    out.reserve((size_t)total);
+    out.insert(out.end(), FFS_TAG, FFS_TAG + 4);
+    PutWord(&out, (uint32_t)entries.size());
+    PutWord(&out, ~(uint32_t)entries.size());
+    PutWord(&out, (uint32_t)total);
+    PutWord(&out, ~(uint32_t)total);
+    PutWord(&out, flags);
+    uint32_t blockOffset =
+        archiveOffset + FFS_HEADER_SIZE + (uint32_t)entries.size() * FFS_DIRECTORY_ENTRY_SIZE;
+    for (const Stored &entry : entries) {
+        PutWord(&out, entry.hash);
+        PutWord(&out, blockOffset);
+        blockOffset += FFS_BLOCK_HEADER_SIZE + (uint32_t)entry.bytes.size();
+    }
+    for (const Stored &entry : entries) {
+        PutWord(&out, entry.hash);
+        PutWord(&out, (uint32_t)entry.bytes.size());
+        out.insert(out.end(), entry.bytes.begin(), entry.bytes.end());
+    }
+    out.insert(out.end(), (size_t)padding, 0);
+    if (withTrailer) PutWord(&out, archiveOffset);
+    return true;
+}
+
+bool Pack_Stamp(PackBytes *file, const std::string &fileName, std::string *error) {
+    const uint8_t *unset = (const uint8_t *)CORE_STAMP_UNSET;
+    std::vector<size_t> found;
+    for (size_t at = 0; at + CORE_STAMP_SIZE <= file->size(); at++) {
+        at = (size_t)(std::search(file->begin() + (long)at, file->end(), unset,
+                                  unset + CORE_STAMP_SIZE) -
+                      file->begin());
+        if (at + CORE_STAMP_SIZE > file->size()) break;
+        found.push_back(at);
+    }
+    if (found.size() != 1) {
+        *error = found.empty()
+                     ? "the stub holds no unstamped record (not a setup stub, or already stamped)"
+                     : "the stub holds " + std::to_string(found.size()) +
+                           " unstamped records; exactly one is needed";
+        return false;
+    }
+    uint32_t position = (uint32_t)found[0], length = (uint32_t)file->size();
+    uint32_t running = 0xFFFFFFFF;
+    running = Core_Crc32Update(running, file->data(), (int)position);
+    size_t after = position + CORE_STAMP_SIZE;
+    if (after < file->size())
+        running = Core_Crc32Update(running, file->data() + after, (int)(file->size() - after));
+    uint32_t nameCrc = 0;
+    Str_QuickCrc(fileName.c_str(), &nameCrc);
+    Core_MakeStamp(file->data() + position, CORE_STAMP_KEY, nameCrc, position, ~running, length);
+    return true;
+}
+
+bool Pack_ReadFile(const std::string &path, PackBytes *data, std::string *error) {
+    FILE *file = fopen(path.c_str(), "rb");
+    if (!file) {
+        *error = "cannot open " + Quoted(path) + ": " + strerror(errno);
+        return false;
+    }
+    data->clear();
+    uint8_t chunk[65536];
+    size_t got;
+    while ((got = fread(chunk, 1, sizeof chunk, file)) > 0) data->insert(data->end(), chunk, chunk + got);
+    bool failed = ferror(file) != 0;
+    fclose(file);
+    if (failed) {
+        *error = "cannot read " + Quoted(path);
+        return false;
+    }
+    return true;
+}
+
+bool Pack_WriteFile(const std::string &path, const PackBytes &data, std::string *error) {
+    std::string part = path + ".part";
+    FILE *file = fopen(part.c_str(), "wb");
+    if (!file) {
+        *error = "cannot write " + Quoted(path) + ": " + strerror(errno);
+        return false;
+    }
+    bool written = fwrite(data.data(), 1, data.size(), file) == data.size();
+    written = (fclose(file) == 0) && written;
+    if (written) {
+#if defined(_WIN32)
+        remove(path.c_str()); // rename does not replace there
+#endif
+        written = rename(part.c_str(), path.c_str()) == 0;
+    }
+    if (!written) {
+        *error = "cannot write " + Quoted(path) + ": " + strerror(errno);
+        remove(part.c_str());
+        return false;
+    }
+    return true;
+}
+
+static std::string BaseName(const std::string &path) {
+    size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool Pack_BuildSetup(const std::string &stubPath, const std::vector<PackInput> &inputs,
+                     uint32_t flags, const std::string &outputPath, std::string *error,
+                     PackNotes *notes) {
+    PackBytes file, archive;
+    if (!Pack_ReadFile(stubPath, &file, error)) return false;
+    if (file.empty()) {
+        *error = "the stub " + Quoted(stubPath) + " is empty";
+        return false;
+    }
+    if (!Pack_BuildArchive(inputs, flags, (uint32_t)file.size(), true, &archive, error, notes))
+        return false;
+    file.insert(file.end(), archive.begin(), archive.end());
+    std::string stampError;
+    if (!Pack_Stamp(&file, BaseName(outputPath), &stampError)) {
+        *error = Quoted(stubPath) + ": " + stampError;
+        return false;
+    }
+    return Pack_WriteFile(outputPath, file, error);
+}
+
+bool Pack_BuildStandalone(const std::vector<PackInput> &inputs, uint32_t flags,
+                          const std::string &outputPath, std::string *error, PackNotes *notes) {
+    PackBytes archive;
+    if (!Pack_BuildArchive(inputs, flags, 0, false, &archive, error, notes)) return false;
+    return Pack_WriteFile(outputPath, archive, error);
+}
+
+int64_t Pack_FindStamp(const std::string &path) {
+    PackBytes file;
+    std::string error;
+    if (!Pack_ReadFile(path, &file, &error)) return -1;
+    for (size_t at = 0; at + CORE_STAMP_SIZE <= file.size(); at++) {
+        const uint8_t *record = file.data() + at;
+        if (record[0] != '|' || record[21] != '|' || record[22] != 0) continue;
+        uint32_t w1 = GetWord(record + 1), w2 = GetWord(record + 5), w3 = GetWord(record + 9),
+                 w4 = GetWord(record + 13), w5 = GetWord(record + 17);
+        uint32_t nameCrc = w4 ^ CORE_STAMP_KEY, position = w1 ^ w4, crc = w2 ^ CORE_STAMP_KEY,
+                 length = w3 ^ w2;
+        if ((nameCrc ^ position ^ crc ^ length) == (w5 ^ CORE_STAMP_KEY) && position == at)
+            return (int64_t)at;
+    }
+    return -1;
+}
+
+static bool OpenArchive(const std::string &path, std::string *error) {
+    if (!Ffs_Open(path.c_str(), 0)) {
+        Ffs_Close();
+        *error = Quoted(path) + " holds no readable FFS archive";
+        return false;
+    }
+    Ffs_AddCodec(&Type2_Codec);
+    return true;
+}
+
+bool Pack_List(const std::string &path, const std::vector<std::string> &candidates,
+               std::vector<PackEntryInfo> *entries, uint32_t *flags, std::string *error) {
+    if (!OpenArchive(path, error)) return false;
+    *flags = Ffs_Flags();
+    entries->clear();
+    for (uint32_t i = 0; i < Ffs_EntryCount(); i++) {
+        PackEntryInfo info{};
+        Ffs_EntryAt(i, &info.hash, &info.blockOffset);
+        info.size = -1;
+        if (Ffs_SeekEntry(info.hash, &info.storedLength)) {
+            uint8_t peek[FFS_PEEK_SIZE];
+            info.compressed = Ffs_Peek(peek, FFS_PEEK_SIZE) && Type2_Identify(peek);
+            if (!Ffs_GetEntrySize(info.hash, &info.size)) info.size = -1;
+        }
+        for (const std::string &name : candidates)
+            if (Ffs_HashName(name.c_str()) == info.hash) info.name = name;
+        entries->push_back(info);
+    }
+    Ffs_Close();
+    return true;
+}
+
+bool Pack_Extract(const std::string &path, const std::string &name, PackBytes *data,
+                  std::string *error) {
+    if (!OpenArchive(path, error)) return false;
+    int32_t size = 0;
+    bool loaded = false;
+    if (!Ffs_GetSize(name.c_str(), &size)) {
+        *error = Quoted(name) + " is not in " + Quoted(path);
+    } else {
+        data->assign((size_t)size, 0);
+        loaded = Ffs_Load(name.c_str(), data->data(), size);
+        if (!loaded) *error = Quoted(name) + " cannot be read from " + Quoted(path);
+    }
+    Ffs_Close();
+    return loaded;
+}
+
+bool Pack_Verify(const std::string &path, std::vector<std::string> *report) {
+    bool passed = true;
+    PackBytes head;
+    std::string readError;
+    bool standalone = Pack_ReadFile(path, &head, &readError) && head.size() >= 4 &&
+                      memcmp(head.data(), FFS_TAG, 4) == 0;
+    int64_t stamp = standalone ? -1 : Pack_FindStamp(path);
+    if (standalone) {
+        report->push_back("stamp: none (a stand-alone archive carries no stamp)");
+    } else if (stamp < 0) {
+        report->push_back("stamp: no valid stamp record found");
+        passed = false;
+    } else {
+        PackBytes file;
+        std::string error;
+        Pack_ReadFile(path, &file, &error);
+        bool intact = Core_VerifyStampRecord(file.data() + stamp, CORE_STAMP_KEY, path.c_str(),
+                                             0, 1) == 1;
+        report->push_back("stamp: record at offset " + std::to_string(stamp) +
+                          (intact ? ", file intact" : ", FILE DAMAGED (checksum or length differs)"));
+        passed = passed && intact;
+    }
+    std::vector<PackEntryInfo> entries;
+    uint32_t flags = 0;
+    std::string error;
+    if (!Pack_List(path, {}, &entries, &flags, &error)) {
+        report->push_back("archive: " + error);
+        return false;
+    }
+    if (!OpenArchive(path, &error)) return false;
+    int bad = 0;
+    for (const PackEntryInfo &entry : entries) {
+        bool ok = entry.size > 0;
+        if (ok) {
+            PackBytes data((size_t)entry.size);
+            ok = Ffs_LoadEntry(entry.hash, data.data(), entry.size) == 1;
+        }
+        if (!ok) {
+            char text[64];
+            snprintf(text, sizeof text, "entry %08X: cannot be decoded", entry.hash);
+            report->push_back(text);
+            bad++;
+        }
+    }
+    Ffs_Close();
+    report->push_back("archive: " + std::to_string(entries.size()) + " entries, " +
+                      std::to_string(bad) + " unreadable");
+    return passed && bad == 0;
+}

@@ -1,0 +1,67 @@
+// The builder's engine: turns named files into an FFS archive (sorted unique hashes, Type2 where
+// it shrinks), appends it to a stub with its trailer and writes the integrity stamp last; and
+// reads finished setups back through the program's own reader for listing, checking and
+// extraction. Used by the ffspack command and by the tests that need real archives.
+#pragma once
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+enum { PACK_DEFAULT_FLAGS = 6, PACK_MAX_NAME = 319 };
+
+typedef std::vector<uint8_t> PackBytes;
+
+typedef struct PackInput {
+    std::string name; // as the script asks for it
+    PackBytes data;
+} PackInput;
+
+typedef struct PackEntryInfo {
+    uint32_t hash;
+    uint32_t blockOffset;
+    int32_t storedLength;
+    int32_t size; // uncompressed
+    bool compressed;
+    std::string name; // when one of the candidate names hashes to it
+} PackEntryInfo;
+
+// What a build did beyond the plain case (one line each), for the user.
+typedef std::vector<std::string> PackNotes;
+
+// The archive for inputs, placed at archiveOffset of its file (absolute block offsets), with
+// its trailer when withTrailer. Returns false with *error naming the problem: an empty or
+// over-long name, an empty file, two names of one hash.
+bool Pack_BuildArchive(const std::vector<PackInput> &inputs, uint32_t flags,
+                       uint32_t archiveOffset, bool withTrailer, PackBytes *archive,
+                       std::string *error, PackNotes *notes);
+// Finds the unstamped record in file (exactly one) and writes the stamp for the whole file,
+// named fileName. Returns false with *error when there is no record or more than one.
+bool Pack_Stamp(PackBytes *file, const std::string &fileName, std::string *error);
+// Stub, archive, trailer and stamp: the finished setup, written to outputPath through a
+// temporary file that replaces it only when complete. Returns false with *error otherwise.
+bool Pack_BuildSetup(const std::string &stubPath, const std::vector<PackInput> &inputs,
+                     uint32_t flags, const std::string &outputPath, std::string *error,
+                     PackNotes *notes);
+// A stand-alone archive (offset 0, no trailer, no stamp) written the same way.
+bool Pack_BuildStandalone(const std::vector<PackInput> &inputs, uint32_t flags,
+                          const std::string &outputPath, std::string *error, PackNotes *notes);
+
+// The position of the valid stamp record in the file at path, or -1 when there is none.
+int64_t Pack_FindStamp(const std::string &path);
+// Opens the archive of path (through its trailer, or at offset 0) with the Type2 codec and
+// describes every entry, naming those that a candidate name hashes to. False with *error when
+// it cannot be opened. The archive is closed again.
+bool Pack_List(const std::string &path, const std::vector<std::string> &candidates,
+               std::vector<PackEntryInfo> *entries, uint32_t *flags, std::string *error);
+// Loads the named entry through the reader. False with *error when it is missing or unreadable.
+bool Pack_Extract(const std::string &path, const std::string &name, PackBytes *data,
+                  std::string *error);
+// Stamp check and a decode of every entry; *report gets one line per finding. True when all
+// passed.
+bool Pack_Verify(const std::string &path, std::vector<std::string> *report);
+
+// Whole-file helpers with a readable error.
+bool Pack_ReadFile(const std::string &path, PackBytes *data, std::string *error);
+// Writes path through path + ".part", renamed into place only when complete.
+bool Pack_WriteFile(const std::string &path, const PackBytes &data, std::string *error);
