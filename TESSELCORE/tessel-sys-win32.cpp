@@ -73,8 +73,10 @@ static int ChangeFont(const char *path, int add) {
     CORE_GUARD(path);
     int changed = add ? AddFontResourceA(path) : RemoveFontResourceA(path);
     if (!changed) {
+        DWORD error = GetLastError();
         Log_Print("Unable to %s font resource for '%s' (0x%.8X)\n", add ? "add" : "remove", path,
-                  (unsigned)GetLastError());
+                  (unsigned)error);
+        SetLastError(error); // for the caller's own report; the log's writes may change it
         return 0;
     }
     SendMessageA(HWND_BROADCAST, WM_FONTCHANGE, 0, 0);
