@@ -16,6 +16,11 @@ BUILD = os.environ.get("TESSEL_BUILD", "")
 FFSPACK = os.environ.get("TESSEL_FFSPACK", "")
 
 
+def read_text(path):
+    with open(path, encoding="latin-1") as text:
+        return text.read()
+
+
 def windows_path(path):
     """The path under Wine's Z: drive, which maps the Unix root."""
     return "Z:" + os.path.abspath(path).replace("/", "\\")
@@ -87,7 +92,7 @@ class Wine:
         robot = subprocess.Popen(command, env=self.env, stdout=subprocess.DEVNULL,
                                  stderr=subprocess.DEVNULL)
         deadline = time.time() + 60
-        while not (os.path.exists(log) and open(log).read().startswith("ready")):
+        while not (os.path.exists(log) and read_text(log).startswith("ready")):
             if time.time() > deadline or robot.poll() is not None:
                 raise RuntimeError("the robot did not start")
             time.sleep(0.1)

@@ -1,0 +1,173 @@
+"""The setup program end to end: real setup.exe files built by ffspack from the stub of this
+tree, run under Wine with the robot answering their boxes; checked by exit code, debug.log and
+the boxes a user would have seen."""
+import os
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+from harness import BUILD, FFSPACK, Wine
+
+STUB = os.path.join(BUILD, "install", "setup.exe")
+MARKER = b"\x16"
+
+
+def script(*commands):
+    """install.dat from (keyword, argument, ...) tuples: marker, keyword, ':', arguments
+    separated by the marker, CR LF."""
+    lines = []
+    for keyword, *arguments in commands:
+        lines.append(MARKER + keyword.encode() + b":" + MARKER.join(a.encode() for a in arguments)
+                     + b"\r\n")
+    return b"".join(lines)
+
+
+SETTINGS = script(("COMPANY NAME", "Acme"), ("PRODUCT NAME", "Rocket"),
+                  ("PRODUCT VERSION", "2.1"), ("INSTALL DIR", "C:\\Acme"),
+                  ("BREAK", ""), ("INSTALL NAME", "Rocket"))
+
+RULE = "=" * 79
+
+
+class SetupTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.wine = Wine()
+
+    def setUp(self):
+        self.folder = tempfile.mkdtemp(prefix="tessel-setup-")
+
+    def tearDown(self):
+        shutil.rmtree(self.folder, ignore_errors=True)
+
+    def build(self, entries, name="setup.exe"):
+        """A setup from {archive name: bytes}; its path."""
+        arguments = []
+        for index, (entry, data) in enumerate(sorted(entries.items())):
+            path = os.path.join(self.folder, "input%d" % index)
+            with open(path, "wb") as out:
+                out.write(data)
+            arguments.append("%s=%s" % (entry, path))
+        setup = os.path.join(self.folder, name)
+        subprocess.run([FFSPACK, "build", "--stub", STUB, "-o", setup] + arguments, check=True,
+                       stdout=subprocess.DEVNULL)
+        return setup
+
+    def log(self):
+        with open(os.path.join(self.folder, "debug.log"), "rb") as log:
+            return log.read().decode("latin-1").replace("\r\n", "\n")
+
+    def test_quiet_run_log_byte_for_byte(self):
+        setup = self.build({"install.dat": SETTINGS})
+        result = self.wine.run_with_robot(setup, ["-Quiet", "-debug"])
+        self.assertEqual(result.code, 1)
+        self.assertEqual(result.boxes, [])
+        log = self.log()
+        lines = log.split("\n")
+        self.assertEqual(lines[0], "TesselCore v0.38")
+        memory_init = [RULE[:4] + "[Memory Init]" + RULE[17:], "Quickmemory Initialized (Disabled)",
+                       "Memory Initialized (Maximum)", RULE]
+        self.assertEqual(lines[1:5], memory_init)
+        self.assertEqual(lines[5], "Install Version 1.54 (Release)")
+        self.assertTrue(lines[6].startswith("Cmdline '") and lines[6].endswith("' '-Quiet -debug'"),
+                        lines[6])
+        tail = lines[7:]
+        self.assertEqual(tail[0], "Flat/Fast File System Initialized...")
+        summary = ["Company Name   : Acme", "Product Name   : Rocket", "File Count     : 0",
+                   "Install Path   :  [C:\\Acme\\]"]
+        self.assertEqual(tail[1:5], summary)
+        self.assertEqual(tail[5], "Flat/Fast File System Removed...")
+        self.assertEqual(tail[6], RULE[:4] + "[Memory Remove]" + RULE[19:])
+        self.assertNotIn("Not all memory", log)
+        self.assertEqual(tail[-2:], ["Successful Exit...", ""])
+        self.assertNotIn("Break Encountered", log)  # BREAK passes in quiet mode
+
+    def test_quiet_switch_in_any_case(self):
+        setup = self.build({"install.dat": SETTINGS})
+        for switch in ("-quiet", "-QUIET", "x-QuIeTx"):
+            result = self.wine.run_with_robot(setup, [switch, "-debug"])
+            self.assertEqual(result.code, 1, switch)
+            self.assertEqual(result.boxes, [], switch)
+            self.assertIn("Company Name   : Acme", self.log())
+
+    def test_stub_without_archive(self):
+        setup = os.path.join(self.folder, "setup.exe")
+        shutil.copy(STUB, setup)
+        result = self.wine.run_with_robot(setup, ["-debug"], default="OK")
+        self.assertEqual(result.code, 0)
+        self.assertEqual([(b.title, b.text) for b in result.boxes],
+                         [("Install problem...",
+                           "The installation file has been damaged, please download a new copy.")])
+        self.assertEqual([text for _, text in result.boxes[0].buttons], ["OK"])
+        log = self.log()
+        self.assertIn("doesn't contain FFS data!", log)
+        self.assertTrue(log.endswith("Successful Exit...\n"))
+
+    def test_any_changed_byte_is_caught(self):
+        setup = self.build({"install.dat": SETTINGS, "data.bin": bytes(range(256)) * 40})
+        with open(setup, "rb") as original:
+            data = original.read()
+        size = len(data)
+        stub_size = os.path.getsize(STUB)
+        # In the stub's code, in the archive's directory, inside an entry, the trailer.
+        for offset in (100, stub_size + 30, size - 2000, size - 1):
+            damaged = bytearray(data)
+            damaged[offset] ^= 0x01
+            with open(setup, "wb") as out:
+                out.write(damaged)
+            result = self.wine.run_with_robot(setup, ["-Quiet", "-debug"], default="OK")
+            if offset == size - 1:
+                # A changed trailer loses the archive before the stamp is checked.
+                self.assertEqual(result.code, 0, offset)
+                continue
+            self.assertEqual(result.code, 1, offset)
+            self.assertEqual([b.title for b in result.boxes], ["Internal error..."], offset)
+            self.assertTrue(result.boxes[0].text.startswith(
+                "ABORT: Install has been corrupted, please download a new copy.\n"), offset)
+            self.assertIn("ABORT: Install has been corrupted", self.log())
+
+    def test_missing_script_is_fatal(self):
+        setup = self.build({"readme.txt": b"no script here"})
+        result = self.wine.run_with_robot(setup, ["-Quiet"], default="OK")
+        self.assertEqual(result.code, 1)
+        self.assertEqual(len(result.boxes), 1)
+        self.assertTrue(result.boxes[0].text.startswith(
+            "ABORT: Couldn't load installation script.\n"), result.boxes[0].text)
+
+    def test_unknown_keyword_fails_with_code_2(self):
+        setup = self.build({"install.dat": script(("PRODUCT NAME", "Rocket"), ("FROBNICATE", "x"))})
+        result = self.wine.run_with_robot(setup, ["-Quiet", "-debug"], default="OK")
+        self.assertEqual(result.code, 2)
+        self.assertEqual([(b.title, b.text) for b in result.boxes],
+                         [("Install problem...", "Installation script corrupted!")])
+        log = self.log()
+        self.assertIn("Unknown script command 'FROBNICATE'\nScript failed somewhere\n", log)
+        self.assertTrue(log.endswith("Successful Exit...\n"))
+
+    def test_interactive_run_opens_the_backdrop_and_ends(self):
+        setup = self.build({"install.dat": SETTINGS})
+        result = self.wine.run_with_robot(setup, ["-debug"])
+        self.assertEqual(result.code, 1)
+        log = self.log()
+        self.assertIn("Break Encountered\n", log)
+        self.assertEqual(log.count("Company Name   : Acme"), 1)
+        self.assertTrue(log.endswith("Successful Exit...\n"))
+
+    def test_failure_in_the_window_asks_and_abort_gives_2(self):
+        commands = script(("PRODUCT NAME", "Rocket"), ("BREAK", ""), ("FROBNICATE", ""))
+        setup = self.build({"install.dat": commands})
+        result = self.wine.run_with_robot(
+            setup, ["-debug"],
+            press=[("Installation script corrupted!", "OK"),
+                   ("Do you want to abort the installation?", "Yes")])
+        self.assertEqual(result.code, 2)
+        self.assertEqual([(b.title, b.text) for b in result.boxes],
+                         [("Install problem...", "Installation script corrupted!"),
+                          ("Rocket Installation...", "Do you want to abort the installation?")])
+        # Both boxes belong to the backdrop window.
+        self.assertEqual([b.owner_class for b in result.boxes], ["InstallGotClass"] * 2)
+
+
+if __name__ == "__main__":
+    unittest.main()
