@@ -12,6 +12,7 @@
 
 #include "ffs.h"
 #include "pack.h"
+#include "script-source.h"
 #include "tessel-core.h"
 
 namespace fs = std::filesystem;
@@ -22,8 +23,10 @@ const char *kHelp =
     "ffspack: builds and inspects setup programs with an FFS archive.\n"
     "\n"
     "Usage:\n"
-    "  ffspack build --stub STUB -o SETUP [--flags N] [--dir FOLDER]... [ENTRY]...\n"
+    "  ffspack build --stub STUB -o SETUP [--script FILE] [--flags N] [--dir FOLDER]...\n"
+    "                [ENTRY]...\n"
     "  ffspack build --standalone -o ARCHIVE [--flags N] [--dir FOLDER]... [ENTRY]...\n"
+    "  ffspack script FILE -o INSTALL.DAT\n"
     "  ffspack list SETUP [--dir FOLDER]... [NAME]...\n"
     "  ffspack verify SETUP\n"
     "  ffspack extract SETUP -o FOLDER NAME...\n"
@@ -38,16 +41,23 @@ const char *kHelp =
     "        its relative path with backslashes (\"docs\\readme.txt\"). The archive names are\n"
     "        the names the script asks for: \"install.dat\" (the script, required by the\n"
     "        setup), \"uninst.exe\", the files of FILE LIST, fonts and texts.\n"
+    "        --script FILE compiles the script's text form (see 'script') and stores it as\n"
+    "        \"install.dat\".\n"
     "        --flags N sets the archive flags (default 6: names compared in any letter case).\n"
     "        --standalone writes the archive alone, without stub, trailer or stamp.\n"
     "        Nothing is written unless the whole setup could be built.\n"
+    "script  compiles the text form of a script: one command a line, KEYWORD:argument,\n"
+    "        arguments separated by '|' (\"\\|\" is a '|' inside an argument); empty lines\n"
+    "        and lines beginning with '#' are remarks. Keywords the setup does not run and\n"
+    "        bytes it would take for the end of an argument (below 32, 128 and above) are\n"
+    "        refused with the line they are on.\n"
     "list    shows every entry: hash, stored length, method, size, and the name when it is\n"
     "        one of the NAMEs given or a file below a --dir FOLDER.\n"
     "verify  checks the integrity stamp and decodes every entry; exit code 0 when all pass.\n"
     "extract writes the named entries into FOLDER (created when missing).\n"
     "\n"
     "Example:\n"
-    "  ffspack build --stub setup-stub.exe -o setup.exe install.dat=script.dat \\\n"
+    "  ffspack build --stub setup-stub.exe -o setup.exe --script setup.txt \\\n"
     "          uninst.exe=uninst.exe --dir product\n";
 
 int Usage(const std::string &problem) {
@@ -99,8 +109,33 @@ bool ParseFlags(const char *text, uint32_t *flags) {
     return true;
 }
 
+bool CompileScript(const std::string &path, PackBytes *script, std::string *error) {
+    PackBytes source;
+    if (!Pack_ReadFile(path, &source, error)) return false;
+    return Script_Compile(std::string(source.begin(), source.end()), path, script, error);
+}
+
+int CompileCommand(int argc, char **argv) {
+    std::string path, output, error;
+    for (int i = 0; i < argc; i++) {
+        std::string arg = argv[i];
+        if ((arg == "-o" || arg == "--output") && i + 1 < argc)
+            output = argv[++i];
+        else if (path.empty())
+            path = arg;
+        else
+            return Usage("script takes one FILE");
+    }
+    if (path.empty() || output.empty()) return Usage("script needs FILE and -o INSTALL.DAT");
+    PackBytes script;
+    if (!CompileScript(path, &script, &error)) return Fail(error);
+    if (!Pack_WriteFile(output, script, &error)) return Fail(error);
+    printf("%s: %s bytes\n", output.c_str(), std::to_string(script.size()).c_str());
+    return 0;
+}
+
 int Build(int argc, char **argv) {
-    std::string stub, output;
+    std::string stub, output, scriptPath;
     bool standalone = false;
     uint32_t flags = PACK_DEFAULT_FLAGS;
     std::vector<Source> sources;
@@ -116,6 +151,8 @@ int Build(int argc, char **argv) {
             if (!ParseFlags(argv[++i], &flags)) return Usage("--flags needs a number");
         } else if (arg == "--dir" && hasValue) {
             if (!ScanFolder(argv[++i], &sources, &error)) return Fail(error);
+        } else if (arg == "--script" && hasValue) {
+            scriptPath = argv[++i];
         } else if (arg == "--standalone") {
             standalone = true;
         } else if (!arg.empty() && arg[0] == '-') {
@@ -130,8 +167,14 @@ int Build(int argc, char **argv) {
     }
     if (output.empty()) return Usage("build needs -o SETUP");
     if (stub.empty() && !standalone) return Usage("build needs --stub STUB (or --standalone)");
-    if (sources.empty()) return Usage("build needs at least one entry");
+    if (sources.empty() && scriptPath.empty()) return Usage("build needs at least one entry");
     std::vector<PackInput> inputs;
+    if (!scriptPath.empty()) {
+        PackInput script;
+        script.name = "install.dat";
+        if (!CompileScript(scriptPath, &script.data, &error)) return Fail(error);
+        inputs.push_back(std::move(script));
+    }
     for (const Source &source : sources) {
         PackInput input;
         input.name = source.name;
@@ -231,6 +274,8 @@ int main(int argc, char **argv) {
     int result;
     if (command == "build")
         result = Build(argc - 2, argv + 2);
+    else if (command == "script")
+        result = CompileCommand(argc - 2, argv + 2);
     else if (command == "list")
         result = List(argc - 2, argv + 2);
     else if (command == "verify")
