@@ -19,7 +19,7 @@ static void Check(int condition) {
 
 // Sizes above this are not loaded (the reader would allocate them honestly; the fuzzer's
 // memory limit would not like it).
-enum { LOAD_LIMIT = 1 << 22 };
+enum { LOAD_LIMIT = 1 << 16 };
 
 static void LoadEntry(uint32_t hash) {
     int32_t size = 0;
