@@ -10,6 +10,16 @@
 
 #include "tessel-core.h"
 
+// mingw routes strtod to its own C99 parser (about 19 KB of the stub); the runs this module
+// converts hold only digits, signs and points, which the C runtime's own atof reads alike.
+static double ConvertRun(const char *run) {
+#if defined(_WIN32)
+    return atof(run);
+#else
+    return strtod(run, NULL);
+#endif
+}
+
 enum { FLOAT_RUN_LIMIT = 70 }; // a numeric run of this many bytes is refused
 
 static int IsLower(int c) { return c >= 'a' && c <= 'z'; }
@@ -144,7 +154,7 @@ double Str_ToFloat(const char *text) {
     }
     if (length == 0) return 0.0;
     run[length] = 0;
-    return strtod(run, NULL);
+    return ConvertRun(run);
 }
 
 int Str_QuickCrc(const char *text, uint32_t *value) {
