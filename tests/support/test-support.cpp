@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "tessel-core.h"
 #include "tessel-sys.h"
 
 #if defined(_WIN32)
@@ -88,6 +89,20 @@ std::string ProgramDir() {
     std::string dir = path;
     size_t cut = dir.find_last_of("\\/");
     return cut == std::string::npos ? std::string() : dir.substr(0, cut + 1);
+}
+
+std::string StartFileLog(const char *logName) {
+    std::string path = ProgramDir() + logName;
+    RemoveFile(path);
+    Log_Init(logName, LOG_FILE);
+    return path;
+}
+
+std::string StopFileLog(const char *logName) {
+    Log_Init(logName, 0);
+    std::string path = ProgramDir() + logName, text = ReadText(path);
+    RemoveFile(path);
+    return text;
 }
 
 } // namespace testing_support

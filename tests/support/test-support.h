@@ -14,4 +14,9 @@ bool FileExists(const std::string &path);
 void RemoveFile(const std::string &path);
 // Folder of the running test program, ending in a separator.
 std::string ProgramDir();
+// Starts the debug log as the file logName beside the program (emptied first, no banner);
+// returns its path.
+std::string StartFileLog(const char *logName);
+// Stops the log and returns what it holds; the file is removed.
+std::string StopFileLog(const char *logName);
 } // namespace testing_support

@@ -23,19 +23,9 @@ namespace {
 
 const char *kLogName = "fonts-test.log";
 
-std::string StartLog() {
-    std::string path = ProgramDir() + kLogName;
-    RemoveFile(path);
-    Log_Init(kLogName, LOG_FILE);
-    return path;
-}
+std::string StartLog() { return testing_support::StartFileLog(kLogName); }
 
-std::string StopLog(const std::string &path) {
-    Log_Init(kLogName, 0);
-    std::string text = ReadText(path);
-    RemoveFile(path);
-    return text;
-}
+std::string StopLog(const std::string &) { return testing_support::StopFileLog(kLogName); }
 
 std::string WriteFont(const std::string &folder, const char *name) {
     std::string path = folder + name;

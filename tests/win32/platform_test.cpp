@@ -25,17 +25,9 @@ namespace {
 const char *kLogName = "platform-test.log";
 const char *kTestKey = "Software\\TesselPlatformTest";
 
-std::string StartLog() {
-    std::string path = ProgramDir() + kLogName;
-    RemoveFile(path);
-    Log_Init(kLogName, LOG_FILE);
-    return path;
-}
+std::string StartLog() { return testing_support::StartFileLog(kLogName); }
 
-std::string StopLog(const std::string &path) {
-    Log_Init(kLogName, 0);
-    return ReadText(path);
-}
+std::string StopLog(const std::string &) { return testing_support::StopFileLog(kLogName); }
 
 class Registry : public testing::Test {
   protected:
