@@ -100,6 +100,7 @@ class SetupTest(unittest.TestCase):
                          [("Install problem...",
                            "The installation file has been damaged, please download a new copy.")])
         self.assertEqual([text for _, text in result.boxes[0].buttons], ["OK"])
+        self.assertEqual(result.boxes[0].owner_class, "")  # before any window: no owner
         log = self.log()
         self.assertIn("doesn't contain FFS data!", log)
         self.assertTrue(log.endswith("Successful Exit...\n"))
@@ -153,6 +154,21 @@ class SetupTest(unittest.TestCase):
         self.assertIn("Break Encountered\n", log)
         self.assertEqual(log.count("Company Name   : Acme"), 1)
         self.assertTrue(log.endswith("Successful Exit...\n"))
+
+    def test_first_run_failure_shows_no_window(self):
+        setup = self.build({"install.dat": script(("FROBNICATE", ""), ("BREAK", ""))})
+        result = self.wine.run_with_robot(setup, ["-debug"], default="OK")
+        self.assertEqual(result.code, 2)
+        self.assertEqual([(b.title, b.owner_class) for b in result.boxes],
+                         [("Install problem...", "")])  # no backdrop window owns it
+        self.assertIn("Script failed somewhere\n", self.log())
+
+    def test_script_without_break_runs_in_the_first_run(self):
+        setup = self.build({"install.dat": script(("PRODUCT NAME", "Rocket"))})
+        result = self.wine.run_with_robot(setup, ["-debug"])
+        self.assertEqual(result.code, 1)
+        # The window's run only finds the end and summarises again.
+        self.assertEqual(self.log().count("Product Name   : Rocket\n"), 2)
 
     def test_failure_in_the_window_asks_and_abort_gives_2(self):
         commands = script(("PRODUCT NAME", "Rocket"), ("BREAK", ""), ("FROBNICATE", ""))
