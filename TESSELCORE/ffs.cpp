@@ -10,11 +10,6 @@
 
 #include "tessel-core.h"
 
-typedef struct DirectoryEntry {
-    uint32_t hash;
-    uint32_t blockOffset; // absolute, in the containing file
-} DirectoryEntry;
-
 static struct {
     FILE *file;
     int open; // an archive is open (its directory may be empty)
@@ -22,7 +17,7 @@ static struct {
     uint32_t flags;
     uint32_t archiveSize;
     uint32_t entryCount;
-    DirectoryEntry *directory; // entryCount entries, null for an empty archive
+    FfsEntry *directory; // entryCount entries, null for an empty archive
     FfsCodec *codecs;
 } F;
 
@@ -87,12 +82,11 @@ uint32_t Ffs_HashName(const char *name) {
     return Core_Crc32(working, length);
 }
 
-// Binary search of the directory, unsigned; 0 when no entry has the hash.
-static const DirectoryEntry *FindEntry(uint32_t hash) {
+static const FfsEntry *FindEntry(uint32_t hash) {
     uint32_t low = 0, high = F.entryCount;
     while (low < high) {
         uint32_t middle = low + (high - low) / 2;
-        uint32_t key = F.directory[middle].hash;
+        uint32_t key = F.directory[middle].Hash;
         if (key == hash) return &F.directory[middle];
         if (key < hash)
             low = middle + 1;
@@ -100,6 +94,14 @@ static const DirectoryEntry *FindEntry(uint32_t hash) {
             high = middle;
     }
     return NULL;
+}
+
+int Ffs_FindEntry(uint32_t hash, FfsEntry *entry) {
+    CORE_GUARD(entry);
+    const FfsEntry *found = F.open ? FindEntry(hash) : NULL;
+    if (!found) return 0;
+    *entry = *found;
+    return 1;
 }
 
 int Ffs_SeekEntry(uint32_t hash, int32_t *storedLength) {
@@ -113,9 +115,9 @@ int Ffs_SeekEntry(uint32_t hash, int32_t *storedLength) {
             F.flags &= ~(uint32_t)FFS_FLAG_SEQUENTIAL; // off until the next Ffs_Open
     }
     if (!found) {
-        const DirectoryEntry *entry = FindEntry(hash);
+        const FfsEntry *entry = FindEntry(hash);
         if (!entry) return 0;
-        if (entry->blockOffset > 0x7FFFFFFF || !Ffs_Seek((int32_t)entry->blockOffset)) return 0;
+        if (entry->BlockOffset > 0x7FFFFFFF || !Ffs_Seek((int32_t)entry->BlockOffset)) return 0;
         if (!ReadWord(&value)) value = 0;
         if (value != hash) {
             Log_Print("FFS: Pos Fail %x != %x\n", hash, value);
@@ -266,7 +268,7 @@ int Ffs_Open(const char *path, int32_t offset) {
     F.archiveSize = size;
     F.flags = flags;
     if (count > 0) {
-        F.directory = (DirectoryEntry *)TESSEL_ALLOC(DirectoryBytes());
+        F.directory = (FfsEntry *)TESSEL_ALLOC(DirectoryBytes());
         uint8_t *raw = (uint8_t *)F.directory;
         if (!Ffs_Read(raw, DirectoryBytes())) {
             Log_Print("FFS: Directory cut short (%u entries, %d bytes left)\n", count,
@@ -277,8 +279,8 @@ int Ffs_Open(const char *path, int32_t offset) {
         // The entries are stored little-endian; decode them in place.
         for (uint32_t i = 0; i < count; i++) {
             uint32_t hash = ReadLittle32(raw + i * 8), blockOffset = ReadLittle32(raw + i * 8 + 4);
-            F.directory[i].hash = hash;
-            F.directory[i].blockOffset = blockOffset;
+            F.directory[i].Hash = hash;
+            F.directory[i].BlockOffset = blockOffset;
         }
     }
     F.open = 1;
@@ -330,8 +332,8 @@ int Ffs_EntryAt(uint32_t index, uint32_t *hash, uint32_t *blockOffset) {
     CORE_GUARD(hash);
     CORE_GUARD(blockOffset);
     if (!F.open || index >= F.entryCount) return 0;
-    *hash = F.directory[index].hash;
-    *blockOffset = F.directory[index].blockOffset;
+    *hash = F.directory[index].Hash;
+    *blockOffset = F.directory[index].BlockOffset;
     return 1;
 }
 

@@ -18,6 +18,12 @@ enum {
 
 #define FFS_TAG "FFS!"
 
+// One directory entry: the name hash and the absolute offset of the entry's block.
+typedef struct FfsEntry {
+    uint32_t Hash;
+    uint32_t BlockOffset;
+} FfsEntry;
+
 // A compression method. The record belongs to the codec's module; the reader only links it.
 typedef struct FfsCodec {
     const char *Name;
@@ -56,6 +62,9 @@ int Ffs_Tell(int32_t *position);
 int Ffs_Seek(int32_t position);
 int Ffs_Read(void *buffer, int32_t n);
 int Ffs_Peek(void *buffer, int32_t n);
+// Binary search of the directory (unsigned hashes): 1 with *entry filled, 0 when no entry of
+// the open archive has the hash.
+int Ffs_FindEntry(uint32_t hash, FfsEntry *entry);
 // CRC-32 of the name (upper-cased first when the open archive's flags say so).
 uint32_t Ffs_HashName(const char *name);
 // Leaves the file at the entry's first stored byte; 0 for a missing or empty entry.

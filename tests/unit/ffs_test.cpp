@@ -259,6 +259,26 @@ TEST_F(Ffs, DirectoryReachingPastTheFileIsRefused) {
     EXPECT_NE(TakeLog().find("FFS: Directory cut short"), std::string::npos);
 }
 
+TEST_F(Ffs, FindEntryGivesTheBlockOffsetOfEveryHash) {
+    FfsEntry entry = {0, 0};
+    EXPECT_EQ(Ffs_FindEntry(Crc("A"), &entry), 0); // no archive open
+    std::vector<RawEntry> entries;
+    for (const char *name : {"A", "B", "C", "D", "E"}) entries.push_back({Crc(name), std::string(20, name[0])});
+    std::sort(entries.begin(), entries.end(),
+              [](const RawEntry &a, const RawEntry &b) { return a.hash < b.hash; });
+    ASSERT_TRUE(Open(Write("find.bin", HandArchive(entries, 0, 0))));
+    uint32_t offset = 24 + 8 * 5;
+    for (const RawEntry &raw : entries) {
+        ASSERT_EQ(Ffs_FindEntry(raw.hash, &entry), 1);
+        EXPECT_EQ(entry.Hash, raw.hash);
+        EXPECT_EQ(entry.BlockOffset, offset);
+        offset += 8 + 20;
+    }
+    EXPECT_EQ(Ffs_FindEntry(Crc("F"), &entry), 0);
+    EXPECT_EQ(Ffs_FindEntry(0, &entry), 0);
+    EXPECT_EQ(Ffs_FindEntry(0xFFFFFFFF, &entry), 0);
+}
+
 TEST_F(Ffs, EmptyArchiveOpensWithNothingInIt) {
     ASSERT_TRUE(Open(Write("empty.bin", HandArchive({}, 6, 0))));
     EXPECT_EQ(Load("install.dat"), "<missing>");

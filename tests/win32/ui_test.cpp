@@ -1,0 +1,121 @@
+// The two message boxes with the real system under Wine. Without a display no box can be shown:
+// the question then counts as Yes and the notice gives 1. With a display (the program's second
+// run) a thread of the test finds each box, records its title, owner and buttons, and presses
+// the button the case asks for.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <stdlib.h>
+#include <string>
+#include <thread>
+
+#include "ui.h"
+
+namespace {
+
+bool DisplayAvailable() {
+    HWND probe = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 1, 1, NULL, NULL, NULL, NULL);
+    if (probe) DestroyWindow(probe);
+    if (!probe && getenv("TESSEL_NEED_DISPLAY")) ADD_FAILURE() << "no window although a display is given";
+    return probe != NULL;
+}
+
+struct SeenBox {
+    std::string title;
+    HWND owner = NULL;
+    bool yes = false, no = false, ok = false;
+    bool found = false;
+};
+
+BOOL CALLBACK FindBox(HWND window, LPARAM found) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    char name[32] = "";
+    GetClassNameA(window, name, sizeof name);
+    if (process == GetCurrentProcessId() && IsWindowVisible(window) && !strcmp(name, "#32770")) {
+        *(HWND *)found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// Waits up to ten seconds for a box of this process, records it and presses button `press`.
+void AnswerBox(SeenBox *seen, int press) {
+    for (int tries = 0; tries < 200; tries++) {
+        HWND box = NULL;
+        EnumWindows(FindBox, (LPARAM)&box);
+        if (box) {
+            char title[128] = "";
+            GetWindowTextA(box, title, sizeof title);
+            seen->title = title;
+            seen->owner = GetWindow(box, GW_OWNER);
+            seen->yes = GetDlgItem(box, IDYES) != NULL;
+            seen->no = GetDlgItem(box, IDNO) != NULL;
+            seen->ok = GetDlgItem(box, IDOK) != NULL;
+            seen->found = true;
+            PostMessageA(box, WM_COMMAND, MAKEWPARAM(press, BN_CLICKED), (LPARAM)GetDlgItem(box, press));
+            return;
+        }
+        Sleep(50);
+    }
+}
+
+// Runs `show` while a second thread answers its box with `press`.
+template <typename Show> int ShowAnswered(Show show, int press, SeenBox *seen) {
+    std::thread answerer(AnswerBox, seen, press);
+    int result = show();
+    answerer.join();
+    return result;
+}
+
+TEST(MessageBoxes, UnshownQuestionCountsAsYesAndNoticeGivesOne) {
+    if (DisplayAvailable()) GTEST_SKIP() << "boxes are shown: see the answered cases";
+    EXPECT_EQ(Ui_Confirm("Continue?", nullptr), 1);
+    EXPECT_EQ(Ui_Confirm("Continue?", "Title"), 1);
+    EXPECT_EQ(Ui_Problem("Something went wrong", nullptr), 1);
+}
+
+TEST(MessageBoxes, QuestionHasYesAndNoAndTheDefaultTitle) {
+    if (!DisplayAvailable()) GTEST_SKIP() << "no display";
+    SeenBox seen;
+    EXPECT_EQ(ShowAnswered([] { return Ui_Confirm("Continue?", nullptr); }, IDNO, &seen), 0);
+    ASSERT_TRUE(seen.found);
+    EXPECT_EQ(seen.title, "Install...");
+    EXPECT_EQ(seen.owner, (HWND)NULL); // no backdrop window yet
+    EXPECT_TRUE(seen.yes && seen.no);
+    EXPECT_FALSE(seen.ok);
+
+    SeenBox titled;
+    EXPECT_EQ(ShowAnswered([] { return Ui_Confirm("Continue?", "Own title"); }, IDYES, &titled), 1);
+    EXPECT_EQ(titled.title, "Own title");
+}
+
+TEST(MessageBoxes, NoticeHasOnlyOkAndTheDefaultTitle) {
+    if (!DisplayAvailable()) GTEST_SKIP() << "no display";
+    SeenBox seen;
+    EXPECT_EQ(ShowAnswered([] { return Ui_Problem("Something went wrong", nullptr); }, IDOK, &seen), 1);
+    ASSERT_TRUE(seen.found);
+    EXPECT_EQ(seen.title, "Install problem...");
+    EXPECT_TRUE(seen.ok);
+    EXPECT_FALSE(seen.yes || seen.no);
+}
+
+TEST(MessageBoxes, OwnerIsTheWindowLastSet) {
+    EXPECT_EQ(Ui_GetOwner(), nullptr);
+    if (!DisplayAvailable()) GTEST_SKIP() << "no display";
+    HWND window = CreateWindowExA(0, "STATIC", "owner", WS_POPUP | WS_VISIBLE, 0, 0, 10, 10, NULL,
+                                  NULL, GetModuleHandleA(NULL), NULL);
+    ASSERT_NE(window, nullptr);
+    Ui_SetOwner(window);
+    EXPECT_EQ(Ui_GetOwner(), window);
+    SeenBox seen;
+    EXPECT_EQ(ShowAnswered([] { return Ui_Problem("Owned notice", nullptr); }, IDOK, &seen), 1);
+    EXPECT_EQ(seen.owner, window);
+    EXPECT_EQ(Ui_DestroyWindow(window), 1);
+    EXPECT_FALSE(IsWindow(window));
+    Ui_SetOwner(nullptr);
+    EXPECT_EQ(Ui_GetOwner(), nullptr);
+}
+
+} // namespace
