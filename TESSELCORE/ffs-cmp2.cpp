@@ -108,7 +108,10 @@ static void Reset(const uint8_t *input, int32_t inputLength, uint8_t *output, in
 }
 
 int Type2_Init(void) {
-    if (T) return 1;
+    if (T) { // allocated once; a second call only resets
+        Reset(NULL, 0, NULL, 0);
+        return 1;
+    }
     BuildPositionTables();
     T = (Type2State *)TESSEL_ALLOC(sizeof(Type2State));
     T->freq = (uint16_t *)TESSEL_ALLOC(FREQ_COUNT * 2);

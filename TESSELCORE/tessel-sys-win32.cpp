@@ -384,9 +384,9 @@ int Wnd_Place(SysWindow window, int x, int y, int width, int height) {
     if (y < top) y = top;
     if (y > top + screenHeight) y = top + screenHeight - placedHeight;
     if (sized)
-        SetWindowPos((HWND)window, NULL, x, y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+        SetWindowPos((HWND)window, NULL, x, y, width, height, SWP_NOZORDER);
     else
-        SetWindowPos((HWND)window, NULL, x, y, 0, 0, SWP_NOZORDER | SWP_NOSIZE | SWP_NOACTIVATE);
+        SetWindowPos((HWND)window, NULL, x, y, 0, 0, SWP_NOZORDER | SWP_NOSIZE);
     return 1;
 }
 

@@ -70,6 +70,16 @@ int Cmd_ReadNumber(const char *arguments, int32_t *value, int32_t *cursor);
 // more than size values (the first size of them stored).
 int Cmd_ParseBytes(uint8_t *destination, int32_t size, char *text);
 
+// The same readers for a destination that is an array: its size is the array's, so a call
+// names only the argument text, the destination and the cursor (or the text).
+template <int32_t N>
+inline int Cmd_ReadArg(const char *arguments, char (&destination)[N], int32_t *cursor) {
+    return Cmd_ReadArg(arguments, destination, N, cursor);
+}
+template <int32_t N> inline int Cmd_ParseBytes(uint8_t (&destination)[N], char *text) {
+    return Cmd_ParseBytes(destination, N, text);
+}
+
 // What a command does with an argument longer than its field.
 enum CmdFieldRule {
     CMD_CUT,    // keep the first size - 1 bytes, log "Argument of '%s' cut to %d characters\n"

@@ -24,18 +24,23 @@ enum {
 int Script_Load(InstallState **slot, const char *name, int32_t mode) {
     CORE_GUARD(slot);
     CORE_GUARD(name);
+    InstallState *state = (InstallState *)TESSEL_ALLOC(sizeof(InstallState));
     int32_t size = 0;
-    if (!Ffs_GetSize(name, &size)) return 0;
+    if (!Ffs_GetSize(name, &size)) {
+        TESSEL_FREE(state, sizeof(InstallState));
+        return 0;
+    }
     if (size < 0 || size > SCRIPT_SIZE_LIMIT) {
         Log_Print("Script '%s' too large (%d bytes)\n", name, size);
+        TESSEL_FREE(state, sizeof(InstallState));
         return 0;
     }
     char *text = (char *)TESSEL_ALLOC(size + 1);
     if (!Ffs_Load(name, text, size)) {
         TESSEL_FREE(text, size + 1);
+        TESSEL_FREE(state, sizeof(InstallState));
         return 0;
     }
-    InstallState *state = (InstallState *)TESSEL_ALLOC(sizeof(InstallState));
     state->ScriptText = text;
     state->ScriptSize = size;
     state->ScriptPosition = text;
@@ -104,8 +109,9 @@ int Script_Run(InstallState *state, void *window) {
 
 static void RemoveFonts(InstallState *state) {
     for (int32_t i = 0; i < state->FontCount; i++) {
+        // A slot that no FONT command filled names the directory itself: its removal fails
+        // and is logged like any other.
         const char *name = state->Fonts[i];
-        if (!name[0]) continue; // a slot that no FONT command filled holds no font
         char path[FONT_PATH_SIZE];
         char folder[FONT_PATH_SIZE];
         // Refused: a path that does not fit is not a font this run added.

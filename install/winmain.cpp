@@ -72,6 +72,7 @@ static void RunRestOfScript(HWND window) {
 LRESULT CALLBACK Backdrop_WndProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
     case WM_CREATE: {
+        Ui_SetOwner(window); // boxes shown from here on, creation included, belong to it
         char title[INSTALL_TEXT_SIZE];
         Str_Format(title, sizeof title, "%s Installation", W.state ? W.state->ProductName : "");
         SetWindowTextA(window, title);

@@ -175,8 +175,11 @@ TEST(ReadArg, LongArgumentIsCutToTheFieldAndSkippedWhole) {
     EXPECT_STREQ(field, "0123456");
     EXPECT_EQ(cursor, 17);
     EXPECT_STREQ(canary, "CCC");
-    EXPECT_EQ(Cmd_ReadArg(text, field, sizeof field, &cursor), 1);
+    EXPECT_EQ(Cmd_ReadArg(text, field, &cursor), 1); // the array's size is the bound
     EXPECT_STREQ(field, "next");
+    EXPECT_EQ(Cmd_ReadArg(text, field, &cursor), 1); // at a terminator: empty, one step
+    EXPECT_STREQ(field, "");
+    EXPECT_EQ(cursor, 23);
     // A field of one byte holds only the terminator.
     cursor = 0;
     EXPECT_EQ(Cmd_ReadArg("abc", field, 1, &cursor), 0);
@@ -230,7 +233,7 @@ TEST(ParseBytes, LowEightBitsOfEachNumberUpToTheTerminator) {
 TEST(ParseBytes, CommasOfTheTextBecomeZeros) {
     char text[] = "1,2,3";
     uint8_t bytes[3];
-    Cmd_ParseBytes(bytes, sizeof bytes, text);
+    EXPECT_EQ(Cmd_ParseBytes(bytes, text), 1);
     EXPECT_EQ(std::memcmp(text, "1\0" "2\0" "3", 6), 0);
 }
 
