@@ -576,6 +576,16 @@ TEST_F(ProgressWindow, IsCreatedHiddenAndShownCentredOverItsParent) {
         Progress_Show(1);
         Sys_PumpMessages();
     }
+    // A close request of the system only hides it: INSTALL can show it again.
+    SendMessageA(window, WM_CLOSE, 0, 0);
+    Sys_PumpMessages();
+    EXPECT_TRUE(IsWindow(window));
+    EXPECT_FALSE(IsWindowVisible(window));
+    EXPECT_EQ(Progress_Window(), window);
+    Progress_Show(1);
+    Sys_PumpMessages();
+    EXPECT_TRUE(IsWindowVisible(window));
+
     EXPECT_EQ(Progress_Destroy(), 1);
     EXPECT_FALSE(IsWindow(window));
     EXPECT_EQ(Progress_Window(), nullptr);
