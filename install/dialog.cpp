@@ -39,8 +39,8 @@ int Font_Unavailable(void) { return D.fontsUnavailable; }
 // ---- Text dialogs and the progress window ----
 
 enum {
-    TEXT_LIMIT_EXTRA = 10,           // the field takes this many characters beyond the file
-    TEXT_SIZE_LIMIT = 0x7FFFFFF0,    // larger sizes would overflow the buffer and the limit
+    TEXT_LIMIT_EXTRA = 10,        // the field takes this many characters beyond the file
+    TEXT_SIZE_LIMIT = 0x7FFFFFF0, // larger sizes would overflow the buffer and the limit
 };
 
 static struct {

@@ -6,15 +6,15 @@
 #include <stdint.h>
 
 enum {
-    TEXTDLG_CAPTION_SIZE = 80,    // a dialog title holds at most 79 characters
-    TEXTDLG_MESSAGE_ID = 1003,    // template of the message dialog ...
-    TEXTDLG_MESSAGE_TEXT = 1013,  // ... and its read-only text field
-    TEXTDLG_AGREEMENT_ID = 1006,  // template of the licence-agreement dialog ...
+    TEXTDLG_CAPTION_SIZE = 80,     // a dialog title holds at most 79 characters
+    TEXTDLG_MESSAGE_ID = 1003,     // template of the message dialog ...
+    TEXTDLG_MESSAGE_TEXT = 1013,   // ... and its read-only text field
+    TEXTDLG_AGREEMENT_ID = 1006,   // template of the licence-agreement dialog ...
     TEXTDLG_AGREEMENT_TEXT = 1026, // ... and its text field
-    TEXTDLG_BUTTON_GO_ON = 1,     // "Continue" / "I Accept": the dialog's result 1
-    TEXTDLG_BUTTON_LEAVE = 2,     // "Exit Setup" / "I Do Not Accept", also Escape: result 0
-    PROGRESS_DIALOG_ID = 117,     // template of the progress window ...
-    PROGRESS_BAR_ID = 1012,       // ... and its bar
+    TEXTDLG_BUTTON_GO_ON = 1,      // "Continue" / "I Accept": the dialog's result 1
+    TEXTDLG_BUTTON_LEAVE = 2,      // "Exit Setup" / "I Do Not Accept", also Escape: result 0
+    PROGRESS_DIALOG_ID = 117,      // template of the progress window ...
+    PROGRESS_BAR_ID = 1012,        // ... and its bar
 };
 
 // What one text dialog shows; cleared, filled by the caller and handed over as the dialog's

@@ -30,7 +30,8 @@ const char *kLogName = "dialogs-test.log";
 bool DisplayAvailable() {
     HWND probe = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 1, 1, NULL, NULL, NULL, NULL);
     if (probe) DestroyWindow(probe);
-    if (!probe && getenv("TESSEL_NEED_DISPLAY")) ADD_FAILURE() << "no window although a display is given";
+    if (!probe && getenv("TESSEL_NEED_DISPLAY"))
+        ADD_FAILURE() << "no window although a display is given";
     return probe != NULL;
 }
 
@@ -327,7 +328,8 @@ void AnswerDialog(SeenDialog *seen, int field, Answer answer) {
         case Press1:
         case Press2: {
             int id = answer == Press1 ? 1 : 2;
-            PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(dialog, id));
+            PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                         (LPARAM)GetDlgItem(dialog, id));
             break;
         }
         case Escape:
@@ -441,7 +443,8 @@ TEST_F(TextDialogs, EveryWayOutOfTheMessageButContinueGivesZero) {
 
 TEST_F(TextDialogs, AgreementFromADiskFileDefaultsToDeclining) {
     if (!DisplayAvailable()) GTEST_SKIP() << "no display";
-    std::string path = DiskText("licence.txt", "You may use it.\r\nYou may not sell it.\nNor lend it.");
+    std::string path =
+        DiskText("licence.txt", "You may use it.\r\nYou may not sell it.\nNor lend it.");
     const struct {
         Answer answer;
         int result;
@@ -585,7 +588,8 @@ TEST_F(ProgressWindow, BarFollowsThePercentageClampedAndKeepsItWhileHidden) {
     const struct {
         double percent;
         int position;
-    } rows[] = {{50, 1000}, {150, 2000}, {-3, 0}, {50.04, 1000}, {12.5, 250}, {100, 2000}, {0.07, 1}};
+    } rows[] = {{50, 1000},  {150, 2000}, {-3, 0},    {50.04, 1000},
+                {12.5, 250}, {100, 2000}, {0.07, 1}};
     for (const auto &row : rows) {
         SCOPED_TRACE(row.percent);
         EXPECT_EQ(Progress_Set(row.percent), 1);
