@@ -34,10 +34,10 @@ typedef struct TextDialogParam {
 int TextDlg_Message(void *owner, const char *caption, const char *name);
 int TextDlg_Agreement(void *owner, const char *caption, const char *name);
 
-// Joins the lines of a zero-terminated text in place: a single two-character break (CR LF)
-// between two printable characters becomes one blank; empty lines, one-character breaks
-// (bare LF) and bytes of 0x80 and above stay as they are. Never reads past the terminating
-// zero. Returns 1.
+// Joins the lines of a zero-terminated text in place: a break of exactly two control
+// characters (CR LF) between two printable characters becomes one blank; empty lines,
+// one-character breaks (bare LF) and bytes of 0x80 and above stay as they are. Never reads
+// past the terminating zero. Returns 1.
 int Text_JoinLines(char *text);
 
 // Creates the hidden progress window over parent (the backdrop window) from the template of
@@ -53,7 +53,8 @@ int Progress_Show(int show);
 int Progress_Set(double percent);
 // Destroys the progress window and forgets it. Returns 1, also when there is none.
 int Progress_Destroy(void);
-// The progress window, or null before Progress_Create and after Progress_Destroy.
+// The progress window; null before Progress_Create, after Progress_Destroy and once it was
+// destroyed with its parent.
 void *Progress_Window(void);
 
 #if defined(_WIN32)
