@@ -1,7 +1,10 @@
-// Dialogs and actions of the setup program that reach the system: so far the temporary fonts
-// of the backdrop, added for the length of the run and removed with their files at its end.
+// Dialogs and actions of the setup program that reach the system: the temporary fonts of the
+// backdrop, added for the length of the run and removed with their files at its end; the text
+// dialogs (welcome message, licence agreement) and the progress window.
 #include <windows.h>
 
+#include "dialogs.h"
+#include "ffs.h"
 #include "fonts.h"
 #include "tessel-core.h"
 #include "tessel-sys.h"
@@ -32,3 +35,176 @@ int Font_RemoveTemporary(const char *path) {
 }
 
 int Font_Unavailable(void) { return D.fontsUnavailable; }
+
+// ---- Text dialogs and the progress window ----
+
+enum {
+    TEXT_LIMIT_EXTRA = 10,        // the field takes this many characters beyond the file
+    TEXT_SIZE_LIMIT = 0x7FFFFFF0, // larger sizes would overflow the buffer and the limit
+};
+
+static struct {
+    HWND progress; // the progress window, null while there is none
+} P;
+
+// A byte below 32 as an unsigned number, the zero that ends the text excepted; letters of
+// 0x80 and above count as printable, so that joining never drops them.
+static int IsLineBreakByte(char c) { return c != 0 && (unsigned char)c < 32; }
+static int IsPrintableByte(char c) { return (unsigned char)c >= 32; }
+
+int Text_JoinLines(char *text) {
+    CORE_GUARD(text);
+    const char *read = text;
+    char *write = text;
+    // Each look ahead stops at the zero: nothing past the text is ever read.
+    while (*read) {
+        char c = *read++;
+        *write++ = c;
+        if (IsPrintableByte(c) && IsLineBreakByte(read[0]) && IsLineBreakByte(read[1]) &&
+            IsPrintableByte(read[2])) {
+            *write++ = ' ';
+            read += 2;
+        }
+    }
+    *write = 0;
+    return 1;
+}
+
+static INT_PTR CALLBACK TextDlgThunk(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+    return TextDlg_Proc(dialog, message, wparam, lparam);
+}
+
+intptr_t TextDlg_Proc(SysWindow dialog, unsigned message, uintptr_t wparam, intptr_t lparam) {
+    switch (message) {
+    case WM_INITDIALOG: {
+        const TextDialogParam *param = (const TextDialogParam *)lparam;
+        CORE_GUARD(param);
+        SetWindowTextA((HWND)dialog, param->Caption);
+        Dlg_SetEditText(dialog, param->Control, param->Text, param->Size + TEXT_LIMIT_EXTRA);
+        Wnd_Center(dialog, NULL);
+        return 0; // the system leaves the keyboard focus alone
+    }
+    case WM_COMMAND:
+        // Escape arrives as the command of button 2 (IDCANCEL).
+        if (LOWORD(wparam) == TEXTDLG_BUTTON_GO_ON)
+            SendMessageA((HWND)dialog, WM_CLOSE, 1, 1);
+        else if (LOWORD(wparam) == TEXTDLG_BUTTON_LEAVE)
+            SendMessageA((HWND)dialog, WM_CLOSE, 2, 0);
+        else
+            return 0;
+        return 1;
+    case WM_CLOSE: // from the buttons, or the system's close request with result 0
+        EndDialog((HWND)dialog, LOWORD(lparam));
+        return 1;
+    default:
+        return 0;
+    }
+}
+
+// Loads the text, runs the dialog and releases the text; the dialog's 1, or 0.
+static int ShowTextDialog(void *owner, const char *caption, const char *name, int templateId,
+                          int control) {
+    CORE_GUARD(caption);
+    CORE_GUARD(name);
+    TextDialogParam param;
+    ZeroMemory(&param, sizeof param);
+    int32_t size = 0;
+    if (!Ffs_GetSize(name, &size)) {
+        Log_Print("Unable to get size for '%s'\n", name);
+        return 0;
+    }
+    if (size < 0 || size > TEXT_SIZE_LIMIT) { // a damaged entry's size
+        Log_Print("Unable to load '%s'\n", name);
+        return 0;
+    }
+    int32_t bufferSize = size + 2;
+    char *text = (char *)TESSEL_ALLOC(bufferSize);
+    if (!Ffs_Load(name, text, size)) {
+        Log_Print("Unable to load '%s'\n", name);
+        TESSEL_FREE(text, bufferSize);
+        return 0;
+    }
+    text[size] = 0;
+    Text_JoinLines(text);
+    Str_Format(param.Caption, sizeof param.Caption, "%s", caption); // cut: only a title
+    param.Text = text;
+    param.Size = size;
+    param.Control = control;
+    INT_PTR result = DialogBoxParamA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(templateId),
+                                     (HWND)owner, TextDlgThunk, (LPARAM)&param);
+    TESSEL_FREE(text, bufferSize);
+    // A dialog that could not be shown was not answered: it must not count as accepted.
+    if (result == -1) Log_Print("Unable to show dialog %d\n", templateId);
+    return result == 1;
+}
+
+int TextDlg_Message(void *owner, const char *caption, const char *name) {
+    return ShowTextDialog(owner, caption, name, TEXTDLG_MESSAGE_ID, TEXTDLG_MESSAGE_TEXT);
+}
+
+int TextDlg_Agreement(void *owner, const char *caption, const char *name) {
+    return ShowTextDialog(owner, caption, name, TEXTDLG_AGREEMENT_ID, TEXTDLG_AGREEMENT_TEXT);
+}
+
+static INT_PTR CALLBACK ProgressThunk(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+    return Progress_Proc(dialog, message, wparam, lparam);
+}
+
+intptr_t Progress_Proc(SysWindow dialog, unsigned message, uintptr_t wparam, intptr_t lparam) {
+    (void)wparam;
+    switch (message) {
+    case WM_INITDIALOG:
+        Dlg_ProgressReset(dialog, PROGRESS_BAR_ID);
+        SetForegroundWindow((HWND)dialog);
+        return 1;
+    case WM_CLOSE:
+        EndDialog((HWND)dialog, LOWORD(lparam));
+        return 1;
+    case WM_NCDESTROY:
+        // Destroyed with its owner, too: the handle is forgotten, never reused. Not handled.
+        if ((HWND)dialog == P.progress) P.progress = NULL;
+        return 0;
+    default:
+        return 0;
+    }
+}
+
+int Progress_Create(void *instance, void *parent) {
+    Progress_Destroy();
+    HINSTANCE module = instance ? (HINSTANCE)instance : GetModuleHandleA(NULL);
+    P.progress = CreateDialogParamA(module, MAKEINTRESOURCEA(PROGRESS_DIALOG_ID), (HWND)parent,
+                                    ProgressThunk, 0);
+    if (!P.progress) {
+        Log_Print("Unable to create the progress window\n");
+        return 0;
+    }
+    Progress_Show(0);
+    return 1;
+}
+
+// ShowWindowAsync hands the request to the window's thread without waiting for it.
+int Progress_Show(int show) {
+    if (!P.progress) return 1;
+    if (show == 1) {
+        Wnd_Center(P.progress, GetParent(P.progress)); // a pop-up's parent is its owner
+        ShowWindowAsync(P.progress, SW_SHOW);
+    } else {
+        ShowWindowAsync(P.progress, SW_HIDE);
+    }
+    return 1;
+}
+
+int Progress_Set(double percent) {
+    if (!P.progress) return 1;
+    Dlg_ProgressSet(P.progress, PROGRESS_BAR_ID, percent);
+    Sys_PumpMessages(); // the windows repaint while INSTALL works
+    return 1;
+}
+
+int Progress_Destroy(void) {
+    if (P.progress) DestroyWindow(P.progress);
+    P.progress = NULL;
+    return 1;
+}
+
+void *Progress_Window(void) { return P.progress; }
