@@ -134,9 +134,7 @@ int32_t Disk_BytesToKB(uint64_t bytes) {
     return kb > (uint64_t)INT32_MAX ? INT32_MAX : (int32_t)kb;
 }
 
-static int32_t ClampKB(int64_t kb) {
-    return kb > INT32_MAX ? INT32_MAX : kb < INT32_MIN ? INT32_MIN : (int32_t)kb;
-}
+static int32_t ClampKB(int64_t kb) { return kb > INT32_MAX ? INT32_MAX : (int32_t)kb; }
 
 typedef BOOL(WINAPI *FreeSpaceExFunction)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER,
                                           PULARGE_INTEGER);
@@ -225,7 +223,7 @@ int DirDlg_ShowSpace(void *dialog, const char *path, int32_t sizeKB) {
     if (freeKB < sizeKB)
         Dlg_SetEditText(dialog, DIRDLG_FREE_AFTER, "Not enough space", DIRDLG_FIGURE_LIMIT);
     else
-        ShowFigure(dialog, DIRDLG_FREE_AFTER, ClampKB((int64_t)freeKB - sizeKB));
+        ShowFigure(dialog, DIRDLG_FREE_AFTER, ClampKB((int64_t)freeKB - sizeKB)); // sizeKB < 0
     return 1;
 }
 

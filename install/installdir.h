@@ -7,10 +7,10 @@
 #include "state.h"
 
 enum {
-    PATH_FLAG_CONFIRM = 1,   // "$?": INSTALL asks before overwriting an existing file
-    PATH_EXPAND_SIZE = 320,  // the output buffers the callers of Path_Expand use (or 260)
-    NUM_GROUP_SIZE = 16,     // room for any grouped 32-bit value: "-2,147,483,648" and its zero
-    DIRDLG_TEMPLATE = 1001,  // resource ids of the directory dialog (resources/setup.rc)
+    PATH_FLAG_CONFIRM = 1,  // "$?": INSTALL asks before overwriting an existing file
+    PATH_EXPAND_SIZE = 320, // the output buffers the callers of Path_Expand use (or 260)
+    NUM_GROUP_SIZE = 16,    // room for any grouped 32-bit value: "-2,147,483,648" and its zero
+    DIRDLG_TEMPLATE = 1001, // resource ids of the directory dialog (resources/setup.rc)
     DIRDLG_PATH = 1009,
     DIRDLG_BROWSE = 1010,
     DIRDLG_FREE_BEFORE = 1011,

@@ -82,9 +82,9 @@ class InstallDirTest(unittest.TestCase):
         self.assertEqual([b.title for b in result.boxes], ["Installation Directory..."] * 2)
         dialog, question = result.boxes
         self.assertEqual(dialog.owner_class, "InstallGotClass")
-        for label in (PROMPT, "C:\\Program Files\\Rocket\\", "Free space before installation", "Space used by application",
-                      "Free space after installation", "1,234k"):
-            self.assertIn(label, dialog.texts, dialog)
+        for text in (PROMPT, "C:\\Program Files\\Rocket\\", "Free space before installation",
+                     "Space used by application", "Free space after installation", "1,234k"):
+            self.assertIn(text, dialog.texts, dialog)
         self.assertEqual([text for _, text in dialog.buttons if text],
                          ["Browse", "Exit Setup", "Continue"])
         self.assertEqual(question.text, "Install Rocket into C:\\Program Files\\Rocket\\?")

@@ -104,8 +104,8 @@ TEST_F(InstallDir, EveryMacroNamesItsRealDirectory) {
     } rows[] = {
         {"", base, 0},
         {"readme.txt", base + "readme.txt", 0},
-        {"\\readme.txt", base + "readme.txt", 0},       // one leading backslash is dropped
-        {"\\\\readme.txt", base + "\\readme.txt", 0},   // ... a second one stays
+        {"\\readme.txt", base + "readme.txt", 0},     // one leading backslash is dropped
+        {"\\\\readme.txt", base + "\\readme.txt", 0}, // ... a second one stays
         {"$0Acme\\", ProgramFiles() + "Acme\\", 0},
         {"$1notepad.exe", WindowsDir() + "notepad.exe", 0},
         {"$1\\notepad.exe", WindowsDir() + "notepad.exe", 0},
@@ -179,9 +179,15 @@ TEST(Figures, GroupsOfThreeDigits) {
     const struct {
         int32_t value;
         const char *text;
-    } rows[] = {{0, "0"},         {999, "999"},           {1000, "1,000"},
-                {12345678, "12,345,678"}, {1234567, "1,234,567"}, {-123, "-123"},
-                {-1234, "-1,234"}, {INT32_MAX, "2,147,483,647"}, {INT32_MIN, "-2,147,483,648"}};
+    } rows[] = {{0, "0"},
+                {999, "999"},
+                {1000, "1,000"},
+                {12345678, "12,345,678"},
+                {1234567, "1,234,567"},
+                {-123, "-123"},
+                {-1234, "-1,234"},
+                {INT32_MAX, "2,147,483,647"},
+                {INT32_MIN, "-2,147,483,648"}};
     for (const auto &row : rows) {
         char text[NUM_GROUP_SIZE];
         EXPECT_EQ(Num_Group(row.value, text), 1);
@@ -306,7 +312,8 @@ TEST_F(InstallDir, QuietInstallPathRefusesADirectoryThatDoesNotFit) {
 bool DisplayAvailable() {
     HWND probe = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 1, 1, NULL, NULL, NULL, NULL);
     if (probe) DestroyWindow(probe);
-    if (!probe && getenv("TESSEL_NEED_DISPLAY")) ADD_FAILURE() << "no window although a display is given";
+    if (!probe && getenv("TESSEL_NEED_DISPLAY"))
+        ADD_FAILURE() << "no window although a display is given";
     return probe != NULL;
 }
 
@@ -372,7 +379,11 @@ std::string StaticTexts(HWND window) {
     return texts;
 }
 
-// Waits for a box other than the dialog, records it and presses button.
+void Press(HWND dialog, int id) {
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(dialog, id));
+}
+
+// Waits for a box other than the dialog, records it, presses button and waits until it is gone.
 Box AnswerBox(HWND dialog, int button) {
     Box box;
     HWND found = WaitFor([dialog](HWND w) { return w != dialog && !IsDirDialog(w); });
@@ -380,13 +391,9 @@ Box AnswerBox(HWND dialog, int button) {
     box.title = Text(found);
     box.text = StaticTexts(found);
     box.owner = GetWindow(found, GW_OWNER);
-    PostMessageA(found, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), (LPARAM)GetDlgItem(found, button));
-    for (int tries = 0; tries < 200 && IsWindow(found); tries++) Sleep(50); // gone before the next
+    Press(found, button);
+    for (int tries = 0; tries < 200 && IsWindow(found); tries++) Sleep(50);
     return box;
-}
-
-void Press(HWND dialog, int id) {
-    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(dialog, id));
 }
 
 class Dialog : public InstallDir {
@@ -417,7 +424,8 @@ TEST_F(Dialog, WithoutADisplayItCannotBeShownAndCountsAsLeaving) {
     if (DisplayAvailable()) GTEST_SKIP() << "dialogs are shown: see the answered cases";
     EXPECT_EQ(DirDlg_Run(&state), 0);
     EXPECT_STREQ(state.InstallPath, "C:\\Base\\");
-    EXPECT_NE(StopLog().find("Unable to show the installation directory dialog"), std::string::npos);
+    EXPECT_NE(StopLog().find("Unable to show the installation directory dialog"),
+              std::string::npos);
 }
 
 TEST_F(Dialog, OpensWithTheProposedPathTheFiguresAndNoSystemMenu) {
