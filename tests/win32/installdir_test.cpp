@@ -552,6 +552,32 @@ void WaitGone(HWND window) {
     Sleep(100); // the dialog finishes the command that opened the window
 }
 
+// The three figures on a window of plain statics, for a size of exactly the free space of C:
+// and one KB more; the free space is read around each call, and a call during which it moved
+// is made again.
+TEST(Figures, ExactlyEnoughRoomLeavesNothingAndOneMoreKilobyteIsTooMuch) {
+    if (!DisplayAvailable()) GTEST_SKIP() << "no display";
+    HWND window =
+        CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 300, 100, NULL, NULL, NULL, NULL);
+    ASSERT_NE(window, nullptr);
+    for (int id : {DIRDLG_FREE_BEFORE, DIRDLG_USED, DIRDLG_FREE_AFTER})
+        CreateWindowExA(0, "STATIC", "Static", WS_CHILD, 0, 0, 100, 10, window, (HMENU)(INT_PTR)id,
+                        NULL, NULL);
+    for (int extra : {0, 1}) {
+        std::string after;
+        for (int tries = 0; tries < 20; tries++) {
+            int32_t before = 0, again = 0;
+            ASSERT_EQ(Disk_FreeKB(&before, "C:\\"), 1);
+            EXPECT_EQ(DirDlg_ShowSpace(window, "C:\\Rocket\\", before + extra), 1);
+            Disk_FreeKB(&again, "C:\\");
+            after = ItemText(window, DIRDLG_FREE_AFTER);
+            if (again == before) break;
+        }
+        EXPECT_EQ(after, extra ? "Not enough space" : "0k");
+    }
+    DestroyWindow(window);
+}
+
 bool IsPicker(HWND window) { return !IsDirDialog(window); }
 
 TEST_F(Dialog, BrowseMergesThePickedFolderOrChangesNothingWhenCancelled) {
