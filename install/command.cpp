@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "ffs.h"
+#include "installdir.h"
 #include "iscript.h"
 #include "tessel-core.h"
 
@@ -106,6 +107,15 @@ static int SetUninstallName(InstallState *state, const char *arguments, int32_t 
     return 1;
 }
 
+static int ChooseInstallPath(InstallState *state, const char *arguments, int32_t *cursor) {
+    // Cut: the dialog's prompt.
+    Cmd_ReadField("INSTALL PATH", arguments, state->Caption, sizeof state->Caption, CMD_CUT,
+                  cursor);
+    if (Str_Length(state->Caption) < 4)
+        Str_Copy(state->Caption, "Please select the destination directory...");
+    return DirDlg_Choose(state);
+}
+
 // The list stays where it is, inside the script; only its items are counted.
 static int SetList(const char *arguments, const char **list, int32_t *count, int32_t *cursor) {
     *list = arguments + *cursor;
@@ -171,7 +181,7 @@ static const struct {
     {"REGISTRY PATH", SetRegistryPath},
     {"INSTALL SIZE", SetInstallSize},
     {"INSTALL DIR", SetInstallDir},
-    {"INSTALL PATH", nullptr}, // install directory
+    {"INSTALL PATH", ChooseInstallPath},
     {"INSTALL NAME", SetInstallName},
     {"UNINSTALL NAME", SetUninstallName},
 };

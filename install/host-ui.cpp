@@ -1,13 +1,15 @@
 // Host stand-ins for the installer's platform needs that the portable engine calls: the two
 // message boxes (printed to stderr and recorded, with a configurable answer), the window to
-// destroy, the temporary fonts and the temporary directory. Real versions: winmain.cpp,
-// dialog.cpp and the platform wrappers of the win32 tree.
+// destroy, the temporary fonts, the temporary directory and the choice of the installation
+// directory. Real versions: winmain.cpp, dialog.cpp and the platform wrappers of the win32
+// tree.
 #include "host-ui.h"
 
 #include <stdio.h>
 #include <stdlib.h>
 
 #include "fonts.h"
+#include "installdir.h"
 #include "tessel-core.h"
 #include "ui.h"
 
@@ -94,6 +96,13 @@ int Font_RemoveTemporary(const char *path) {
 
 // The host never refuses a font.
 int Font_Unavailable(void) { return 0; }
+
+// The path macros and the directory dialog exist only on Windows: INSTALL PATH fails here.
+int DirDlg_Choose(InstallState *state) {
+    CORE_GUARD(state);
+    Log_Print("No installation directory on this platform\n");
+    return 0;
+}
 
 #if !defined(_WIN32)
 // The temporary directory, with its trailing separator; 0 when it does not fit.

@@ -8,7 +8,8 @@
 // MATCH occurs in the box's title or one of its texts (first rule wins); BUTTON is a button's
 // text without '&' ("Yes", "OK") or its id ("7"). Without a matching rule the --default button
 // is pressed; "none" leaves the box alone. The robot ends when the stop file appears or the
-// timeout (default 120 s) runs out. Each box becomes one line of the log:
+// timeout (default 120 s) runs out. Each box becomes one line of the log (its texts are those of
+// its "Static" and "Edit" children, in window order):
 //   box|<title>|<owner class>|<text>;<text>|<id>:<text>;<id>:<text>|<pressed id>
 // with '|', ';' and line ends in the fields written as \p, \s and \n.
 #include <windows.h>
@@ -76,9 +77,21 @@ std::string WithoutAmpersand(const std::string &text) {
     return out;
 }
 
+// An edit control of another process keeps its text to itself: it has to be asked.
+std::string EditText(HWND edit) {
+    char text[4096] = "";
+    DWORD_PTR ignored;
+    SendMessageTimeoutA(edit, WM_GETTEXT, sizeof text, (LPARAM)text, SMTO_ABORTIFHUNG, 2000,
+                        &ignored);
+    text[sizeof text - 1] = 0;
+    return text;
+}
+
 BOOL CALLBACK CollectChild(HWND child, LPARAM data) {
     auto *controls = reinterpret_cast<std::vector<Control> *>(data);
-    controls->push_back({GetDlgCtrlID(child), ClassOf(child), WindowText(child)});
+    std::string className = ClassOf(child);
+    controls->push_back({GetDlgCtrlID(child), className,
+                         className == "Edit" ? EditText(child) : WindowText(child)});
     return TRUE;
 }
 
@@ -123,7 +136,8 @@ void HandleBox(const Options &options, HWND box, FILE *log) {
         if (control.className == "Button") {
             if (!buttons.empty()) buttons += ";";
             buttons += std::to_string(control.id) + ":" + Escape(control.text);
-        } else if (control.className == "Static" && !control.text.empty()) {
+        } else if ((control.className == "Static" || control.className == "Edit") &&
+                   !control.text.empty()) {
             if (!texts.empty()) texts += ";";
             texts += Escape(control.text);
         }
