@@ -25,17 +25,22 @@ static const struct {
     {"-append", LOG_APPEND},
 };
 
+// The log's buffers stand apart from its initialised state, so that they cost the program file
+// nothing (zero-filled at load time).
 static struct {
-    uint32_t flags;
     char path[LOG_PATH_SIZE];
     char line[LOG_LINE_SIZE];
+} B;
+
+static struct {
+    uint32_t flags;
     void *console;
     const char *file; // recorded source location
     int fileLine;
     void *lock;
     int bypass;  // while 1 the lock is neither taken nor released
     int writing; // a fatal report about the file itself must not write to it again
-} S = {0, {0}, {0}, NULL, "Unknown", 0, NULL, 1, 0};
+} S = {0, NULL, "Unknown", 0, NULL, 1, 0};
 
 static struct {
     MemStats stats;
@@ -90,11 +95,11 @@ int Log_ParseOptions(uint32_t *flags, const char *commandLine) {
 }
 
 uint32_t Log_Flags(void) { return S.flags; }
-const char *Log_Path(void) { return S.path; }
+const char *Log_Path(void) { return B.path; }
 
 static void ResolvePath(const char *logName) {
     if (logName[0] && logName[1] == ':') {
-        Str_Format(S.path, sizeof S.path, "%s", logName);
+        Str_Format(B.path, sizeof B.path, "%s", logName);
         return;
     }
     char exe[LOG_PATH_SIZE];
@@ -107,7 +112,7 @@ static void ResolvePath(const char *logName) {
     const char *name = Str_Length(logName) > 1 ? logName : "debug.log";
     // Cut to the field: a path that does not fit still names a file beside the executable's
     // folder prefix rather than overrunning the variable.
-    Str_Format(S.path, sizeof S.path, "%s%s", exe, name);
+    Str_Format(B.path, sizeof B.path, "%s%s", exe, name);
 }
 
 int Log_Init(const char *logName, uint32_t flags) {
@@ -121,9 +126,9 @@ int Log_Init(const char *logName, uint32_t flags) {
     ResolvePath(logName);
     S.flags = flags;
     if (flags == 0) return 1;
-    if (flags & LOG_CONSOLE) S.console = Sys_ConsoleOpen(S.path);
+    if (flags & LOG_CONSOLE) S.console = Sys_ConsoleOpen(B.path);
     if ((flags & LOG_FILE) && !(flags & LOG_APPEND)) {
-        FILE *file = fopen(S.path, "w");
+        FILE *file = fopen(B.path, "w");
         if (file) fclose(file);
     }
     if (flags & LOG_LIBRARY) Log_Print("TesselCore v%s\n", TESSELCORE_VERSION);
@@ -160,7 +165,7 @@ int Log_Write(const char *text) {
         if (local) now = *local;
     }
     char dated[16];
-    const char *name = S.path;
+    const char *name = B.path;
     if (S.flags & LOG_DATED) {
         Str_Format(dated, sizeof dated, "d%.2d%.2d%.2d.log", now.tm_mon + 1, now.tm_mday,
                    (now.tm_year + 1900) % 100);
@@ -196,11 +201,11 @@ int Log_Print(const char *format, ...) {
     Core_Lock();
     va_list args;
     va_start(args, format);
-    int length = vsnprintf(S.line, sizeof S.line, format, args);
+    int length = vsnprintf(B.line, sizeof B.line, format, args);
     va_end(args);
-    S.line[LOG_LINE_SIZE - 1] = 0;
-    if (length < 0) length = Str_Length(S.line); // a runtime that answers a cut with -1
-    Log_Write(S.line);
+    B.line[LOG_LINE_SIZE - 1] = 0;
+    if (length < 0) length = Str_Length(B.line); // a runtime that answers a cut with -1
+    Log_Write(B.line);
     // A message that filled the buffer was cut; its true length decides the check.
     if (length > LOG_MAX_TEXT) {
         Core_SetLocation("Unknown", 0);
@@ -213,14 +218,14 @@ int Log_Print(const char *format, ...) {
 int Log_Section(const char *title) {
     if (S.flags == 0) return 1;
     Core_Lock();
-    int length = title ? Str_Format(S.line, sizeof S.line, "====[%s]", title)
-                       : Str_Format(S.line, sizeof S.line, "====");
+    int length = title ? Str_Format(B.line, sizeof B.line, "====[%s]", title)
+                       : Str_Format(B.line, sizeof B.line, "====");
     if (length < 0) length = -length;
     if (length > LOG_MAX_TEXT) length = LOG_MAX_TEXT;
-    for (int i = length; i < LOG_RULE_WIDTH; i++) S.line[i] = '=';
-    S.line[LOG_RULE_WIDTH] = '\n';
-    S.line[LOG_RULE_WIDTH + 1] = 0;
-    Log_Write(S.line);
+    for (int i = length; i < LOG_RULE_WIDTH; i++) B.line[i] = '=';
+    B.line[LOG_RULE_WIDTH] = '\n';
+    B.line[LOG_RULE_WIDTH + 1] = 0;
+    Log_Write(B.line);
     Core_Unlock();
     return 1;
 }
@@ -230,9 +235,9 @@ int Log_Section(const char *title) {
 // Appends to the line buffer, cut to the space left in it.
 static int AppendReport(int used, const char *format, va_list args) {
     if (used >= LOG_LINE_SIZE - 1) return used;
-    int length = vsnprintf(S.line + used, (size_t)(LOG_LINE_SIZE - used), format, args);
-    S.line[LOG_LINE_SIZE - 1] = 0;
-    if (length < 0) return used + (int)strlen(S.line + used);
+    int length = vsnprintf(B.line + used, (size_t)(LOG_LINE_SIZE - used), format, args);
+    B.line[LOG_LINE_SIZE - 1] = 0;
+    if (length < 0) return used + (int)strlen(B.line + used);
     return used + length < LOG_LINE_SIZE ? used + length : LOG_LINE_SIZE - 1;
 }
 
@@ -249,12 +254,12 @@ static int AppendReportF(int used, const char *format, ...) {
     int used = AppendReportF(0, "\n\n%s", prefix);
     used = AppendReport(used, format, args);
     AppendReportF(used, "       (%s/%d)\n", S.file, S.fileLine);
-    Sys_ErrorBox(S.line + 2, "Internal error...");
+    Sys_ErrorBox(B.line + 2, "Internal error...");
     // A report about a report (the length check below, a failing log file) ends here too.
     if (!S.writing) {
         S.writing = 1;
-        Log_Write(S.line);
-        CheckLength(S.line);
+        Log_Write(B.line);
+        CheckLength(B.line);
     }
     Core_Unlock();
     exit(1);
