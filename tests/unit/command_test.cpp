@@ -126,7 +126,7 @@ TEST_F(Registry, RegisterAllTakesEveryBuiltCommandAndReleaseEmptiesIt) {
     Cmd_RegisterAll();
     const char *built[] = {"COMPANY NAME", "PRODUCT NAME", "PRODUCT VERSION", "TEXT",
                            "FILE LIST", "TEMP LIST", "LISTSERVER", "BREAK", "UPDATE URL",
-                           "REGISTRY PATH", "INSTALL SIZE", "INSTALL DIR", "INSTALL PATH",
+                           "INSTALL", "REGISTRY PATH", "INSTALL SIZE", "INSTALL DIR", "INSTALL PATH",
                            "INSTALL NAME", "UNINSTALL NAME"};
     for (const char *keyword : built) EXPECT_EQ(Cmd_Find(keyword), 1) << keyword;
     EXPECT_FALSE(log_.Has("Matching quick CRC's"));
