@@ -8,14 +8,15 @@
 #include "state.h"
 
 enum {
-    INSTALL_ITEM_SIZE = 260, // a list item: at most 259 bytes
+    INSTALL_ITEM_SIZE = 260,   // a list item: at most 259 bytes
     INSTALL_TARGET_SIZE = 260, // a target path, and the work copy of File_WriteAll
 };
 
-// Copies the list item at list + *cursor into item (size bytes, at least 1) and moves the cursor past it
-// and its "," separator; an item also ends at any byte that ends an argument, which is never
-// stepped over. Returns 1, or 0 with one log line when the item does not fit (refused, never
-// cut: a cut name is another file); item is then empty and the cursor still moves past the whole item.
+// Copies the list item at list + *cursor into item (size bytes, at least 1) and moves the cursor
+// past it and its "," separator; an item also ends at any byte that ends an argument, which is
+// never stepped over. Returns 1, or 0 with one log line when the item does not fit (refused, never
+// cut: a cut name is another file); item is then empty and the cursor still moves past the whole
+// item.
 int Install_NextItem(const char *list, int32_t *cursor, char *item, int32_t size);
 // The archive name of an item: the item without its leading macro pairs ("$" and a letter); a
 // backslash after them stays. Points into item.
@@ -23,7 +24,8 @@ const char *Install_ArchiveName(const char *item);
 
 // Writes count bytes of data to the file at path, created or emptied; a missing directory
 // along the path is created first. Returns 1, or 0 with one log line when the file cannot be
-// created or written completely (a partly written file is removed; a negative count fails the same way).
+// created or written completely (a partly written file is removed; a negative count fails the same
+// way).
 int File_WriteAll(const char *path, const void *data, int32_t count);
 // Creates every missing directory along path ("C:\a\b\" or "C:\a\b"). path is changed during
 // the call and restored. Returns 1: a directory that cannot be made shows when a file in it is
