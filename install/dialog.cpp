@@ -612,8 +612,8 @@ int Dir_CreatePath(char *path) {
     return 1;
 }
 
-// The directory part of path (up to and with its last separator, "" without one) into
-// directory, then every missing level of it. 0 when path does not fit the work copy.
+// Creates every missing level of the directory part of path: up to and with its last separator
+// ("" without one). 0 when path does not fit the work copy.
 static int CreateParents(const char *path) {
     char directory[INSTALL_TARGET_SIZE];
     // Refused, never cut: a cut path would create other directories.

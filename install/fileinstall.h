@@ -24,8 +24,8 @@ const char *Install_ArchiveName(const char *item);
 
 // Writes count bytes of data to the file at path, created or emptied; a missing directory
 // along the path is created first. Returns 1, or 0 with one log line when the file cannot be
-// created or written completely (a partly written file is removed; a negative count fails the same
-// way).
+// created or written completely, a negative count included; a partly written file is removed.
+// Directories are made only for a path of at most 259 characters (refused, never cut).
 int File_WriteAll(const char *path, const void *data, int32_t count);
 // Creates every missing directory along path ("C:\a\b\" or "C:\a\b"). path is changed during
 // the call and restored. Returns 1: a directory that cannot be made shows when a file in it is

@@ -128,8 +128,8 @@ TEST_F(Registry, RegisterAllTakesEveryBuiltCommandAndReleaseEmptiesIt) {
     Cmd_RegisterAll();
     const char *built[] = {"COMPANY NAME", "PRODUCT NAME", "PRODUCT VERSION", "TEXT",
                            "FILE LIST", "TEMP LIST", "LISTSERVER", "BREAK", "UPDATE URL",
-                           "INSTALL", "REGISTRY PATH", "INSTALL SIZE", "INSTALL DIR", "INSTALL PATH",
-                           "INSTALL NAME", "UNINSTALL NAME"};
+                           "INSTALL", "REGISTRY PATH", "INSTALL SIZE", "INSTALL DIR",
+                           "INSTALL PATH", "INSTALL NAME", "UNINSTALL NAME"};
     for (const char *keyword : built) EXPECT_EQ(Cmd_Find(keyword), 1) << keyword;
     EXPECT_FALSE(log_.Has("Matching quick CRC's"));
     Cmd_ReleaseAll();
@@ -249,9 +249,16 @@ TEST(FileItems, AnItemLongerThanItsBufferIsRefusedAndSkippedWhole) {
 TEST(FileItems, TheArchiveNameDropsOnlyTheLeadingMacros) {
     const struct {
         const char *item, *name;
-    } rows[] = {{"a.txt", "a.txt"},         {"$1b.dll", "b.dll"},   {"$2\\c.dll", "\\c.dll"},
-                {"$?$4x\\y.txt", "x\\y.txt"}, {"dir\\$1z", "dir\\$1z"}, {"$", "$"},
-                {"$1$", "$"},               {"", ""}};
+    } rows[] = {
+        {"a.txt", "a.txt"},
+        {"$1b.dll", "b.dll"},
+        {"$2\\c.dll", "\\c.dll"}, // the backslash stays part of the name
+        {"$?$4x\\y.txt", "x\\y.txt"},
+        {"dir\\$1z", "dir\\$1z"}, // macros only at the start
+        {"$", "$"},
+        {"$1$", "$"},
+        {"", ""},
+    };
     for (const auto &row : rows) EXPECT_STREQ(Install_ArchiveName(row.item), row.name) << row.item;
 }
 
