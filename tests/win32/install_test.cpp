@@ -375,6 +375,28 @@ TEST_F(Install, AnEmptyFileIsInstalledAsAnEmptyFile) {
     EXPECT_EQ(ReadFile(dir + "full.txt"), "full");
 }
 
+TEST_F(Install, ABlockThatClaimsNoOrNegativeBytesIsDamaged) {
+    // Type2 headers whose size word gives 0 and -5 bytes: no encoder makes them.
+    auto block = [](int32_t size) {
+        std::string bytes = TYPE2_TAG;
+        PutWord(&bytes, ~(uint32_t)size);
+        return bytes + std::string(16, '\x55');
+    };
+    Open({{"zero.bin", block(0)}, {"negative.bin", block(-5)}, {"uninst.exe", block(-5)}});
+    EXPECT_EQ(Run("zero.bin"), 0);
+    EXPECT_EQ(Run("negative.bin"), 0);
+    strcpy(state.UninstallName, "uninst.exe");
+    state.FileCount = 0;
+    EXPECT_EQ(RunCommand(), 0);
+    EXPECT_FALSE(testing_support::FileExists(dir + "zero.bin"));
+    EXPECT_FALSE(testing_support::FileExists(dir + "uninst.exe"));
+    std::string log = StopLog();
+    for (const char *line :
+         {"Unable to load 'zero.bin'\n", "Unable to load 'negative.bin'\n",
+          "Unable to load 'uninst.exe'\n"})
+        EXPECT_NE(log.find(line), std::string::npos) << line << log;
+}
+
 // ---- On a display: the question, the problem box and the progress bar ----
 
 bool DisplayAvailable() {
