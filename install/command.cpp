@@ -6,9 +6,11 @@
 #include <string.h>
 
 #include "ffs.h"
+#include "fileinstall.h"
 #include "installdir.h"
 #include "iscript.h"
 #include "tessel-core.h"
+#include "uninst.h"
 
 static struct {
     CommandEntry *head; // longest keyword first
@@ -148,6 +150,65 @@ static int SetListServer(InstallState *state, const char *arguments, int32_t *cu
     return 1;
 }
 
+// ---- File installation: the list items and the uninstaller's copy of the script ----
+
+int Install_NextItem(const char *list, int32_t *cursor, char *item, int32_t size) {
+    CORE_GUARD(list);
+    CORE_GUARD(cursor);
+    CORE_GUARD(item);
+    int32_t length = 0;
+    while (!Cmd_IsTerminator(list[*cursor + length]) && list[*cursor + length] != ',') length++;
+    int fits = length < size;
+    if (fits)
+        memcpy(item, list + *cursor, (size_t)length);
+    else
+        Log_Print("File list item too long (%d > %d)\n", length, size - 1);
+    item[fits ? length : 0] = 0;
+    *cursor += length;
+    if (list[*cursor] == ',') *cursor += 1;
+    return fits;
+}
+
+const char *Install_ArchiveName(const char *item) {
+    CORE_GUARD(item);
+    // The same pairs that Path_Expand takes for macros: "$" and any byte but the end.
+    while (item[0] == '$' && item[1]) item += 2;
+    return item;
+}
+
+int Uninst_Scramble(uint8_t *buffer, int32_t length, const char *key, int32_t keyLength) {
+    CORE_GUARD(buffer);
+    CORE_GUARD(key);
+    Core_Locate(__FILE__, __LINE__);
+    Core_Assert(keyLength >= 1, "Scrambling key of %d characters\n", keyLength);
+    for (int32_t i = 0; i < length; i++) {
+        int32_t k = i % keyLength;
+        buffer[i] = (uint8_t)(buffer[i] ^ (uint8_t)key[k] ^ (uint8_t)k ^ (uint8_t)i);
+    }
+    return 1;
+}
+
+int Uninst_AppendScript(uint8_t *file, int32_t uninstallerSize, const char *script,
+                        int32_t scriptSize) {
+    CORE_GUARD(file);
+    CORE_GUARD(script);
+    uint8_t *marker = file + uninstallerSize;
+    memcpy(marker, UNINST_MARKER, UNINST_MARKER_SIZE);
+    memcpy(marker + UNINST_MARKER_SIZE, script, (size_t)scriptSize);
+    Uninst_Scramble(marker + UNINST_MARKER_SIZE, scriptSize, UNINST_KEY, UNINST_KEY_LENGTH);
+    uint8_t *trailer = marker + UNINST_MARKER_SIZE + scriptSize;
+    for (int shift = 0; shift < 32; shift += 8)
+        *trailer++ = (uint8_t)((uint32_t)uninstallerSize >> shift);
+    return 1;
+}
+
+// No argument: the work reaches the system (dialog.cpp).
+static int InstallFiles(InstallState *state, const char *arguments, int32_t *cursor) {
+    (void)arguments;
+    (void)cursor;
+    return Install_Files(state);
+}
+
 // ---- The keyword table ----
 // Registered in this order. A row without a handler belongs to a command whose module is not
 // part of this build yet and is left out of the registry.
@@ -176,8 +237,8 @@ static const struct {
     {"LISTSERVER", SetListServer},
     {"BREAK", Script_Break},
     {"UPDATE URL", SetUpdateUrl},
-    {"INSTALL", nullptr}, // file installation
-    {"DONE", nullptr},    // uninstall registration
+    {"INSTALL", InstallFiles},
+    {"DONE", nullptr}, // uninstall registration
     {"REGISTRY PATH", SetRegistryPath},
     {"INSTALL SIZE", SetInstallSize},
     {"INSTALL DIR", SetInstallDir},

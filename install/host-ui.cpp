@@ -1,13 +1,14 @@
 // Host stand-ins for the installer's platform needs that the portable engine calls: the two
 // message boxes (printed to stderr and recorded, with a configurable answer), the window to
-// destroy, the temporary fonts, the temporary directory and the choice of the installation
-// directory. Real versions: winmain.cpp, dialog.cpp and the platform wrappers of the win32
-// tree.
+// destroy, the temporary fonts, the temporary directory, the choice of the installation
+// directory and the file installation. Real versions: winmain.cpp, dialog.cpp and the platform
+// wrappers of the win32 tree.
 #include "host-ui.h"
 
 #include <stdio.h>
 #include <stdlib.h>
 
+#include "fileinstall.h"
 #include "fonts.h"
 #include "installdir.h"
 #include "tessel-core.h"
@@ -101,6 +102,13 @@ int Font_Unavailable(void) { return 0; }
 int DirDlg_Choose(InstallState *state) {
     CORE_GUARD(state);
     Log_Print("No installation directory on this platform\n");
+    return 0;
+}
+
+// Files are written only on Windows: INSTALL fails here.
+int Install_Files(InstallState *state) {
+    CORE_GUARD(state);
+    Log_Print("No file installation on this platform\n");
     return 0;
 }
 

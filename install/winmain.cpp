@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "command.h"
+#include "dialogs.h"
 #include "ffs-cmp2.h"
 #include "ffs.h"
 #include "iscript.h"
@@ -79,6 +80,7 @@ LRESULT CALLBACK Backdrop_WndProc(HWND window, UINT message, WPARAM wparam, LPAR
         W.icon = LoadIconA(W.instance, MAKEINTRESOURCEA(ICON_ID));
         SendMessageA(window, WM_SETICON, ICON_BIG, (LPARAM)W.icon);
         SendMessageA(window, WM_SETICON, ICON_SMALL, (LPARAM)W.icon);
+        Progress_Create(W.instance, window); // hidden until INSTALL shows it
         return 1;
     }
     case WM_QUERYDRAGICON:
@@ -87,6 +89,7 @@ LRESULT CALLBACK Backdrop_WndProc(HWND window, UINT message, WPARAM wparam, LPAR
         DestroyWindow(window);
         return 1;
     case WM_DESTROY:
+        Progress_Destroy();
         if (W.icon) DestroyIcon(W.icon);
         W.icon = NULL;
         PostQuitMessage(0);

@@ -5,8 +5,10 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "engine-support.h"
+#include "fileinstall.h"
 
 using engine_test::LogCapture;
 
@@ -126,8 +128,8 @@ TEST_F(Registry, RegisterAllTakesEveryBuiltCommandAndReleaseEmptiesIt) {
     Cmd_RegisterAll();
     const char *built[] = {"COMPANY NAME", "PRODUCT NAME", "PRODUCT VERSION", "TEXT",
                            "FILE LIST", "TEMP LIST", "LISTSERVER", "BREAK", "UPDATE URL",
-                           "REGISTRY PATH", "INSTALL SIZE", "INSTALL DIR", "INSTALL PATH",
-                           "INSTALL NAME", "UNINSTALL NAME"};
+                           "INSTALL", "REGISTRY PATH", "INSTALL SIZE", "INSTALL DIR",
+                           "INSTALL PATH", "INSTALL NAME", "UNINSTALL NAME"};
     for (const char *keyword : built) EXPECT_EQ(Cmd_Find(keyword), 1) << keyword;
     EXPECT_FALSE(log_.Has("Matching quick CRC's"));
     Cmd_ReleaseAll();
@@ -201,6 +203,63 @@ TEST(CountList, CountsSeparatorsAndStopsOnTheTerminator) {
         EXPECT_EQ(count, row.count) << row.text;
         EXPECT_EQ(cursor, row.cursor) << row.text;
     }
+}
+
+// ---- File list items ----
+
+TEST(FileItems, ItemsEndAtACommaOrWhereTheListEnds) {
+    // Each row: the list, then the items that as many reads give, then the cursor.
+    struct {
+        const char *list;
+        std::vector<std::string> items;
+        int32_t cursor;
+    } rows[] = {
+        {"a.txt,$1b.dll\r\n", {"a.txt", "$1b.dll"}, 13},
+        {"a,,b\r\n", {"a", "", "b"}, 4},
+        {"\r\n", {""}, 0},
+        {"a\x80" "b,c", {"a", ""}, 1}, // 0x80 ends the list like a control byte
+        {"a,b\x16z", {"a", "b", ""}, 3},
+        {"only", {"only", "", ""}, 4}, // reading past the end stays there
+    };
+    for (const auto &row : rows) {
+        int32_t cursor = 0;
+        for (const auto &expected : row.items) {
+            char item[INSTALL_ITEM_SIZE];
+            EXPECT_EQ(Install_NextItem(row.list, &cursor, item, sizeof item), 1) << row.list;
+            EXPECT_EQ(std::string(item), expected) << row.list;
+        }
+        EXPECT_EQ(cursor, row.cursor) << row.list;
+    }
+}
+
+TEST(FileItems, AnItemLongerThanItsBufferIsRefusedAndSkippedWhole) {
+    LogCapture log("command-items-test.log");
+    const std::string list = std::string(260, 'x') + "," + std::string(259, 'y') + "\r\n";
+    int32_t cursor = 0;
+    char item[INSTALL_ITEM_SIZE];
+    memset(item, '#', sizeof item);
+    EXPECT_EQ(Install_NextItem(list.c_str(), &cursor, item, sizeof item), 0);
+    EXPECT_STREQ(item, "");
+    EXPECT_EQ(cursor, 261);
+    EXPECT_TRUE(log.Has("File list item too long (260 > 259)\n"));
+    EXPECT_EQ(Install_NextItem(list.c_str(), &cursor, item, sizeof item), 1); // 259 fit
+    EXPECT_EQ(std::string(item), std::string(259, 'y'));
+}
+
+TEST(FileItems, TheArchiveNameDropsOnlyTheLeadingMacros) {
+    const struct {
+        const char *item, *name;
+    } rows[] = {
+        {"a.txt", "a.txt"},
+        {"$1b.dll", "b.dll"},
+        {"$2\\c.dll", "\\c.dll"}, // the backslash stays part of the name
+        {"$?$4x\\y.txt", "x\\y.txt"},
+        {"dir\\$1z", "dir\\$1z"}, // macros only at the start
+        {"$", "$"},
+        {"$1$", "$"},
+        {"", ""},
+    };
+    for (const auto &row : rows) EXPECT_STREQ(Install_ArchiveName(row.item), row.name) << row.item;
 }
 
 TEST(ParseBytes, LowEightBitsOfEachNumberUpToTheTerminator) {

@@ -1,0 +1,41 @@
+// File installation: the items of the script's FILE LIST, the INSTALL command's work of copying
+// every listed archive entry to its place and writing the uninstaller, and the two file-system
+// operations that other commands share. The items are read in command.cpp (both trees); the
+// rest reaches the system and lives in dialog.cpp (win32 tree; the host has a stand-in).
+#pragma once
+#include <stdint.h>
+
+#include "state.h"
+
+enum {
+    INSTALL_ITEM_SIZE = 260,   // a list item: at most 259 bytes
+    INSTALL_TARGET_SIZE = 260, // a target path, and the work copy of File_WriteAll
+};
+
+// Copies the list item at list + *cursor into item (size bytes, at least 1) and moves the cursor
+// past it and its "," separator; an item also ends at any byte that ends an argument, which is
+// never stepped over. Returns 1, or 0 with one log line when the item does not fit (refused, never
+// cut: a cut name is another file); item is then empty and the cursor still moves past the whole
+// item.
+int Install_NextItem(const char *list, int32_t *cursor, char *item, int32_t size);
+// The archive name of an item: the item without its leading macro pairs ("$" and a letter); a
+// backslash after them stays. Points into item.
+const char *Install_ArchiveName(const char *item);
+
+// Writes count bytes of data to the file at path, created or emptied; a missing directory
+// along the path is created first. Returns 1, or 0 with one log line when the file cannot be
+// created or written completely, a negative count included; a partly written file is removed.
+// Directories are made only for a path of at most 259 characters (refused, never cut).
+int File_WriteAll(const char *path, const void *data, int32_t count);
+// Creates every missing directory along path ("C:\a\b\" or "C:\a\b"). path is changed during
+// the call and restored. Returns 1: a directory that cannot be made shows when a file in it is
+// opened.
+int Dir_CreatePath(char *path);
+
+// The INSTALL command: remembers InstallPath under HKEY_CURRENT_USER\RegistryPath, writes every
+// item of FileList to its expanded path (asking before an existing "$?" file is overwritten,
+// skipping it in quiet mode), moves the progress window, and writes the uninstaller to
+// UninstallName when that is set. Returns 1 when everything was written or skipped, 0 at the
+// first failure (logged; a file that cannot be written is also shown in a problem box). Files
+// written before a failure stay.
+int Install_Files(InstallState *state);

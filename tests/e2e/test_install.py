@@ -1,0 +1,158 @@
+"""INSTALL end to end: real setup.exe files built by ffspack run under Wine. The listed files
+land under the Wine prefix's drive_c byte for byte (raw and Type2 entries, subfolders), the
+directory is remembered in the registry, the uninstaller carries the scrambled script, the robot
+answers the overwrite question, and a file that cannot be written gives its problem box and a
+failed run."""
+import hashlib
+import os
+import re
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+from harness import FFSPACK, Wine
+from test_setup import STUB, script
+
+KEY = "Software\\TesselE2E\\Install"
+SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+TARGET = "C:\\Program Files\\Rocket\\"
+
+README = b"Rocket 2.1\r\nRead me first.\r\n"
+BIG = b"".join(b"line %05d of the big data file\r\n" % i for i in range(3000))  # Type2
+TOOL = b"".join(hashlib.sha256(b"%d" % i).digest() for i in range(24))  # stored raw
+UNINSTALLER = b"MZ\x90\x00" + bytes(range(200)) + b"the uninstaller"
+
+
+def scramble_key():
+    """The key the setup and the uninstaller share, as its header defines it."""
+    with open(os.path.join(SOURCE, "install", "uninst.h"), encoding="ascii") as header:
+        return re.search(r'#define UNINST_KEY "([^"]*)"', header.read()).group(1).encode()
+
+
+def unscramble(data, key):
+    """Byte i was XORed with key[i mod n], with i mod n and with i mod 256."""
+    return bytes(b ^ key[i % len(key)] ^ (i % len(key)) ^ (i & 0xFF) for i, b in enumerate(data))
+
+
+def setup_script(file_list, uninstall_name="uninst.exe"):
+    commands = [("COMPANY NAME", "Acme"), ("PRODUCT NAME", "Rocket"), ("INSTALL DIR", "Rocket"),
+                ("INSTALL SIZE", "120"), ("REGISTRY PATH", KEY)]
+    if uninstall_name:
+        commands.append(("UNINSTALL NAME", uninstall_name))
+    commands += [("FILE LIST", file_list), ("BREAK", ""), ("INSTALL PATH", "Where to?"),
+                 ("INSTALL", "")]
+    return script(*commands)
+
+
+class InstallTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.wine = Wine()
+        cls.target = os.path.join(cls.wine.env["WINEPREFIX"], "drive_c", "Program Files",
+                                  "Rocket")
+
+    def setUp(self):
+        self.folder = tempfile.mkdtemp(prefix="tessel-install-")
+        self.forget()
+
+    def tearDown(self):
+        self.forget()
+        shutil.rmtree(self.folder, ignore_errors=True)
+
+    def forget(self):
+        self.wine.run("reg", ["delete", "HKCU\\Software\\TesselE2E", "/f"])
+        shutil.rmtree(self.target, ignore_errors=True)
+
+    def build(self, install_dat):
+        entries = {"install.dat": install_dat, "readme.txt": README, "data\\big.dat": BIG,
+                   "bin\\tool.dll": TOOL, "uninst.exe": UNINSTALLER}
+        arguments = []
+        for index, (name, data) in enumerate(sorted(entries.items())):
+            path = os.path.join(self.folder, "input%d" % index)
+            with open(path, "wb") as out:
+                out.write(data)
+            arguments.append("%s=%s" % (name, path))
+        setup = os.path.join(self.folder, "setup.exe")
+        subprocess.run([FFSPACK, "build", "--stub", STUB, "-o", setup] + arguments, check=True,
+                       stdout=subprocess.DEVNULL)
+        listing = subprocess.run([FFSPACK, "list", setup, "data\\big.dat", "bin\\tool.dll"],
+                                 check=True, stdout=subprocess.PIPE).stdout.decode()
+        return setup, listing
+
+    def installed(self, name):
+        with open(os.path.join(self.target, *name.split("\\")), "rb") as data:
+            return data.read()
+
+    def log(self):
+        with open(os.path.join(self.folder, "debug.log"), "rb") as log:
+            return log.read().decode("latin-1").replace("\r\n", "\n")
+
+    def remembered(self):
+        code, output = self.wine.run("reg", ["query", "HKCU\\" + KEY, "/v", "Install Path"])
+        self.assertEqual(code, 0, output)
+        return output
+
+    def test_quiet_run_installs_every_file_and_the_uninstaller(self):
+        install_dat = setup_script("readme.txt,data\\big.dat,bin\\tool.dll")
+        setup, listing = self.build(install_dat)
+        self.assertRegex(listing, r"Type2\s+%d\s+data\\big\.dat" % len(BIG))
+        self.assertRegex(listing, r"raw\s+%d\s+bin\\tool\.dll" % len(TOOL))
+        result = self.wine.run_with_robot(setup, ["-Quiet", "-debug"])
+        self.assertEqual(result.code, 1, self.log())
+        self.assertEqual(result.boxes, [])
+        self.assertEqual(self.installed("readme.txt"), README)
+        self.assertEqual(self.installed("data\\big.dat"), BIG)
+        self.assertEqual(self.installed("bin\\tool.dll"), TOOL)
+        self.assertRegex(self.remembered(), r"Install Path\s+REG_SZ\s+C:\\Program Files\\Rocket\\")
+        log = self.log()
+        for line in ("readme.txt to %sreadme.txt [0x00000000]\n" % TARGET,
+                     "data\\big.dat to %sdata\\big.dat [0x00000000]\n" % TARGET,
+                     "bin\\tool.dll to %sbin\\tool.dll [0x00000000]\n" % TARGET):
+            self.assertIn(line, log)
+
+        uninstaller = self.installed("uninst.exe")
+        size = len(UNINSTALLER)
+        self.assertEqual(len(uninstaller), size + 4 + len(install_dat) + 4)
+        self.assertEqual(uninstaller[:size], UNINSTALLER)
+        self.assertEqual(uninstaller[size:size + 4], b"FFS?")
+        self.assertEqual(int.from_bytes(uninstaller[-4:], "little"), size)
+        scrambled = uninstaller[size + 4:-4]
+        self.assertNotEqual(scrambled, install_dat)
+        self.assertEqual(unscramble(scrambled, scramble_key()), install_dat)
+
+    def test_the_user_keeps_an_existing_file_in_an_interactive_run(self):
+        os.makedirs(self.target)
+        with open(os.path.join(self.target, "readme.txt"), "wb") as old:
+            old.write(b"the user's own notes")
+        setup, _ = self.build(setup_script("$?readme.txt,$?data\\big.dat", uninstall_name=""))
+        result = self.wine.run_with_robot(
+            setup, ["-debug"],
+            press=[("already exists - overwrite?", "No"), ("Install Rocket into", "Yes"),
+                   ("Installation Directory...", "Continue")])
+        self.assertEqual(result.code, 1, result.boxes)
+        questions = [box for box in result.boxes if box.title == "Overwrite confirmation..."]
+        self.assertEqual([box.text for box in questions],
+                         ["File 'readme.txt' already exists - overwrite?"])
+        self.assertEqual(self.installed("readme.txt"), b"the user's own notes")
+        self.assertEqual(self.installed("data\\big.dat"), BIG)  # new: no question
+        self.assertFalse(os.path.exists(os.path.join(self.target, "uninst.exe")))
+
+    def test_a_file_that_cannot_be_written_fails_the_run(self):
+        os.makedirs(os.path.join(self.target, "data", "big.dat"))  # a folder in its place
+        setup, _ = self.build(setup_script("readme.txt,data\\big.dat,bin\\tool.dll"))
+        result = self.wine.run_with_robot(setup, ["-Quiet", "-debug"], default="OK")
+        self.assertEqual(result.code, 2)
+        self.assertEqual([(box.title, box.text) for box in result.boxes],
+                         [("Install problem...",
+                           "Unable to create file '%sdata\\big.dat'" % TARGET)])
+        self.assertEqual(self.installed("readme.txt"), README)  # written before: stays
+        self.assertFalse(os.path.exists(os.path.join(self.target, "bin")))
+        self.assertFalse(os.path.exists(os.path.join(self.target, "uninst.exe")))
+        log = self.log()
+        self.assertIn("Unable to create file '%sdata\\big.dat'\n" % TARGET, log)
+        self.assertIn("Command Failed 'INSTALL'\n", log)
+
+
+if __name__ == "__main__":
+    unittest.main()
