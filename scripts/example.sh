@@ -34,10 +34,16 @@ if ! /lib/ld-linux.so.2 --help >/dev/null 2>&1; then
 fi
 
 rm -f build/example/debug.log
+# A Wine prefix of the example's own (made on first use), so that each run installs afresh.
+export TESSEL_WINEPREFIX="$root/build/example/wine"
+rm -rf "$TESSEL_WINEPREFIX/drive_c/Program Files/Example Software" \
+       "$TESSEL_WINEPREFIX/drive_c/Program Files (x86)/Example Software"
 set +e
 "$tree/wine-run" "$setup" -Quiet -debug
 code=$?
 set -e
 echo "---- build/example/debug.log"
 tr -d '\r' < build/example/debug.log
+echo "---- installed"
+(cd "$TESSEL_WINEPREFIX/drive_c" && find Program* -path '*Example Software*' -type f 2>/dev/null) || true
 echo "---- exit code $code (1: the script ran to its end)"
