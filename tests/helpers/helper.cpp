@@ -3,7 +3,9 @@
 //                                    ends with exit code CODE (default 0)
 //   helper.exe --window CLASS TITLE [--refuse]
 //                                    shows a top-level window of that class and title until it
-//                                    is closed; --refuse ignores WM_CLOSE (the test ends it)
+//                                    is closed; --refuse ignores WM_CLOSE (the test ends it);
+//                                    once the window is up, the file named by the environment
+//                                    variable TESSEL_HELPER_READY is created, if it is set
 #include <windows.h>
 
 #include <stdlib.h>
@@ -27,6 +29,9 @@ static int ShowWindowUntilClosed(const char *className, const char *title) {
     HWND window = CreateWindowExA(0, className, title, WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10,
                                   200, 100, NULL, NULL, windowClass.hInstance, NULL);
     if (!window) return 4;
+    char ready[MAX_PATH] = "";
+    if (GetEnvironmentVariableA("TESSEL_HELPER_READY", ready, sizeof ready))
+        CloseHandle(CreateFileA(ready, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL));
     MSG message;
     while (GetMessageA(&message, NULL, 0, 0) > 0) {
         TranslateMessage(&message);
