@@ -158,11 +158,10 @@ static int SetListServer(InstallState *state, const char *arguments, int32_t *cu
 // what they refuse is only logged and nothing is started or registered.
 
 static void StepPast(const char *arguments, int32_t length, int32_t *cursor);
-static int ParseDecimal(const char *text, int32_t *value);
 
 enum {
     CMD_TEXT_NAME_SIZE = 260, // archive name of a MESSAGE or AGREEMENT text
-    CMD_SWITCH_SIZE = 20,     // EXECUTE's expansion mode and note, WINDOW's mode and budget
+    CMD_SWITCH_SIZE = 20,     // EXECUTE's expansion mode and note, WINDOW's mode
     CMD_PROGRAM_SIZE = 260,   // EXECUTE's program, OLE's server
     CMD_PARAMETERS_SIZE = 320,
     CMD_VERB_SIZE = 40,
@@ -234,21 +233,19 @@ static int Execute(InstallState *state, const char *arguments, int32_t *cursor) 
 }
 
 static int CloseWindows(InstallState *state, const char *arguments, int32_t *cursor) {
-    char mode[CMD_SWITCH_SIZE], budget[CMD_SWITCH_SIZE];
+    char mode[CMD_SWITCH_SIZE];
     char title[WND_NAME_SIZE], windowClass[WND_NAME_SIZE], prompt[WND_NAME_SIZE];
     char relaunch[INSTALL_PATH_SIZE];
-    // Cut: only the mode's first character counts; the prompt is only shown.
+    int32_t milliseconds = 0;
+    // Cut: only the mode's first character counts; the prompt is only shown. The budget is read
+    // straight from its argument (no field, so no bound), refused outside 32 signed bits.
     Cmd_ReadField("WINDOW", arguments, mode, sizeof mode, CMD_CUT, cursor);
-    int ready = ReadName("WINDOW", arguments, budget, sizeof budget, cursor);
+    int ready = Cmd_ReadNumber(arguments, &milliseconds, cursor);
+    if (!ready) Log_Print("Number out of range for '%s'\n", "WINDOW");
     ready &= ReadName("WINDOW", arguments, title, sizeof title, cursor);
     ready &= ReadName("WINDOW", arguments, windowClass, sizeof windowClass, cursor);
     ready &= ReadName("WINDOW", arguments, relaunch, sizeof relaunch, cursor);
     Cmd_ReadField("WINDOW", arguments, prompt, sizeof prompt, CMD_CUT, cursor);
-    int32_t milliseconds = 0;
-    if (ready && !ParseDecimal(budget, &milliseconds)) { // refused: outside 32 signed bits
-        Log_Print("Number out of range for '%s'\n", "WINDOW");
-        ready = 0;
-    }
     // Without a relaunch program there is nothing to start again: the empty text would expand
     // to the installation folder itself.
     uint32_t flags = 0;
