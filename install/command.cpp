@@ -1,6 +1,6 @@
 // The command registry (keyword list ordered by length, matched by quick CRC), the keyword
-// table, the argument readers, and the setter commands that fill the install state from the
-// script.
+// table, the argument readers, the setter commands that fill the install state from the
+// script, and the commands that show texts and deal with other programs.
 #include "command.h"
 
 #include <string.h>
@@ -254,8 +254,9 @@ static int CloseWindows(InstallState *state, const char *arguments, int32_t *cur
         ready = Path_Expand(state, relaunch, state->RelaunchPath, sizeof state->RelaunchPath,
                             &flags);
     if (!ready) return 0;
-    int closeMode = mode[0] == '1' ? WND_CLOSE_TELL : mode[0] == '2' ? WND_CLOSE_ASK
-                                                                     : WND_CLOSE_SILENT;
+    int closeMode = mode[0] == '1'   ? WND_CLOSE_TELL
+                    : mode[0] == '2' ? WND_CLOSE_ASK
+                                     : WND_CLOSE_SILENT;
     if (Wnd_CloseMatching(state, closeMode, milliseconds, title, windowClass, relaunch, prompt))
         return 1;
     Log_Print("Unable to close Window %d:'%s' '%s'\n", closeMode, title, windowClass);

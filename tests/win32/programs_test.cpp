@@ -159,7 +159,8 @@ class Programs : public testing::Test {
     int CloseWithAnswers(int mode, const char *title, const char *windowClass,
                          std::vector<int> buttons, std::vector<SeenBox> *seen) {
         std::thread answerer(AnswerBoxes, buttons, seen);
-        int result = Wnd_CloseMatching(&state, mode, 0, title, windowClass, "again.exe", "Close it");
+        int result =
+            Wnd_CloseMatching(&state, mode, 0, title, windowClass, "again.exe", "Close it");
         answerer.join();
         return result;
     }
@@ -266,8 +267,10 @@ TEST_F(Programs, SilentModeClosesByClassTitleOrBoth) {
     if (!DisplayAvailable()) GTEST_SKIP() << "no display";
     const struct {
         const char *title, *windowClass;
-    } rows[] = {{"", "TesselTarget"},         {"Target Window", ""},
-                {"Target Window", "TesselTarget"}, {"TARGET window", "tesseltarget"},
+    } rows[] = {{"", "TesselTarget"},
+                {"Target Window", ""},
+                {"Target Window", "TesselTarget"},
+                {"TARGET window", "tesseltarget"},
                 {"", "TesselUntitled"}}; // a window without a title matches on its class
     for (const auto &row : rows) {
         SCOPED_TRACE(std::string(row.title) + "/" + row.windowClass);
