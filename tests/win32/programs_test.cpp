@@ -306,6 +306,20 @@ TEST_F(Programs, WindowWithAnotherTitleIsLeftAlone) {
     EXPECT_EQ(CountOf(log, "Window Match"), 0);
 }
 
+TEST_F(Programs, TitleLongerThanItsReadIsNeverTakenForItsStart) {
+    if (!DisplayAvailable()) GTEST_SKIP() << "no display";
+    std::string title(130, 'L');
+    HelperWindow target;
+    ASSERT_TRUE(target.Start("TesselLong", title));
+    std::string start = title.substr(0, 114); // what a read of a window's title gives
+    EXPECT_EQ(Wnd_CloseMatching(&state, 0, 0, start.c_str(), "TesselLong", "", ""), 1);
+    EXPECT_TRUE(FindWindowA("TesselLong", NULL));
+    std::string log = TakeLog();
+    EXPECT_NE(log.find("Window CmpName 0: [" + start + " / " + start + "]\n"), std::string::npos)
+        << log;
+    EXPECT_EQ(CountOf(log, "Window Match"), 0);
+}
+
 TEST_F(Programs, WindowThatRefusesToCloseFailsAfterTenAttempts) {
     if (!DisplayAvailable()) GTEST_SKIP() << "no display";
     for (int mode : {0, 7}) { // any other mode only counts the windows
