@@ -1,14 +1,16 @@
 // The command registry (keyword list ordered by length, matched by quick CRC), the keyword
-// table, the argument readers, and the setter commands that fill the install state from the
-// script.
+// table, the argument readers, the setter commands that fill the install state from the
+// script, and the commands that show texts and deal with other programs.
 #include "command.h"
 
 #include <string.h>
 
 #include "ffs.h"
+#include "dialogs.h"
 #include "fileinstall.h"
 #include "installdir.h"
 #include "iscript.h"
+#include "programs.h"
 #include "tessel-core.h"
 #include "uninst.h"
 
@@ -209,6 +211,132 @@ static int InstallFiles(InstallState *state, const char *arguments, int32_t *cur
     return Install_Files(state);
 }
 
+// ---- Prompt and program commands ----
+// Names of files and programs (archive names, programs, parameters, servers, the relaunch
+// program) and the window names WINDOW looks for are refused when they do not fit their
+// field: a cut name starts, registers or closes something else. Texts that are only shown or
+// only looked at in their first character are cut. EXECUTE and OLE never fail the command:
+// what they refuse is only logged and nothing is started or registered.
+
+static void StepPast(const char *arguments, int32_t length, int32_t *cursor);
+
+enum {
+    CMD_TEXT_NAME_SIZE = 260, // archive name of a MESSAGE or AGREEMENT text
+    CMD_SWITCH_SIZE = 20,     // EXECUTE's expansion mode and note, WINDOW's mode
+    CMD_PROGRAM_SIZE = 260,   // EXECUTE's program, OLE's server
+    CMD_PARAMETERS_SIZE = 320,
+    CMD_VERB_SIZE = 40,
+};
+
+// Reads a name that is refused when too long; a refused one leaves field empty, is logged and
+// is stepped over, so that the arguments after it are read as they stand. 1 when it fitted.
+static int ReadName(const char *keyword, const char *arguments, char *field, int32_t size,
+                    int32_t *cursor) {
+    int32_t length = Cmd_ArgLength(arguments, *cursor);
+    if (Cmd_ReadField(keyword, arguments, field, size, CMD_REFUSE, cursor)) return 1;
+    field[0] = 0;
+    StepPast(arguments, length, cursor);
+    return 0;
+}
+
+typedef int (*TextDialog)(void *owner, const char *caption, const char *name);
+
+// MESSAGE and AGREEMENT: the text's dialog under Caption or the default title; Caption is
+// emptied in every case, quiet mode included. 0 when the user leaves the setup.
+static int ShowText(InstallState *state, const char *keyword, const char *arguments,
+                    int32_t *cursor, const char *defaultTitle, TextDialog dialog) {
+    char name[CMD_TEXT_NAME_SIZE];
+    int result = ReadName(keyword, arguments, name, sizeof name, cursor);
+    if (result) {
+        if (!state->Caption[0]) Str_Copy(state->Caption, defaultTitle);
+        if (state->Mode != Quiet) result = dialog(state->Window, state->Caption, name);
+    }
+    state->Caption[0] = 0;
+    return result;
+}
+
+static int ShowAgreement(InstallState *state, const char *arguments, int32_t *cursor) {
+    return ShowText(state, "AGREEMENT", arguments, cursor, "End User Agreement...",
+                    TextDlg_Agreement);
+}
+
+static int ShowMessage(InstallState *state, const char *arguments, int32_t *cursor) {
+    return ShowText(state, "MESSAGE", arguments, cursor, "Welcome...", TextDlg_Message);
+}
+
+// Replaces text (size bytes) by its expansion; 0 when the expansion is refused (logged).
+static int ExpandInPlace(const InstallState *state, char *text, int size) {
+    char expanded[CMD_PARAMETERS_SIZE];
+    uint32_t flags = 0;
+    if (!Path_Expand(state, text, expanded, size, &flags)) return 0;
+    Str_Copy(text, expanded);
+    return 1;
+}
+
+static int Execute(InstallState *state, const char *arguments, int32_t *cursor) {
+    char expansion[CMD_SWITCH_SIZE], note[CMD_SWITCH_SIZE];
+    char program[CMD_PROGRAM_SIZE], parameters[CMD_PARAMETERS_SIZE];
+    // Cut: only the first character of the mode counts, the note is not used.
+    Cmd_ReadField("EXECUTE", arguments, expansion, sizeof expansion, CMD_CUT, cursor);
+    Cmd_ReadField("EXECUTE", arguments, note, sizeof note, CMD_CUT, cursor);
+    int ready = ReadName("EXECUTE", arguments, program, sizeof program, cursor);
+    ready &= ReadName("EXECUTE", arguments, parameters, sizeof parameters, cursor);
+    // "0" expands both, "1" only the parameters, "2" only the program.
+    if (ready && (expansion[0] == '0' || expansion[0] == '2'))
+        ready = ExpandInPlace(state, program, sizeof program);
+    if (ready && (expansion[0] == '0' || expansion[0] == '1'))
+        ready = ExpandInPlace(state, parameters, sizeof parameters);
+    if (!ready || state->Mode == Quiet) return 1;
+    int32_t exitCode = 0;
+    Proc_Run(program, parameters, 0, &exitCode);
+    Log_Print("Executed '%s' with a result of '%d'\n", program, (int)exitCode);
+    return 1;
+}
+
+static int CloseWindows(InstallState *state, const char *arguments, int32_t *cursor) {
+    char mode[CMD_SWITCH_SIZE];
+    char title[WND_NAME_SIZE], windowClass[WND_NAME_SIZE], prompt[WND_NAME_SIZE];
+    char relaunch[INSTALL_PATH_SIZE];
+    int32_t milliseconds = 0;
+    // Cut: only the mode's first character counts; the prompt is only shown. The budget is read
+    // straight from its argument (no field, so no bound), refused outside 32 signed bits.
+    Cmd_ReadField("WINDOW", arguments, mode, sizeof mode, CMD_CUT, cursor);
+    int ready = Cmd_ReadNumber(arguments, &milliseconds, cursor);
+    if (!ready) Log_Print("Number out of range for '%s'\n", "WINDOW");
+    ready &= ReadName("WINDOW", arguments, title, sizeof title, cursor);
+    ready &= ReadName("WINDOW", arguments, windowClass, sizeof windowClass, cursor);
+    ready &= ReadName("WINDOW", arguments, relaunch, sizeof relaunch, cursor);
+    Cmd_ReadField("WINDOW", arguments, prompt, sizeof prompt, CMD_CUT, cursor);
+    // Without a relaunch program there is nothing to start again: the empty text would expand
+    // to the installation folder itself.
+    uint32_t flags = 0;
+    state->RelaunchPath[0] = 0;
+    if (ready && relaunch[0])
+        ready = Path_Expand(state, relaunch, state->RelaunchPath, sizeof state->RelaunchPath,
+                            &flags);
+    if (!ready) return 0;
+    int closeMode = mode[0] == '1'   ? WND_CLOSE_TELL
+                    : mode[0] == '2' ? WND_CLOSE_ASK
+                                     : WND_CLOSE_SILENT;
+    if (Wnd_CloseMatching(state, closeMode, milliseconds, title, windowClass, relaunch, prompt))
+        return 1;
+    Log_Print("Unable to close Window %d:'%s' '%s'\n", closeMode, title, windowClass);
+    return 0;
+}
+
+static int RegisterServer(InstallState *state, const char *arguments, int32_t *cursor) {
+    char verb[CMD_VERB_SIZE], server[CMD_PROGRAM_SIZE], expanded[CMD_PROGRAM_SIZE];
+    // Cut: a verb too long for its field is not "REGISTER" either way.
+    Cmd_ReadField("OLE", arguments, verb, sizeof verb, CMD_CUT, cursor);
+    uint32_t flags = 0;
+    if (!ReadName("OLE", arguments, server, sizeof server, cursor) ||
+        !Path_Expand(state, server, expanded, &flags))
+        return 1;
+    Log_Print("OLE: %s '%s'\n", verb, expanded);
+    Ole_Register(expanded, Str_EqualNoCase(verb, "REGISTER") ? 1 : 0); // failures: logged only
+    return 1;
+}
+
 // ---- The keyword table ----
 // Registered in this order. A row without a handler belongs to a command whose module is not
 // part of this build yet and is left out of the registry.
@@ -229,11 +357,11 @@ static const struct {
     {"REFRESH", nullptr},        // backdrop
     {"CREATE GROUP", nullptr},   // program group
     {"ADD ITEM", nullptr},       // program group
-    {"EXECUTE", nullptr},        // program commands
-    {"WINDOW", nullptr},         // program commands
-    {"OLE", nullptr},            // program commands
-    {"AGREEMENT", nullptr},      // prompt commands
-    {"MESSAGE", nullptr},        // prompt commands
+    {"EXECUTE", Execute},
+    {"WINDOW", CloseWindows},
+    {"OLE", RegisterServer},
+    {"AGREEMENT", ShowAgreement},
+    {"MESSAGE", ShowMessage},
     {"LISTSERVER", SetListServer},
     {"BREAK", Script_Break},
     {"UPDATE URL", SetUpdateUrl},

@@ -1,16 +1,18 @@
-// Host stand-ins for the installer's platform needs that the portable engine calls: the two
-// message boxes (printed to stderr and recorded, with a configurable answer), the window to
-// destroy, the temporary fonts, the temporary directory, the choice of the installation
-// directory and the file installation. Real versions: winmain.cpp, dialog.cpp and the platform
-// wrappers of the win32 tree.
+// Host stand-ins for the installer's platform needs that the portable engine calls: the message
+// boxes (printed to stderr and recorded, with a configurable answer), the window to destroy, the
+// temporary fonts and directory; the installation directory, file installation, path macros,
+// dialogs, programs and windows, which do not exist here. Real versions: winmain.cpp,
+// dialog.cpp and the platform wrappers (win32 tree).
 #include "host-ui.h"
 
 #include <stdio.h>
 #include <stdlib.h>
 
+#include "dialogs.h"
 #include "fileinstall.h"
 #include "fonts.h"
 #include "installdir.h"
+#include "programs.h"
 #include "tessel-core.h"
 #include "ui.h"
 
@@ -109,6 +111,49 @@ int DirDlg_Choose(InstallState *state) {
 int Install_Files(InstallState *state) {
     CORE_GUARD(state);
     Log_Print("No file installation on this platform\n");
+    return 0;
+}
+
+// Nothing of the installation exists here: no path, no dialog, no program, no window.
+int Path_Expand(const InstallState *state, const char *input, char *output, int size,
+                uint32_t *flags) {
+    CORE_GUARD(state);
+    CORE_GUARD(input);
+    CORE_GUARD(output);
+    CORE_GUARD(flags);
+    *flags = 0;
+    if (size > 0) output[0] = 0;
+    Log_Print("No path '%s' on this platform\n", input);
+    return 0;
+}
+
+static int NoTextDialog(const char *name) {
+    CORE_GUARD(name);
+    Log_Print("No dialog for '%s' on this platform\n", name);
+    return 0;
+}
+int TextDlg_Message(void *, const char *, const char *name) { return NoTextDialog(name); }
+int TextDlg_Agreement(void *, const char *, const char *name) { return NoTextDialog(name); }
+
+int Proc_Run(const char *file, const char *, int, int32_t *exitCode) {
+    CORE_GUARD(file);
+    CORE_GUARD(exitCode);
+    *exitCode = 0;
+    Log_Print("Unable to execute '%s' on this platform\n", file);
+    return 1;
+}
+
+int Ole_Register(const char *path, int) {
+    CORE_GUARD(path);
+    Log_Print("No COM server '%s' on this platform\n", path);
+    return 0;
+}
+
+int Wnd_CloseMatching(InstallState *state, int, int32_t, const char *, const char *,
+                      const char *, const char *) {
+    CORE_GUARD(state);
+    state->RelaunchPath[0] = 0;
+    Log_Print("No windows on this platform\n");
     return 0;
 }
 

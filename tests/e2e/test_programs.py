@@ -1,0 +1,143 @@
+"""The prompt and program commands end to end: real setup.exe files with MESSAGE, AGREEMENT,
+EXECUTE, OLE and WINDOW run under Wine, quiet and interactive (the robot answers the text
+dialogs); the helper program and the test DLL of tests/helpers leave their marker files."""
+import os
+import shutil
+import subprocess
+import tempfile
+import time
+import unittest
+
+from harness import BUILD, FFSPACK, Wine, windows_path
+from test_setup import STUB, script
+
+HELPERS = os.path.join(BUILD, "tests", "helpers")
+HELPER = os.path.join(HELPERS, "helper.exe")
+SETTINGS = [("COMPANY NAME", "Acme"), ("PRODUCT NAME", "Rocket"), ("BREAK", "")]
+WELCOME = b"Welcome to Rocket.\r\nIt flies.\r\n\r\nPress Continue.\r\n"
+LICENCE = b"You may use Rocket.\r\nYou may not sell it.\r\n"
+
+
+def appears(path, seconds=20):
+    deadline = time.time() + seconds
+    while not os.path.exists(path) and time.time() < deadline:
+        time.sleep(0.1)
+    return os.path.exists(path)
+
+
+class ProgramsTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.wine = Wine()
+
+    def setUp(self):
+        self.folder = tempfile.mkdtemp(prefix="tessel-programs-")
+
+    def tearDown(self):
+        shutil.rmtree(self.folder, ignore_errors=True)
+
+    def build(self, *commands):
+        entries = {"install.dat": script(*(SETTINGS + list(commands))),
+                   "welcome.txt": WELCOME, "licence.txt": LICENCE}
+        arguments = []
+        for name, data in entries.items():
+            path = os.path.join(self.folder, "in-" + name)
+            with open(path, "wb") as out:
+                out.write(data)
+            arguments.append("%s=%s" % (name, path))
+        setup = os.path.join(self.folder, "setup.exe")
+        subprocess.run([FFSPACK, "build", "--stub", STUB, "-o", setup] + arguments, check=True,
+                       stdout=subprocess.DEVNULL)
+        return setup
+
+    def log(self):
+        with open(os.path.join(self.folder, "debug.log"), "rb") as log:
+            return log.read().decode("latin-1").replace("\r\n", "\n")
+
+    def marker(self, name):
+        return os.path.join(self.folder, name)
+
+    def test_quiet_run_starts_no_program(self):
+        marker = self.marker("quiet.txt")
+        setup = self.build(("EXECUTE", "9", "", windows_path(HELPER), windows_path(marker)))
+        result = self.wine.run_with_robot(setup, ["-Quiet", "-debug"])
+        self.assertEqual(result.code, 1)
+        self.assertEqual(result.boxes, [])
+        self.assertNotIn("Executed", self.log())
+        self.assertFalse(os.path.exists(marker))
+
+    def test_quiet_run_registers_and_unregisters_the_server(self):
+        server = os.path.join(self.folder, "comserver.dll")
+        shutil.copy(os.path.join(HELPERS, "comserver.dll"), server)
+        setup = self.build(("OLE", "register", windows_path(server)),
+                           ("OLE", "UNREGISTER", windows_path(server)))
+        result = self.wine.run_with_robot(setup, ["-Quiet", "-debug"])
+        self.assertEqual(result.code, 1)
+        with open(server + ".log") as record:
+            self.assertEqual(record.read(), "DllRegisterServer\nDllUnregisterServer\n")
+        log = self.log()
+        self.assertIn("OLE: register '%s'\n" % windows_path(server), log)
+        self.assertIn("OLE: UNREGISTER '%s'\n" % windows_path(server), log)
+
+    def test_quiet_run_shows_no_text_and_goes_on(self):
+        marker = self.marker("after.txt")
+        server = os.path.join(self.folder, "comserver.dll")
+        shutil.copy(os.path.join(HELPERS, "comserver.dll"), server)
+        setup = self.build(("TEXT", "Terms"), ("AGREEMENT", "licence.txt"),
+                           ("MESSAGE", "missing.txt"), ("OLE", "REGISTER", windows_path(server)))
+        result = self.wine.run_with_robot(setup, ["-Quiet", "-debug"], default="OK")
+        self.assertEqual(result.code, 1)
+        self.assertEqual(result.boxes, [])
+        self.assertTrue(os.path.exists(server + ".log"), "the commands after them ran")
+
+    def test_quiet_run_closes_a_running_program(self):
+        ready = self.marker("ready")
+        env = dict(self.wine.env, TESSEL_HELPER_READY=windows_path(ready))
+        runner = subprocess.Popen([self.wine.runner, HELPER, "--window", "RocketMain", "Rocket"],
+                                  env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            self.assertTrue(appears(ready, 60), "the program's window did not come up")
+            setup = self.build(("WINDOW", "0", "2000", "Rocket", "RocketMain", "$3rocket.exe",
+                                "Please close Rocket"))
+            result = self.wine.run_with_robot(setup, ["-Quiet", "-debug"])
+            self.assertEqual(result.code, 1, self.log())
+            self.assertEqual(runner.wait(timeout=30), 0)
+        finally:
+            if runner.poll() is None:
+                runner.kill()
+        log = self.log()
+        self.assertIn("Find [0] Windows = 'Rocket' / 'RocketMain' [$3rocket.exe]\n", log)
+        self.assertIn("Window Match 0: [Rocket / RocketMain]\n", log)
+
+    def test_interactive_run_continues_accepts_and_starts_the_program(self):
+        marker = self.marker("started.txt")
+        setup = self.build(("TEXT", "Welcome to Rocket"), ("MESSAGE", "welcome.txt"),
+                           ("AGREEMENT", "licence.txt"),
+                           ("EXECUTE", "9", "", windows_path(HELPER), windows_path(marker)))
+        result = self.wine.run_with_robot(
+            setup, ["-debug"],
+            press=[("Welcome to Rocket", "Continue"), ("End User Agreement...", "I Accept")])
+        self.assertEqual(result.code, 1, result.boxes)
+        self.assertEqual([b.title for b in result.boxes],
+                         ["Welcome to Rocket", "End User Agreement..."])
+        message, agreement = result.boxes
+        self.assertEqual(message.owner_class, "InstallGotClass")
+        self.assertIn("Welcome to Rocket. It flies.\n\nPress Continue.\n", message.texts)
+        self.assertIn("You may use Rocket. You may not sell it.\n", agreement.texts)
+        self.assertTrue(appears(marker), "the program was not started")
+        self.assertIn("Executed '%s' with a result of '0'\n" % windows_path(HELPER), self.log())
+
+    def test_declining_the_agreement_fails_the_setup(self):
+        setup = self.build(("MESSAGE", "welcome.txt"), ("AGREEMENT", "licence.txt"))
+        result = self.wine.run_with_robot(
+            setup, ["-debug"],
+            press=[("Welcome...", "Continue"), ("End User Agreement...", "I Do Not Accept"),
+                   ("Do you want to abort the installation?", "Yes")])
+        self.assertEqual(result.code, 2, result.boxes)
+        self.assertEqual([b.title for b in result.boxes],
+                         ["Welcome...", "End User Agreement...", "Rocket Installation..."])
+        self.assertIn("Command Failed 'AGREEMENT'\n", self.log())
+
+
+if __name__ == "__main__":
+    unittest.main()
