@@ -18,7 +18,6 @@ int Path_TempDir(char *buffer, int size);
 
 enum {
     SCRIPT_SIZE_LIMIT = 0x7FFFFF00, // the script, its zero byte and the block guards fit 31 bits
-    FONT_PATH_SIZE = 260 + INSTALL_PATH_SIZE, // temporary directory and a font slot's name
 };
 
 int Script_Load(InstallState **slot, const char *name, int32_t mode) {
