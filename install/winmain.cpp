@@ -257,9 +257,12 @@ HWND Backdrop_Open(InstallState *state) {
     W.state = state;
     if (!RegisterWindowClass()) return NULL;
     W.instance = GetModuleHandleA(NULL);
-    W.window = CreateWindowExA(0, INSTALL_CLASS, "Install", WS_POPUP, CW_USEDEFAULT,
-                               CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, NULL, NULL,
-                               W.instance, NULL);
+    // Made as large as the screen before it is maximised: a popup's default size is empty, and
+    // a display without a window manager can leave an empty window at that size when it is
+    // maximised on its first showing.
+    W.window = CreateWindowExA(0, INSTALL_CLASS, "Install", WS_POPUP, 0, 0,
+                               GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), NULL,
+                               NULL, W.instance, NULL);
     if (!W.window) return NULL;
     Ui_SetOwner(W.window);
     ShowWindow(W.window, SW_SHOWMAXIMIZED);

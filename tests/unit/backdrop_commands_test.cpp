@@ -13,7 +13,7 @@ namespace {
 
 class Backdrop : public engine_test::EngineTest {
   protected:
-    Backdrop() : EngineTest("backdrop-test.log") {}
+    Backdrop() : EngineTest("backdrop-commands-test.log") {}
     // Runs the script; its result.
     int Run(const std::string &script) {
         Load(script);
