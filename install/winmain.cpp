@@ -125,16 +125,18 @@ int Backdrop_DrawText(HDC dc, const char *face, double width, double height, dou
     return 1;
 }
 
+// A fraction of a client-area size in whole pixels, rounded down.
+static double Scale(int size, float fraction) { return floor(size * (double)fraction); }
+
 static void DrawStrings(HDC dc, const InstallState *state, int width, int height) {
     for (int32_t i = 0; i < state->StringCount; i++) {
         const BackdropString *string = &state->Strings[i];
         if (!string->Text[0]) continue; // a slot no STRING filled
         const uint8_t *c = string->Color;
-        Backdrop_DrawText(dc, string->FaceName, floor(width * (double)string->FontWidth),
-                          floor(height * (double)string->FontHeight),
-                          floor(width * (double)string->X), floor(height * (double)string->Y),
-                          string->Text, (uint32_t)(c[0] | c[1] << 8 | c[2] << 16),
-                          string->Flags);
+        Backdrop_DrawText(dc, string->FaceName, Scale(width, string->FontWidth),
+                          Scale(height, string->FontHeight), Scale(width, string->X),
+                          Scale(height, string->Y), string->Text,
+                          (uint32_t)(c[0] | c[1] << 8 | c[2] << 16), string->Flags);
     }
 }
 
