@@ -2,8 +2,8 @@
 // window procedure, and the painting of the gradient and the strings that the script's
 // GRADIENT, FONT and STRING commands describe. Implemented in winmain.cpp.
 #pragma once
-#include <windows.h>
 #include <stdint.h>
+#include <windows.h>
 
 #include "state.h"
 

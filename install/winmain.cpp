@@ -74,6 +74,7 @@ static int BandChannel(int start, int end, int i) {
 
 int Backdrop_PaintGradient(HDC dc, const RECT *rect, int startRed, int startGreen, int startBlue,
                            int endRed, int endGreen, int endBlue) {
+    CORE_GUARD(rect);
     struct {
         WORD version, count;
         PALETTEENTRY entries[256];
@@ -103,9 +104,17 @@ int Backdrop_PaintGradient(HDC dc, const RECT *rect, int startRed, int startGree
     return 0;
 }
 
+// Cut to what GDI draws: a script's fraction may be as large as a float holds, or infinite.
+static int ToPixels(double value) {
+    if (value != value) return 0;
+    return value < -32768.0 ? -32768 : value > 32767.0 ? 32767 : (int)value;
+}
+
 int Backdrop_DrawText(HDC dc, const char *face, double width, double height, double x, double y,
                       const char *text, uint32_t colour, uint32_t flags) {
-    HFONT font = CreateFontA((int)height, (int)width, 0, 0, flags & BACKDROP_BOLD ? 700 : 400,
+    CORE_GUARD(face);
+    CORE_GUARD(text);
+    HFONT font = CreateFontA(ToPixels(height), ToPixels(width), 0, 0, flags & BACKDROP_BOLD ? 700 : 400,
                              (flags & BACKDROP_ITALIC) != 0, (flags & BACKDROP_UNDERLINE) != 0, 0,
                              ANSI_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
                              ANTIALIASED_QUALITY, VARIABLE_PITCH | FF_ROMAN, face);
@@ -119,7 +128,7 @@ int Backdrop_DrawText(HDC dc, const char *face, double width, double height, dou
     if (flags & BACKDROP_UP) y -= extent.cy;
     if (flags & BACKDROP_CENTERX) x -= extent.cx / 2;
     if (flags & BACKDROP_CENTERY) y -= extent.cy / 2;
-    TextOutA(dc, (int)x, (int)y, text, length);
+    TextOutA(dc, ToPixels(x), ToPixels(y), text, length);
     SelectObject(dc, oldFont);
     DeleteObject(font);
     return 1;

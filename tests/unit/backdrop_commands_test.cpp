@@ -25,8 +25,8 @@ class Backdrop : public engine_test::EngineTest {
     // A STRING line with the given slot, flags and text, the other arguments fixed.
     static std::string String(const std::string &slot, const std::string &flags,
                               const std::string &text) {
-        return Line("STRING", {slot, "Arial", "0.02", "0.05", "0.995", "0.1", "255,128,7", flags,
-                               text});
+        return Line("STRING",
+                    {slot, "Arial", "0.02", "0.05", "0.995", "0.1", "255,128,7", flags, text});
     }
 };
 
@@ -39,8 +39,8 @@ TEST_F(Backdrop, GradientColoursAreBytesOfTheirCommaSeparatedValues) {
         {"17,21,147", "17,21,147", false},
         {"300,-1,256", "44,255,0", false}, // the low 8 bits
         {"7", "7,2,3", false},             // later bytes stay
-        {" 9x,abc,12.7", "9,0,12", false},  // blanks, trailing bytes, no digits
-        {"1,2,3,4", "1,2,3", true},         // the fourth value is cut
+        {" 9x,abc,12.7", "9,0,12", false}, // blanks, trailing bytes, no digits
+        {"1,2,3,4", "1,2,3", true},        // the fourth value is cut
     };
     for (const auto &row : rows) {
         for (const char *keyword : {"GRADIENT START", "GRADIENT END"}) {

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <math.h>
 #include <stdlib.h>
 #include <string.h>
 #include <string>
@@ -29,7 +30,9 @@ namespace {
 // The display run goes on beside the plain one: each keeps its log and font entries apart.
 const bool kDisplayRun = getenv("TESSEL_NEED_DISPLAY") != nullptr;
 const char *kLogName = kDisplayRun ? "backdrop-display-test.log" : "backdrop-test.log";
-std::string Entry(const char *name) { return (kDisplayRun ? "display-" : "") + std::string(name); }
+std::string Entry(const char *name) {
+    return (kDisplayRun ? "display-" : "") + std::string(name);
+}
 const char *kFamily = "Tessel Test Square";
 
 bool DisplayAvailable() {
@@ -145,7 +148,8 @@ TEST(Gradient, EqualEndsGiveOnePaletteColourAndTruncatedBandsBelowTheTop) {
     DeleteObject(SelectPalette(canvas.dc(), (HPALETTE)GetStockObject(DEFAULT_PALETTE), FALSE));
     EXPECT_EQ(canvas.At(0, 0), (Rgb{17, 21, 147}));
     EXPECT_EQ(canvas.At(7, 1), (Rgb{17, 21, 147}));
-    for (int y = 2; y < 512; y += 37) EXPECT_EQ(canvas.At(3, y), (Rgb{16, 20, 146})) << y;
+    for (int y = 2; y < 512; y += 37)
+        EXPECT_EQ(canvas.At(3, y), (Rgb{16, 20, 146})) << y;
     EXPECT_EQ(canvas.At(7, 511), (Rgb{16, 20, 146}));
 }
 
@@ -206,7 +210,8 @@ class Backdrop : public ::testing::Test {
     // Runs one command over its arguments (separated by the marker, ended by CR LF).
     int Command(const char *keyword, std::initializer_list<std::string> args) {
         arguments_.clear();
-        for (const auto &arg : args) arguments_ += (arguments_.empty() ? "" : "\x16") + arg;
+        for (const auto &arg : args)
+            arguments_ += (arguments_.empty() ? "" : "\x16") + arg;
         arguments_ += "\r\n";
         int32_t cursor = 0;
         return Cmd_Dispatch(keyword, &state_, arguments_.c_str(), &cursor);
@@ -311,9 +316,8 @@ RECT DrawAnchored(uint32_t flags, int x, int y, SIZE *extent) {
     Canvas canvas(400, 200);
     canvas.Fill({0, 0, 0});
     Backdrop_DrawText(canvas.dc(), "Arial", 0, 30, x, y, "IIII", RGB(255, 0, 0), flags);
-    HFONT font = CreateFontA(30, 0, 0, 0, flags & BACKDROP_BOLD ? 700 : 400, 0, 0, 0,
-                             ANSI_CHARSET, 0, 0, ANTIALIASED_QUALITY, VARIABLE_PITCH | FF_ROMAN,
-                             "Arial");
+    HFONT font = CreateFontA(30, 0, 0, 0, flags & BACKDROP_BOLD ? 700 : 400, 0, 0, 0, ANSI_CHARSET,
+                             0, 0, ANTIALIASED_QUALITY, VARIABLE_PITCH | FF_ROMAN, "Arial");
     HGDIOBJ old = SelectObject(canvas.dc(), font);
     GetTextExtentPoint32A(canvas.dc(), "IIII", 4, extent);
     SelectObject(canvas.dc(), old);
@@ -359,6 +363,24 @@ TEST(DrawText, StyleFlagsChangeTheFont) {
     EXPECT_GT(underline.bottom, plain.bottom); // the line below the letters
 }
 
+TEST(DrawText, SizesAndPlacesBeyondTheScreenDrawNothingThere) {
+    const double huge = 1e300, infinite = HUGE_VAL;
+    struct Row {
+        double height, x, y;
+    } rows[] = {{30, huge, 10}, {30, -huge, 10}, {30, 10, infinite}, {30, -infinite, -infinite},
+                {NAN, huge, huge}};
+    for (const auto &row : rows) {
+        Canvas canvas(100, 60);
+        canvas.Fill({0, 0, 0});
+        EXPECT_EQ(Backdrop_DrawText(canvas.dc(), "Arial", 0, row.height, row.x, row.y, "IIII",
+                                    RGB(255, 0, 0), BACKDROP_CENTERX),
+                  1);
+        int count = 0;
+        canvas.Find({255, 0, 0}, &count);
+        EXPECT_EQ(count, 0) << row.x << " " << row.y;
+    }
+}
+
 // ---- The window (display run) ----
 
 std::vector<Rgb> CaptureScreen(int *width, int *height) {
@@ -371,7 +393,8 @@ std::vector<Rgb> CaptureScreen(int *width, int *height) {
     std::vector<Rgb> pixels;
     pixels.reserve((size_t)*width * *height);
     for (int y = 0; y < *height; y++)
-        for (int x = 0; x < *width; x++) pixels.push_back(canvas.At(x, y));
+        for (int x = 0; x < *width; x++)
+            pixels.push_back(canvas.At(x, y));
     return pixels;
 }
 
@@ -447,7 +470,8 @@ TEST_F(Window, OpensMaximisedWithItsTitleAndPaintsGradientAndStrings) {
     // The text: red around the centre, gradient well away from it.
     int red = 0;
     for (int y = height / 2 - 20; y < height / 2 + 20; y++)
-        for (int x = width / 2 - 60; x < width / 2 + 60; x++) red += Pixel(x, y) == Rgb{255, 0, 0};
+        for (int x = width / 2 - 60; x < width / 2 + 60; x++)
+            red += Pixel(x, y) == Rgb{255, 0, 0};
     EXPECT_GT(red, 1000);
     EXPECT_EQ(Pixel(width / 2, height / 4), Band(s, e, BandOfRow(height / 4, height)));
 
