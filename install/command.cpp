@@ -257,6 +257,9 @@ static int AddFont(InstallState *state, const char *arguments, int32_t *cursor) 
     if (!slot) return 0;
     char name[CMD_BACKDROP_ARG_SIZE];
     if (!Cmd_ReadField("FONT", arguments, name, sizeof name, CMD_REFUSE, cursor)) return 0;
+    // A slot given again lets go of its earlier font first: only the slot's last name is
+    // removed at the end of the run.
+    if ((*slot)[0]) Script_RemoveFont(state->Fonts, (int32_t)(slot - state->Fonts));
     Str_Copy(*slot, name);
     return Font_Extract(name);
 }

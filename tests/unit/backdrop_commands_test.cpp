@@ -160,6 +160,27 @@ TEST_F(Backdrop, FontFillsItsSlotBeforeTheFileIsWritten) {
     EXPECT_TRUE(log_.Has("Argument of 'FONT' too long (80 > 79)\n"));
 }
 
+TEST_F(Backdrop, FontGivenAgainForItsSlotRemovesTheEarlierFont) {
+    Load("");
+    std::string first = "\x16"
+                        "first.ttf\r\n",
+                second = "\x16"
+                         "second.ttf\r\n";
+    int32_t cursor = 0;
+    std::string arguments = "2" + first;
+    Cmd_Dispatch("FONT", state_, arguments.c_str(), &cursor);
+    EXPECT_EQ(HostUi_FontRemoveCount(), 0);
+    arguments = "1" + second; // another slot: nothing removed
+    Cmd_Dispatch("FONT", state_, arguments.c_str(), &cursor);
+    EXPECT_EQ(HostUi_FontRemoveCount(), 0);
+    arguments = "2" + second;
+    Cmd_Dispatch("FONT", state_, arguments.c_str(), &cursor);
+    ASSERT_EQ(HostUi_FontRemoveCount(), 1);
+    std::string removed = HostUi_LastFontRemoved();
+    EXPECT_EQ(removed.substr(removed.size() - 9), "first.ttf");
+    EXPECT_STREQ(state_->Fonts[1], "second.ttf");
+}
+
 TEST_F(Backdrop, RefreshBeforeTheWindowExistsDoesNothing) {
     ASSERT_EQ(Run(Line("REFRESH") + Line("TEXT", {"after"})), 1);
     EXPECT_STREQ(state_->Caption, "after");

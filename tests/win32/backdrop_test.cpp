@@ -288,6 +288,19 @@ TEST_F(Backdrop, FontIsWrittenToTheTemporaryFolderAndAddedUntilTheRelease) {
     EXPECT_FALSE(FileExists(path));
 }
 
+TEST_F(Backdrop, FontGivenAgainForItsSlotLetsGoOfTheEarlierOne) {
+    std::string first = Entry("backdrop-first.ttf"), second = Entry("backdrop-second.ttf");
+    FontEntry one(first.c_str()), two(second.c_str());
+    ASSERT_EQ(Command("FONT", {"1", first}), 1);
+    EXPECT_TRUE(FileExists(TempPath(first)));
+    ASSERT_EQ(Command("FONT", {"1", second}), 1);
+    EXPECT_FALSE(FileExists(TempPath(first)));
+    EXPECT_TRUE(FileExists(TempPath(second)));
+    ReleaseSlots();
+    EXPECT_FALSE(FileExists(TempPath(second)));
+    EXPECT_EQ(FamilyCount(kFamily), 0);
+}
+
 TEST_F(Backdrop, FontWithoutAnEntryFailsWithItsLogLine) {
     EXPECT_EQ(Command("FONT", {"1", "no-such-font.ttf"}), 0);
     EXPECT_STREQ(state_.Fonts[0], "no-such-font.ttf");
@@ -367,7 +380,10 @@ TEST(DrawText, SizesAndPlacesBeyondTheScreenDrawNothingThere) {
     const double huge = 1e300, infinite = HUGE_VAL;
     struct Row {
         double height, x, y;
-    } rows[] = {{30, huge, 10}, {30, -huge, 10}, {30, 10, infinite}, {30, -infinite, -infinite},
+    } rows[] = {{30, huge, 10},
+                {30, -huge, 10},
+                {30, 10, infinite},
+                {30, -infinite, -infinite},
                 {NAN, huge, huge}};
     for (const auto &row : rows) {
         Canvas canvas(100, 60);
