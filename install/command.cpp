@@ -1,6 +1,6 @@
 // The command registry (keyword list ordered by length, matched by quick CRC), the keyword
 // table, the argument readers, the setter commands that fill the install state from the
-// script, and the commands that show texts and deal with other programs.
+// script, the backdrop commands, and the commands that show texts and deal with other programs.
 #include "command.h"
 
 #include <string.h>
@@ -8,10 +8,12 @@
 #include "ffs.h"
 #include "dialogs.h"
 #include "fileinstall.h"
+#include "fonts.h"
 #include "installdir.h"
 #include "iscript.h"
 #include "programs.h"
 #include "tessel-core.h"
+#include "ui.h"
 #include "uninst.h"
 
 static struct {
@@ -149,6 +151,123 @@ static int SetListServer(InstallState *state, const char *arguments, int32_t *cu
                   sizeof state->ListServerAddress, CMD_CUT, cursor);
     Cmd_ReadField("LISTSERVER", arguments, state->ListServerList, sizeof state->ListServerList,
                   CMD_CUT, cursor);
+    return 1;
+}
+
+// ---- Backdrop commands ----
+// Every argument of these commands is read into a field of CMD_BACKDROP_ARG_SIZE bytes. Colours,
+// numbers and flags are cut when longer (only their leading part is read anyway); face names
+// and font archive names are refused (a cut name is another font); a string's text is read
+// into the slot's own field and cut there. Slot numbers start at 1, and the tables grow to the
+// highest number used, up to BACKDROP_SLOT_LIMIT: a larger number is refused, so that a typing
+// error cannot ask for gigabytes or overflow the table's size.
+
+enum { CMD_BACKDROP_ARG_SIZE = 80, BACKDROP_SLOT_LIMIT = 1024 };
+
+static const struct {
+    const char *name;
+    uint32_t bit;
+} STRING_FLAGS[] = {
+    {"ITALIC", BACKDROP_ITALIC},
+    {"BOLD", BACKDROP_BOLD},
+    {"UNDERLINE", BACKDROP_UNDERLINE},
+    {"LEFT", 0}, // the default anchor
+    {"DOWN", 0}, // the default anchor
+    {"RIGHT", BACKDROP_RIGHT},
+    {"UP", BACKDROP_UP},
+    {"CENTERX", BACKDROP_CENTERX},
+    {"CENTERY", BACKDROP_CENTERY},
+};
+
+static int ReadColor(const char *keyword, const char *arguments, uint8_t (&color)[3],
+                     int32_t *cursor) {
+    char text[CMD_BACKDROP_ARG_SIZE];
+    Cmd_ReadField(keyword, arguments, text, sizeof text, CMD_CUT, cursor);
+    // Cut: values beyond the third are not stored.
+    if (!Cmd_ParseBytes(color, text)) Log_Print("Colour of '%s' cut to 3 values\n", keyword);
+    return 1;
+}
+
+static int SetGradientStart(InstallState *state, const char *arguments, int32_t *cursor) {
+    return ReadColor("GRADIENT START", arguments, state->GradientStart, cursor);
+}
+
+static int SetGradientEnd(InstallState *state, const char *arguments, int32_t *cursor) {
+    return ReadColor("GRADIENT END", arguments, state->GradientEnd, cursor);
+}
+
+// Reads the slot number and makes the slot exist in *table (*count slots of slotSize bytes),
+// growing the table to that number when it is larger. Returns the slot, or null with one log
+// line for a number that is refused. Fatal for a number of 0 or below.
+static void *SelectSlot(const char *keyword, const char *arguments, void **table,
+                        int32_t *count, int32_t slotSize, int32_t *cursor) {
+    int32_t number = 0;
+    if (!Cmd_ReadNumber(arguments, &number, cursor) || number > BACKDROP_SLOT_LIMIT) {
+        Log_Print("Slot number of '%s' out of range (%d > %d)\n", keyword, (int)number,
+                  BACKDROP_SLOT_LIMIT);
+        return nullptr;
+    }
+    if (number <= 0) {
+        Core_Locate(__FILE__, __LINE__);
+        Core_Abort("Invalid string ID (%d / %d)\n", (int)number, (int)*count);
+    }
+    if (number > *count) {
+        char *grown = (char *)TESSEL_ALLOC(number * slotSize); // zero-filled
+        if (*table) {
+            memcpy(grown, *table, (size_t)(*count * slotSize));
+            TESSEL_FREE(*table, *count * slotSize);
+        }
+        *table = grown;
+        *count = number;
+    }
+    return (char *)*table + (number - 1) * slotSize;
+}
+
+static int SetString(InstallState *state, const char *arguments, int32_t *cursor) {
+    BackdropString *slot = (BackdropString *)SelectSlot(
+        "STRING", arguments, (void **)&state->Strings, &state->StringCount,
+        (int32_t)sizeof(BackdropString), cursor);
+    if (!slot) return 0;
+    // Read into a copy first: a refused face name leaves the slot as it was.
+    BackdropString string;
+    memset(&string, 0, sizeof string);
+    char field[CMD_BACKDROP_ARG_SIZE];
+    if (!Cmd_ReadField("STRING", arguments, string.FaceName, sizeof string.FaceName, CMD_REFUSE,
+                       cursor))
+        return 0;
+    float *numbers[] = {&string.FontWidth, &string.FontHeight, &string.X, &string.Y};
+    for (float *number : numbers) {
+        Cmd_ReadField("STRING", arguments, field, sizeof field, CMD_CUT, cursor);
+        *number = (float)Str_ToFloat(field);
+    }
+    ReadColor("STRING", arguments, string.Color, cursor);
+    Cmd_ReadField("STRING", arguments, field, sizeof field, CMD_CUT, cursor);
+    Str_Upper(field);
+    const char *found = nullptr;
+    for (const auto &flag : STRING_FLAGS)
+        if (Str_Find(field, flag.name, &found)) string.Flags |= flag.bit;
+    Cmd_ReadField("STRING", arguments, string.Text, sizeof string.Text, CMD_CUT, cursor);
+    *slot = string;
+    return 1;
+}
+
+static int AddFont(InstallState *state, const char *arguments, int32_t *cursor) {
+    FontSlot *slot = (FontSlot *)SelectSlot("FONT", arguments, (void **)&state->Fonts,
+                                            &state->FontCount, (int32_t)sizeof(FontSlot), cursor);
+    if (!slot) return 0;
+    char name[CMD_BACKDROP_ARG_SIZE];
+    if (!Cmd_ReadField("FONT", arguments, name, sizeof name, CMD_REFUSE, cursor)) return 0;
+    // A slot given again lets go of its earlier font first: only the slot's last name is
+    // removed at the end of the run.
+    if ((*slot)[0]) Script_RemoveFont(state->Fonts, (int32_t)(slot - state->Fonts));
+    Str_Copy(*slot, name);
+    return Font_Extract(name);
+}
+
+static int Refresh(InstallState *state, const char *arguments, int32_t *cursor) {
+    (void)arguments;
+    (void)cursor;
+    if (state->Window) Backdrop_Refresh(state->Window);
     return 1;
 }
 
@@ -350,11 +469,11 @@ static const struct {
     {"TEXT", SetCaption},
     {"FILE LIST", SetFileList},
     {"TEMP LIST", SetTempList},
-    {"GRADIENT START", nullptr}, // backdrop
-    {"GRADIENT END", nullptr},   // backdrop
-    {"FONT", nullptr},           // backdrop
-    {"STRING", nullptr},         // backdrop
-    {"REFRESH", nullptr},        // backdrop
+    {"GRADIENT START", SetGradientStart},
+    {"GRADIENT END", SetGradientEnd},
+    {"FONT", AddFont},
+    {"STRING", SetString},
+    {"REFRESH", Refresh},
     {"CREATE GROUP", nullptr},   // program group
     {"ADD ITEM", nullptr},       // program group
     {"EXECUTE", Execute},

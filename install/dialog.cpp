@@ -1,9 +1,9 @@
 // Dialogs and actions of the setup program that reach the system: the temporary fonts of the
-// backdrop, added for the length of the run and removed with their files at its end; the text
-// dialogs (welcome message, licence agreement) and the progress window; the path macros, the
-// free space of a drive and the installation-directory dialog; the file installation (INSTALL,
-// the uninstaller, writing files and creating directories); starting programs, registering
-// COM servers and closing the windows of running programs.
+// backdrop, taken from the archive, added for the length of the run and removed with their
+// files at its end; the text dialogs (welcome message, licence agreement) and the progress
+// window; the path macros, the free space of a drive and the installation-directory dialog;
+// the file installation (INSTALL, the uninstaller, writing files and creating directories);
+// starting programs, registering COM servers and closing the windows of running programs.
 #include <windows.h>
 
 #include <stdio.h>
@@ -45,6 +45,39 @@ int Font_RemoveTemporary(const char *path) {
 }
 
 int Font_Unavailable(void) { return D.fontsUnavailable; }
+
+// ---- Backdrop fonts from the archive ----
+
+// Saves the buffer under the temporary directory and adds it as a font. 0 when it cannot be
+// saved (logged).
+static int SaveFont(const char *name, const void *data, int32_t size) {
+    char folder[FONT_PATH_SIZE], path[FONT_PATH_SIZE] = "";
+    // Refused: a cut path is another file, and the one Script_Release would remove.
+    if (!Path_TempDir(folder, sizeof folder) ||
+        Str_Format(path, sizeof path, "%s%s", folder, name) < 0 ||
+        !File_WriteAll(path, data, size)) {
+        Log_Print("Unable to save '%s'\n", path);
+        return 0;
+    }
+    return Font_AddTemporary(path);
+}
+
+int Font_Extract(const char *name) {
+    CORE_GUARD(name);
+    int32_t size = 0;
+    if (!Ffs_GetSize(name, &size) || size <= 0) {
+        Log_Print("Unable to get size for '%s'\n", name);
+        return 0;
+    }
+    void *buffer = TESSEL_ALLOC(size);
+    int saved = 0;
+    if (!Ffs_Load(name, buffer, size))
+        Log_Print("Unable to load '%s'\n", name);
+    else
+        saved = SaveFont(name, buffer, size);
+    TESSEL_FREE(buffer, size);
+    return saved;
+}
 
 // ---- Text dialogs and the progress window ----
 

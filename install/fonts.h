@@ -3,6 +3,12 @@
 // told once per font, and from then on nothing is removed.
 #pragma once
 
+enum { FONT_PATH_SIZE = 260 + 320 }; // the temporary directory and a font slot's name
+
+// The FONT command's work: writes the archive entry name into the temporary directory and adds
+// it with Font_AddTemporary. Returns 1, or 0 with one log line when the entry has no size,
+// cannot be loaded, or cannot be saved (nothing is added then).
+int Font_Extract(const char *name);
 // Adds the font file; a refusal shows the corrupt-font-folder box and is logged. Always 1.
 int Font_AddTemporary(const char *path);
 // Removes a font added before and deletes its file; 0 when the system refused the removal.

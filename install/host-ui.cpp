@@ -97,6 +97,19 @@ int Font_RemoveTemporary(const char *path) {
     return S.fontRemoveResult;
 }
 
+// No font is written or added here: FONT fails after filling its slot.
+int Font_Extract(const char *name) {
+    CORE_GUARD(name);
+    Log_Print("No font '%s' on this platform\n", name);
+    return 0;
+}
+
+int Backdrop_Refresh(void *window) {
+    CORE_GUARD(window);
+    Log_Print("No backdrop window on this platform\n");
+    return 0;
+}
+
 // The host never refuses a font.
 int Font_Unavailable(void) { return 0; }
 

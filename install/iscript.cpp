@@ -18,7 +18,6 @@ int Path_TempDir(char *buffer, int size);
 
 enum {
     SCRIPT_SIZE_LIMIT = 0x7FFFFF00, // the script, its zero byte and the block guards fit 31 bits
-    FONT_PATH_SIZE = 260 + INSTALL_PATH_SIZE, // temporary directory and a font slot's name
 };
 
 int Script_Load(InstallState **slot, const char *name, int32_t mode) {
@@ -107,19 +106,23 @@ int Script_Run(InstallState *state, void *window) {
     return 1;
 }
 
+int Script_RemoveFont(const FontSlot *fonts, int32_t index) {
+    CORE_GUARD(fonts);
+    const char *name = fonts[index];
+    char path[FONT_PATH_SIZE];
+    char folder[FONT_PATH_SIZE];
+    // Refused: a path that does not fit is not a font this run added.
+    int ok = Path_TempDir(folder, sizeof folder) &&
+             Str_Format(path, sizeof path, "%s%s", folder, name) >= 0;
+    if (ok && Font_RemoveTemporary(path)) return 1;
+    Log_Print("Unable to remove font '%d' '%s'\n", (int)index, name);
+    return 0;
+}
+
 static void RemoveFonts(InstallState *state) {
-    for (int32_t i = 0; i < state->FontCount; i++) {
-        // A slot that no FONT command filled names the directory itself: its removal fails
-        // and is logged like any other.
-        const char *name = state->Fonts[i];
-        char path[FONT_PATH_SIZE];
-        char folder[FONT_PATH_SIZE];
-        // Refused: a path that does not fit is not a font this run added.
-        int ok = Path_TempDir(folder, sizeof folder) &&
-                 Str_Format(path, sizeof path, "%s%s", folder, name) >= 0;
-        if (!ok || !Font_RemoveTemporary(path))
-            Log_Print("Unable to remove font '%d' '%s'\n", i, name);
-    }
+    // A slot that no FONT command filled names the directory itself: its removal fails and is
+    // logged like any other.
+    for (int32_t i = 0; i < state->FontCount; i++) Script_RemoveFont(state->Fonts, i);
 }
 
 int Script_Release(InstallState **slot) {

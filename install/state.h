@@ -25,6 +25,17 @@ typedef struct BackdropString {
     uint32_t Flags;
 } BackdropString;
 
+// Flags of a BackdropString: the anchor corrections and the font's style.
+enum {
+    BACKDROP_RIGHT = 0x01,     // the text ends at X
+    BACKDROP_UP = 0x02,        // the text's bottom is at Y
+    BACKDROP_CENTERX = 0x04,   // the text is centred on X
+    BACKDROP_CENTERY = 0x08,   // the text is centred on Y
+    BACKDROP_ITALIC = 0x10,
+    BACKDROP_BOLD = 0x20,      // weight 700 instead of 400
+    BACKDROP_UNDERLINE = 0x40,
+};
+
 typedef char FontSlot[INSTALL_PATH_SIZE]; // archive name of a font added for the backdrop
 
 // Every text field holds a zero-terminated text; an empty text is a zero first byte. Which

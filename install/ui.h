@@ -13,3 +13,5 @@ void Ui_SetOwner(void *window);
 void *Ui_GetOwner(void);
 // Destroys a window of the installer (the script's end closes the backdrop window).
 int Ui_DestroyWindow(void *window);
+// Has the backdrop window repainted as a whole, background included (REFRESH). Returns 1.
+int Backdrop_Refresh(void *window);

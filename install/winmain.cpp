@@ -4,6 +4,9 @@
 // code; also the backdrop window's procedure and the two message boxes every Part uses.
 #include <windows.h>
 
+#include <math.h>
+
+#include "backdrop.h"
 #include "command.h"
 #include "dialogs.h"
 #include "ffs-cmp2.h"
@@ -55,6 +58,125 @@ int Ui_DestroyWindow(void *window) { return DestroyWindow((HWND)window) != 0; }
 
 // ---- Backdrop window ----
 
+int Backdrop_Refresh(void *window) {
+    InvalidateRect((HWND)window, NULL, TRUE);
+    return 1;
+}
+
+// The gradient at band or palette entry i of 256, t = i / 256: the entry is
+// (int)(S * (1 - t) + E * t) and the band (int)((int)(S * (1 - t)) + E * t), whose start share
+// is truncated on its own. Every division is by 256, so the real numbers are exact and these
+// integer forms give the same values.
+static int PaletteChannel(int start, int end, int i) { return (start * (256 - i) + end * i) >> 8; }
+static int BandChannel(int start, int end, int i) {
+    return (((start * (256 - i)) >> 8) + ((end * i) >> 8)) & 0xFF;
+}
+
+int Backdrop_PaintGradient(HDC dc, const RECT *rect, int startRed, int startGreen, int startBlue,
+                           int endRed, int endGreen, int endBlue) {
+    CORE_GUARD(rect);
+    struct {
+        WORD version, count;
+        PALETTEENTRY entries[256];
+    } ramp;
+    ramp.version = 0x300;
+    ramp.count = 256;
+    for (int i = 0; i < 256; i++) {
+        ramp.entries[i].peRed = (BYTE)PaletteChannel(startRed, endRed, i);
+        ramp.entries[i].peGreen = (BYTE)PaletteChannel(startGreen, endGreen, i);
+        ramp.entries[i].peBlue = (BYTE)PaletteChannel(startBlue, endBlue, i);
+        ramp.entries[i].peFlags = 0;
+    }
+    SelectPalette(dc, CreatePalette((LOGPALETTE *)&ramp), FALSE);
+    RealizePalette(dc);
+    // Band i runs from (int)(i * u) to (int)((i + 1) * u), u = height / 256: exact as well.
+    int height = rect->bottom - rect->top;
+    for (int i = 0; i < 256; i++) {
+        COLORREF colour = 0x02000000 | BandChannel(startBlue, endBlue, i) << 16 |
+                          BandChannel(startGreen, endGreen, i) << 8 |
+                          BandChannel(startRed, endRed, i);
+        RECT band = {rect->left, rect->top + (i * height >> 8), rect->right,
+                     rect->top + ((i + 1) * height >> 8)};
+        HBRUSH brush = CreateSolidBrush(colour);
+        FillRect(dc, &band, brush);
+        DeleteObject(brush);
+    }
+    return 0;
+}
+
+// Cut to what GDI draws: a script's fraction may be as large as a float holds, or infinite.
+static int ToPixels(double value) {
+    if (value != value) return 0;
+    return value < -32768.0 ? -32768 : value > 32767.0 ? 32767 : (int)value;
+}
+
+int Backdrop_DrawText(HDC dc, const char *face, double width, double height, double x, double y,
+                      const char *text, uint32_t colour, uint32_t flags) {
+    CORE_GUARD(face);
+    CORE_GUARD(text);
+    HFONT font = CreateFontA(ToPixels(height), ToPixels(width), 0, 0, flags & BACKDROP_BOLD ? 700 : 400,
+                             (flags & BACKDROP_ITALIC) != 0, (flags & BACKDROP_UNDERLINE) != 0, 0,
+                             ANSI_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                             ANTIALIASED_QUALITY, VARIABLE_PITCH | FF_ROMAN, face);
+    HGDIOBJ oldFont = SelectObject(dc, font);
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, colour);
+    int length = Str_Length(text);
+    SIZE extent = {0, 0};
+    GetTextExtentPoint32A(dc, text, length, &extent);
+    if (flags & BACKDROP_RIGHT) x -= extent.cx;
+    if (flags & BACKDROP_UP) y -= extent.cy;
+    if (flags & BACKDROP_CENTERX) x -= extent.cx / 2;
+    if (flags & BACKDROP_CENTERY) y -= extent.cy / 2;
+    TextOutA(dc, ToPixels(x), ToPixels(y), text, length);
+    SelectObject(dc, oldFont);
+    DeleteObject(font);
+    return 1;
+}
+
+// A fraction of a client-area size in whole pixels, rounded down.
+static double Scale(int size, float fraction) { return floor(size * (double)fraction); }
+
+static void DrawStrings(HDC dc, const InstallState *state, int width, int height) {
+    for (int32_t i = 0; i < state->StringCount; i++) {
+        const BackdropString *string = &state->Strings[i];
+        if (!string->Text[0]) continue; // a slot no STRING filled
+        const uint8_t *c = string->Color;
+        Backdrop_DrawText(dc, string->FaceName, Scale(width, string->FontWidth),
+                          Scale(height, string->FontHeight), Scale(width, string->X),
+                          Scale(height, string->Y), string->Text,
+                          (uint32_t)(c[0] | c[1] << 8 | c[2] << 16), string->Flags);
+    }
+}
+
+int Backdrop_Paint(HWND window) {
+    if (!GetUpdateRect(window, NULL, FALSE)) return 0;
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(window, &paint);
+    if (!W.state) {
+        EndPaint(window, &paint);
+        return 0;
+    }
+    RECT client;
+    GetClientRect(window, &client);
+    HDC memory = CreateCompatibleDC(dc);
+    HBITMAP bitmap = CreateCompatibleBitmap(dc, client.right, client.bottom);
+    HGDIOBJ oldBitmap = SelectObject(memory, bitmap);
+    const uint8_t *s = W.state->GradientStart, *e = W.state->GradientEnd;
+    Backdrop_PaintGradient(memory, &client, s[0], s[1], s[2], e[0], e[1], e[2]);
+    DrawStrings(memory, W.state, client.right, client.bottom);
+    const RECT *update = &paint.rcPaint;
+    BitBlt(dc, update->left, update->top, update->right - update->left,
+           update->bottom - update->top, memory, update->left, update->top, SRCCOPY);
+    SelectObject(memory, oldBitmap);
+    DeleteObject(bitmap);
+    // The gradient's palette comes out when the stock one goes back in.
+    DeleteObject(SelectPalette(memory, (HPALETTE)GetStockObject(DEFAULT_PALETTE), FALSE));
+    DeleteDC(memory);
+    EndPaint(window, &paint);
+    return 0;
+}
+
 static void RunRestOfScript(HWND window) {
     for (;;) {
         if (Script_Run(W.state, window)) return;
@@ -83,9 +205,14 @@ LRESULT CALLBACK Backdrop_WndProc(HWND window, UINT message, WPARAM wparam, LPAR
         Progress_Create(W.instance, window); // hidden until INSTALL shows it
         return 1;
     }
+    case WM_ERASEBKGND:
+        return 1; // the paint covers the whole client area
+    case WM_PAINT:
+        return Backdrop_Paint(window);
     case WM_QUERYDRAGICON:
         return (LRESULT)W.icon;
     case WM_CLOSE:
+        // Destroyed rather than sent WM_DESTROY: a window only told of its end would stay.
         DestroyWindow(window);
         return 1;
     case WM_DESTROY:
@@ -118,10 +245,12 @@ static int Shutdown(int releaseScript, int classRegistered, int exitCode) {
     Sys_ExitCom();
     Mem_Shutdown();
     Log_Shutdown();
-    if (classRegistered) UnregisterClassA(INSTALL_CLASS, W.instance);
+    if (classRegistered) Backdrop_Close();
     Log_Print("Successful Exit...\n");
     return exitCode;
 }
+
+int Backdrop_Close(void) { return UnregisterClassA(INSTALL_CLASS, W.instance) != 0; }
 
 static int RegisterWindowClass(void) {
     WNDCLASSEXA windowClass;
@@ -135,20 +264,29 @@ static int RegisterWindowClass(void) {
     return RegisterClassExA(&windowClass) != 0;
 }
 
+HWND Backdrop_Open(InstallState *state) {
+    W.state = state;
+    if (!RegisterWindowClass()) return NULL;
+    W.instance = GetModuleHandleA(NULL);
+    // Made as large as the screen before it is maximised: a popup's default size is empty, and
+    // a display without a window manager can leave an empty window at that size when it is
+    // maximised on its first showing.
+    W.window = CreateWindowExA(0, INSTALL_CLASS, "Install", WS_POPUP, 0, 0,
+                               GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), NULL,
+                               NULL, W.instance, NULL);
+    if (!W.window) return NULL;
+    Ui_SetOwner(W.window);
+    ShowWindow(W.window, SW_SHOWMAXIMIZED);
+    UpdateWindow(W.window);
+    return W.window;
+}
+
 static int RunInteractive(void) {
     if (!Script_Run(W.state, NULL)) {
         Log_Print("Script failed somewhere\n");
         return Shutdown(1, 0, INSTALL_EXIT_FAILED);
     }
-    if (!RegisterWindowClass()) return INSTALL_EXIT_NO_ARCHIVE;
-    W.instance = GetModuleHandleA(NULL);
-    W.window = CreateWindowExA(0, INSTALL_CLASS, "Install", WS_POPUP, CW_USEDEFAULT,
-                               CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, NULL, NULL,
-                               W.instance, NULL);
-    if (!W.window) return INSTALL_EXIT_NO_ARCHIVE;
-    Ui_SetOwner(W.window);
-    ShowWindow(W.window, SW_SHOWMAXIMIZED);
-    UpdateWindow(W.window);
+    if (!Backdrop_Open(W.state)) return INSTALL_EXIT_NO_ARCHIVE;
     SendMessageA(W.window, WM_RUNSCRIPT, 0, 0);
     MSG message;
     while (GetMessageA(&message, NULL, 0, 0) > 0) {

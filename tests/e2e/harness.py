@@ -8,6 +8,7 @@ the robot (tests/robot), which records what a user would have seen.
 import atexit
 import os
 import shutil
+import struct
 import subprocess
 import tempfile
 import time
@@ -80,8 +81,10 @@ class Wine:
                               timeout=timeout)
         return done.returncode, done.stdout.decode("latin-1")
 
-    def run_with_robot(self, program, args=(), press=(), default="none", timeout=120, cwd=None):
-        """Runs a program with the robot beside it; press is a list of (match, button) rules."""
+    def run_with_robot(self, program, args=(), press=(), default="none", timeout=120, cwd=None,
+                       shots=()):
+        """Runs a program with the robot beside it; press is a list of (match, button) rules,
+        shots a list of (match, BMP path) rules: the screen as the box appeared."""
         work = tempfile.mkdtemp(prefix="tessel-robot-")
         log = os.path.join(work, "robot.log")
         stop = os.path.join(work, "stop")
@@ -89,6 +92,8 @@ class Wine:
                    windows_path(stop), "--default", default, "--timeout", str(timeout + 30)]
         for match, button in press:
             command += ["--press", "%s=%s" % (match, button)]
+        for match, path in shots:
+            command += ["--shot", "%s=%s" % (match, windows_path(path))]
         robot = subprocess.Popen(command, env=self.env, stdout=subprocess.DEVNULL,
                                  stderr=subprocess.DEVNULL)
         deadline = time.time() + 60
@@ -106,3 +111,19 @@ class Wine:
                      if line.startswith("box|")]
         shutil.rmtree(work, ignore_errors=True)
         return Result(code, boxes, output)
+
+
+def read_bmp(path):
+    """A bottom-up 24-bit BMP file as (width, height, pixel(x, y) -> (r, g, b)), y from the top."""
+    with open(path, "rb") as image:
+        data = image.read()
+    offset, = struct.unpack_from("<I", data, 10)
+    width, height, _, bits = struct.unpack_from("<iiHH", data, 18)
+    if bits != 24 or height <= 0:
+        raise ValueError("not a bottom-up 24-bit BMP: %s" % path)
+    stride = (width * 3 + 3) & ~3
+
+    def pixel(x, y):
+        at = offset + (height - 1 - y) * stride + x * 3
+        return data[at + 2], data[at + 1], data[at]
+    return width, height, pixel

@@ -3,6 +3,7 @@
 // buttons, owner) and presses the button a test asks for, so that real setups run unattended.
 //
 //   robot.exe --log FILE --stop FILE [--press MATCH=BUTTON]... [--default BUTTON] [--timeout S]
+//             [--shot MATCH=FILE]...
 //
 // Every visible top-level window of class "#32770" is handled once. A --press rule applies when
 // MATCH occurs in the box's title or one of its texts (first rule wins); BUTTON is a button's
@@ -11,7 +12,8 @@
 // timeout (default 120 s) runs out. Each box becomes one line of the log (its texts are those of
 // its "Static" and "Edit" children, in window order):
 //   box|<title>|<owner class>|<text>;<text>|<id>:<text>;<id>:<text>|<pressed id>
-// with '|', ';' and line ends in the fields written as \p, \s and \n.
+// with '|', ';' and line ends in the fields written as \p, \s and \n. A --shot rule saves the
+// whole screen as a 24-bit BMP file when a box that MATCH finds appears, before it is answered.
 #include <windows.h>
 
 #include <stdio.h>
@@ -38,6 +40,7 @@ struct Options {
     std::string logPath;
     std::string stopPath;
     std::vector<Rule> rules;
+    std::vector<Rule> shots; // match and BMP file
     std::string defaultButton = "none";
     int timeoutSeconds = 120;
 };
@@ -100,6 +103,47 @@ BOOL CALLBACK CollectTop(HWND window, LPARAM) {
     return TRUE;
 }
 
+// The screen as a bottom-up 24-bit BMP file. false when it cannot be written.
+bool WriteScreenshot(const std::string &path) {
+    int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    int stride = (width * 3 + 3) & ~3;
+    info.bmiHeader.biSizeImage = (DWORD)(stride * height);
+    HDC screen = GetDC(NULL), memory = CreateCompatibleDC(screen);
+    void *bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, NULL, 0);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY);
+    GdiFlush();
+    BITMAPFILEHEADER file = {};
+    file.bfType = 0x4D42; // "BM"
+    file.bfOffBits = sizeof file + sizeof info.bmiHeader;
+    file.bfSize = file.bfOffBits + info.bmiHeader.biSizeImage;
+    FILE *out = fopen(path.c_str(), "wb");
+    bool written = out && fwrite(&file, sizeof file, 1, out) == 1 &&
+                   fwrite(&info.bmiHeader, sizeof info.bmiHeader, 1, out) == 1 &&
+                   fwrite(bits, info.bmiHeader.biSizeImage, 1, out) == 1;
+    if (out && fclose(out) != 0) written = false;
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(NULL, screen);
+    return written;
+}
+
+bool Matches(const std::string &match, const std::string &title,
+             const std::vector<Control> &controls) {
+    bool hit = title.find(match) != std::string::npos;
+    for (const Control &control : controls)
+        hit = hit || control.text.find(match) != std::string::npos;
+    return hit;
+}
+
 bool Seen(HWND window) {
     for (HWND seen : g_seen)
         if (seen == window) return true;
@@ -110,10 +154,7 @@ bool Seen(HWND window) {
 int ChooseButton(const Options &options, const std::string &title, const std::vector<Control> &controls) {
     std::string wanted = options.defaultButton;
     for (const Rule &rule : options.rules) {
-        bool hit = title.find(rule.match) != std::string::npos;
-        for (const Control &control : controls)
-            hit = hit || control.text.find(rule.match) != std::string::npos;
-        if (hit) {
+        if (Matches(rule.match, title, controls)) {
             wanted = rule.button;
             break;
         }
@@ -142,6 +183,9 @@ void HandleBox(const Options &options, HWND box, FILE *log) {
             texts += Escape(control.text);
         }
     }
+    for (const Rule &shot : options.shots)
+        if (Matches(shot.match, title, controls) && !WriteScreenshot(shot.button))
+            fprintf(log, "shot failed|%s\n", Escape(shot.button).c_str());
     int pressed = ChooseButton(options, title, controls);
     fprintf(log, "box|%s|%s|%s|%s|%d\n", Escape(title).c_str(),
             Escape(ClassOf(GetWindow(box, GW_OWNER))).c_str(), texts.c_str(), buttons.c_str(), pressed);
@@ -161,11 +205,12 @@ bool ParseOptions(int argc, char **argv, Options *options) {
         else if (arg == "--stop") options->stopPath = value;
         else if (arg == "--default") options->defaultButton = value;
         else if (arg == "--timeout") options->timeoutSeconds = atoi(value);
-        else if (arg == "--press") {
+        else if (arg == "--press" || arg == "--shot") {
             std::string rule = value;
-            size_t split = rule.rfind('=');
+            size_t split = arg == "--press" ? rule.rfind('=') : rule.find('=');
             if (split == std::string::npos) return false;
-            options->rules.push_back({rule.substr(0, split), rule.substr(split + 1)});
+            (arg == "--press" ? options->rules : options->shots)
+                .push_back({rule.substr(0, split), rule.substr(split + 1)});
         } else return false;
         i++;
     }
@@ -178,7 +223,7 @@ int main(int argc, char **argv) {
     Options options;
     if (!ParseOptions(argc, argv, &options)) {
         fprintf(stderr, "usage: robot.exe --log FILE --stop FILE [--press MATCH=BUTTON]... "
-                        "[--default BUTTON|none] [--timeout SECONDS]\n");
+                        "[--default BUTTON|none] [--timeout SECONDS] [--shot MATCH=FILE]...\n");
         return 2;
     }
     FILE *log = fopen(options.logPath.c_str(), "w");
