@@ -1093,8 +1093,10 @@ int Uninst_Register(const InstallState *state) {
     char keyName[UNINSTREG_KEY_SIZE];
     int length = Str_Format(keyName, sizeof keyName, "%s%s %s", UNINSTALL_KEY, state->CompanyName,
                             state->ProductName);
-    // Refused, never cut: a cut key would be another product's entry.
-    if (length < 0) {
+    // Refused, never cut: a cut key would be another product's entry. The registry's 8-bit
+    // functions take no longer key name, and a key that cannot be made ends the run after
+    // everything else was installed.
+    if (length < 0 || length > UNINSTREG_KEY_LIMIT) {
         Log_Print("Uninstall key too long for '%s %s'\n", state->CompanyName,
                   state->ProductName);
         return 0;

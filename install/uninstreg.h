@@ -6,14 +6,15 @@
 #include "state.h"
 
 enum {
-    UNINSTREG_KEY_SIZE = 320, // the key name: at most 319 characters
+    UNINSTREG_KEY_SIZE = 320,  // the buffer of the key name
+    UNINSTREG_KEY_LIMIT = 260, // the longest key name the registry's 8-bit functions take
 };
 
 // Writes "DisplayName" ("CompanyName ProductName") and "UninstallString" (the expansion of
 // UninstallName) into the key "CompanyName ProductName" under HKEY_LOCAL_MACHINE
 // "Software\Microsoft\Windows\CurrentVersion\Uninstall", opened when it exists and created
-// otherwise; its other values stay.
-// Returns 1 when the key was written (a refused value costs only its log line). Refused (0,
-// logged, nothing written): a key name of UNINSTREG_KEY_SIZE characters or more, or an
-// uninstaller path that does not expand. Fatal: a key that can be neither opened nor created.
+// otherwise; its other values stay. Returns 1 when the key was written (a refused value costs
+// only its log line). Refused (0, logged, nothing written): a key name of more than
+// UNINSTREG_KEY_LIMIT characters, or an uninstaller path that does not expand. Fatal: a key
+// that can be neither opened nor created.
 int Uninst_Register(const InstallState *state);
