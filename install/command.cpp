@@ -1,6 +1,7 @@
 // The command registry (keyword list ordered by length, matched by quick CRC), the keyword
 // table, the argument readers, the setter commands that fill the install state from the
-// script, the backdrop commands, and the commands that show texts and deal with other programs.
+// script, the backdrop commands, the commands that show texts and deal with other programs,
+// and those that make the program group and close the installation.
 #include "command.h"
 
 #include <string.h>
@@ -12,9 +13,11 @@
 #include "installdir.h"
 #include "iscript.h"
 #include "programs.h"
+#include "shortcuts.h"
 #include "tessel-core.h"
 #include "ui.h"
 #include "uninst.h"
+#include "uninstreg.h"
 
 static struct {
     CommandEntry *head; // longest keyword first
@@ -456,6 +459,49 @@ static int RegisterServer(InstallState *state, const char *arguments, int32_t *c
     return 1;
 }
 
+// ---- Program group, shortcuts and the end of the installation ----
+// The group names a folder and is refused when too long, which fails the command: the items
+// that follow would otherwise land in the group before. ADD ITEM refuses its target, arguments
+// and item name (a cut one names or starts something else) and only logs that: nothing is
+// made, the script goes on. DONE's closing message is cut: it is only shown.
+
+static int CreateGroup(InstallState *state, const char *arguments, int32_t *cursor) {
+    (void)state;
+    char name[SHELL_GROUP_SIZE];
+    if (!ReadName("CREATE GROUP", arguments, name, sizeof name, cursor)) return 0;
+    return Shell_CreateGroup(name);
+}
+
+static int AddItem(InstallState *state, const char *arguments, int32_t *cursor) {
+    char target[INSTALL_TEXT_SIZE], parameters[INSTALL_TEXT_SIZE], itemName[INSTALL_TEXT_SIZE];
+    // The icon index is read straight from its argument (no field, so no bound); refused
+    // outside 32 signed bits, and a negative one counts as 0.
+    int32_t iconIndex = 0;
+    int ready = Cmd_ReadNumber(arguments, &iconIndex, cursor);
+    if (!ready) Log_Print("Number out of range for '%s'\n", "ADD ITEM");
+    ready &= ReadName("ADD ITEM", arguments, target, sizeof target, cursor);
+    ready &= ReadName("ADD ITEM", arguments, parameters, sizeof parameters, cursor);
+    ready &= ReadName("ADD ITEM", arguments, itemName, sizeof itemName, cursor);
+    if (ready) Shell_AddItem(state, target, parameters, iconIndex < 0 ? 0 : iconIndex, itemName);
+    return 1;
+}
+
+static int Finish(InstallState *state, const char *arguments, int32_t *cursor) {
+    char message[INSTALL_PATH_SIZE];
+    Cmd_ReadField("DONE", arguments, message, sizeof message, CMD_CUT, cursor);
+    if (state->UninstallName[0]) Uninst_Register(state); // a refused entry is logged
+    if (state->RelaunchPath[0]) {
+        int32_t exitCode = 0;
+        Proc_Run(state->RelaunchPath, "", 0, &exitCode); // a failure is logged
+    }
+    if (!state->Caption[0]) Str_Copy(state->Caption, "Installation Complete!");
+    if (state->Mode != Quiet) {
+        Ui_Problem(message, state->Caption);
+        state->Caption[0] = 0;
+    }
+    return 1;
+}
+
 // ---- The keyword table ----
 // Registered in this order. A row without a handler belongs to a command whose module is not
 // part of this build yet and is left out of the registry.
@@ -474,8 +520,8 @@ static const struct {
     {"FONT", AddFont},
     {"STRING", SetString},
     {"REFRESH", Refresh},
-    {"CREATE GROUP", nullptr},   // program group
-    {"ADD ITEM", nullptr},       // program group
+    {"CREATE GROUP", CreateGroup},
+    {"ADD ITEM", AddItem},
     {"EXECUTE", Execute},
     {"WINDOW", CloseWindows},
     {"OLE", RegisterServer},
@@ -485,7 +531,7 @@ static const struct {
     {"BREAK", Script_Break},
     {"UPDATE URL", SetUpdateUrl},
     {"INSTALL", InstallFiles},
-    {"DONE", nullptr}, // uninstall registration
+    {"DONE", Finish},
     {"REGISTRY PATH", SetRegistryPath},
     {"INSTALL SIZE", SetInstallSize},
     {"INSTALL DIR", SetInstallDir},

@@ -3,8 +3,10 @@
 // files at its end; the text dialogs (welcome message, licence agreement) and the progress
 // window; the path macros, the free space of a drive and the installation-directory dialog;
 // the file installation (INSTALL, the uninstaller, writing files and creating directories);
-// starting programs, registering COM servers and closing the windows of running programs.
+// starting programs, registering COM servers and closing the windows of running programs; the
+// program group with its shortcuts, and the uninstall entry.
 #include <windows.h>
+#include <shlobj.h>
 
 #include <stdio.h>
 #include <string.h>
@@ -15,10 +17,12 @@
 #include "fonts.h"
 #include "installdir.h"
 #include "programs.h"
+#include "shortcuts.h"
 #include "tessel-core.h"
 #include "tessel-sys.h"
 #include "ui.h"
 #include "uninst.h"
+#include "uninstreg.h"
 
 static struct {
     int fontsUnavailable; // the system refused a font: nothing is removed from then on
@@ -686,20 +690,25 @@ int File_WriteAll(const char *path, const void *data, int32_t count) {
     return 1;
 }
 
-// Writes InstallPath as "Install Path" under HKEY_CURRENT_USER\RegistryPath, opened when it
-// exists and created otherwise; a key that can be neither ends the run.
+// Opens subkey of the root when it exists and creates it otherwise; a key that can be neither
+// ends the run.
+static void OpenOrCreateKey(SysKey *key, int rootCode, const char *subkey) {
+    if (Reg_KeyExists(rootCode, subkey)) {
+        if (!Reg_OpenKey(key, rootCode, subkey)) {
+            Core_Locate(__FILE__, __LINE__);
+            Core_Abort("Unable to open key '%s'\n", subkey);
+        }
+    } else if (!Reg_CreateKey(key, rootCode, subkey)) {
+        Core_Locate(__FILE__, __LINE__);
+        Core_Abort("Unable to create key '%s'\n", subkey);
+    }
+}
+
+// Writes InstallPath as "Install Path" under HKEY_CURRENT_USER\RegistryPath.
 static void RememberInstallPath(const InstallState *state) {
     if (!state->RegistryPath[0]) return;
     SysKey key;
-    if (Reg_KeyExists(REG_ROOT_USER, state->RegistryPath)) {
-        if (!Reg_OpenKey(&key, REG_ROOT_USER, state->RegistryPath)) {
-            Core_Locate(__FILE__, __LINE__);
-            Core_Abort("Unable to open key '%s'\n", state->RegistryPath);
-        }
-    } else if (!Reg_CreateKey(&key, REG_ROOT_USER, state->RegistryPath)) {
-        Core_Locate(__FILE__, __LINE__);
-        Core_Abort("Unable to create key '%s'\n", state->RegistryPath);
-    }
+    OpenOrCreateKey(&key, REG_ROOT_USER, state->RegistryPath);
     Reg_SetString(key, "Install Path", state->InstallPath); // a refusal is logged
     Reg_CloseKey(&key);
 }
@@ -983,4 +992,155 @@ int Wnd_CloseMatching(InstallState *state, int mode, int32_t budget, const char 
     }
     state->RelaunchPath[0] = 0;
     return 0;
+}
+
+// ---- Program group and shortcuts ----
+
+static struct {
+    char group[SHELL_GROUP_SIZE]; // the current group as CREATE GROUP gave it; empty at first
+} G;
+
+// folder, a backslash, name and suffix into output (SHELL_PATH_SIZE bytes); no backslash when
+// nothing follows the folder or it ends with one. Refused, never cut: a cut path names another
+// folder or file.
+static int JoinPath(char *output, const char *folder, const char *name, const char *suffix) {
+    int folderLength = Str_Length(folder);
+    int bare = (!name[0] && !suffix[0]) || (folderLength > 0 && folder[folderLength - 1] == '\\');
+    const char *separator = bare ? "" : "\\";
+    int length = folderLength + Str_Length(separator) + Str_Length(name) + Str_Length(suffix);
+    if (length >= SHELL_PATH_SIZE) {
+        Log_Print("Path '%s' too long (%d > %d)\n", name, length, SHELL_PATH_SIZE - 1);
+        output[0] = 0;
+        return 0;
+    }
+    Str_Format(output, SHELL_PATH_SIZE, "%s%s%s%s", folder, separator, name, suffix);
+    return 1;
+}
+
+int Shell_ProgramsPath(const char *text, char *output) {
+    CORE_GUARD(text);
+    CORE_GUARD(output);
+    output[0] = 0;
+    char folder[MAX_PATH] = "";
+    LPITEMIDLIST items = NULL;
+    BOOL found = FALSE;
+    if (SUCCEEDED(SHGetSpecialFolderLocation(NULL, CSIDL_PROGRAMS, &items)) && items) {
+        found = SHGetPathFromIDListA(items, folder);
+        CoTaskMemFree(items);
+    }
+    if (!found) {
+        Log_Print("Unable to get the Programs folder\n");
+        return 0;
+    }
+    return JoinPath(output, folder, text, "");
+}
+
+int Shell_LinkPath(char *output, const char *itemName) {
+    CORE_GUARD(output);
+    CORE_GUARD(itemName);
+    char folder[SHELL_PATH_SIZE];
+    if (!Shell_ProgramsPath(G.group, folder)) {
+        output[0] = 0;
+        return 0;
+    }
+    return JoinPath(output, folder, itemName, ".lnk");
+}
+
+int Shell_CreateGroup(const char *name) {
+    CORE_GUARD(name);
+    // Refused, never cut: the items that follow would go into another folder.
+    int length = Str_Length(name);
+    if (length >= SHELL_GROUP_SIZE) {
+        Log_Print("Group name too long (%d > %d)\n", length, SHELL_GROUP_SIZE - 1);
+        return 0;
+    }
+    char folder[SHELL_PATH_SIZE];
+    if (!Shell_ProgramsPath(name, folder)) return 0;
+    Log_Print("Create Group = '%s'\n", folder);
+    Str_Copy(G.group, name);
+    Dir_CreatePath(folder); // a folder that cannot be made shows when an item is saved
+    return 1;
+}
+
+// Sets the shortcut's properties on link and saves it as linkPath.
+static void SaveLink(const InstallState *state, IShellLinkA *link, const char *target,
+                     const char *arguments, int32_t iconIndex, const char *itemName,
+                     const char *linkPath) {
+    // The macro alone gives the working directory ("" gives InstallPath); the whole target is
+    // expanded as INSTALL expands the paths it writes to, so the shortcut finds the same file.
+    char macro[3] = "";
+    if (target[0] == '$' && target[1]) {
+        macro[0] = target[0];
+        macro[1] = target[1];
+    }
+    char directory[SHELL_PATH_SIZE], path[SHELL_PATH_SIZE];
+    uint32_t flags = 0;
+    if (!Path_Expand(state, macro, directory, &flags) || !Path_Expand(state, target, path, &flags))
+        return; // refused and logged: a cut path would be another program
+    link->SetPath(path);
+    link->SetArguments(arguments);
+    link->SetDescription(itemName);
+    link->SetIconLocation(path, (int)iconIndex);
+    link->SetWorkingDirectory(directory);
+    IPersistFile *file = NULL;
+    HRESULT result = link->QueryInterface(IID_IPersistFile, (void **)&file);
+    if (FAILED(result) || !file) {
+        Log_Print("Couldn't query ShellLink 0x%.8X\n", (unsigned)result);
+        return;
+    }
+    WCHAR wideName[SHELL_PATH_SIZE];
+    if (!MultiByteToWideChar(CP_ACP, 0, linkPath, -1, wideName, SHELL_PATH_SIZE) ||
+        FAILED(file->Save(wideName, TRUE)))
+        Log_Print("Unable to save '%s'\n", linkPath);
+    file->Release();
+}
+
+int Shell_AddItem(const InstallState *state, const char *target, const char *arguments,
+                  int32_t iconIndex, const char *itemName) {
+    CORE_GUARD(state);
+    CORE_GUARD(target);
+    CORE_GUARD(arguments);
+    CORE_GUARD(itemName);
+    Log_Print("Create Item = '%s' : '%s' ('%s' / '%s')\n", G.group, itemName, target, arguments);
+    char linkPath[SHELL_PATH_SIZE];
+    if (!Shell_LinkPath(linkPath, itemName)) return 1;
+    IShellLinkA *link = NULL;
+    HRESULT result = CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER,
+                                      IID_IShellLinkA, (void **)&link);
+    if (FAILED(result) || !link) {
+        Log_Print("Couldn't attach ShellLink 0x%.8X\n", (unsigned)result);
+        return 1;
+    }
+    SaveLink(state, link, target, arguments, iconIndex, itemName, linkPath);
+    link->Release();
+    return 1;
+}
+
+// ---- Uninstall entry ----
+
+static const char UNINSTALL_KEY[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+
+int Uninst_Register(const InstallState *state) {
+    CORE_GUARD(state);
+    // The display name is the key's last part: company and product joined by one blank.
+    char keyName[UNINSTREG_KEY_SIZE];
+    int length = Str_Format(keyName, sizeof keyName, "%s%s %s", UNINSTALL_KEY, state->CompanyName,
+                            state->ProductName);
+    // Refused, never cut: a cut key would be another product's entry. The registry's 8-bit
+    // functions take no longer key name, and a key that cannot be made ends the run after
+    // everything else was installed.
+    if (length < 0 || length > UNINSTREG_KEY_LIMIT) {
+        Log_Print("Uninstall key too long for '%s %s'\n", state->CompanyName,
+                  state->ProductName);
+        return 0;
+    }
+    char uninstaller[PATH_EXPAND_SIZE];
+    uint32_t flags = 0;
+    if (!Path_Expand(state, state->UninstallName, uninstaller, &flags)) return 0; // logged
+    SysKey key;
+    OpenOrCreateKey(&key, REG_ROOT_MACHINE, keyName);
+    Reg_SetString(key, "DisplayName", keyName + sizeof UNINSTALL_KEY - 1); // refusals are logged
+    Reg_SetString(key, "UninstallString", uninstaller);
+    Reg_CloseKey(&key);
+    return 1;
 }

@@ -1,7 +1,8 @@
 // Host stand-ins for the installer's platform needs that the portable engine calls: the message
 // boxes (printed to stderr and recorded, with a configurable answer), the window to destroy, the
 // temporary fonts and directory; the installation directory, file installation, path macros,
-// dialogs, programs and windows, which do not exist here. Real versions: winmain.cpp,
+// dialogs, programs and windows, the program group and the uninstall entry, which do not exist
+// here. Real versions: winmain.cpp,
 // dialog.cpp and the platform wrappers (win32 tree).
 #include "host-ui.h"
 
@@ -13,8 +14,10 @@
 #include "fonts.h"
 #include "installdir.h"
 #include "programs.h"
+#include "shortcuts.h"
 #include "tessel-core.h"
 #include "ui.h"
+#include "uninstreg.h"
 
 enum { RECORD_SIZE = 1024 };
 
@@ -167,6 +170,27 @@ int Wnd_CloseMatching(InstallState *state, int, int32_t, const char *, const cha
     CORE_GUARD(state);
     state->RelaunchPath[0] = 0;
     Log_Print("No windows on this platform\n");
+    return 0;
+}
+
+// No Start menu and no registry here: no group, no shortcut, no uninstall entry.
+int Shell_CreateGroup(const char *name) {
+    CORE_GUARD(name);
+    Log_Print("No program group '%s' on this platform\n", name);
+    return 0;
+}
+
+int Shell_AddItem(const InstallState *state, const char *target, const char *, int32_t,
+                  const char *) {
+    CORE_GUARD(state);
+    CORE_GUARD(target);
+    Log_Print("No shortcut to '%s' on this platform\n", target);
+    return 0;
+}
+
+int Uninst_Register(const InstallState *state) {
+    CORE_GUARD(state);
+    Log_Print("No uninstall entry on this platform\n");
     return 0;
 }
 

@@ -6,6 +6,9 @@
 //                                    is closed; --refuse ignores WM_CLOSE (the test ends it);
 //                                    once the window is up, the file named by the environment
 //                                    variable TESSEL_HELPER_READY is created, if it is set
+//   helper.exe                       writes its command line into the file named by the
+//                                    environment variable TESSEL_HELPER_RAN (a program that
+//                                    is started again without parameters)
 #include <windows.h>
 
 #include <stdlib.h>
@@ -45,9 +48,10 @@ int main(int argc, char **argv) {
         g_refuse = argc >= 5 && !strcmp(argv[4], "--refuse");
         return ShowWindowUntilClosed(argv[2], argv[3]);
     }
-    if (argc < 2) return 2;
+    char ran[MAX_PATH] = "";
+    if (argc < 2 && !GetEnvironmentVariableA("TESSEL_HELPER_RAN", ran, sizeof ran)) return 2;
     if (argc >= 4) Sleep((DWORD)atoi(argv[3]));
-    HANDLE file = CreateFileA(argv[1], GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    HANDLE file = CreateFileA(argc < 2 ? ran : argv[1], GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
     if (file == INVALID_HANDLE_VALUE) return 5;
     const char *line = GetCommandLineA();
     DWORD written = 0;

@@ -129,7 +129,8 @@ TEST_F(Registry, RegisterAllTakesEveryBuiltCommandAndReleaseEmptiesIt) {
     const char *built[] = {"COMPANY NAME", "PRODUCT NAME", "PRODUCT VERSION", "TEXT",
                            "FILE LIST", "TEMP LIST", "LISTSERVER", "BREAK", "UPDATE URL",
                            "INSTALL", "REGISTRY PATH", "INSTALL SIZE", "INSTALL DIR",
-                           "INSTALL PATH", "INSTALL NAME", "UNINSTALL NAME"};
+                           "INSTALL PATH", "INSTALL NAME", "UNINSTALL NAME", "CREATE GROUP",
+                           "ADD ITEM", "DONE"};
     for (const char *keyword : built) EXPECT_EQ(Cmd_Find(keyword), 1) << keyword;
     EXPECT_FALSE(log_.Has("Matching quick CRC's"));
     Cmd_ReleaseAll();

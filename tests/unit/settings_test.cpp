@@ -111,6 +111,45 @@ TEST_F(Settings, CaptionStaysUntilADialogUsesIt) {
     EXPECT_STREQ(state_->Caption, "Choose a folder");
 }
 
+#if defined(TESSEL_HOST_UI)
+// DONE's box takes the caption once, under the default title without one; quiet mode shows
+// nothing and keeps the title. The message is cut to 319 characters; the entry is registered
+// only for a script with an uninstaller.
+TEST_F(Settings, DoneShowsItsCutMessageUnderTheCaptionOnce) {
+    const struct {
+        int32_t mode;
+        const char *caption, *uninstallName;
+        int boxes;
+        const char *title, *captionAfter;
+        bool registered;
+    } rows[] = {
+        {Interactive, "", "", 1, "Installation Complete!", "", false},
+        {Interactive, "All set", "uninst.exe", 1, "All set", "", true},
+        {Quiet, "", "uninst.exe", 0, "", "Installation Complete!", true},
+        {Quiet, "All set", "", 0, "", "All set", false},
+    };
+    for (const auto &row : rows) {
+        HostUi_Reset();
+        HostUi_SetEcho(0);
+        Load("", row.mode);
+        Str_Copy(state_->Caption, row.caption);
+        Str_Copy(state_->UninstallName, row.uninstallName);
+        size_t logStart = log_.Text().size();
+        int32_t cursor = 0;
+        EXPECT_EQ(Dispatch("DONE", std::string(400, 'm') + "\r\n", &cursor), 1);
+        EXPECT_EQ(cursor, 401);
+        EXPECT_EQ(HostUi_BoxCount(), row.boxes) << row.caption;
+        EXPECT_STREQ(HostUi_LastTitle(), row.title);
+        EXPECT_EQ(HostUi_LastText(), std::string(row.boxes ? 319 : 0, 'm'));
+        EXPECT_STREQ(state_->Caption, row.captionAfter);
+        std::string log = log_.Text().substr(logStart);
+        EXPECT_NE(log.find("Argument of 'DONE' cut to 319 characters\n"), std::string::npos);
+        EXPECT_EQ(log.find("No uninstall entry") != std::string::npos, row.registered) << log;
+    }
+    HostUi_SetEcho(1);
+}
+#endif
+
 TEST_F(Settings, InstallDirEndsWithOneBackslash) {
     struct {
         std::string argument;

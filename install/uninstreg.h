@@ -1,0 +1,20 @@
+// The product's entry in the system's list of installed programs, which DONE writes so that
+// the control panel can start the uninstaller. The Win32 code lives in dialog.cpp; the host
+// tree has only a stand-in that logs and writes nothing.
+#pragma once
+
+#include "state.h"
+
+enum {
+    UNINSTREG_KEY_SIZE = 320,  // the buffer of the key name
+    UNINSTREG_KEY_LIMIT = 260, // the longest key name the registry's 8-bit functions take
+};
+
+// Writes "DisplayName" ("CompanyName ProductName") and "UninstallString" (the expansion of
+// UninstallName) into the key "CompanyName ProductName" under HKEY_LOCAL_MACHINE
+// "Software\Microsoft\Windows\CurrentVersion\Uninstall", opened when it exists and created
+// otherwise; its other values stay. Returns 1 when the key was written (a refused value costs
+// only its log line). Refused (0, logged, nothing written): a key name of more than
+// UNINSTREG_KEY_LIMIT characters, or an uninstaller path that does not expand. Fatal: a key
+// that can be neither opened nor created.
+int Uninst_Register(const InstallState *state);
