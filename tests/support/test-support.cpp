@@ -11,6 +11,8 @@
 #include "tessel-sys.h"
 
 #if defined(_WIN32)
+#include <windows.h>
+#include <gtest/gtest.h>
 #include <direct.h>
 #include <process.h>
 #define getpid _getpid
@@ -104,5 +106,15 @@ std::string StopFileLog(const char *logName) {
     RemoveFile(path);
     return text;
 }
+
+#if defined(_WIN32)
+bool DisplayAvailable() {
+    HWND probe = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 1, 1, NULL, NULL, NULL, NULL);
+    if (probe) DestroyWindow(probe);
+    if (!probe && std::getenv("TESSEL_NEED_DISPLAY"))
+        ADD_FAILURE() << "no window although a display is given";
+    return probe != NULL;
+}
+#endif
 
 } // namespace testing_support

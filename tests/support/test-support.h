@@ -19,4 +19,9 @@ std::string ProgramDir();
 std::string StartFileLog(const char *logName);
 // Stops the log and returns what it holds; the file is removed.
 std::string StopFileLog(const char *logName);
+#if defined(_WIN32)
+// 1 when Wine can create windows (the program runs on a display). Without one the cases that
+// need windows skip; in a display run (TESSEL_NEED_DISPLAY set) a missing window is a failure.
+bool DisplayAvailable();
+#endif
 } // namespace testing_support

@@ -35,13 +35,7 @@ std::string Entry(const char *name) {
 }
 const char *kFamily = "Tessel Test Square";
 
-bool DisplayAvailable() {
-    HWND probe = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 1, 1, NULL, NULL, NULL, NULL);
-    if (probe) DestroyWindow(probe);
-    if (!probe && getenv("TESSEL_NEED_DISPLAY"))
-        ADD_FAILURE() << "no window although a display is given";
-    return probe != NULL;
-}
+using testing_support::DisplayAvailable;
 
 struct Rgb {
     int r, g, b;

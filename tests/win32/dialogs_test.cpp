@@ -27,13 +27,7 @@ namespace {
 
 const char *kLogName = "dialogs-test.log";
 
-bool DisplayAvailable() {
-    HWND probe = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 1, 1, NULL, NULL, NULL, NULL);
-    if (probe) DestroyWindow(probe);
-    if (!probe && getenv("TESSEL_NEED_DISPLAY"))
-        ADD_FAILURE() << "no window although a display is given";
-    return probe != NULL;
-}
+using testing_support::DisplayAvailable;
 
 std::string Join(std::string text) {
     Text_JoinLines(&text[0]);

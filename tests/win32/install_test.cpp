@@ -399,13 +399,7 @@ TEST_F(Install, ABlockThatClaimsNoOrNegativeBytesIsDamaged) {
 
 // ---- On a display: the question, the problem box and the progress bar ----
 
-bool DisplayAvailable() {
-    HWND probe = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 1, 1, NULL, NULL, NULL, NULL);
-    if (probe) DestroyWindow(probe);
-    if (!probe && getenv("TESSEL_NEED_DISPLAY"))
-        ADD_FAILURE() << "no window although a display is given";
-    return probe != NULL;
-}
+using testing_support::DisplayAvailable;
 
 std::string Text(HWND window) {
     char text[1024] = "";

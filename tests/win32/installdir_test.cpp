@@ -309,13 +309,7 @@ TEST_F(InstallDir, QuietInstallPathRefusesADirectoryThatDoesNotFit) {
 
 // ---- The dialog, on a display ----
 
-bool DisplayAvailable() {
-    HWND probe = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 1, 1, NULL, NULL, NULL, NULL);
-    if (probe) DestroyWindow(probe);
-    if (!probe && getenv("TESSEL_NEED_DISPLAY"))
-        ADD_FAILURE() << "no window although a display is given";
-    return probe != NULL;
-}
+using testing_support::DisplayAvailable;
 
 std::string Text(HWND window) {
     char text[1024] = "";

@@ -30,13 +30,7 @@ namespace {
 const char *kLogName =
     getenv("TESSEL_NEED_DISPLAY") ? "programs-display-test.log" : "programs-test.log";
 
-bool DisplayAvailable() {
-    HWND probe = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 1, 1, NULL, NULL, NULL, NULL);
-    if (probe) DestroyWindow(probe);
-    if (!probe && getenv("TESSEL_NEED_DISPLAY"))
-        ADD_FAILURE() << "no window although a display is given";
-    return probe != NULL;
-}
+using testing_support::DisplayAvailable;
 
 std::string Helpers() { return ProgramDir() + "helpers\\"; }
 std::string HelperExe() { return Helpers() + "helper.exe"; }

@@ -30,13 +30,7 @@ const char *kLogName =
     getenv("TESSEL_NEED_DISPLAY") ? "shortcuts-display-test.log" : "shortcuts-test.log";
 const char kUninstallRoot[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 
-bool DisplayAvailable() {
-    HWND probe = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 1, 1, NULL, NULL, NULL, NULL);
-    if (probe) DestroyWindow(probe);
-    if (!probe && getenv("TESSEL_NEED_DISPLAY"))
-        ADD_FAILURE() << "no window although a display is given";
-    return probe != NULL;
-}
+using testing_support::DisplayAvailable;
 
 std::string ProgramsFolder() {
     char path[MAX_PATH] = "";

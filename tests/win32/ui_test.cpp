@@ -10,16 +10,12 @@
 #include <string>
 #include <thread>
 
+#include "test-support.h"
 #include "ui.h"
 
 namespace {
 
-bool DisplayAvailable() {
-    HWND probe = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 1, 1, NULL, NULL, NULL, NULL);
-    if (probe) DestroyWindow(probe);
-    if (!probe && getenv("TESSEL_NEED_DISPLAY")) ADD_FAILURE() << "no window although a display is given";
-    return probe != NULL;
-}
+using testing_support::DisplayAvailable;
 
 struct SeenBox {
     std::string title;
