@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <fstream>
 #include <sstream>
@@ -114,6 +115,43 @@ bool DisplayAvailable() {
     if (!probe && std::getenv("TESSEL_NEED_DISPLAY"))
         ADD_FAILURE() << "no window although a display is given";
     return probe != NULL;
+}
+
+static BOOL CALLBACK FindBox(HWND window, LPARAM found) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    char name[32] = "";
+    GetClassNameA(window, name, sizeof name);
+    if (process != GetCurrentProcessId() || !IsWindowVisible(window) || strcmp(name, "#32770"))
+        return TRUE;
+    *(HWND *)found = window;
+    return FALSE;
+}
+
+static BOOL CALLBACK CollectStatic(HWND child, LPARAM text) {
+    char name[32] = "", buffer[1024] = "";
+    GetClassNameA(child, name, sizeof name);
+    GetWindowTextA(child, buffer, sizeof buffer);
+    if (!_stricmp(name, "Static") && buffer[0]) *(std::string *)text += buffer;
+    return TRUE;
+}
+
+void AnswerBoxes(std::vector<int> buttons, std::vector<SeenBox> *seen) {
+    for (int button : buttons) {
+        HWND box = NULL;
+        for (int i = 0; i < 400 && !box; i++) {
+            EnumWindows(FindBox, (LPARAM)&box);
+            if (!box) Sleep(50);
+        }
+        if (!box) return;
+        char title[256] = "";
+        GetWindowTextA(box, title, sizeof title);
+        SeenBox record = {title, ""};
+        EnumChildWindows(box, CollectStatic, (LPARAM)&record.text);
+        seen->push_back(record);
+        PostMessageA(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
+        for (int i = 0; i < 200 && IsWindow(box); i++) Sleep(25);
+    }
 }
 #endif
 

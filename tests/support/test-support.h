@@ -1,6 +1,7 @@
 // Helpers shared by the unit tests: temporary folders and whole-file reads and writes.
 #pragma once
 #include <string>
+#include <vector>
 
 namespace testing_support {
 // A fresh empty folder under the system's temporary folder, ending in a separator.
@@ -23,5 +24,12 @@ std::string StopFileLog(const char *logName);
 // 1 when Wine can create windows (the program runs on a display). Without one the cases that
 // need windows skip; in a display run (TESSEL_NEED_DISPLAY set) a missing window is a failure.
 bool DisplayAvailable();
+// A message box or dialog of this process as the user saw it: its title and its static texts.
+struct SeenBox {
+    std::string title, text;
+};
+// Answers the next boxes of this process (visible "#32770" windows), one button id each, and
+// records them; each waits up to 20 s to appear and is gone before the next is looked for.
+void AnswerBoxes(std::vector<int> buttons, std::vector<SeenBox> *seen);
 #endif
 } // namespace testing_support

@@ -77,48 +77,8 @@ struct HelperWindow {
     }
 };
 
-struct SeenBox {
-    std::string title, text;
-};
-
-BOOL CALLBACK FindBox(HWND window, LPARAM found) {
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    char name[32] = "";
-    GetClassNameA(window, name, sizeof name);
-    if (process != GetCurrentProcessId() || !IsWindowVisible(window) || strcmp(name, "#32770"))
-        return TRUE;
-    *(HWND *)found = window;
-    return FALSE;
-}
-
-BOOL CALLBACK CollectStatic(HWND child, LPARAM text) {
-    char name[32] = "", buffer[1024] = "";
-    GetClassNameA(child, name, sizeof name);
-    GetWindowTextA(child, buffer, sizeof buffer);
-    if (!_stricmp(name, "Static") && buffer[0]) *(std::string *)text += buffer;
-    return TRUE;
-}
-
-// Answers the next boxes of this process, one button id each, and records them; each box is
-// answered only once it is gone, so that a following one is never taken for it.
-void AnswerBoxes(std::vector<int> buttons, std::vector<SeenBox> *seen) {
-    for (int button : buttons) {
-        HWND box = NULL;
-        for (int i = 0; i < 400 && !box; i++) {
-            EnumWindows(FindBox, (LPARAM)&box);
-            if (!box) Sleep(50);
-        }
-        if (!box) return;
-        char title[256] = "";
-        GetWindowTextA(box, title, sizeof title);
-        SeenBox record = {title, ""};
-        EnumChildWindows(box, CollectStatic, (LPARAM)&record.text);
-        seen->push_back(record);
-        PostMessageA(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
-        for (int i = 0; i < 200 && IsWindow(box); i++) Sleep(25);
-    }
-}
+using testing_support::AnswerBoxes;
+using testing_support::SeenBox;
 
 class Programs : public testing::Test {
   protected:

@@ -284,42 +284,14 @@ TEST_F(Shortcuts, TooLongArgumentsAreRefused) {
 
 // ---- DONE ----
 
-struct SeenBox {
-    std::string title, text;
-};
-
-BOOL CALLBACK FindBox(HWND window, LPARAM found) {
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    char name[32] = "";
-    GetClassNameA(window, name, sizeof name);
-    if (process != GetCurrentProcessId() || !IsWindowVisible(window) || strcmp(name, "#32770"))
-        return TRUE;
-    *(HWND *)found = window;
-    return FALSE;
-}
-
-BOOL CALLBACK CollectStatic(HWND child, LPARAM text) {
-    char name[32] = "", buffer[1024] = "";
-    GetClassNameA(child, name, sizeof name);
-    GetWindowTextA(child, buffer, sizeof buffer);
-    if (!_stricmp(name, "Static") && buffer[0]) *(std::string *)text += buffer;
-    return TRUE;
-}
+using testing_support::AnswerBoxes;
+using testing_support::SeenBox;
 
 // Answers the next box of this process with OK and records it.
 void AnswerBox(SeenBox *seen) {
-    HWND box = NULL;
-    for (int i = 0; i < 400 && !box; i++) {
-        EnumWindows(FindBox, (LPARAM)&box);
-        if (!box) Sleep(50);
-    }
-    if (!box) return;
-    char title[256] = "";
-    GetWindowTextA(box, title, sizeof title);
-    seen->title = title;
-    EnumChildWindows(box, CollectStatic, (LPARAM)&seen->text);
-    PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    std::vector<SeenBox> boxes;
+    AnswerBoxes({IDOK}, &boxes);
+    if (!boxes.empty()) *seen = boxes[0];
 }
 
 // A string value of HKEY_LOCAL_MACHINE\key, or "<missing>".
