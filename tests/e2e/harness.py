@@ -12,9 +12,22 @@ import struct
 import subprocess
 import tempfile
 import time
+import unittest
 
 BUILD = os.environ.get("TESSEL_BUILD", "")
 FFSPACK = os.environ.get("TESSEL_FFSPACK", "")
+STUB = os.path.join(BUILD, "install", "setup.exe")
+MARKER = b"\x16"
+
+
+def script(*commands):
+    """install.dat from (keyword, argument, ...) tuples: marker, keyword, ':', arguments
+    separated by the marker, CR LF."""
+    lines = []
+    for keyword, *arguments in commands:
+        lines.append(MARKER + keyword.encode() + b":" + MARKER.join(a.encode() for a in arguments)
+                     + b"\r\n")
+    return b"".join(lines)
 
 
 def read_text(path):
@@ -127,3 +140,35 @@ def read_bmp(path):
         at = offset + (height - 1 - y) * stride + x * 3
         return data[at + 2], data[at + 1], data[at]
     return width, height, pixel
+
+
+class SetupCase(unittest.TestCase):
+    """Tests of real setups: one Wine for the class, and for each test a fresh folder that holds
+    the setups it builds and the debug.log they write beside themselves."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.wine = Wine()
+
+    def setUp(self):
+        self.folder = tempfile.mkdtemp(prefix="tessel-e2e-")
+
+    def tearDown(self):
+        shutil.rmtree(self.folder, ignore_errors=True)
+
+    def pack(self, entries, name="setup.exe"):
+        """A setup built by ffspack from this tree's stub and {archive name: bytes}; its path."""
+        arguments = []
+        for index, (entry, data) in enumerate(sorted(entries.items())):
+            path = os.path.join(self.folder, "input%d" % index)
+            with open(path, "wb") as out:
+                out.write(data)
+            arguments.append("%s=%s" % (entry, path))
+        setup = os.path.join(self.folder, name)
+        subprocess.run([FFSPACK, "build", "--stub", STUB, "-o", setup] + arguments, check=True,
+                       stdout=subprocess.DEVNULL)
+        return setup
+
+    def log(self):
+        with open(os.path.join(self.folder, "debug.log"), "rb") as log:
+            return log.read().decode("latin-1").replace("\r\n", "\n")

@@ -4,14 +4,10 @@ is up the robot saves the screen, which must show the backdrop's bands and the s
 presses Continue and the setup ends normally, its font gone from the temporary folder."""
 import glob
 import os
-import shutil
-import subprocess
 import sys
-import tempfile
 import unittest
 
-from harness import FFSPACK, Wine, read_bmp
-from test_setup import STUB, script
+from harness import SetupCase, read_bmp, script
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "fixtures"))
 import make_font  # noqa: E402
@@ -32,35 +28,10 @@ def band_of_row(y, height):
     return max(i for i in range(256) if int(i * u) <= y)
 
 
-class BackdropTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.wine = Wine()
-
-    def setUp(self):
-        self.folder = tempfile.mkdtemp(prefix="tessel-backdrop-")
-
-    def tearDown(self):
-        shutil.rmtree(self.folder, ignore_errors=True)
-
+class BackdropTest(SetupCase):
     def build(self, *commands):
-        entries = {"install.dat": script(*commands), "welcome.txt": b"Rocket is coming.\r\n",
-                   "square.ttf": make_font.font(FAMILY)}
-        arguments = []
-        for name, data in entries.items():
-            path = os.path.join(self.folder, "in-" + name)
-            with open(path, "wb") as out:
-                out.write(data)
-            arguments.append("%s=%s" % (name, path))
-        setup = os.path.join(self.folder, "setup.exe")
-        subprocess.run([FFSPACK, "build", "--stub", STUB, "-o", setup] + arguments, check=True,
-                       stdout=subprocess.DEVNULL)
-        return setup
-
-    def log(self):
-        with open(os.path.join(self.folder, "debug.log"), "rb") as log:
-            return log.read().decode("latin-1").replace("\r\n", "\n")
-
+        return self.pack({"install.dat": script(*commands), "welcome.txt": b"Rocket is coming.\r\n",
+                          "square.ttf": make_font.font(FAMILY)})
     def test_backdrop_shows_its_gradient_and_string_behind_the_message(self):
         setup = self.build(
             ("PRODUCT NAME", "Rocket"),

@@ -5,12 +5,9 @@ both, and in an interactive run the robot answers the closing box."""
 import os
 import re
 import shutil
-import subprocess
-import tempfile
 import unittest
 
-from harness import FFSPACK, Wine
-from test_setup import STUB, script
+from harness import SetupCase, script
 
 UNINSTALL = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Acme Rocket"
 TARGET = "C:\\Program Files\\Rocket\\"
@@ -32,20 +29,20 @@ def setup_script(closing):
                   ("DONE", closing))
 
 
-class FinishTest(unittest.TestCase):
+class FinishTest(SetupCase):
     @classmethod
     def setUpClass(cls):
-        cls.wine = Wine()
+        super().setUpClass()
         cls.drive_c = os.path.join(cls.wine.env["WINEPREFIX"], "drive_c")
         cls.target = os.path.join(cls.drive_c, "Program Files", "Rocket")
 
     def setUp(self):
-        self.folder = tempfile.mkdtemp(prefix="tessel-finish-")
+        super().setUp()
         self.forget()
 
     def tearDown(self):
         self.forget()
-        shutil.rmtree(self.folder, ignore_errors=True)
+        super().tearDown()
 
     def forget(self):
         self.wine.run("reg", ["delete", UNINSTALL, "/f"])
@@ -62,23 +59,8 @@ class FinishTest(unittest.TestCase):
                 yield os.path.join(root, "Programs")
 
     def build(self, install_dat):
-        entries = {"install.dat": install_dat, "readme.txt": README, "bin\\tool.exe": TOOL,
-                   "uninst.exe": UNINSTALLER}
-        arguments = []
-        for index, (name, data) in enumerate(sorted(entries.items())):
-            path = os.path.join(self.folder, "input%d" % index)
-            with open(path, "wb") as out:
-                out.write(data)
-            arguments.append("%s=%s" % (name, path))
-        setup = os.path.join(self.folder, "setup.exe")
-        subprocess.run([FFSPACK, "build", "--stub", STUB, "-o", setup] + arguments, check=True,
-                       stdout=subprocess.DEVNULL)
-        return setup
-
-    def log(self):
-        with open(os.path.join(self.folder, "debug.log"), "rb") as log:
-            return log.read().decode("latin-1").replace("\r\n", "\n")
-
+        return self.pack({"install.dat": install_dat, "readme.txt": README, "bin\\tool.exe": TOOL,
+                          "uninst.exe": UNINSTALLER})
     def unix_path(self, windows):
         self.assertTrue(windows.upper().startswith("C:\\"), windows)
         return os.path.join(self.drive_c, *windows[3:].split("\\"))

@@ -8,11 +8,9 @@ import os
 import re
 import shutil
 import subprocess
-import tempfile
 import unittest
 
-from harness import FFSPACK, Wine
-from test_setup import STUB, script
+from harness import FFSPACK, SetupCase, script
 
 KEY = "Software\\TesselE2E\\Install"
 SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
@@ -45,48 +43,34 @@ def setup_script(file_list, uninstall_name="uninst.exe"):
     return script(*commands)
 
 
-class InstallTest(unittest.TestCase):
+class InstallTest(SetupCase):
     @classmethod
     def setUpClass(cls):
-        cls.wine = Wine()
+        super().setUpClass()
         cls.target = os.path.join(cls.wine.env["WINEPREFIX"], "drive_c", "Program Files",
                                   "Rocket")
 
     def setUp(self):
-        self.folder = tempfile.mkdtemp(prefix="tessel-install-")
+        super().setUp()
         self.forget()
 
     def tearDown(self):
         self.forget()
-        shutil.rmtree(self.folder, ignore_errors=True)
+        super().tearDown()
 
     def forget(self):
         self.wine.run("reg", ["delete", "HKCU\\Software\\TesselE2E", "/f"])
         shutil.rmtree(self.target, ignore_errors=True)
 
     def build(self, install_dat):
-        entries = {"install.dat": install_dat, "readme.txt": README, "data\\big.dat": BIG,
-                   "bin\\tool.dll": TOOL, "uninst.exe": UNINSTALLER}
-        arguments = []
-        for index, (name, data) in enumerate(sorted(entries.items())):
-            path = os.path.join(self.folder, "input%d" % index)
-            with open(path, "wb") as out:
-                out.write(data)
-            arguments.append("%s=%s" % (name, path))
-        setup = os.path.join(self.folder, "setup.exe")
-        subprocess.run([FFSPACK, "build", "--stub", STUB, "-o", setup] + arguments, check=True,
-                       stdout=subprocess.DEVNULL)
+        setup = self.pack({"install.dat": install_dat, "readme.txt": README, "data\\big.dat": BIG,
+                           "bin\\tool.dll": TOOL, "uninst.exe": UNINSTALLER})
         listing = subprocess.run([FFSPACK, "list", setup, "data\\big.dat", "bin\\tool.dll"],
                                  check=True, stdout=subprocess.PIPE).stdout.decode()
         return setup, listing
-
     def installed(self, name):
         with open(os.path.join(self.target, *name.split("\\")), "rb") as data:
             return data.read()
-
-    def log(self):
-        with open(os.path.join(self.folder, "debug.log"), "rb") as log:
-            return log.read().decode("latin-1").replace("\r\n", "\n")
 
     def remembered(self):
         code, output = self.wine.run("reg", ["query", "HKCU\\" + KEY, "/v", "Install Path"])

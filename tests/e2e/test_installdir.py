@@ -2,14 +2,9 @@
 under Program Files, or the one an earlier installation left in the registry) and interactive
 (the robot answers the directory dialog and its question); checked by exit code, debug.log and
 the boxes a user would have seen."""
-import os
-import shutil
-import subprocess
-import tempfile
 import unittest
 
-from harness import FFSPACK, Wine
-from test_setup import STUB, script
+from harness import SetupCase, script
 
 KEY = "Software\\TesselE2E\\Rocket"
 PROMPT = "Where should Rocket go?"
@@ -24,35 +19,20 @@ def setup_script(registry_path=""):
     return script(*commands)
 
 
-class InstallDirTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.wine = Wine()
-
+class InstallDirTest(SetupCase):
     def setUp(self):
-        self.folder = tempfile.mkdtemp(prefix="tessel-installdir-")
+        super().setUp()
         self.forget()
 
     def tearDown(self):
         self.forget()
-        shutil.rmtree(self.folder, ignore_errors=True)
+        super().tearDown()
 
     def forget(self):
         self.wine.run("reg", ["delete", "HKCU\\Software\\TesselE2E", "/f"])
 
     def build(self, install_dat):
-        source = os.path.join(self.folder, "install.dat")
-        with open(source, "wb") as out:
-            out.write(install_dat)
-        setup = os.path.join(self.folder, "setup.exe")
-        subprocess.run([FFSPACK, "build", "--stub", STUB, "-o", setup, "install.dat=" + source],
-                       check=True, stdout=subprocess.DEVNULL)
-        return setup
-
-    def log(self):
-        with open(os.path.join(self.folder, "debug.log"), "rb") as log:
-            return log.read().decode("latin-1").replace("\r\n", "\n")
-
+        return self.pack({"install.dat": install_dat})
     def test_quiet_run_installs_under_program_files(self):
         result = self.wine.run_with_robot(self.build(setup_script()), ["-Quiet", "-debug"])
         self.assertEqual(result.code, 1)

@@ -4,12 +4,10 @@ dialogs); the helper program and the test DLL of tests/helpers leave their marke
 import os
 import shutil
 import subprocess
-import tempfile
 import time
 import unittest
 
-from harness import BUILD, FFSPACK, Wine, windows_path
-from test_setup import STUB, script
+from harness import BUILD, SetupCase, script, windows_path
 
 HELPERS = os.path.join(BUILD, "tests", "helpers")
 HELPER = os.path.join(HELPERS, "helper.exe")
@@ -25,35 +23,10 @@ def appears(path, seconds=20):
     return os.path.exists(path)
 
 
-class ProgramsTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.wine = Wine()
-
-    def setUp(self):
-        self.folder = tempfile.mkdtemp(prefix="tessel-programs-")
-
-    def tearDown(self):
-        shutil.rmtree(self.folder, ignore_errors=True)
-
+class ProgramsTest(SetupCase):
     def build(self, *commands):
-        entries = {"install.dat": script(*(SETTINGS + list(commands))),
-                   "welcome.txt": WELCOME, "licence.txt": LICENCE}
-        arguments = []
-        for name, data in entries.items():
-            path = os.path.join(self.folder, "in-" + name)
-            with open(path, "wb") as out:
-                out.write(data)
-            arguments.append("%s=%s" % (name, path))
-        setup = os.path.join(self.folder, "setup.exe")
-        subprocess.run([FFSPACK, "build", "--stub", STUB, "-o", setup] + arguments, check=True,
-                       stdout=subprocess.DEVNULL)
-        return setup
-
-    def log(self):
-        with open(os.path.join(self.folder, "debug.log"), "rb") as log:
-            return log.read().decode("latin-1").replace("\r\n", "\n")
-
+        return self.pack({"install.dat": script(*(SETTINGS + list(commands))),
+                          "welcome.txt": WELCOME, "licence.txt": LICENCE})
     def marker(self, name):
         return os.path.join(self.folder, name)
 

@@ -3,25 +3,9 @@ tree, run under Wine with the robot answering their boxes; checked by exit code,
 the boxes a user would have seen."""
 import os
 import shutil
-import subprocess
-import tempfile
 import unittest
 
-from harness import BUILD, FFSPACK, Wine
-
-STUB = os.path.join(BUILD, "install", "setup.exe")
-MARKER = b"\x16"
-
-
-def script(*commands):
-    """install.dat from (keyword, argument, ...) tuples: marker, keyword, ':', arguments
-    separated by the marker, CR LF."""
-    lines = []
-    for keyword, *arguments in commands:
-        lines.append(MARKER + keyword.encode() + b":" + MARKER.join(a.encode() for a in arguments)
-                     + b"\r\n")
-    return b"".join(lines)
-
+from harness import STUB, SetupCase, script
 
 SETTINGS = script(("COMPANY NAME", "Acme"), ("PRODUCT NAME", "Rocket"),
                   ("PRODUCT VERSION", "2.1"), ("INSTALL DIR", "C:\\Acme"),
@@ -30,36 +14,9 @@ SETTINGS = script(("COMPANY NAME", "Acme"), ("PRODUCT NAME", "Rocket"),
 RULE = "=" * 79
 
 
-class SetupTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.wine = Wine()
-
-    def setUp(self):
-        self.folder = tempfile.mkdtemp(prefix="tessel-setup-")
-
-    def tearDown(self):
-        shutil.rmtree(self.folder, ignore_errors=True)
-
-    def build(self, entries, name="setup.exe"):
-        """A setup from {archive name: bytes}; its path."""
-        arguments = []
-        for index, (entry, data) in enumerate(sorted(entries.items())):
-            path = os.path.join(self.folder, "input%d" % index)
-            with open(path, "wb") as out:
-                out.write(data)
-            arguments.append("%s=%s" % (entry, path))
-        setup = os.path.join(self.folder, name)
-        subprocess.run([FFSPACK, "build", "--stub", STUB, "-o", setup] + arguments, check=True,
-                       stdout=subprocess.DEVNULL)
-        return setup
-
-    def log(self):
-        with open(os.path.join(self.folder, "debug.log"), "rb") as log:
-            return log.read().decode("latin-1").replace("\r\n", "\n")
-
+class SetupTest(SetupCase):
     def test_quiet_run_log_byte_for_byte(self):
-        setup = self.build({"install.dat": SETTINGS})
+        setup = self.pack({"install.dat": SETTINGS})
         result = self.wine.run_with_robot(setup, ["-Quiet", "-debug"])
         self.assertEqual(result.code, 1)
         self.assertEqual(result.boxes, [])
@@ -84,7 +41,7 @@ class SetupTest(unittest.TestCase):
         self.assertNotIn("Break Encountered", log)  # BREAK passes in quiet mode
 
     def test_quiet_switch_in_any_case(self):
-        setup = self.build({"install.dat": SETTINGS})
+        setup = self.pack({"install.dat": SETTINGS})
         for switch in ("-quiet", "-QUIET", "x-QuIeTx"):
             result = self.wine.run_with_robot(setup, [switch, "-debug"])
             self.assertEqual(result.code, 1, switch)
@@ -106,7 +63,7 @@ class SetupTest(unittest.TestCase):
         self.assertTrue(log.endswith("Successful Exit...\n"))
 
     def test_any_changed_byte_is_caught(self):
-        setup = self.build({"install.dat": SETTINGS, "data.bin": bytes(range(256)) * 40})
+        setup = self.pack({"install.dat": SETTINGS, "data.bin": bytes(range(256)) * 40})
         with open(setup, "rb") as original:
             data = original.read()
         size = len(data)
@@ -129,7 +86,7 @@ class SetupTest(unittest.TestCase):
             self.assertIn("ABORT: Install has been corrupted", self.log())
 
     def test_missing_script_is_fatal(self):
-        setup = self.build({"readme.txt": b"no script here"})
+        setup = self.pack({"readme.txt": b"no script here"})
         result = self.wine.run_with_robot(setup, ["-Quiet"], default="OK")
         self.assertEqual(result.code, 1)
         self.assertEqual(len(result.boxes), 1)
@@ -137,7 +94,7 @@ class SetupTest(unittest.TestCase):
             "ABORT: Couldn't load installation script.\n"), result.boxes[0].text)
 
     def test_unknown_keyword_fails_with_code_2(self):
-        setup = self.build({"install.dat": script(("PRODUCT NAME", "Rocket"), ("FROBNICATE", "x"))})
+        setup = self.pack({"install.dat": script(("PRODUCT NAME", "Rocket"), ("FROBNICATE", "x"))})
         result = self.wine.run_with_robot(setup, ["-Quiet", "-debug"], default="OK")
         self.assertEqual(result.code, 2)
         self.assertEqual([(b.title, b.text) for b in result.boxes],
@@ -147,7 +104,7 @@ class SetupTest(unittest.TestCase):
         self.assertTrue(log.endswith("Successful Exit...\n"))
 
     def test_interactive_run_opens_the_backdrop_and_ends(self):
-        setup = self.build({"install.dat": SETTINGS})
+        setup = self.pack({"install.dat": SETTINGS})
         result = self.wine.run_with_robot(setup, ["-debug"])
         self.assertEqual(result.code, 1)
         log = self.log()
@@ -156,7 +113,7 @@ class SetupTest(unittest.TestCase):
         self.assertTrue(log.endswith("Successful Exit...\n"))
 
     def test_first_run_failure_shows_no_window(self):
-        setup = self.build({"install.dat": script(("FROBNICATE", ""), ("BREAK", ""))})
+        setup = self.pack({"install.dat": script(("FROBNICATE", ""), ("BREAK", ""))})
         result = self.wine.run_with_robot(setup, ["-debug"], default="OK")
         self.assertEqual(result.code, 2)
         self.assertEqual([(b.title, b.owner_class) for b in result.boxes],
@@ -164,7 +121,7 @@ class SetupTest(unittest.TestCase):
         self.assertIn("Script failed somewhere\n", self.log())
 
     def test_script_without_break_runs_in_the_first_run(self):
-        setup = self.build({"install.dat": script(("PRODUCT NAME", "Rocket"))})
+        setup = self.pack({"install.dat": script(("PRODUCT NAME", "Rocket"))})
         result = self.wine.run_with_robot(setup, ["-debug"])
         self.assertEqual(result.code, 1)
         # The window's run only finds the end and summarises again.
@@ -172,7 +129,7 @@ class SetupTest(unittest.TestCase):
 
     def test_failure_in_the_window_asks_and_abort_gives_2(self):
         commands = script(("PRODUCT NAME", "Rocket"), ("BREAK", ""), ("FROBNICATE", ""))
-        setup = self.build({"install.dat": commands})
+        setup = self.pack({"install.dat": commands})
         result = self.wine.run_with_robot(
             setup, ["-debug"],
             press=[("Installation script corrupted!", "OK"),
