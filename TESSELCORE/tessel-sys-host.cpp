@@ -1,6 +1,7 @@
 // The host tree's stand-in for the few platform needs of the log and the fatal path, so that
 // the portable library, ffspack and the unit tests build and run on Linux: the error box goes
-// to stderr, the executable path comes from /proc/self/exe, the lock is a recursive mutex.
+// to stderr, the executable path comes from /proc/self/exe, the lock is a recursive mutex, the
+// temporary directory is $TMPDIR or /tmp.
 #include "tessel-sys.h"
 
 #include <pthread.h>
@@ -75,4 +76,15 @@ void Sys_ConsoleWrite(void *console, const char *text, int length) {
     if (!console) return;
     fwrite(text, 1, (size_t)length, (FILE *)console);
     fflush((FILE *)console);
+}
+
+// $TMPDIR, or /tmp, with its trailing separator.
+int Path_TempDir(char *buffer, int size) {
+    if (!buffer) return 0;
+    const char *base = getenv("TMPDIR");
+    if (!base || !base[0]) base = "/tmp";
+    size_t length = strlen(base);
+    const char *separator = base[length - 1] == '/' ? "" : "/";
+    int written = snprintf(buffer, (size_t)(size > 0 ? size : 0), "%s%s", base, separator);
+    return written >= 0 && written < size;
 }

@@ -144,6 +144,21 @@ int Reg_KeyExists(int rootCode, const char *subkey) {
     return Reg_CloseKey(&key);
 }
 
+// Opens subkey of the root when it exists and creates it otherwise; a key that can be neither
+// ends the run.
+int Reg_OpenOrCreateKey(SysKey *key, int rootCode, const char *subkey) {
+    if (Reg_KeyExists(rootCode, subkey)) {
+        if (!Reg_OpenKey(key, rootCode, subkey)) {
+            Core_Locate(__FILE__, __LINE__);
+            Core_Abort("Unable to open key '%s'\n", subkey);
+        }
+    } else if (!Reg_CreateKey(key, rootCode, subkey)) {
+        Core_Locate(__FILE__, __LINE__);
+        Core_Abort("Unable to create key '%s'\n", subkey);
+    }
+    return 1;
+}
+
 int Reg_SetValue(SysKey key, uint32_t type, const char *typeName, const char *valueName,
                  const void *data, int size) {
     CORE_GUARD(typeName);

@@ -22,6 +22,9 @@ void Sys_MutexDestroy(void *mutex);
 // A console window for the process with the given title; returns its output handle or null.
 void *Sys_ConsoleOpen(const char *title);
 void Sys_ConsoleWrite(void *console, const char *text, int length);
+// The temporary directory with its trailing separator into buffer (size bytes). Returns 1, or
+// 0 when it cannot be had or does not fit.
+int Path_TempDir(char *buffer, int size);
 
 // ---- Win32 wrappers of the setup program (win32 tree only) ----
 #if defined(_WIN32)
@@ -42,6 +45,9 @@ int Reg_CreateKey(SysKey *key, int rootCode, const char *subkey);
 int Reg_OpenKey(SysKey *key, int rootCode, const char *subkey);
 int Reg_CloseKey(SysKey *key);
 int Reg_KeyExists(int rootCode, const char *subkey);
+// Opens subkey of the root when it exists and creates it otherwise. Returns 1; fatal for a key
+// that can be neither opened nor created.
+int Reg_OpenOrCreateKey(SysKey *key, int rootCode, const char *subkey);
 int Reg_SetValue(SysKey key, uint32_t type, const char *typeName, const char *valueName,
                  const void *data, int size);
 int Reg_GetValue(SysKey key, uint32_t type, const char *typeName, const char *valueName,
@@ -57,7 +63,6 @@ int Path_Normalize(char *path, int addTrailing);
 int Path_ProgramDir(char *buffer, int size);
 int Path_SystemDir(char *buffer, int size);
 int Path_WindowsDir(char *buffer, int size);
-int Path_TempDir(char *buffer, int size);
 int Path_CurrentDir(char *buffer, int size);
 
 intptr_t Dlg_SendItem(SysWindow dialog, int itemId, unsigned message, uintptr_t wparam,

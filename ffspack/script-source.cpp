@@ -1,33 +1,20 @@
 // The script compiler of the builder: text lines to the setup's command lines, with the
-// keyword checked against the setup's own registry so that a script never reaches a user with
-// a command that the setup would call corrupted.
+// keyword checked against the setup's own keyword table, matched as the setup matches it, so
+// that a script never reaches a user with a command that the setup would call corrupted.
 #include "script-source.h"
 
-#include "command.h"
+#include "keywords.h"
 #include "tessel-core.h"
 
 namespace {
-
-const unsigned char kMarker = 0x16;
 
 std::string Trim(const std::string &text) {
     size_t first = text.find_first_not_of(" \t"), last = text.find_last_not_of(" \t");
     return first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
 }
 
-// The setup's registry for the length of one compilation, unless the caller has it already.
-struct Registry {
-    bool ours = false;
-    Registry() {
-        if (!Cmd_Find("BREAK")) ours = Cmd_RegisterAll() != 0;
-    }
-    ~Registry() {
-        if (ours) Cmd_ReleaseAll();
-    }
-};
-
 bool KnownKeyword(const std::string &keyword) {
-    return keyword.size() < CMD_KEYWORD_SIZE && Cmd_Find(keyword.c_str());
+    return keyword.size() < KEYWORD_SIZE && Keyword_Find(keyword.c_str()) >= 0;
 }
 
 } // namespace
@@ -35,7 +22,6 @@ bool KnownKeyword(const std::string &keyword) {
 bool Script_Compile(const std::string &source, const std::string &sourceName, ScriptBytes *script,
                     std::string *error) {
     script->clear();
-    Registry registry;
     ScriptBytes out;
     size_t start = 0;
     for (int lineNumber = 1; start < source.size(); lineNumber++) {
@@ -57,7 +43,7 @@ bool Script_Compile(const std::string &source, const std::string &sourceName, Sc
             *error = where + "'" + keyword + "' is not a command this setup runs";
             return false;
         }
-        out.push_back(kMarker);
+        out.push_back(SCRIPT_MARKER);
         out.insert(out.end(), keyword.begin(), keyword.end());
         out.push_back(':');
         std::string arguments = line.substr(colon + 1);
@@ -67,8 +53,8 @@ bool Script_Compile(const std::string &source, const std::string &sourceName, Sc
                 out.push_back('|');
                 i++;
             } else if (c == '|') {
-                out.push_back(kMarker);
-            } else if (c < 0x20 || c >= 0x80) {
+                out.push_back(SCRIPT_MARKER);
+            } else if (Keyword_IsTerminator((char)c)) {
                 char text[8];
                 Str_Format(text, sizeof text, "0x%02X", c);
                 *error = where + "byte " + text + " in column " + std::to_string(colon + 2 + i) +

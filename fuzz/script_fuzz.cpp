@@ -72,6 +72,7 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv) {
     Mem_Init(MEM_NO_LIMIT, 0);
     HostUi_SetEcho(0);
     Cmd_RegisterAll();
+    Script_RegisterBreak();
     atexit(ReleaseRegistry); // before the leak check, which was registered first
     return 0;
 }

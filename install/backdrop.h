@@ -1,6 +1,6 @@
 // The backdrop window (win32 tree only): its class and creation as start-up makes them, its
 // window procedure, and the painting of the gradient and the strings that the script's
-// GRADIENT, FONT and STRING commands describe. Implemented in winmain.cpp.
+// GRADIENT, FONT and STRING commands describe (backdrop.cpp); its arithmetic is geometry.h.
 #pragma once
 #include <stdint.h>
 #include <windows.h>
@@ -13,6 +13,10 @@
 HWND Backdrop_Open(InstallState *state);
 // Unregisters the window class (after the window is gone). Returns 1 when it was registered.
 int Backdrop_Close(void);
+// 1 once the user chose to abort the installation after a failed command.
+int Backdrop_Aborted(void);
+// Has the backdrop window repainted as a whole, background included (REFRESH). Returns 1.
+int Backdrop_Refresh(void *window);
 LRESULT CALLBACK Backdrop_WndProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 // Fills rect with 256 horizontal bands from the start colour towards the end colour, and leaves
 // a 256-entry palette of the same ramp selected into dc (the caller deletes it). Returns 0.

@@ -1,23 +1,18 @@
-// The command registry (keyword list ordered by length, matched by quick CRC), the keyword
-// table, the argument readers, the setter commands that fill the install state from the
-// script, the backdrop commands, the commands that show texts and deal with other programs,
-// and those that make the program group and close the installation.
+// The command registry (keyword list ordered by length, matched by quick CRC), the argument
+// readers, and the command handlers bound to the keyword table: the setter commands that fill
+// the install state from the script, the backdrop commands, the commands that show texts and
+// deal with other programs, and those that make the program group and close the installation.
+// Whatever reaches the machine goes through the engine's actions.
 #include "command.h"
 
 #include <string.h>
 
+#include "actions.h"
 #include "ffs.h"
-#include "dialogs.h"
-#include "fileinstall.h"
-#include "fonts.h"
-#include "installdir.h"
-#include "iscript.h"
+#include "fontslots.h"
 #include "programs.h"
 #include "shortcuts.h"
 #include "tessel-core.h"
-#include "ui.h"
-#include "uninst.h"
-#include "uninstreg.h"
 
 static struct {
     CommandEntry *head; // longest keyword first
@@ -122,7 +117,7 @@ static int ChooseInstallPath(InstallState *state, const char *arguments, int32_t
                   cursor);
     if (Str_Length(state->Caption) < 4)
         Str_Copy(state->Caption, "Please select the destination directory...");
-    return DirDlg_Choose(state);
+    return Actions_Get()->ChooseInstallPath(state);
 }
 
 // The list stays where it is, inside the script; only its items are counted.
@@ -262,75 +257,23 @@ static int AddFont(InstallState *state, const char *arguments, int32_t *cursor) 
     if (!Cmd_ReadField("FONT", arguments, name, sizeof name, CMD_REFUSE, cursor)) return 0;
     // A slot given again lets go of its earlier font first: only the slot's last name is
     // removed at the end of the run.
-    if ((*slot)[0]) Script_RemoveFont(state->Fonts, (int32_t)(slot - state->Fonts));
+    if ((*slot)[0]) FontSlot_Remove(state->Fonts, (int32_t)(slot - state->Fonts));
     Str_Copy(*slot, name);
-    return Font_Extract(name);
+    return Actions_Get()->ExtractFont(name);
 }
 
 static int Refresh(InstallState *state, const char *arguments, int32_t *cursor) {
     (void)arguments;
     (void)cursor;
-    if (state->Window) Backdrop_Refresh(state->Window);
+    if (state->Window) Actions_Get()->RefreshBackdrop(state->Window);
     return 1;
 }
 
-// ---- File installation: the list items and the uninstaller's copy of the script ----
-
-int Install_NextItem(const char *list, int32_t *cursor, char *item, int32_t size) {
-    CORE_GUARD(list);
-    CORE_GUARD(cursor);
-    CORE_GUARD(item);
-    int32_t length = 0;
-    while (!Cmd_IsTerminator(list[*cursor + length]) && list[*cursor + length] != ',') length++;
-    int fits = length < size;
-    if (fits)
-        memcpy(item, list + *cursor, (size_t)length);
-    else
-        Log_Print("File list item too long (%d > %d)\n", length, size - 1);
-    item[fits ? length : 0] = 0;
-    *cursor += length;
-    if (list[*cursor] == ',') *cursor += 1;
-    return fits;
-}
-
-const char *Install_ArchiveName(const char *item) {
-    CORE_GUARD(item);
-    // The same pairs that Path_Expand takes for macros: "$" and any byte but the end.
-    while (item[0] == '$' && item[1]) item += 2;
-    return item;
-}
-
-int Uninst_Scramble(uint8_t *buffer, int32_t length, const char *key, int32_t keyLength) {
-    CORE_GUARD(buffer);
-    CORE_GUARD(key);
-    Core_Locate(__FILE__, __LINE__);
-    Core_Assert(keyLength >= 1, "Scrambling key of %d characters\n", keyLength);
-    for (int32_t i = 0; i < length; i++) {
-        int32_t k = i % keyLength;
-        buffer[i] = (uint8_t)(buffer[i] ^ (uint8_t)key[k] ^ (uint8_t)k ^ (uint8_t)i);
-    }
-    return 1;
-}
-
-int Uninst_AppendScript(uint8_t *file, int32_t uninstallerSize, const char *script,
-                        int32_t scriptSize) {
-    CORE_GUARD(file);
-    CORE_GUARD(script);
-    uint8_t *marker = file + uninstallerSize;
-    memcpy(marker, UNINST_MARKER, UNINST_MARKER_SIZE);
-    memcpy(marker + UNINST_MARKER_SIZE, script, (size_t)scriptSize);
-    Uninst_Scramble(marker + UNINST_MARKER_SIZE, scriptSize, UNINST_KEY, UNINST_KEY_LENGTH);
-    uint8_t *trailer = marker + UNINST_MARKER_SIZE + scriptSize;
-    for (int shift = 0; shift < 32; shift += 8)
-        *trailer++ = (uint8_t)((uint32_t)uninstallerSize >> shift);
-    return 1;
-}
-
-// No argument: the work reaches the system (dialog.cpp).
+// No argument: the work reaches the system.
 static int InstallFiles(InstallState *state, const char *arguments, int32_t *cursor) {
     (void)arguments;
     (void)cursor;
-    return Install_Files(state);
+    return Actions_Get()->InstallFiles(state);
 }
 
 // ---- Prompt and program commands ----
@@ -379,18 +322,18 @@ static int ShowText(InstallState *state, const char *keyword, const char *argume
 
 static int ShowAgreement(InstallState *state, const char *arguments, int32_t *cursor) {
     return ShowText(state, "AGREEMENT", arguments, cursor, "End User Agreement...",
-                    TextDlg_Agreement);
+                    Actions_Get()->ShowAgreement);
 }
 
 static int ShowMessage(InstallState *state, const char *arguments, int32_t *cursor) {
-    return ShowText(state, "MESSAGE", arguments, cursor, "Welcome...", TextDlg_Message);
+    return ShowText(state, "MESSAGE", arguments, cursor, "Welcome...", Actions_Get()->ShowMessage);
 }
 
 // Replaces text (size bytes) by its expansion; 0 when the expansion is refused (logged).
 static int ExpandInPlace(const InstallState *state, char *text, int size) {
     char expanded[CMD_PARAMETERS_SIZE];
     uint32_t flags = 0;
-    if (!Path_Expand(state, text, expanded, size, &flags)) return 0;
+    if (!Actions_Get()->ExpandPath(state, text, expanded, size, &flags)) return 0;
     Str_Copy(text, expanded);
     return 1;
 }
@@ -410,7 +353,7 @@ static int Execute(InstallState *state, const char *arguments, int32_t *cursor) 
         ready = ExpandInPlace(state, parameters, sizeof parameters);
     if (!ready || state->Mode == Quiet) return 1;
     int32_t exitCode = 0;
-    Proc_Run(program, parameters, 0, &exitCode);
+    Actions_Get()->RunProgram(program, parameters, 0, &exitCode);
     Log_Print("Executed '%s' with a result of '%d'\n", program, (int)exitCode);
     return 1;
 }
@@ -434,13 +377,13 @@ static int CloseWindows(InstallState *state, const char *arguments, int32_t *cur
     uint32_t flags = 0;
     state->RelaunchPath[0] = 0;
     if (ready && relaunch[0])
-        ready = Path_Expand(state, relaunch, state->RelaunchPath, sizeof state->RelaunchPath,
-                            &flags);
+        ready = Actions_Get()->ExpandPath(state, relaunch, state->RelaunchPath,
+                                          sizeof state->RelaunchPath, &flags);
     if (!ready) return 0;
     int closeMode = mode[0] == '1'   ? WND_CLOSE_TELL
                     : mode[0] == '2' ? WND_CLOSE_ASK
                                      : WND_CLOSE_SILENT;
-    if (Wnd_CloseMatching(state, closeMode, milliseconds, title, windowClass, relaunch, prompt))
+    if (Actions_Get()->CloseWindows(state, closeMode, milliseconds, title, windowClass, relaunch, prompt))
         return 1;
     Log_Print("Unable to close Window %d:'%s' '%s'\n", closeMode, title, windowClass);
     return 0;
@@ -452,10 +395,10 @@ static int RegisterServer(InstallState *state, const char *arguments, int32_t *c
     Cmd_ReadField("OLE", arguments, verb, sizeof verb, CMD_CUT, cursor);
     uint32_t flags = 0;
     if (!ReadName("OLE", arguments, server, sizeof server, cursor) ||
-        !Path_Expand(state, server, expanded, &flags))
+        !Actions_Get()->ExpandPath(state, server, expanded, sizeof expanded, &flags))
         return 1;
     Log_Print("OLE: %s '%s'\n", verb, expanded);
-    Ole_Register(expanded, Str_EqualNoCase(verb, "REGISTER") ? 1 : 0); // failures: logged only
+    Actions_Get()->RegisterServer(expanded, Str_EqualNoCase(verb, "REGISTER") ? 1 : 0); // failures: logged only
     return 1;
 }
 
@@ -469,7 +412,7 @@ static int CreateGroup(InstallState *state, const char *arguments, int32_t *curs
     (void)state;
     char name[SHELL_GROUP_SIZE];
     if (!ReadName("CREATE GROUP", arguments, name, sizeof name, cursor)) return 0;
-    return Shell_CreateGroup(name);
+    return Actions_Get()->CreateGroup(name);
 }
 
 static int AddItem(InstallState *state, const char *arguments, int32_t *cursor) {
@@ -482,62 +425,60 @@ static int AddItem(InstallState *state, const char *arguments, int32_t *cursor) 
     ready &= ReadName("ADD ITEM", arguments, target, sizeof target, cursor);
     ready &= ReadName("ADD ITEM", arguments, parameters, sizeof parameters, cursor);
     ready &= ReadName("ADD ITEM", arguments, itemName, sizeof itemName, cursor);
-    if (ready) Shell_AddItem(state, target, parameters, iconIndex < 0 ? 0 : iconIndex, itemName);
+    if (ready) Actions_Get()->AddItem(state, target, parameters, iconIndex < 0 ? 0 : iconIndex, itemName);
     return 1;
 }
 
 static int Finish(InstallState *state, const char *arguments, int32_t *cursor) {
     char message[INSTALL_PATH_SIZE];
     Cmd_ReadField("DONE", arguments, message, sizeof message, CMD_CUT, cursor);
-    if (state->UninstallName[0]) Uninst_Register(state); // a refused entry is logged
+    if (state->UninstallName[0]) Actions_Get()->RegisterUninstall(state); // a refused entry is logged
     if (state->RelaunchPath[0]) {
         int32_t exitCode = 0;
-        Proc_Run(state->RelaunchPath, "", 0, &exitCode); // a failure is logged
+        Actions_Get()->RunProgram(state->RelaunchPath, "", 0, &exitCode); // a failure is logged
     }
     if (!state->Caption[0]) Str_Copy(state->Caption, "Installation Complete!");
     if (state->Mode != Quiet) {
-        Ui_Problem(message, state->Caption);
+        Actions_Get()->Problem(message, state->Caption);
         state->Caption[0] = 0;
     }
     return 1;
 }
 
-// ---- The keyword table ----
-// Registered in this order. A row without a handler belongs to a command whose module is not
-// part of this build yet and is left out of the registry.
+// ---- Handlers of the keyword table ----
+// BREAK belongs to the interpreter, which registers it itself.
 static const struct {
-    const char *keyword;
+    int32_t id;
     CommandHandler handler;
-} KEYWORDS[] = {
-    {"COMPANY NAME", SetCompanyName},
-    {"PRODUCT NAME", SetProductName},
-    {"PRODUCT VERSION", SetProductVersion},
-    {"TEXT", SetCaption},
-    {"FILE LIST", SetFileList},
-    {"TEMP LIST", SetTempList},
-    {"GRADIENT START", SetGradientStart},
-    {"GRADIENT END", SetGradientEnd},
-    {"FONT", AddFont},
-    {"STRING", SetString},
-    {"REFRESH", Refresh},
-    {"CREATE GROUP", CreateGroup},
-    {"ADD ITEM", AddItem},
-    {"EXECUTE", Execute},
-    {"WINDOW", CloseWindows},
-    {"OLE", RegisterServer},
-    {"AGREEMENT", ShowAgreement},
-    {"MESSAGE", ShowMessage},
-    {"LISTSERVER", SetListServer},
-    {"BREAK", Script_Break},
-    {"UPDATE URL", SetUpdateUrl},
-    {"INSTALL", InstallFiles},
-    {"DONE", Finish},
-    {"REGISTRY PATH", SetRegistryPath},
-    {"INSTALL SIZE", SetInstallSize},
-    {"INSTALL DIR", SetInstallDir},
-    {"INSTALL PATH", ChooseInstallPath},
-    {"INSTALL NAME", SetInstallName},
-    {"UNINSTALL NAME", SetUninstallName},
+} HANDLERS[] = {
+    {KW_COMPANY_NAME, SetCompanyName},
+    {KW_PRODUCT_NAME, SetProductName},
+    {KW_PRODUCT_VERSION, SetProductVersion},
+    {KW_TEXT, SetCaption},
+    {KW_FILE_LIST, SetFileList},
+    {KW_TEMP_LIST, SetTempList},
+    {KW_GRADIENT_START, SetGradientStart},
+    {KW_GRADIENT_END, SetGradientEnd},
+    {KW_FONT, AddFont},
+    {KW_STRING, SetString},
+    {KW_REFRESH, Refresh},
+    {KW_CREATE_GROUP, CreateGroup},
+    {KW_ADD_ITEM, AddItem},
+    {KW_EXECUTE, Execute},
+    {KW_WINDOW, CloseWindows},
+    {KW_OLE, RegisterServer},
+    {KW_AGREEMENT, ShowAgreement},
+    {KW_MESSAGE, ShowMessage},
+    {KW_LISTSERVER, SetListServer},
+    {KW_UPDATE_URL, SetUpdateUrl},
+    {KW_INSTALL, InstallFiles},
+    {KW_DONE, Finish},
+    {KW_REGISTRY_PATH, SetRegistryPath},
+    {KW_INSTALL_SIZE, SetInstallSize},
+    {KW_INSTALL_DIR, SetInstallDir},
+    {KW_INSTALL_PATH, ChooseInstallPath},
+    {KW_INSTALL_NAME, SetInstallName},
+    {KW_UNINSTALL_NAME, SetUninstallName},
 };
 
 // ---- Registry ----
@@ -546,8 +487,8 @@ int Cmd_Register(const char *keyword, CommandHandler handler) {
     CORE_GUARD(keyword);
     CORE_GUARD((const void *)handler);
     int32_t length = Str_Length(keyword);
-    if (length >= CMD_KEYWORD_SIZE)
-        Core_Abort("Command keyword too long (%s) (%d > %d)\n", keyword, length, CMD_KEYWORD_SIZE);
+    if (length >= KEYWORD_SIZE)
+        Core_Abort("Command keyword too long (%s) (%d > %d)\n", keyword, length, KEYWORD_SIZE);
     CommandEntry *entry = (CommandEntry *)TESSEL_ALLOC(sizeof(CommandEntry));
     entry->Length = length;
     entry->Handler = handler;
@@ -568,8 +509,9 @@ int Cmd_Register(const char *keyword, CommandHandler handler) {
 }
 
 int Cmd_RegisterAll(void) {
-    for (const auto &row : KEYWORDS)
-        if (row.handler) Cmd_Register(row.keyword, row.handler);
+    for (int32_t id = 0; id < KW_COUNT; id++)
+        for (const auto &row : HANDLERS)
+            if (row.id == id) Cmd_Register(Keyword_Info(id)->Keyword, row.handler);
     return 1;
 }
 
@@ -611,12 +553,10 @@ int Cmd_ReleaseAll(void) {
 
 // ---- Argument readers ----
 
-int Cmd_IsTerminator(char byte) { return (signed char)byte < 32; }
-
 int32_t Cmd_ArgLength(const char *arguments, int32_t cursor) {
     CORE_GUARD(arguments);
     int32_t length = 0;
-    while (!Cmd_IsTerminator(arguments[cursor + length])) length++;
+    while (!Keyword_IsTerminator(arguments[cursor + length])) length++;
     return length;
 }
 
@@ -645,7 +585,7 @@ int Cmd_CountList(const char *arguments, char separator, int32_t *count, int32_t
     CORE_GUARD(arguments);
     CORE_GUARD(count);
     CORE_GUARD(cursor);
-    for (; !Cmd_IsTerminator(arguments[*cursor]); (*cursor)++)
+    for (; !Keyword_IsTerminator(arguments[*cursor]); (*cursor)++)
         if (arguments[*cursor] == separator) (*count)++;
     return 1;
 }
@@ -683,7 +623,7 @@ int Cmd_ParseBytes(uint8_t *destination, int32_t size, char *text) {
     int32_t stored = 0, pieces = 0;
     char *piece = text;
     for (char *p = text;; p++) {
-        int last = Cmd_IsTerminator(*p);
+        int last = Keyword_IsTerminator(*p);
         if (!last && *p != ',') continue;
         if (!last) *p = 0;
         int32_t value = 0;

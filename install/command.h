@@ -1,15 +1,11 @@
 // The command registry and the argument readers: script keywords mapped to their handlers by
-// quick CRC, the fixed keyword table that start-up registers, and the readers with which every
-// handler takes its arguments out of the script. Also the setter commands of the install state.
+// quick CRC, the handlers of the keyword table (keywords.h) that start-up registers, and the
+// readers with which every handler takes its arguments out of the script.
 #pragma once
 #include <stdint.h>
 
+#include "keywords.h"
 #include "state.h"
-
-enum {
-    CMD_MARKER = 0x16,       // starts a command and separates its arguments
-    CMD_KEYWORD_SIZE = 40,   // a keyword holds at most 39 characters
-};
 
 // A command handler: (state, argument text, cursor) -> 1 to go on, 0 to stop the run. The
 // argument text is the script after the keyword's ":", the cursor a byte offset into it that
@@ -19,7 +15,7 @@ typedef int (*CommandHandler)(InstallState *state, const char *arguments, int32_
 // One registered keyword. The list runs longest keyword first; among equal lengths the one
 // registered last stands first; no two entries share both length and quick CRC.
 typedef struct CommandEntry {
-    char Keyword[CMD_KEYWORD_SIZE];
+    char Keyword[KEYWORD_SIZE];
     int32_t Length;
     uint32_t QuickCrc;
     CommandHandler Handler;
@@ -30,7 +26,8 @@ typedef struct CommandEntry {
 // keyword with both the length and the quick CRC of one registered before; a quick-CRC twin of
 // another length is only logged.
 int Cmd_Register(const char *keyword, CommandHandler handler);
-// Registers the keyword table in its order, each keyword whose handler exists. Returns 1.
+// Registers the keyword table in its order, every keyword but BREAK, which the interpreter
+// registers (Script_RegisterBreak). Returns 1.
 int Cmd_RegisterAll(void);
 // 1 when word has the length and the quick CRC of a registered keyword (letters are not
 // compared), else 0.
@@ -42,13 +39,12 @@ int Cmd_Dispatch(const char *word, InstallState *state, const char *arguments, i
 int Cmd_ReleaseAll(void);
 
 // ---- Argument readers ----
-// An argument runs from the cursor up to its terminator: the first byte that is below 32 as a
-// signed 8-bit number (control characters, the marker 0x16, and every byte of 0x80 and above).
+// An argument runs from the cursor up to its terminator (Keyword_IsTerminator): the first byte
+// that is below 32 as a signed 8-bit number (control characters, the marker 0x16, and every
+// byte of 0x80 and above).
 // A zero byte ends the text as well as the argument: no reader steps over it, so nothing
 // beyond a zero-terminated text is ever read.
 
-// 1 when the byte ends an argument.
-int Cmd_IsTerminator(char byte);
 // Number of bytes of the argument at the cursor.
 int32_t Cmd_ArgLength(const char *arguments, int32_t cursor);
 // Copies the argument at the cursor into destination (size bytes, at least 1), at most

@@ -34,12 +34,6 @@ typedef struct TextDialogParam {
 int TextDlg_Message(void *owner, const char *caption, const char *name);
 int TextDlg_Agreement(void *owner, const char *caption, const char *name);
 
-// Joins the lines of a zero-terminated text in place: a break of exactly two control
-// characters (CR LF) between two printable characters becomes one blank; empty lines,
-// one-character breaks (bare LF) and bytes of 0x80 and above stay as they are. Never reads
-// past the terminating zero. Returns 1.
-int Text_JoinLines(char *text);
-
 // Creates the hidden progress window over parent (the backdrop window) from the template of
 // instance (null: the running program). Returns 1; 0 with one log line when the window cannot
 // be created (Progress_Show and Progress_Set then change nothing). A window made before is

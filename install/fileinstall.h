@@ -1,26 +1,14 @@
-// File installation: the items of the script's FILE LIST, the INSTALL command's work of copying
-// every listed archive entry to its place and writing the uninstaller, and the two file-system
-// operations that other commands share. The items are read in command.cpp (both trees); the
-// rest reaches the system and lives in dialog.cpp (win32 tree; the host has a stand-in).
+// File installation (win32 tree): the INSTALL command's work of copying every listed archive
+// entry to its place and writing the uninstaller, and the two file-system operations that
+// other commands share. The list's items are read with filelist.h.
 #pragma once
 #include <stdint.h>
 
 #include "state.h"
 
 enum {
-    INSTALL_ITEM_SIZE = 260,   // a list item: at most 259 bytes
     INSTALL_TARGET_SIZE = 260, // a target path, and the work copy of File_WriteAll
 };
-
-// Copies the list item at list + *cursor into item (size bytes, at least 1) and moves the cursor
-// past it and its "," separator; an item also ends at any byte that ends an argument, which is
-// never stepped over. Returns 1, or 0 with one log line when the item does not fit (refused, never
-// cut: a cut name is another file); item is then empty and the cursor still moves past the whole
-// item.
-int Install_NextItem(const char *list, int32_t *cursor, char *item, int32_t size);
-// The archive name of an item: the item without its leading macro pairs ("$" and a letter); a
-// backslash after them stays. Points into item.
-const char *Install_ArchiveName(const char *item);
 
 // Writes count bytes of data to the file at path, created or emptied; a missing directory
 // along the path is created first. Returns 1, or 0 with one log line when the file cannot be

@@ -1,9 +1,8 @@
 // Temporary fonts: backdrop fonts taken from the archive are added to the system for the length
 // of the run and removed (and their files deleted) at its end. A system that refuses fonts is
 // told once per font, and from then on nothing is removed.
+// Win32 tree only (fonts.cpp); the slots' removal at the end of the run is fontslots.h.
 #pragma once
-
-enum { FONT_PATH_SIZE = 260 + 320 }; // the temporary directory and a font slot's name
 
 // The FONT command's work: writes the archive entry name into the temporary directory and adds
 // it with Font_AddTemporary. Returns 1, or 0 with one log line when the entry has no size,

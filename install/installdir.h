@@ -1,15 +1,13 @@
 // Where an installation goes: the path macros of the script ($0 to $6, $?), the free space of
-// a drive, and the installation-directory dialog that the INSTALL PATH command opens. The
-// Win32 code lives in dialog.cpp; the host tree has only a stand-in of DirDlg_Choose.
+// a drive, and the installation-directory dialog that the INSTALL PATH command opens. Win32
+// tree only (installdir.cpp); the text side of paths is pathtext.h.
 #pragma once
 #include <stdint.h>
 
+#include "pathtext.h"
 #include "state.h"
 
 enum {
-    PATH_FLAG_CONFIRM = 1,  // "$?": INSTALL asks before overwriting an existing file
-    PATH_EXPAND_SIZE = 320, // the output buffers the callers of Path_Expand use (or 260)
-    NUM_GROUP_SIZE = 16,    // room for any grouped 32-bit value: "-2,147,483,648" and its zero
     DIRDLG_TEMPLATE = 1001, // resource ids of the directory dialog (resources/setup.rc)
     DIRDLG_PATH = 1009,
     DIRDLG_BROWSE = 1010,
@@ -40,19 +38,11 @@ int32_t Disk_BytesToKB(uint64_t bytes);
 // characters of path ("C:\"); path is only read. Returns 1, or 0 with *freeKB 0 when the space
 // cannot be read.
 int Disk_FreeKB(int32_t *freeKB, const char *path);
-// The decimal text of value with "," between groups of three digits (1,234,567), the sign in
-// front; output holds NUM_GROUP_SIZE bytes. Returns 1.
-int Num_Group(int32_t value, char *output);
 
 // Fills the dialog's three space figures for path and sizeKB ("n/a" for a drive whose space
 // cannot be read, "Not enough space" after installation when it lacks room). Returns 1, or 0
 // when the free space cannot be read.
 int DirDlg_ShowSpace(void *dialog, const char *path, int32_t sizeKB);
-// Merges the installation directory text installDir into the folder picked in the picker
-// (picked, size bytes, ending with '\'): kept when it already ends with installDir, otherwise
-// the trailing folders that start installDir are dropped and installDir is appended. Returns
-// 1, or 0 with picked untouched when the merged path would not fit size bytes.
-int DirDlg_MergeFolder(char *picked, int size, const char *installDir);
 // Runs the modal directory dialog, owned by state->Window; its message boxes belong to the
 // dialog while it is open. Returns 1 when the user accepted a path with "Continue"
 // (InstallPath holds it) and 0 after "Exit Setup" or when the dialog cannot be shown (logged).

@@ -3,18 +3,11 @@
 // backdrop fonts.
 #include "iscript.h"
 
+#include "actions.h"
 #include "command.h"
 #include "ffs.h"
-#include "fonts.h"
+#include "fontslots.h"
 #include "tessel-core.h"
-#include "ui.h"
-
-#if defined(_WIN32)
-#include "tessel-sys.h"
-#else
-// The host tree's stand-in for the temporary directory lives with the other host stand-ins.
-int Path_TempDir(char *buffer, int size);
-#endif
 
 enum {
     SCRIPT_SIZE_LIMIT = 0x7FFFFF00, // the script, its zero byte and the block guards fit 31 bits
@@ -48,6 +41,10 @@ int Script_Load(InstallState **slot, const char *name, int32_t mode) {
     return 1;
 }
 
+int Script_RegisterBreak(void) {
+    return Cmd_Register(Keyword_Info(KW_BREAK)->Keyword, Script_Break);
+}
+
 int Script_Break(InstallState *state, const char *arguments, int32_t *cursor) {
     CORE_GUARD(state);
     (void)arguments;
@@ -70,19 +67,19 @@ int Script_Run(InstallState *state, void *window) {
     int32_t size = state->ScriptSize;
     int32_t p = (int32_t)(state->ScriptPosition - start);
     while (p < size) {
-        if (start[p] != CMD_MARKER) {
+        if (start[p] != SCRIPT_MARKER) {
             p++;
             continue;
         }
         state->ScriptPosition = start + p;
-        char keyword[CMD_KEYWORD_SIZE];
+        char keyword[KEYWORD_SIZE];
         int32_t q = p + 1, length = 0;
-        while (q < size && start[q] != ':' && length < CMD_KEYWORD_SIZE - 1)
+        while (q < size && start[q] != ':' && length < KEYWORD_SIZE - 1)
             keyword[length++] = start[q++];
         keyword[length] = 0;
         if (!Cmd_Find(keyword)) {
             Log_Print("Unknown script command '%s'\n", keyword);
-            Ui_Problem("Installation script corrupted!", nullptr);
+            Actions_Get()->Problem("Installation script corrupted!", nullptr);
             return 0;
         }
         // At the end of the script the arguments are the empty text of its zero byte.
@@ -102,27 +99,8 @@ int Script_Run(InstallState *state, void *window) {
     }
     state->ScriptPosition = start + size;
     WriteSummary(state);
-    if (state->Window) Ui_DestroyWindow(state->Window);
+    if (state->Window) Actions_Get()->DestroyWindow(state->Window);
     return 1;
-}
-
-int Script_RemoveFont(const FontSlot *fonts, int32_t index) {
-    CORE_GUARD(fonts);
-    const char *name = fonts[index];
-    char path[FONT_PATH_SIZE];
-    char folder[FONT_PATH_SIZE];
-    // Refused: a path that does not fit is not a font this run added.
-    int ok = Path_TempDir(folder, sizeof folder) &&
-             Str_Format(path, sizeof path, "%s%s", folder, name) >= 0;
-    if (ok && Font_RemoveTemporary(path)) return 1;
-    Log_Print("Unable to remove font '%d' '%s'\n", (int)index, name);
-    return 0;
-}
-
-static void RemoveFonts(InstallState *state) {
-    // A slot that no FONT command filled names the directory itself: its removal fails and is
-    // logged like any other.
-    for (int32_t i = 0; i < state->FontCount; i++) Script_RemoveFont(state->Fonts, i);
 }
 
 int Script_Release(InstallState **slot) {
@@ -132,7 +110,7 @@ int Script_Release(InstallState **slot) {
     if (state->Strings)
         TESSEL_FREE(state->Strings, state->StringCount * (int32_t)sizeof(BackdropString));
     if (state->Fonts) {
-        RemoveFonts(state);
+        FontSlot_RemoveAll(state);
         TESSEL_FREE(state->Fonts, state->FontCount * (int32_t)sizeof(FontSlot));
     }
     TESSEL_FREE(state->ScriptText, state->ScriptSize + 1);

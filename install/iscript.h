@@ -16,12 +16,10 @@ int Script_Load(InstallState **slot, const char *name, int32_t mode);
 // BREAK, 0 when a command was unknown (problem box shown) or failed; ScriptPosition then
 // points at that command's marker.
 int Script_Run(InstallState *state, void *window);
+// Registers BREAK with Script_Break in the command registry (after Cmd_RegisterAll). Returns 1.
+int Script_RegisterBreak(void);
 // The BREAK command: 1 in quiet mode (passed over), 0 in interactive mode (Script_Run pauses).
 int Script_Break(InstallState *state, const char *arguments, int32_t *cursor);
-// Removes the font of slot index (from 0) that FONT added under the temporary directory, with
-// its file. Returns 1, or 0 with the log line "Unable to remove font '%d' '%s'" when the path
-// does not fit or the system does not remove it.
-int Script_RemoveFont(const FontSlot *fonts, int32_t index);
 // Removes the backdrop fonts, frees the strings, the font slots, the script and the state,
 // and nulls *slot. Returns 1; a null *slot is left as it is.
 int Script_Release(InstallState **slot);

@@ -1,6 +1,5 @@
-// The installer's two message boxes and the window the script engine knows of. Real versions
-// live in winmain.cpp (win32 tree); the host tree links the stand-ins of host-ui.cpp, which
-// record what would have been shown, so that the portable engine can be tested on Linux.
+// The installer's two message boxes and their owner (ui.cpp, win32 tree). The script engine
+// reaches them through its actions (actions.h); the Win32 modules call them directly.
 #pragma once
 
 // Yes/No question owned by the owner window (a null title means "Install..."). Returns 0 only
@@ -13,5 +12,3 @@ void Ui_SetOwner(void *window);
 void *Ui_GetOwner(void);
 // Destroys a window of the installer (the script's end closes the backdrop window).
 int Ui_DestroyWindow(void *window);
-// Has the backdrop window repainted as a whole, background included (REFRESH). Returns 1.
-int Backdrop_Refresh(void *window);

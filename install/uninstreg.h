@@ -1,6 +1,6 @@
 // The product's entry in the system's list of installed programs, which DONE writes so that
-// the control panel can start the uninstaller. The Win32 code lives in dialog.cpp; the host
-// tree has only a stand-in that logs and writes nothing.
+// the control panel can start the uninstaller. Win32 tree only
+// (uninstreg.cpp).
 #pragma once
 
 #include "state.h"
@@ -17,4 +17,4 @@ enum {
 // only its log line). Refused (0, logged, nothing written): a key name of more than
 // UNINSTREG_KEY_LIMIT characters, or an uninstaller path that does not expand. Fatal: a key
 // that can be neither opened nor created.
-int Uninst_Register(const InstallState *state);
+int UninstReg_Write(const InstallState *state);

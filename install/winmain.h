@@ -13,4 +13,4 @@ enum {
 
 // Start-up, the script's runs and shutdown for the argument string (the command line without
 // the program's name). Returns the exit code.
-int Install_Main(const char *arguments);
+int Setup_Main(const char *arguments);

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "engine-support.h"
-#include "fileinstall.h"
+#include "filelist.h"
 
 using engine_test::LogCapture;
 
@@ -126,6 +126,7 @@ TEST_F(Registry, TheKeywordTableHasNoQuickCrcTwins) {
 
 TEST_F(Registry, RegisterAllTakesEveryBuiltCommandAndReleaseEmptiesIt) {
     Cmd_RegisterAll();
+    Script_RegisterBreak();
     const char *built[] = {"COMPANY NAME", "PRODUCT NAME", "PRODUCT VERSION", "TEXT",
                            "FILE LIST", "TEMP LIST", "LISTSERVER", "BREAK", "UPDATE URL",
                            "INSTALL", "REGISTRY PATH", "INSTALL SIZE", "INSTALL DIR",
@@ -226,7 +227,7 @@ TEST(FileItems, ItemsEndAtACommaOrWhereTheListEnds) {
         int32_t cursor = 0;
         for (const auto &expected : row.items) {
             char item[INSTALL_ITEM_SIZE];
-            EXPECT_EQ(Install_NextItem(row.list, &cursor, item, sizeof item), 1) << row.list;
+            EXPECT_EQ(FileList_NextItem(row.list, &cursor, item, sizeof item), 1) << row.list;
             EXPECT_EQ(std::string(item), expected) << row.list;
         }
         EXPECT_EQ(cursor, row.cursor) << row.list;
@@ -239,11 +240,11 @@ TEST(FileItems, AnItemLongerThanItsBufferIsRefusedAndSkippedWhole) {
     int32_t cursor = 0;
     char item[INSTALL_ITEM_SIZE];
     memset(item, '#', sizeof item);
-    EXPECT_EQ(Install_NextItem(list.c_str(), &cursor, item, sizeof item), 0);
+    EXPECT_EQ(FileList_NextItem(list.c_str(), &cursor, item, sizeof item), 0);
     EXPECT_STREQ(item, "");
     EXPECT_EQ(cursor, 261);
     EXPECT_TRUE(log.Has("File list item too long (260 > 259)\n"));
-    EXPECT_EQ(Install_NextItem(list.c_str(), &cursor, item, sizeof item), 1); // 259 fit
+    EXPECT_EQ(FileList_NextItem(list.c_str(), &cursor, item, sizeof item), 1); // 259 fit
     EXPECT_EQ(std::string(item), std::string(259, 'y'));
 }
 
@@ -260,7 +261,7 @@ TEST(FileItems, TheArchiveNameDropsOnlyTheLeadingMacros) {
         {"$1$", "$"},
         {"", ""},
     };
-    for (const auto &row : rows) EXPECT_STREQ(Install_ArchiveName(row.item), row.name) << row.item;
+    for (const auto &row : rows) EXPECT_STREQ(FileList_ArchiveName(row.item), row.name) << row.item;
 }
 
 TEST(ParseBytes, LowEightBitsOfEachNumberUpToTheTerminator) {

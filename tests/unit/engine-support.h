@@ -54,6 +54,7 @@ class EngineTest : public ::testing::Test {
     void SetUp() override {
         blocks_ = LiveBlocks();
         Cmd_RegisterAll();
+        Script_RegisterBreak();
         dir_ = testing_support::MakeTempDir("engine");
 #if defined(TESSEL_HOST_UI)
         HostUi_Reset();

@@ -192,6 +192,7 @@ class Backdrop : public ::testing::Test {
     void SetUp() override {
         Mem_Init(MEM_NO_LIMIT, 0);
         Cmd_RegisterAll();
+        Script_RegisterBreak();
         memset(&state_, 0, sizeof state_);
         state_.Mode = Interactive;
         log_ = StartFileLog(kLogName);

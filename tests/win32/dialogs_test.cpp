@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "dialogs.h"
+#include "text.h"
 #include "ffs.h"
 #include "tessel-core.h"
 #include "tessel-sys.h"

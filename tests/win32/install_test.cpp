@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "command.h"
+#include "iscript.h"
 #include "dialogs.h"
 #include "ffs-cmp2.h"
 #include "ffs.h"
@@ -244,6 +245,7 @@ class Install : public Files {
         MemStats before, after;
         Mem_GetStats(&before);
         Cmd_RegisterAll();
+        Script_RegisterBreak();
         int32_t cursor = 0;
         int result = Cmd_Dispatch("INSTALL", &state, "\r\n", &cursor);
         Cmd_ReleaseAll();

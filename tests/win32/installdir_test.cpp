@@ -14,7 +14,9 @@
 #include <vector>
 
 #include "command.h"
+#include "iscript.h"
 #include "installdir.h"
+#include "number.h"
 #include "tessel-core.h"
 #include "tessel-sys.h"
 #include "test-support.h"
@@ -237,13 +239,13 @@ TEST(Browse, PickedFolderMergesWithTheInstallationDirectory) {
     for (const auto &row : rows) {
         char picked[320];
         strcpy(picked, row.picked);
-        EXPECT_EQ(DirDlg_MergeFolder(picked, sizeof picked, row.dir), 1) << row.picked;
+        EXPECT_EQ(PathText_MergeFolder(picked, sizeof picked, row.dir), 1) << row.picked;
         EXPECT_STREQ(picked, row.merged) << row.picked;
     }
     char picked[160];
     std::string folder = "D:\\" + std::string(145, 'a') + "\\"; // 148 characters
     strcpy(picked, folder.c_str());
-    EXPECT_EQ(DirDlg_MergeFolder(picked, sizeof picked, "Tools\\Viewer\\"), 0);
+    EXPECT_EQ(PathText_MergeFolder(picked, sizeof picked, "Tools\\Viewer\\"), 0);
     EXPECT_EQ(folder, picked); // refused, untouched
 }
 
@@ -251,6 +253,7 @@ TEST(Browse, PickedFolderMergesWithTheInstallationDirectory) {
 
 int RunInstallPath(InstallState *state, const std::string &prompt) {
     Cmd_RegisterAll();
+    Script_RegisterBreak();
     std::string arguments = prompt + "\r\n";
     int32_t cursor = 0;
     int result = Cmd_Dispatch("INSTALL PATH", state, arguments.c_str(), &cursor);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "command.h"
+#include "iscript.h"
 #include "programs.h"
 #include "state.h"
 #include "tessel-core.h"
@@ -348,6 +349,7 @@ class Commands : public Programs {
     void SetUp() override {
         Programs::SetUp();
         Cmd_RegisterAll();
+        Script_RegisterBreak();
         GetCurrentDirectoryA(sizeof previousDirectory, previousDirectory);
         work = MakeTempDir("programs-work");
         SetCurrentDirectoryA(work.c_str()); // where an unexpanded relative path lands

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "command.h"
+#include "iscript.h"
 #include "shortcuts.h"
 #include "state.h"
 #include "tessel-core.h"
@@ -120,6 +121,7 @@ class Shortcuts : public testing::Test {
         CoInitialize(NULL); // balanced at the process's end
         Mem_Init(MEM_NO_LIMIT, 0);
         Cmd_RegisterAll();
+        Script_RegisterBreak();
         folder = MakeTempDir("shortcuts");
         programs = ProgramsFolder();
         ASSERT_FALSE(programs.empty());

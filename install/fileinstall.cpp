@@ -1,0 +1,205 @@
+// File installation (win32 tree): INSTALL's copying of every listed archive entry to its place
+// with the progress window, the uninstaller with the script behind it, and the writing of
+// files and creation of directories that other commands share.
+#include "fileinstall.h"
+
+#include <windows.h>
+
+#include <stdio.h>
+#include <string.h>
+
+#include "dialogs.h"
+#include "ffs.h"
+#include "filelist.h"
+#include "installdir.h"
+#include "tessel-core.h"
+#include "tessel-sys.h"
+#include "ui.h"
+#include "uninst.h"
+
+// ---- File installation ----
+
+static const char OVERWRITE_TITLE[] = "Overwrite confirmation...";
+
+enum {
+    // Room for the longest archive name or target path with the words around it: the user is
+    // told which file, never part of its name.
+    INSTALL_QUESTION_SIZE = INSTALL_ITEM_SIZE + 40,
+    INSTALL_PROBLEM_SIZE = INSTALL_TARGET_SIZE + 40,
+};
+
+int Dir_CreatePath(char *path) {
+    CORE_GUARD(path);
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(path, &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        FindClose(search);
+        return 1;
+    }
+    // The parent first, so that the levels are made from the outermost missing one inwards; a
+    // trailing backslash makes the path itself the first "parent".
+    char *last = strrchr(path, '\\');
+    if (last && last > path) {
+        *last = 0;
+        Dir_CreatePath(path);
+        *last = '\\';
+    }
+    CreateDirectoryA(path, NULL); // an existing or impossible directory shows at the open
+    return 1;
+}
+
+// Creates every missing level of the directory part of path: up to and with its last separator
+// ("" without one). 0 when path does not fit the work copy.
+static int CreateParents(const char *path) {
+    char directory[INSTALL_TARGET_SIZE];
+    // Refused, never cut: a cut path would create other directories.
+    if (Str_Length(path) >= (int)sizeof directory) return 0;
+    Str_Copy(directory, path);
+    int cut = 0;
+    for (int i = Str_Length(directory) - 1; i > 0; i--) {
+        if (directory[i] == '\\' || directory[i] == '/') {
+            cut = i + 1;
+            break;
+        }
+    }
+    directory[cut] = 0;
+    return Dir_CreatePath(directory);
+}
+
+int File_WriteAll(const char *path, const void *data, int32_t count) {
+    CORE_GUARD(path);
+    CORE_GUARD(data);
+    FILE *file = fopen(path, "wb");
+    if (!file && CreateParents(path)) file = fopen(path, "wb");
+    if (!file) {
+        Log_Print("Unable to create file '%s'\n", path);
+        return 0;
+    }
+    // A negative count is a failed write.
+    size_t written = count > 0 ? fwrite(data, 1, (size_t)count, file) : 0;
+    // The close writes what the stream still holds: a failed close is a failed write.
+    int closed = fclose(file) == 0;
+    if (written != (size_t)count || !closed) {
+        Log_Print("Unable to write to file '%s'\n", path);
+        DeleteFileA(path); // a cut file must not pass for an installed one
+        return 0;
+    }
+    return 1;
+}
+
+// Writes InstallPath as "Install Path" under HKEY_CURRENT_USER\RegistryPath.
+static void RememberInstallPath(const InstallState *state) {
+    if (!state->RegistryPath[0]) return;
+    SysKey key;
+    Reg_OpenOrCreateKey(&key, REG_ROOT_USER, state->RegistryPath);
+    Reg_SetString(key, "Install Path", state->InstallPath); // a refusal is logged
+    Reg_CloseKey(&key);
+}
+
+// The bar at kb of InstallSizeKB; left alone without a positive size.
+static void ShowInstalled(const InstallState *state, int32_t kb) {
+    if (state->InstallSizeKB > 0) Progress_Set((double)kb / state->InstallSizeKB * 100.0);
+}
+
+// The entry name in a new zero-filled block of its size and extra bytes more (*allocated
+// bytes: at least 1, the memory manager takes no empty block, so an empty entry becomes an
+// empty file). Null with the log line when it is missing, damaged or unreadable.
+static uint8_t *LoadEntry(const char *name, int32_t extra, int32_t *size, int32_t *allocated) {
+    if (!Ffs_GetSize(name, size)) {
+        Log_Print("Unable to get size for '%s'\n", name);
+        return NULL;
+    }
+    if (*size < 0 || *size > INT32_MAX - extra) { // a damaged entry's size
+        Log_Print("Unable to load '%s'\n", name);
+        return NULL;
+    }
+    *allocated = *size + extra > 0 ? *size + extra : 1;
+    uint8_t *data = (uint8_t *)TESSEL_ALLOC(*allocated);
+    if (!Ffs_Load(name, data, *size)) {
+        Log_Print("Unable to load '%s'\n", name);
+        TESSEL_FREE(data, *allocated);
+        return NULL;
+    }
+    return data;
+}
+
+// Hides the progress window and shows which file could not be written (in quiet mode too).
+static void ReportUnwritten(const char *target) {
+    Progress_Show(0);
+    char problem[INSTALL_PROBLEM_SIZE];
+    Str_Format(problem, sizeof problem, "Unable to create file '%s'", target);
+    Ui_Problem(problem, NULL);
+}
+
+// 1 when the existing target of a "$?" item stays: skipped in quiet mode, or the user says No.
+static int KeepExisting(const InstallState *state, const char *name, const char *target,
+                        uint32_t flags) {
+    if (!(flags & PATH_FLAG_CONFIRM)) return 0;
+    FILE *existing = fopen(target, "rb");
+    if (!existing) return 0;
+    fclose(existing);
+    if (state->Mode == Quiet) return 1;
+    char question[INSTALL_QUESTION_SIZE];
+    Str_Format(question, sizeof question, "File '%s' already exists - overwrite?", name);
+    return !Ui_Confirm(question, OVERWRITE_TITLE);
+}
+
+// Writes one list item to its place; *kb grows by its size in whole KB, also when it is
+// skipped. 0 at a failure, logged (and shown when the file cannot be written).
+static int InstallItem(const InstallState *state, const char *item, int32_t *kb) {
+    const char *name = FileList_ArchiveName(item);
+    int32_t size = 0, allocated = 0;
+    uint8_t *data = LoadEntry(name, 0, &size, &allocated);
+    if (!data) return 0;
+    ShowInstalled(state, *kb + (size >> 11)); // half of this file
+    char target[INSTALL_TARGET_SIZE];
+    uint32_t flags = 0;
+    int result = Path_Expand(state, item, target, &flags); // refused when too long: logged
+    if (result) {
+        Log_Print("%s to %s [0x%.8X]\n", name, target, (unsigned)flags);
+        if (!KeepExisting(state, name, target, flags) && !File_WriteAll(target, data, size)) {
+            ReportUnwritten(target);
+            result = 0;
+        }
+    }
+    TESSEL_FREE(data, allocated);
+    *kb += size >> 10;
+    return result;
+}
+
+// The entry "uninst.exe" with the scrambled script behind it, written to UninstallName; no
+// question about an existing file. 0 at a failure, as for a list item.
+static int WriteUninstaller(const InstallState *state) {
+    int32_t size = 0, allocated = 0;
+    uint8_t *file =
+        LoadEntry(UNINST_ENTRY, state->ScriptSize + UNINST_EXTRA_SIZE, &size, &allocated);
+    if (!file) return 0;
+    char target[INSTALL_TARGET_SIZE];
+    uint32_t flags = 0;
+    int result = Path_Expand(state, state->UninstallName, target, &flags);
+    if (result) {
+        Uninst_AppendScript(file, size, state->ScriptText, state->ScriptSize);
+        result = File_WriteAll(target, file, allocated);
+        if (!result) ReportUnwritten(target);
+    }
+    TESSEL_FREE(file, allocated);
+    return result;
+}
+
+int Install_Files(InstallState *state) {
+    CORE_GUARD(state);
+    Progress_Show(1);
+    RememberInstallPath(state);
+    int32_t kb = 0; // whole KB processed, written or skipped
+    int32_t cursor = 0;
+    for (int32_t i = 0; i < state->FileCount; i++) {
+        ShowInstalled(state, kb);
+        char item[INSTALL_ITEM_SIZE];
+        if (!FileList_NextItem(state->FileList, &cursor, item, sizeof item)) return 0;
+        if (!InstallItem(state, item, &kb)) return 0;
+    }
+    if (state->UninstallName[0] && !WriteUninstaller(state)) return 0;
+    Progress_Show(0);
+    return 1;
+}
+

@@ -1,0 +1,37 @@
+// The product's entry in the system's list of installed programs (win32 tree), which DONE
+// writes so that the control panel can start the uninstaller.
+#include "uninstreg.h"
+
+#include "installdir.h"
+#include "tessel-core.h"
+#include "tessel-sys.h"
+
+// ---- Uninstall entry ----
+
+static const char UNINSTALL_KEY[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+
+int UninstReg_Write(const InstallState *state) {
+    CORE_GUARD(state);
+    // The display name is the key's last part: company and product joined by one blank.
+    char keyName[UNINSTREG_KEY_SIZE];
+    int length = Str_Format(keyName, sizeof keyName, "%s%s %s", UNINSTALL_KEY, state->CompanyName,
+                            state->ProductName);
+    // Refused, never cut: a cut key would be another product's entry. The registry's 8-bit
+    // functions take no longer key name, and a key that cannot be made ends the run after
+    // everything else was installed.
+    if (length < 0 || length > UNINSTREG_KEY_LIMIT) {
+        Log_Print("Uninstall key too long for '%s %s'\n", state->CompanyName,
+                  state->ProductName);
+        return 0;
+    }
+    char uninstaller[PATH_EXPAND_SIZE];
+    uint32_t flags = 0;
+    if (!Path_Expand(state, state->UninstallName, uninstaller, &flags)) return 0; // logged
+    SysKey key;
+    Reg_OpenOrCreateKey(&key, REG_ROOT_MACHINE, keyName);
+    Reg_SetString(key, "DisplayName", keyName + sizeof UNINSTALL_KEY - 1); // refusals are logged
+    Reg_SetString(key, "UninstallString", uninstaller);
+    Reg_CloseKey(&key);
+    return 1;
+}
+

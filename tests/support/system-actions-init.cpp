@@ -1,0 +1,10 @@
+// Linked into every Win32 test program: the engine runs on the system's actions there, as in
+// the setup program.
+#include "actions.h"
+#include "system-actions.h"
+
+namespace {
+struct InstallSystemActions {
+    InstallSystemActions() { Actions_Set(SystemActions_Get()); }
+} installSystemActions;
+} // namespace
