@@ -8,6 +8,7 @@
 #include <string.h>
 #include <sys/stat.h>
 
+#include "tessel-bytes.h"
 #include "tessel-core.h"
 
 static struct {
@@ -21,15 +22,10 @@ static struct {
     FfsCodec *codecs;
 } F;
 
-static uint32_t ReadLittle32(const uint8_t *bytes) {
-    return (uint32_t)bytes[0] | ((uint32_t)bytes[1] << 8) | ((uint32_t)bytes[2] << 16) |
-           ((uint32_t)bytes[3] << 24);
-}
-
 static int ReadWord(uint32_t *value) {
     uint8_t bytes[4];
     if (!Ffs_Read(bytes, 4)) return 0;
-    *value = ReadLittle32(bytes);
+    *value = Le_Get32(bytes);
     return 1;
 }
 
@@ -71,16 +67,18 @@ int Ffs_Peek(void *buffer, int32_t n) {
     return read && back;
 }
 
-uint32_t Ffs_HashName(const char *name) {
+uint32_t Ffs_HashNameFlags(const char *name, uint32_t flags) {
     CORE_GUARD(name);
     char working[FFS_NAME_SIZE];
     int length = Str_Length(name);
     // Longer names cannot be in an archive; they are hashed whole and never cut to another name.
     if (length >= FFS_NAME_SIZE) return Core_Crc32(name, length);
     memcpy(working, name, (size_t)length + 1);
-    if (F.flags & FFS_FLAG_UPPER_NAMES) Str_Upper(working);
+    if (flags & FFS_FLAG_UPPER_NAMES) Str_Upper(working);
     return Core_Crc32(working, length);
 }
+
+uint32_t Ffs_HashName(const char *name) { return Ffs_HashNameFlags(name, F.flags); }
 
 static const FfsEntry *FindEntry(uint32_t hash) {
     uint32_t low = 0, high = F.entryCount;
@@ -278,7 +276,7 @@ int Ffs_Open(const char *path, int32_t offset) {
         }
         // The entries are stored little-endian; decode them in place.
         for (uint32_t i = 0; i < count; i++) {
-            uint32_t hash = ReadLittle32(raw + i * 8), blockOffset = ReadLittle32(raw + i * 8 + 4);
+            uint32_t hash = Le_Get32(raw + i * 8), blockOffset = Le_Get32(raw + i * 8 + 4);
             F.directory[i].Hash = hash;
             F.directory[i].BlockOffset = blockOffset;
         }
@@ -342,6 +340,41 @@ int Ffs_Load(const char *name, void *buffer, int32_t size) {
     CORE_GUARD(buffer);
     if (!F.open) return DiskLoad(name, buffer, size);
     return Ffs_LoadEntry(Ffs_HashName(name), buffer, size);
+}
+
+int Ffs_LoadBlock(const char *name, int32_t limit, int32_t extra, int log, FfsBlock *block) {
+    CORE_GUARD(name);
+    CORE_GUARD(block);
+    block->Data = nullptr;
+    block->Size = block->Allocated = 0;
+    int32_t size = 0;
+    if (!Ffs_GetSize(name, &size)) {
+        if (log) Log_Print("Unable to get size for '%s'\n", name);
+        return FFS_LOAD_NO_SIZE;
+    }
+    block->Size = size;
+    // A damaged entry's size, or one whose block with its extra bytes would not fit 31 bits.
+    if (size < 0 || size > limit || extra < 0 || size > INT32_MAX - extra) {
+        if (log) Log_Print("Unable to load '%s'\n", name);
+        return FFS_LOAD_TOO_LARGE;
+    }
+    // The memory manager takes no empty block: an empty file still gets one byte.
+    block->Allocated = size + extra > 0 ? size + extra : 1;
+    block->Data = (uint8_t *)TESSEL_ALLOC(block->Allocated);
+    if (!Ffs_Load(name, block->Data, size)) {
+        if (log) Log_Print("Unable to load '%s'\n", name);
+        Ffs_FreeBlock(block);
+        return FFS_LOAD_FAILED;
+    }
+    return FFS_LOAD_DONE;
+}
+
+int Ffs_FreeBlock(FfsBlock *block) {
+    CORE_GUARD(block);
+    if (block->Data) TESSEL_FREE(block->Data, block->Allocated);
+    block->Data = nullptr;
+    block->Allocated = 0;
+    return 1;
 }
 
 int Ffs_Close(void) {

@@ -52,6 +52,28 @@ int Ffs_GetSize(const char *name, int32_t *size);
 // Fills buffer with exactly size bytes of the named file; size must be what Ffs_GetSize gave.
 // Returns 0 on failure, leaving the buffer untouched or partly written.
 int Ffs_Load(const char *name, void *buffer, int32_t size);
+// A named file loaded whole into a block of its own (Ffs_LoadBlock).
+typedef struct FfsBlock {
+    uint8_t *Data;     // zero-filled, Size bytes of the file and the caller's extra bytes
+    int32_t Size;      // the file's size
+    int32_t Allocated; // the block's size: Size + extra, at least 1
+} FfsBlock;
+
+enum {
+    FFS_LOAD_DONE = 1,
+    FFS_LOAD_NO_SIZE = 0,    // the file is missing or its size cannot be read
+    FFS_LOAD_TOO_LARGE = -1, // its size is negative or above the caller's limit
+    FFS_LOAD_FAILED = -2,    // it cannot be loaded
+};
+
+// The one way a file of the installation is read whole: its size, checked against limit (and
+// against what a block with extra more bytes can hold), a new zero-filled block, the load.
+// Returns FFS_LOAD_DONE with *block filled, or one of the failures with block->Data null (and
+// block->Size the size, when it was had). With log 1 each failure writes one line: "Unable to
+// get size for '%s'\n" for FFS_LOAD_NO_SIZE, "Unable to load '%s'\n" for the others.
+int Ffs_LoadBlock(const char *name, int32_t limit, int32_t extra, int log, FfsBlock *block);
+// Releases the block's memory and empties the record. Returns 1.
+int Ffs_FreeBlock(FfsBlock *block);
 // Shuts the codecs down, closes the archive and frees the directory. Returns 1, also when no
 // archive is open.
 int Ffs_Close(void);
@@ -67,6 +89,9 @@ int Ffs_Peek(void *buffer, int32_t n);
 int Ffs_FindEntry(uint32_t hash, FfsEntry *entry);
 // CRC-32 of the name (upper-cased first when the open archive's flags say so).
 uint32_t Ffs_HashName(const char *name);
+// The same for an archive of the given flags (the builder's entry point). Names of
+// FFS_NAME_SIZE characters or more, which no archive holds, are hashed as they are.
+uint32_t Ffs_HashNameFlags(const char *name, uint32_t flags);
 // Leaves the file at the entry's first stored byte; 0 for a missing or empty entry.
 int Ffs_SeekEntry(uint32_t hash, int32_t *storedLength);
 int Ffs_LoadEntry(uint32_t hash, void *buffer, int32_t size);

@@ -10,6 +10,7 @@
 #include <string.h>
 #include <time.h>
 
+#include "tessel-bytes.h"
 #include "tessel-sys.h"
 
 enum { LOG_WRITE_TRIES = 5, LOG_RETRY_MS = 100 };
@@ -422,23 +423,32 @@ int Mem_GetStats(MemStats *stats) {
 // Not const: it must stay in initialised data, where the builder writes the stamp.
 uint8_t Core_Stamp[CORE_STAMP_SIZE] = CORE_STAMP_UNSET;
 
-static uint32_t StampWord(const uint8_t *record, int index) {
-    const uint8_t *b = record + 1 + 4 * index;
-    return (uint32_t)b[0] | ((uint32_t)b[1] << 8) | ((uint32_t)b[2] << 16) |
-           ((uint32_t)b[3] << 24);
-}
-
+// The record: '|', five little-endian words, '|', 0. With w4 = nameCrc ^ key and
+// w2 = crc ^ key the words are position ^ w4, w2, length ^ w2, w4 and the check word
+// (nameCrc ^ position ^ crc ^ length) ^ key.
 int Core_MakeStamp(uint8_t record[CORE_STAMP_SIZE], uint32_t key, uint32_t nameCrc,
                    uint32_t position, uint32_t crc, uint32_t length) {
     CORE_GUARD(record);
     uint32_t w4 = nameCrc ^ key, w2 = crc ^ key;
     uint32_t words[5] = {position ^ w4, w2, length ^ w2, w4, (nameCrc ^ position ^ crc ^ length) ^ key};
     record[0] = '|';
-    for (int i = 0; i < 5; i++)
-        for (int k = 0; k < 4; k++) record[1 + 4 * i + k] = (uint8_t)(words[i] >> (8 * k));
+    for (int i = 0; i < 5; i++) Le_Put32(record + 1 + 4 * i, words[i]);
     record[21] = '|';
     record[22] = 0;
     return 1;
+}
+
+int Core_ReadStamp(const uint8_t record[CORE_STAMP_SIZE], uint32_t key, CoreStampFields *fields) {
+    CORE_GUARD(record);
+    CORE_GUARD(fields);
+    if (record[0] != '|' || record[21] != '|') return 0;
+    uint32_t w[5];
+    for (int i = 0; i < 5; i++) w[i] = Le_Get32(record + 1 + 4 * i);
+    fields->NameCrc = w[3] ^ key;
+    fields->Position = w[0] ^ w[3];
+    fields->Crc = w[1] ^ key;
+    fields->Length = w[2] ^ w[1];
+    return (fields->NameCrc ^ fields->Position ^ fields->Crc ^ fields->Length) == (w[4] ^ key);
 }
 
 // Running CRC of file bytes [0, length) without the record at [position, position + 23).
@@ -465,11 +475,10 @@ int Core_VerifyStampRecord(const uint8_t record[CORE_STAMP_SIZE], uint32_t key, 
                            int skipLengthCheck, int skipNameCheck) {
     CORE_GUARD(record);
     CORE_GUARD(path);
-    if (record[0] != '|' || record[21] != '|') return 0;
-    uint32_t w1 = StampWord(record, 0), w2 = StampWord(record, 1), w3 = StampWord(record, 2),
-             w4 = StampWord(record, 3), w5 = StampWord(record, 4);
-    uint32_t nameCrc = w4 ^ key, position = w1 ^ w4, crc = w2 ^ key, length = w3 ^ w2;
-    if ((nameCrc ^ position ^ crc ^ length) != (w5 ^ key)) return 0;
+    CoreStampFields stamp;
+    if (!Core_ReadStamp(record, key, &stamp)) return 0;
+    uint32_t nameCrc = stamp.NameCrc, position = stamp.Position, crc = stamp.Crc,
+             length = stamp.Length;
     if ((int32_t)position < 0 || (int32_t)position > (int32_t)length) return 0;
     if (!skipNameCheck) {
         const char *name = path;

@@ -101,6 +101,16 @@ extern uint8_t Core_Stamp[CORE_STAMP_SIZE];
 // position, whose CRC-32 without the record's 23 bytes is crc and whose length is length.
 int Core_MakeStamp(uint8_t record[CORE_STAMP_SIZE], uint32_t key, uint32_t nameCrc,
                    uint32_t position, uint32_t crc, uint32_t length);
+// What a stamp record holds.
+typedef struct CoreStampFields {
+    uint32_t NameCrc;  // quick CRC of the file's name
+    uint32_t Position; // offset of the record in the file
+    uint32_t Crc;      // CRC-32 of the file without the record's 23 bytes
+    uint32_t Length;   // the file's length
+} CoreStampFields;
+// Decodes record into *fields. Returns 1 when the record is well formed (its two bars and its
+// check word agree), else 0 (*fields then holds what the words gave).
+int Core_ReadStamp(const uint8_t record[CORE_STAMP_SIZE], uint32_t key, CoreStampFields *fields);
 // Checks the program's stamp against the file at path. Returns 1 when it passes, 0 when the
 // record is inconsistent, the file differs or cannot be read ("Couldn't open file" logged).
 int Core_VerifyStamp(uint32_t key, const char *path, int skipLengthCheck, int skipNameCheck);

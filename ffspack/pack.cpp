@@ -11,27 +11,21 @@
 
 #include "ffs-cmp2.h"
 #include "ffs.h"
+#include "tessel-bytes.h"
 #include "tessel-core.h"
 
 namespace {
 
 void PutWord(PackBytes *bytes, uint32_t value) {
-    for (int i = 0; i < 4; i++) bytes->push_back((uint8_t)(value >> (8 * i)));
-}
-
-uint32_t GetWord(const uint8_t *bytes) {
-    return (uint32_t)bytes[0] | ((uint32_t)bytes[1] << 8) | ((uint32_t)bytes[2] << 16) |
-           ((uint32_t)bytes[3] << 24);
+    uint8_t word[4];
+    Le_Put32(word, value);
+    bytes->insert(bytes->end(), word, word + 4);
 }
 
 std::string Quoted(const std::string &name) { return "'" + name + "'"; }
 
 uint32_t HashName(const std::string &name, uint32_t flags) {
-    std::string key = name;
-    if (flags & FFS_FLAG_UPPER_NAMES)
-        for (char &c : key)
-            if (c >= 'a' && c <= 'z') c = (char)(c - 32);
-    return Core_Crc32(key.data(), (int)key.size());
+    return Ffs_HashNameFlags(name.c_str(), flags);
 }
 
 typedef struct Stored {
@@ -283,12 +277,9 @@ int64_t Pack_FindStamp(const std::string &path) {
     if (!Pack_ReadFile(path, &file, &error)) return -1;
     for (size_t at = 0; at + CORE_STAMP_SIZE <= file.size(); at++) {
         const uint8_t *record = file.data() + at;
-        if (record[0] != '|' || record[21] != '|' || record[22] != 0) continue;
-        uint32_t w1 = GetWord(record + 1), w2 = GetWord(record + 5), w3 = GetWord(record + 9),
-                 w4 = GetWord(record + 13), w5 = GetWord(record + 17);
-        uint32_t nameCrc = w4 ^ CORE_STAMP_KEY, position = w1 ^ w4, crc = w2 ^ CORE_STAMP_KEY,
-                 length = w3 ^ w2;
-        if ((nameCrc ^ position ^ crc ^ length) == (w5 ^ CORE_STAMP_KEY) && position == at)
+        CoreStampFields stamp;
+        if (record[0] != '|' || record[22] != 0) continue; // the cheap tests first
+        if (Core_ReadStamp(record, CORE_STAMP_KEY, &stamp) && stamp.Position == at)
             return (int64_t)at;
     }
     return -1;
@@ -329,17 +320,17 @@ bool Pack_List(const std::string &path, const std::vector<std::string> &candidat
 bool Pack_Extract(const std::string &path, const std::string &name, PackBytes *data,
                   std::string *error) {
     if (!OpenArchive(path, error)) return false;
-    int32_t size = 0;
-    bool loaded = false;
-    if (!Ffs_GetSize(name.c_str(), &size)) {
+    FfsBlock entry;
+    int loaded = Ffs_LoadBlock(name.c_str(), INT32_MAX, 0, 0, &entry);
+    if (loaded == FFS_LOAD_NO_SIZE)
         *error = Quoted(name) + " is not in " + Quoted(path);
-    } else {
-        data->assign((size_t)size, 0);
-        loaded = Ffs_Load(name.c_str(), data->data(), size);
-        if (!loaded) *error = Quoted(name) + " cannot be read from " + Quoted(path);
-    }
+    else if (loaded != FFS_LOAD_DONE)
+        *error = Quoted(name) + " cannot be read from " + Quoted(path);
+    else
+        data->assign(entry.Data, entry.Data + entry.Size);
+    Ffs_FreeBlock(&entry);
     Ffs_Close();
-    return loaded;
+    return loaded == FFS_LOAD_DONE;
 }
 
 bool Pack_Verify(const std::string &path, std::vector<std::string> *report) {

@@ -56,22 +56,11 @@ static int ShowTextDialog(void *owner, const char *caption, const char *name, in
     CORE_GUARD(name);
     TextDialogParam param;
     ZeroMemory(&param, sizeof param);
-    int32_t size = 0;
-    if (!Ffs_GetSize(name, &size)) {
-        Log_Print("Unable to get size for '%s'\n", name);
-        return 0;
-    }
-    if (size < 0 || size > TEXT_SIZE_LIMIT) { // a damaged entry's size
-        Log_Print("Unable to load '%s'\n", name);
-        return 0;
-    }
-    int32_t bufferSize = size + 2;
-    char *text = (char *)TESSEL_ALLOC(bufferSize);
-    if (!Ffs_Load(name, text, size)) {
-        Log_Print("Unable to load '%s'\n", name);
-        TESSEL_FREE(text, bufferSize);
-        return 0;
-    }
+    // Two bytes more than the file: its zero, and room for the field's limit.
+    FfsBlock file;
+    if (Ffs_LoadBlock(name, TEXT_SIZE_LIMIT, 2, 1, &file) != FFS_LOAD_DONE) return 0;
+    char *text = (char *)file.Data;
+    int32_t size = file.Size;
     text[size] = 0;
     Text_JoinLines(text);
     Str_Format(param.Caption, sizeof param.Caption, "%s", caption); // cut: only a title
@@ -80,7 +69,7 @@ static int ShowTextDialog(void *owner, const char *caption, const char *name, in
     param.Control = control;
     INT_PTR result = DialogBoxParamA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(templateId),
                                      (HWND)owner, TextDlgThunk, (LPARAM)&param);
-    TESSEL_FREE(text, bufferSize);
+    Ffs_FreeBlock(&file);
     // A dialog that could not be shown was not answered: it must not count as accepted.
     if (result == -1) Log_Print("Unable to show dialog %d\n", templateId);
     return result == 1;

@@ -101,28 +101,6 @@ static void ShowInstalled(const InstallState *state, int32_t kb) {
     if (state->InstallSizeKB > 0) Progress_Set((double)kb / state->InstallSizeKB * 100.0);
 }
 
-// The entry name in a new zero-filled block of its size and extra bytes more (*allocated
-// bytes: at least 1, the memory manager takes no empty block, so an empty entry becomes an
-// empty file). Null with the log line when it is missing, damaged or unreadable.
-static uint8_t *LoadEntry(const char *name, int32_t extra, int32_t *size, int32_t *allocated) {
-    if (!Ffs_GetSize(name, size)) {
-        Log_Print("Unable to get size for '%s'\n", name);
-        return NULL;
-    }
-    if (*size < 0 || *size > INT32_MAX - extra) { // a damaged entry's size
-        Log_Print("Unable to load '%s'\n", name);
-        return NULL;
-    }
-    *allocated = *size + extra > 0 ? *size + extra : 1;
-    uint8_t *data = (uint8_t *)TESSEL_ALLOC(*allocated);
-    if (!Ffs_Load(name, data, *size)) {
-        Log_Print("Unable to load '%s'\n", name);
-        TESSEL_FREE(data, *allocated);
-        return NULL;
-    }
-    return data;
-}
-
 // Hides the progress window and shows which file could not be written (in quiet mode too).
 static void ReportUnwritten(const char *target) {
     Progress_Show(0);
@@ -148,21 +126,22 @@ static int KeepExisting(const InstallState *state, const char *name, const char 
 // skipped. 0 at a failure, logged (and shown when the file cannot be written).
 static int InstallItem(const InstallState *state, const char *item, int32_t *kb) {
     const char *name = FileList_ArchiveName(item);
-    int32_t size = 0, allocated = 0;
-    uint8_t *data = LoadEntry(name, 0, &size, &allocated);
-    if (!data) return 0;
+    FfsBlock entry; // an empty entry becomes an empty file
+    if (Ffs_LoadBlock(name, INT32_MAX, 0, 1, &entry) != FFS_LOAD_DONE) return 0;
+    int32_t size = entry.Size;
     ShowInstalled(state, *kb + (size >> 11)); // half of this file
     char target[INSTALL_TARGET_SIZE];
     uint32_t flags = 0;
     int result = Path_Expand(state, item, target, &flags); // refused when too long: logged
     if (result) {
         Log_Print("%s to %s [0x%.8X]\n", name, target, (unsigned)flags);
-        if (!KeepExisting(state, name, target, flags) && !File_WriteAll(target, data, size)) {
+        if (!KeepExisting(state, name, target, flags) &&
+            !File_WriteAll(target, entry.Data, size)) {
             ReportUnwritten(target);
             result = 0;
         }
     }
-    TESSEL_FREE(data, allocated);
+    Ffs_FreeBlock(&entry);
     *kb += size >> 10;
     return result;
 }
@@ -170,19 +149,19 @@ static int InstallItem(const InstallState *state, const char *item, int32_t *kb)
 // The entry "uninst.exe" with the scrambled script behind it, written to UninstallName; no
 // question about an existing file. 0 at a failure, as for a list item.
 static int WriteUninstaller(const InstallState *state) {
-    int32_t size = 0, allocated = 0;
-    uint8_t *file =
-        LoadEntry(UNINST_ENTRY, state->ScriptSize + UNINST_EXTRA_SIZE, &size, &allocated);
-    if (!file) return 0;
+    FfsBlock file; // the entry, and room for the marker, the script and the trailer
+    if (Ffs_LoadBlock(UNINST_ENTRY, INT32_MAX, state->ScriptSize + UNINST_EXTRA_SIZE, 1, &file) !=
+        FFS_LOAD_DONE)
+        return 0;
     char target[INSTALL_TARGET_SIZE];
     uint32_t flags = 0;
     int result = Path_Expand(state, state->UninstallName, target, &flags);
     if (result) {
-        Uninst_AppendScript(file, size, state->ScriptText, state->ScriptSize);
-        result = File_WriteAll(target, file, allocated);
+        Uninst_AppendScript(file.Data, file.Size, state->ScriptText, state->ScriptSize);
+        result = File_WriteAll(target, file.Data, file.Allocated);
         if (!result) ReportUnwritten(target);
     }
-    TESSEL_FREE(file, allocated);
+    Ffs_FreeBlock(&file);
     return result;
 }
 

@@ -56,17 +56,19 @@ static int SaveFont(const char *name, const void *data, int32_t size) {
 
 int Font_Extract(const char *name) {
     CORE_GUARD(name);
-    int32_t size = 0;
-    if (!Ffs_GetSize(name, &size) || size <= 0) {
+    FfsBlock font;
+    int loaded = Ffs_LoadBlock(name, INT32_MAX, 0, 0, &font);
+    // A font without bytes has no size to speak of.
+    if (loaded == FFS_LOAD_NO_SIZE || font.Size <= 0) {
         Log_Print("Unable to get size for '%s'\n", name);
+        Ffs_FreeBlock(&font);
         return 0;
     }
-    void *buffer = TESSEL_ALLOC(size);
-    int saved = 0;
-    if (!Ffs_Load(name, buffer, size))
+    if (loaded != FFS_LOAD_DONE) {
         Log_Print("Unable to load '%s'\n", name);
-    else
-        saved = SaveFont(name, buffer, size);
-    TESSEL_FREE(buffer, size);
+        return 0;
+    }
+    int saved = SaveFont(name, font.Data, font.Size);
+    Ffs_FreeBlock(&font);
     return saved;
 }

@@ -16,26 +16,16 @@ enum {
 int Script_Load(InstallState **slot, const char *name, int32_t mode) {
     CORE_GUARD(slot);
     CORE_GUARD(name);
+    // The script and the zero byte that ends its text.
+    FfsBlock script;
+    int loaded = Ffs_LoadBlock(name, SCRIPT_SIZE_LIMIT, 1, 0, &script);
+    if (loaded == FFS_LOAD_TOO_LARGE)
+        Log_Print("Script '%s' too large (%d bytes)\n", name, script.Size);
+    if (loaded != FFS_LOAD_DONE) return 0;
     InstallState *state = (InstallState *)TESSEL_ALLOC(sizeof(InstallState));
-    int32_t size = 0;
-    if (!Ffs_GetSize(name, &size)) {
-        TESSEL_FREE(state, sizeof(InstallState));
-        return 0;
-    }
-    if (size < 0 || size > SCRIPT_SIZE_LIMIT) {
-        Log_Print("Script '%s' too large (%d bytes)\n", name, size);
-        TESSEL_FREE(state, sizeof(InstallState));
-        return 0;
-    }
-    char *text = (char *)TESSEL_ALLOC(size + 1);
-    if (!Ffs_Load(name, text, size)) {
-        TESSEL_FREE(text, size + 1);
-        TESSEL_FREE(state, sizeof(InstallState));
-        return 0;
-    }
-    state->ScriptText = text;
-    state->ScriptSize = size;
-    state->ScriptPosition = text;
+    state->ScriptText = (char *)script.Data;
+    state->ScriptSize = script.Size;
+    state->ScriptPosition = state->ScriptText;
     state->Mode = mode;
     *slot = state;
     return 1;
