@@ -12,6 +12,12 @@
 // starts at 0 and that the readers advance.
 typedef int (*CommandHandler)(InstallState *state, const char *arguments, int32_t *cursor);
 
+// A handler bound to a row of the keyword table.
+typedef struct CommandBinding {
+    int32_t Id; // a KeywordId
+    CommandHandler Handler;
+} CommandBinding;
+
 // One registered keyword. The list runs longest keyword first; among equal lengths the one
 // registered last stands first; no two entries share both length and quick CRC.
 typedef struct CommandEntry {

@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include <stdio.h>
+#include <errno.h>
 #include <string.h>
 
 #include "dialogs.h"
@@ -69,17 +69,16 @@ static int CreateParents(const char *path) {
 int File_WriteAll(const char *path, const void *data, int32_t count) {
     CORE_GUARD(path);
     CORE_GUARD(data);
-    FILE *file = fopen(path, "wb");
-    if (!file && CreateParents(path)) file = fopen(path, "wb");
+    SysFile *file = Sys_FileOpen(path, "wb");
+    if (!file && CreateParents(path)) file = Sys_FileOpen(path, "wb");
     if (!file) {
         Log_Print("Unable to create file '%s'\n", path);
         return 0;
     }
-    // A negative count is a failed write.
-    size_t written = count > 0 ? fwrite(data, 1, (size_t)count, file) : 0;
+    int written = Sys_FileWrite(file, data, count); // 0 for a negative count
     // The close writes what the stream still holds: a failed close is a failed write.
-    int closed = fclose(file) == 0;
-    if (written != (size_t)count || !closed) {
+    int closed = Sys_FileClose(file);
+    if (!written || !closed) {
         Log_Print("Unable to write to file '%s'\n", path);
         DeleteFileA(path); // a cut file must not pass for an installed one
         return 0;
@@ -113,9 +112,11 @@ static void ReportUnwritten(const char *target) {
 static int KeepExisting(const InstallState *state, const char *name, const char *target,
                         uint32_t flags) {
     if (!(flags & PATH_FLAG_CONFIRM)) return 0;
-    FILE *existing = fopen(target, "rb");
-    if (!existing) return 0;
-    fclose(existing);
+    // Only a file known to be missing is written without the question: one that cannot be
+    // opened for another reason may well be there.
+    SysFile *existing = Sys_FileOpen(target, "rb");
+    if (!existing && errno == ENOENT) return 0;
+    if (existing) Sys_FileClose(existing); // only opened to be seen
     if (state->Mode == Quiet) return 1;
     char question[INSTALL_QUESTION_SIZE];
     Str_Format(question, sizeof question, "File '%s' already exists - overwrite?", name);

@@ -22,7 +22,8 @@ int Dir_CreatePath(char *path);
 
 // The INSTALL command: remembers InstallPath under HKEY_CURRENT_USER\RegistryPath, writes every
 // item of FileList to its expanded path (asking before an existing "$?" file is overwritten,
-// skipping it in quiet mode), moves the progress window, and writes the uninstaller to
+// skipping it in quiet mode; a target that cannot be opened, but is not known to be missing,
+// counts as existing), moves the progress window, and writes the uninstaller to
 // UninstallName when that is set. Returns 1 when everything was written or skipped, 0 at the
 // first failure (logged; a file that cannot be written is also shown in a problem box). Files
 // written before a failure stay.
