@@ -1,4 +1,4 @@
-// The backdrop window (win32 tree only): its class and creation as start-up makes them, its
+// The backdrop window (backdrop.cpp, win32 tree): its class and creation as start-up makes them, its
 // window procedure, and the painting of the gradient and the strings that the script's
 // GRADIENT, FONT and STRING commands describe (backdrop.cpp); its arithmetic is geometry.h.
 #pragma once

@@ -1,7 +1,7 @@
 // Temporary fonts: backdrop fonts taken from the archive are added to the system for the length
 // of the run and removed (and their files deleted) at its end. A system that refuses fonts is
-// told once per font, and from then on nothing is removed.
-// Win32 tree only (fonts.cpp); the slots' removal at the end of the run is fontslots.h.
+// told once per font, and from then on nothing is removed. Win32 tree only (fonts.cpp); the
+// slots' removal at the end of the run is fontslots.h.
 #pragma once
 
 // The FONT command's work: writes the archive entry name into the temporary directory and adds

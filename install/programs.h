@@ -1,7 +1,8 @@
-// How the installer deals with other programs (dialog.cpp, win32 tree): starting a program or
+// How the installer deals with other programs (programs.cpp, win32 tree): starting a program or
 // document through the shell, registering a COM server through its own entry point, and
-// closing the windows of a running program. EXECUTE, OLE and WINDOW use them, DONE starts the
-// relaunch program; the host tree has only stand-ins that do nothing (host-ui.cpp).
+// closing the windows of a running program. EXECUTE, OLE and WINDOW reach them through the
+// engine's actions, DONE starts the relaunch program; the close modes and name sizes below are
+// shared with the WINDOW command.
 #pragma once
 #include <stdint.h>
 

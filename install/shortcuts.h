@@ -1,6 +1,6 @@
 // The program group and its shortcuts: the folder under the user's Start-menu Programs folder
-// that CREATE GROUP makes current, and the shell links that ADD ITEM saves into it. The Win32
-// code lives in dialog.cpp; the host tree has only stand-ins that log and do nothing.
+// that CREATE GROUP makes current, and the shell links that ADD ITEM saves into it
+// (shortcuts.cpp, win32 tree); the commands reach them through the engine's actions.
 #pragma once
 #include <stdint.h>
 
