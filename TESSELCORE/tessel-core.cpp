@@ -116,6 +116,27 @@ static void ResolvePath(const char *logName) {
     Str_Format(B.path, sizeof B.path, "%s%s", exe, name);
 }
 
+// Every step of a file write is tried up to five times, 100 ms apart: another program (a virus
+// scanner, an editor) may hold the file for a moment. A retried write may repeat what the
+// failed one got through; the close has nothing left to write (the seam does not buffer), so
+// its answer is not examined.
+static SysFile *OpenLogFile(const char *name, const char *mode) {
+    for (int attempt = 0; attempt < LOG_WRITE_TRIES; attempt++) {
+        SysFile *file = Sys_FileOpen(name, mode);
+        if (file) return file;
+        Sys_Sleep(LOG_RETRY_MS);
+    }
+    return NULL;
+}
+
+static int PutLogBytes(SysFile *file, const char *text, int count) {
+    for (int attempt = 0; attempt < LOG_WRITE_TRIES; attempt++) {
+        if (Sys_FileWrite(file, text, count)) return 1;
+        Sys_Sleep(LOG_RETRY_MS);
+    }
+    return 0;
+}
+
 int Log_Init(const char *logName, uint32_t flags) {
     CORE_GUARD(logName);
     if (!S.lock) S.lock = Sys_MutexCreate();
@@ -129,8 +150,9 @@ int Log_Init(const char *logName, uint32_t flags) {
     if (flags == 0) return 1;
     if (flags & LOG_CONSOLE) S.console = Sys_ConsoleOpen(B.path);
     if ((flags & LOG_FILE) && !(flags & LOG_APPEND)) {
-        FILE *file = fopen(B.path, "w");
-        if (file) fclose(file);
+        // A file that cannot be emptied cannot be written either: the first write reports it.
+        SysFile *file = OpenLogFile(B.path, "w");
+        if (file) Sys_FileClose(file);
     }
     if (flags & LOG_LIBRARY) Log_Print("TesselCore v%s\n", TESSELCORE_VERSION);
     return 1;
@@ -143,15 +165,6 @@ int Log_Shutdown(void) {
         S.lock = NULL;
     }
     return 1;
-}
-
-static FILE *OpenLogFile(const char *name) {
-    for (int attempt = 0; attempt < LOG_WRITE_TRIES; attempt++) {
-        FILE *file = fopen(name, "a+");
-        if (file) return file;
-        Sys_Sleep(LOG_RETRY_MS);
-    }
-    return NULL;
 }
 
 int Log_Write(const char *text) {
@@ -172,20 +185,22 @@ int Log_Write(const char *text) {
                    (now.tm_year + 1900) % 100);
         name = dated;
     }
-    FILE *file = OpenLogFile(name);
-    if (!file) {
+    char stamp[80] = ""; // six numbers of at most 11 characters with their separators
+    if (S.flags & LOG_TIMESTAMP)
+        Str_Format(stamp, sizeof stamp, "%.2d/%.2d/%.4d %.2d:%.2d:%.2d ", now.tm_mon + 1,
+                   now.tm_mday, now.tm_year + 1900, now.tm_hour, now.tm_min, now.tm_sec);
+    SysFile *file = OpenLogFile(name, "a+");
+    int written = file && (!stamp[0] || PutLogBytes(file, stamp, Str_Length(stamp))) &&
+                  PutLogBytes(file, text, length);
+    int error = errno;
+    if (file) Sys_FileClose(file);
+    if (!written) {
         // The report of this failure must not try the same file again: it ends with the box
         // and exit code 1 instead.
-        int error = errno;
         S.flags &= ~(uint32_t)LOG_FILE;
         Core_Lock();
         Core_Abort("Unable to write to 'debug.log' (%d)\n", error);
     }
-    if (S.flags & LOG_TIMESTAMP)
-        fprintf(file, "%.2d/%.2d/%.4d %.2d:%.2d:%.2d ", now.tm_mon + 1, now.tm_mday,
-                now.tm_year + 1900, now.tm_hour, now.tm_min, now.tm_sec);
-    fwrite(text, 1, (size_t)length, file);
-    fclose(file);
     return 1;
 }
 

@@ -37,7 +37,9 @@ int Log_Shutdown(void);
 int Log_Print(const char *format, ...) TESSEL_PRINTF(1, 2);
 // A rule of exactly 79 characters and a newline, "====[title]" or "====" for a null title.
 int Log_Section(const char *title);
-// The single writer: console, then the file (timestamp, dated name, five tries). Returns 1.
+// The single writer: console, then the file (timestamp, dated name). Each step of the file
+// write (the open, each write) is tried up to five times, 100 ms apart; when one fails five
+// times the write ends in the fatal report, which does not write to the file. Returns 1.
 int Log_Write(const char *text);
 uint32_t Log_Flags(void);
 const char *Log_Path(void);

@@ -1,7 +1,8 @@
 // The platform seam of the support library. The first group is what the log and the fatal path
 // need, built in both trees (Win32 calls in tessel-sys-win32.cpp, a small stand-in for Linux in
-// tessel-sys-host.cpp). The second group wraps the Win32 services of the setup program and
-// exists only in the win32 tree. Portable code includes this header, never <windows.h>.
+// tessel-sys-host.cpp); the file calls beside them are one stdio wrapper for both trees. The
+// last group wraps the Win32 services of the setup program and exists only in the win32 tree.
+// Portable code includes this header, never <windows.h>.
 #pragma once
 #include <stdint.h>
 
@@ -25,6 +26,35 @@ void Sys_ConsoleWrite(void *console, const char *text, int length);
 // The temporary directory with its trailing separator into buffer (size bytes). Returns 1, or
 // 0 when it cannot be had or does not fit.
 int Path_TempDir(char *buffer, int size);
+
+// ---- Files (both trees, tessel-sys-file.cpp) ----
+//
+// The files that the log and the installer write, and that the builder reads and writes, are
+// opened, read, written, committed and closed here, over the C runtime's stdio, so that a test
+// can make any one of these calls fail. The streams are unbuffered: a write's answer tells
+// what became of its bytes, and a close has nothing left to lose. A failed call leaves errno
+// set.
+
+typedef struct SysFile SysFile;
+
+// Opens path in an fopen mode ("rb", "wb", "a+"). Returns the file, or null.
+SysFile *Sys_FileOpen(const char *path, const char *mode);
+// Reads up to count bytes into buffer, *got of them (fewer than count only at the end of the
+// file). Returns 1, or 0 when the read failed.
+int Sys_FileRead(SysFile *file, void *buffer, int32_t count, int32_t *got);
+// Writes count bytes of data. Returns 1 when the system took them all; 0 when it did not, or
+// for a negative count, and then how many went through is unknown.
+int Sys_FileWrite(SysFile *file, const void *data, int32_t count);
+// Commits what was written to the disk (a power cut after it loses nothing). Returns 1, or 0.
+int Sys_FileFlush(SysFile *file);
+// Releases the file, in every case. Returns 1, or 0 when the system reported a failure.
+int Sys_FileClose(SysFile *file);
+
+// Test hook: the nth of the calls above from now on fails (1: the next one), 0 = none. The
+// failing call does nothing and sets errno to EIO, except that a close still releases the file.
+void Sys_FileFailAt(int32_t nth);
+// The number of calls above made so far, failed ones included.
+int32_t Sys_FileCalls(void);
 
 // ---- Win32 wrappers of the setup program (win32 tree only) ----
 #if defined(_WIN32)

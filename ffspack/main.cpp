@@ -12,7 +12,6 @@
 
 #include "ffs.h"
 #include "pack.h"
-#include "script-source.h"
 #include "tessel-core.h"
 
 namespace fs = std::filesystem;
@@ -70,33 +69,29 @@ int Fail(const std::string &problem) {
     return 1;
 }
 
-typedef struct Source {
-    std::string name;
-    std::string path;
-} Source;
-
 // Every regular file below folder, named by its relative path with backslashes, sorted by name
 // so that the same folder always gives the same archive.
-bool ScanFolder(const std::string &folder, std::vector<Source> *sources, std::string *error) {
+bool ScanFolder(const std::string &folder, std::vector<PackSource> *sources,
+                std::string *error) {
     std::error_code code;
     if (!fs::is_directory(folder, code)) {
         *error = "'" + folder + "' is not a folder";
         return false;
     }
-    std::vector<Source> found;
+    std::vector<PackSource> found;
     for (fs::recursive_directory_iterator it(folder, code), end; !code && it != end;
          it.increment(code)) {
         if (!it->is_regular_file(code)) continue;
         std::string name = fs::relative(it->path(), folder, code).generic_string();
         std::replace(name.begin(), name.end(), '/', '\\');
-        found.push_back(Source{name, it->path().string()});
+        found.push_back(PackSource{name, it->path().string()});
     }
     if (code) {
         *error = "cannot read the folder '" + folder + "': " + code.message();
         return false;
     }
     std::sort(found.begin(), found.end(),
-              [](const Source &a, const Source &b) { return a.name < b.name; });
+              [](const PackSource &a, const PackSource &b) { return a.name < b.name; });
     sources->insert(sources->end(), found.begin(), found.end());
     return true;
 }
@@ -107,12 +102,6 @@ bool ParseFlags(const char *text, uint32_t *flags) {
     if (!*text || *end || value > 0xFFFFFFFFul) return false;
     *flags = (uint32_t)value;
     return true;
-}
-
-bool CompileScript(const std::string &path, PackBytes *script, std::string *error) {
-    PackBytes source;
-    if (!Pack_ReadFile(path, &source, error)) return false;
-    return Script_Compile(std::string(source.begin(), source.end()), path, script, error);
 }
 
 int CompileCommand(int argc, char **argv) {
@@ -128,7 +117,7 @@ int CompileCommand(int argc, char **argv) {
     }
     if (path.empty() || output.empty()) return Usage("script needs FILE and -o INSTALL.DAT");
     PackBytes script;
-    if (!CompileScript(path, &script, &error)) return Fail(error);
+    if (!Pack_CompileScript(path, &script, &error)) return Fail(error);
     if (!Pack_WriteFile(output, script, &error)) return Fail(error);
     printf("%s: %s bytes\n", output.c_str(), std::to_string(script.size()).c_str());
     return 0;
@@ -138,7 +127,7 @@ int Build(int argc, char **argv) {
     std::string stub, output, scriptPath;
     bool standalone = false;
     uint32_t flags = PACK_DEFAULT_FLAGS;
-    std::vector<Source> sources;
+    std::vector<PackSource> sources;
     std::string error;
     for (int i = 0; i < argc; i++) {
         std::string arg = argv[i];
@@ -160,34 +149,22 @@ int Build(int argc, char **argv) {
         } else {
             size_t equals = arg.find('=');
             if (equals == std::string::npos)
-                sources.push_back(Source{fs::path(arg).filename().string(), arg});
+                sources.push_back(PackSource{fs::path(arg).filename().string(), arg});
             else
-                sources.push_back(Source{arg.substr(0, equals), arg.substr(equals + 1)});
+                sources.push_back(PackSource{arg.substr(0, equals), arg.substr(equals + 1)});
         }
     }
     if (output.empty()) return Usage("build needs -o SETUP");
     if (stub.empty() && !standalone) return Usage("build needs --stub STUB (or --standalone)");
     if (sources.empty() && scriptPath.empty()) return Usage("build needs at least one entry");
-    std::vector<PackInput> inputs;
-    if (!scriptPath.empty()) {
-        PackInput script;
-        script.name = "install.dat";
-        if (!CompileScript(scriptPath, &script.data, &error)) return Fail(error);
-        inputs.push_back(std::move(script));
-    }
-    for (const Source &source : sources) {
-        PackInput input;
-        input.name = source.name;
-        if (!Pack_ReadFile(source.path, &input.data, &error)) return Fail(error);
-        inputs.push_back(std::move(input));
-    }
     PackNotes notes;
-    bool built = standalone ? Pack_BuildStandalone(inputs, flags, output, &error, &notes)
-                            : Pack_BuildSetup(stub, inputs, flags, output, &error, &notes);
-    if (!built) return Fail(error);
+    if (!Pack_BuildFiles(standalone ? "" : stub, scriptPath, sources, flags, output, &error,
+                         &notes))
+        return Fail(error);
     for (const std::string &note : notes) printf("note: %s\n", note.c_str());
+    size_t entries = sources.size() + (scriptPath.empty() ? 0 : 1);
     std::error_code code;
-    printf("%s: %s entries, %s bytes\n", output.c_str(), std::to_string(inputs.size()).c_str(),
+    printf("%s: %s entries, %s bytes\n", output.c_str(), std::to_string(entries).c_str(),
            std::to_string(fs::file_size(output, code)).c_str());
     return 0;
 }
@@ -198,9 +175,9 @@ int List(int argc, char **argv) {
     for (int i = 0; i < argc; i++) {
         std::string arg = argv[i];
         if (arg == "--dir" && i + 1 < argc) {
-            std::vector<Source> sources;
+            std::vector<PackSource> sources;
             if (!ScanFolder(argv[++i], &sources, &error)) return Fail(error);
-            for (const Source &source : sources) names.push_back(source.name);
+            for (const PackSource &source : sources) names.push_back(source.name);
         } else if (path.empty()) {
             path = arg;
         } else {

@@ -11,8 +11,10 @@
 
 #include "ffs-cmp2.h"
 #include "ffs.h"
+#include "script-source.h"
 #include "tessel-bytes.h"
 #include "tessel-core.h"
+#include "tessel-sys.h"
 
 namespace {
 
@@ -198,19 +200,23 @@ bool Pack_Stamp(PackBytes *file, const std::string &fileName, std::string *error
 }
 
 bool Pack_ReadFile(const std::string &path, PackBytes *data, std::string *error) {
-    FILE *file = fopen(path.c_str(), "rb");
+    SysFile *file = Sys_FileOpen(path.c_str(), "rb");
     if (!file) {
         *error = "cannot open " + Quoted(path) + ": " + strerror(errno);
         return false;
     }
     data->clear();
     uint8_t chunk[65536];
-    size_t got;
-    while ((got = fread(chunk, 1, sizeof chunk, file)) > 0) data->insert(data->end(), chunk, chunk + got);
-    bool failed = ferror(file) != 0;
-    fclose(file);
-    if (failed) {
+    int32_t got = 0;
+    bool read;
+    while ((read = Sys_FileRead(file, chunk, sizeof chunk, &got)) && got > 0)
+        data->insert(data->end(), chunk, chunk + got);
+    // A close that fails after reading says the system had trouble with the file: its bytes
+    // are not trusted either.
+    read = Sys_FileClose(file) && read;
+    if (!read) {
         *error = "cannot read " + Quoted(path);
+        data->clear();
         return false;
     }
     return true;
@@ -218,13 +224,21 @@ bool Pack_ReadFile(const std::string &path, PackBytes *data, std::string *error)
 
 bool Pack_WriteFile(const std::string &path, const PackBytes &data, std::string *error) {
     std::string part = path + ".part";
-    FILE *file = fopen(part.c_str(), "wb");
+    SysFile *file = Sys_FileOpen(part.c_str(), "wb");
     if (!file) {
         *error = "cannot write " + Quoted(path) + ": " + strerror(errno);
         return false;
     }
-    bool written = fwrite(data.data(), 1, data.size(), file) == data.size();
-    written = (fclose(file) == 0) && written;
+    const size_t kChunk = (size_t)1 << 20; // a write takes an int32_t count
+    bool written = true;
+    for (size_t at = 0; written && at < data.size(); at += kChunk) {
+        size_t count = std::min(kChunk, data.size() - at);
+        written = Sys_FileWrite(file, data.data() + at, (int32_t)count);
+    }
+    // On the disk before it takes the place of the old file: a power cut after the rename must
+    // not leave an empty one.
+    written = written && Sys_FileFlush(file);
+    written = Sys_FileClose(file) && written;
     if (written) {
 #if defined(_WIN32)
         remove(path.c_str()); // rename does not replace there
@@ -269,6 +283,28 @@ bool Pack_BuildStandalone(const std::vector<PackInput> &inputs, uint32_t flags,
     PackBytes archive;
     if (!Pack_BuildArchive(inputs, flags, 0, false, &archive, error, notes)) return false;
     return Pack_WriteFile(outputPath, archive, error);
+}
+
+bool Pack_CompileScript(const std::string &path, PackBytes *script, std::string *error) {
+    PackBytes source;
+    if (!Pack_ReadFile(path, &source, error)) return false;
+    return Script_Compile(std::string(source.begin(), source.end()), path, script, error);
+}
+
+bool Pack_BuildFiles(const std::string &stubPath, const std::string &scriptPath,
+                     const std::vector<PackSource> &sources, uint32_t flags,
+                     const std::string &outputPath, std::string *error, PackNotes *notes) {
+    std::vector<PackInput> inputs;
+    if (!scriptPath.empty()) {
+        inputs.push_back(PackInput{"install.dat", {}});
+        if (!Pack_CompileScript(scriptPath, &inputs.back().data, error)) return false;
+    }
+    for (const PackSource &source : sources) {
+        inputs.push_back(PackInput{source.name, {}});
+        if (!Pack_ReadFile(source.path, &inputs.back().data, error)) return false;
+    }
+    if (stubPath.empty()) return Pack_BuildStandalone(inputs, flags, outputPath, error, notes);
+    return Pack_BuildSetup(stubPath, inputs, flags, outputPath, error, notes);
 }
 
 int64_t Pack_FindStamp(const std::string &path) {

@@ -47,6 +47,24 @@ bool Pack_BuildSetup(const std::string &stubPath, const std::vector<PackInput> &
 bool Pack_BuildStandalone(const std::vector<PackInput> &inputs, uint32_t flags,
                           const std::string &outputPath, std::string *error, PackNotes *notes);
 
+// A file to store: read from path, stored under name.
+typedef struct PackSource {
+    std::string name;
+    std::string path;
+} PackSource;
+
+// The build command's work: the script's text form at scriptPath (none when empty) compiled
+// into "install.dat", then every source read in turn, built into a setup from the stub at
+// stubPath, or into a stand-alone archive when stubPath is empty. Returns false with *error
+// at the first file that cannot be read or written and at every refusal of the two builds;
+// outputPath is then neither written nor replaced.
+bool Pack_BuildFiles(const std::string &stubPath, const std::string &scriptPath,
+                     const std::vector<PackSource> &sources, uint32_t flags,
+                     const std::string &outputPath, std::string *error, PackNotes *notes);
+// The script's text form in the file at path, compiled. False with *error when it cannot be
+// read or compiled.
+bool Pack_CompileScript(const std::string &path, PackBytes *script, std::string *error);
+
 // The position of the valid stamp record in the file at path, or -1 when there is none.
 int64_t Pack_FindStamp(const std::string &path);
 // Opens the archive of path (through its trailer, or at offset 0) with the Type2 codec and
@@ -63,5 +81,6 @@ bool Pack_Verify(const std::string &path, std::vector<std::string> *report);
 
 // Whole-file helpers with a readable error.
 bool Pack_ReadFile(const std::string &path, PackBytes *data, std::string *error);
-// Writes path through path + ".part", renamed into place only when complete.
+// Writes path through path + ".part", committed to the disk and renamed into place only when
+// complete. False with *error otherwise; the .part file is removed, an old path stays.
 bool Pack_WriteFile(const std::string &path, const PackBytes &data, std::string *error);
