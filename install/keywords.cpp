@@ -8,7 +8,7 @@
 #define NUMBER {ARG_NUMBER, 0}
 #define LIST {ARG_LIST, 0}
 
-// Field sizes are the commands' own (command.cpp checks each against its field).
+// Field sizes are the commands' own fields; keywords_test runs every handler at each edge.
 static const KeywordInfo KEYWORDS[KW_COUNT] = {
     {"COMPANY NAME", 1, {TEXT_REFUSE(160)}},
     {"PRODUCT NAME", 1, {TEXT_REFUSE(160)}},

@@ -40,7 +40,7 @@ typedef char FontSlot[INSTALL_PATH_SIZE]; // archive name of a font added for th
 
 // Every text field holds a zero-terminated text; an empty text is a zero first byte. Which
 // fields are cut and which are refused when an argument is too long is said where each setter
-// reads its argument (command.cpp).
+// reads its argument (command.cpp, settings.cpp).
 typedef struct InstallState {
     void *Window;            // backdrop window of the current run, or null
     int32_t Mode;            // Interactive or Quiet

@@ -23,6 +23,8 @@
 #include <string>
 #include <vector>
 
+#include "test-windows.h"
+
 namespace {
 
 struct Rule {
@@ -45,20 +47,10 @@ struct Options {
     int timeoutSeconds = 120;
 };
 
+using testing_support::ClassOf;
+using testing_support::WindowText;
+
 std::vector<HWND> g_seen;
-std::vector<HWND> g_found;
-
-std::string WindowText(HWND window) {
-    char text[4096] = "";
-    GetWindowTextA(window, text, sizeof text);
-    return text;
-}
-
-std::string ClassOf(HWND window) {
-    char name[256] = "";
-    if (window) GetClassNameA(window, name, sizeof name);
-    return name;
-}
 
 std::string Escape(const std::string &text) {
     std::string out;
@@ -95,11 +87,6 @@ BOOL CALLBACK CollectChild(HWND child, LPARAM data) {
     std::string className = ClassOf(child);
     controls->push_back({GetDlgCtrlID(child), className,
                          className == "Edit" ? EditText(child) : WindowText(child)});
-    return TRUE;
-}
-
-BOOL CALLBACK CollectTop(HWND window, LPARAM) {
-    if (IsWindowVisible(window) && ClassOf(window) == "#32770") g_found.push_back(window);
     return TRUE;
 }
 
@@ -190,10 +177,7 @@ void HandleBox(const Options &options, HWND box, FILE *log) {
     fprintf(log, "box|%s|%s|%s|%s|%d\n", Escape(title).c_str(),
             Escape(ClassOf(GetWindow(box, GW_OWNER))).c_str(), texts.c_str(), buttons.c_str(), pressed);
     fflush(log);
-    if (pressed > 0) {
-        HWND button = GetDlgItem(box, pressed);
-        PostMessageA(box, WM_COMMAND, MAKEWPARAM(pressed, BN_CLICKED), (LPARAM)button);
-    }
+    if (pressed > 0) testing_support::PressButton(box, pressed);
 }
 
 bool ParseOptions(int argc, char **argv, Options *options) {
@@ -242,9 +226,7 @@ int main(int argc, char **argv) {
         // Forget boxes that are gone, so that a new box reusing a handle is handled too.
         for (size_t i = g_seen.size(); i-- > 0;)
             if (!IsWindow(g_seen[i])) g_seen.erase(g_seen.begin() + (long)i);
-        g_found.clear();
-        EnumWindows(CollectTop, 0);
-        for (HWND box : g_found) {
+        for (HWND box : testing_support::VisibleDialogs(0)) {
             if (Seen(box)) continue;
             Sleep(150); // let the box finish creating its children
             g_seen.push_back(box);

@@ -1,6 +1,8 @@
-// Temporary folders and file helpers for the unit tests of both trees.
+// The unit tests' kit: files, the log capture, archives, the uninstaller's decoder, and the
+// Win32 display probe and box answerer.
 #include "test-support.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -8,12 +10,15 @@
 #include <fstream>
 #include <sstream>
 
+#include <gtest/gtest.h>
+
+#include "ffs.h"
 #include "tessel-core.h"
 #include "tessel-sys.h"
+#include "uninst.h"
 
 #if defined(_WIN32)
 #include <windows.h>
-#include <gtest/gtest.h>
 #include <direct.h>
 #include <process.h>
 #define getpid _getpid
@@ -94,18 +99,98 @@ std::string ProgramDir() {
     return cut == std::string::npos ? std::string() : dir.substr(0, cut + 1);
 }
 
-std::string StartFileLog(const char *logName) {
-    std::string path = ProgramDir() + logName;
-    RemoveFile(path);
-    Log_Init(logName, LOG_FILE);
-    return path;
+LogCapture::LogCapture(const char *logName, uint32_t flags)
+    : name_(logName), path_(ProgramDir() + logName) {
+    RemoveFile(path_);
+    Log_Init(logName, flags);
 }
 
-std::string StopFileLog(const char *logName) {
-    Log_Init(logName, 0);
-    std::string path = ProgramDir() + logName, text = ReadText(path);
-    RemoveFile(path);
+LogCapture::~LogCapture() {
+    Log_Init(name_.c_str(), 0);
+    RemoveFile(path_);
+}
+
+std::string LogCapture::Text() const {
+    std::string text = ReadText(path_);
+    return start_ < text.size() ? text.substr(start_) : std::string();
+}
+
+std::string LogCapture::Take() {
+    std::string text = Text();
+    start_ += text.size();
     return text;
+}
+
+void PutWord(std::string *out, uint32_t value) {
+    for (int i = 0; i < 4; i++) out->push_back((char)(value >> (8 * i)));
+}
+
+std::string PackArchive(const std::vector<std::pair<std::string, std::string>> &files,
+                        uint32_t flags) {
+    std::vector<PackInput> inputs;
+    for (const auto &file : files)
+        inputs.push_back({file.first, PackBytes(file.second.begin(), file.second.end())});
+    PackBytes archive;
+    std::string error;
+    PackNotes notes;
+    if (!Pack_BuildArchive(inputs, flags, 0, false, &archive, &error, &notes)) {
+        ADD_FAILURE() << "the builder refused the archive: " << error;
+        return "";
+    }
+    return std::string(archive.begin(), archive.end());
+}
+
+std::string RawArchive(const std::vector<RawEntry> &entries, uint32_t flags,
+                       uint32_t archiveOffset) {
+    uint32_t count = (uint32_t)entries.size(), total = 24 + 8 * count;
+    for (const auto &e : entries) total += 8 + (uint32_t)e.bytes.size();
+    std::string out = FFS_TAG;
+    for (uint32_t word : {count, ~count, total, ~total, flags}) PutWord(&out, word);
+    uint32_t offset = archiveOffset + 24 + 8 * count;
+    for (const auto &e : entries) {
+        PutWord(&out, e.hash);
+        PutWord(&out, offset);
+        offset += 8 + (uint32_t)e.bytes.size();
+    }
+    for (const auto &e : entries) {
+        PutWord(&out, e.hash);
+        PutWord(&out, e.claimed ? e.claimed : (uint32_t)e.bytes.size());
+        out += e.bytes;
+    }
+    return out;
+}
+
+std::string Descramble(std::string text) {
+    const std::string key = UNINST_KEY;
+    for (size_t i = 0; i < text.size(); i++) {
+        size_t k = i % key.size();
+        text[i] = (char)(text[i] ^ key[k] ^ (char)(k & 0xFF) ^ (char)(i & 0xFF));
+    }
+    return text;
+}
+
+uint32_t LittleEndian(const std::string &bytes, size_t at) {
+    uint32_t value = 0;
+    for (int i = 3; i >= 0; i--) value = value << 8 | (uint8_t)bytes[at + i];
+    return value;
+}
+
+std::vector<RawEntry> SortedByHash(std::vector<RawEntry> entries) {
+    std::sort(entries.begin(), entries.end(),
+              [](const RawEntry &a, const RawEntry &b) { return a.hash < b.hash; });
+    return entries;
+}
+
+uint32_t PlainHash(const std::string &name) { return Core_Crc32(name.data(), (int)name.size()); }
+
+int PaletteValue(int start, int end, int i) {
+    double t = i / 256.0;
+    return (int)(start * (1 - t) + end * t);
+}
+
+int BandValue(int start, int end, int i) {
+    double t = i / 256.0;
+    return (int)((int)(start * (1 - t)) + end * t) & 0xFF;
 }
 
 #if defined(_WIN32)
@@ -117,40 +202,18 @@ bool DisplayAvailable() {
     return probe != NULL;
 }
 
-static BOOL CALLBACK FindBox(HWND window, LPARAM found) {
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    char name[32] = "";
-    GetClassNameA(window, name, sizeof name);
-    if (process != GetCurrentProcessId() || !IsWindowVisible(window) || strcmp(name, "#32770"))
-        return TRUE;
-    *(HWND *)found = window;
-    return FALSE;
-}
-
-static BOOL CALLBACK CollectStatic(HWND child, LPARAM text) {
-    char name[32] = "", buffer[1024] = "";
-    GetClassNameA(child, name, sizeof name);
-    GetWindowTextA(child, buffer, sizeof buffer);
-    if (!_stricmp(name, "Static") && buffer[0]) *(std::string *)text += buffer;
-    return TRUE;
-}
-
 void AnswerBoxes(std::vector<int> buttons, std::vector<SeenBox> *seen) {
+    AnswerMatchingBoxes(buttons, seen, nullptr);
+}
+
+void AnswerMatchingBoxes(std::vector<int> buttons, std::vector<SeenBox> *seen,
+                         const DialogMatch &match) {
     for (int button : buttons) {
-        HWND box = NULL;
-        for (int i = 0; i < 400 && !box; i++) {
-            EnumWindows(FindBox, (LPARAM)&box);
-            if (!box) Sleep(50);
-        }
+        HWND box = WaitForDialog(match, 20000);
         if (!box) return;
-        char title[256] = "";
-        GetWindowTextA(box, title, sizeof title);
-        SeenBox record = {title, ""};
-        EnumChildWindows(box, CollectStatic, (LPARAM)&record.text);
-        seen->push_back(record);
-        PostMessageA(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
-        for (int i = 0; i < 200 && IsWindow(box); i++) Sleep(25);
+        seen->push_back({WindowText(box), StaticTexts(box), GetWindow(box, GW_OWNER)});
+        PressButton(box, button);
+        WaitUntilGone(box, 5000);
     }
 }
 #endif

@@ -1,7 +1,19 @@
-// Helpers shared by the unit tests: temporary folders and whole-file reads and writes.
+// The unit tests' kit, in both trees: temporary folders and whole-file reads and writes, the
+// log of a test, archives written by the builder or by hand, the uninstaller's decoder, and in
+// the win32 tree the display probe and the box answerer over the window finder.
 #pragma once
+#include <stddef.h>
+#include <stdint.h>
+
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "pack.h"
+#include "tessel-core.h"
+#if defined(_WIN32)
+#include "test-windows.h"
+#endif
 
 namespace testing_support {
 // A fresh empty folder under the system's temporary folder, ending in a separator.
@@ -15,21 +27,76 @@ bool FileExists(const std::string &path);
 void RemoveFile(const std::string &path);
 // Folder of the running test program, ending in a separator.
 std::string ProgramDir();
-// Starts the debug log as the file logName beside the program (emptied first, no banner);
-// returns its path.
-std::string StartFileLog(const char *logName);
-// Stops the log and returns what it holds; the file is removed.
-std::string StopFileLog(const char *logName);
+
+// The log of a test: the file logName beside the program, started empty with flags (LOG_FILE
+// alone writes no banner) and read back as text; stopped and removed at the end.
+class LogCapture {
+  public:
+    explicit LogCapture(const char *logName, uint32_t flags = LOG_FILE);
+    ~LogCapture();
+    LogCapture(const LogCapture &) = delete;
+    LogCapture &operator=(const LogCapture &) = delete;
+    // What was logged since the start or the last Take.
+    std::string Text() const;
+    bool Has(const std::string &line) const { return Text().find(line) != std::string::npos; }
+    // Text, and the next Text starts after it.
+    std::string Take();
+
+  private:
+    std::string name_, path_;
+    size_t start_ = 0;
+};
+
+// Appends value as a 32-bit little-endian word.
+void PutWord(std::string *out, uint32_t value);
+// A real archive of (name, bytes) files as the builder makes it: stand-alone (offset 0, no
+// trailer), sorted, Type2 where it shrinks. A refused build is a test failure and gives "".
+std::string PackArchive(const std::vector<std::pair<std::string, std::string>> &files,
+                        uint32_t flags = PACK_DEFAULT_FLAGS);
+// One entry of a hand-made archive: the hash its directory entry and its block carry, the
+// stored bytes, and the stored length its block claims (0: the bytes' own).
+struct RawEntry {
+    uint32_t hash;
+    std::string bytes;
+    uint32_t claimed = 0;
+};
+// An archive written word by word, for the damaged ones the builder never makes: a header
+// with matching check words and the flags given, the entries in the order given (a reader
+// finds them only when sorted by hash), block offsets counted from archiveOffset. Nothing is
+// checked, padded or compressed.
+std::string RawArchive(const std::vector<RawEntry> &entries, uint32_t flags,
+                       uint32_t archiveOffset = 0);
+// The entries in the order a reader looks them up: by hash.
+std::vector<RawEntry> SortedByHash(std::vector<RawEntry> entries);
+// The hash of name in an archive of flags 0: the CRC-32 of the name as it is written.
+uint32_t PlainHash(const std::string &name);
+// The uninstaller's copy of the script read back, written from the layout's description rather
+// than with the installer's function: byte i with the key's byte k = i mod n, with k and with
+// i, all in 8 bits.
+std::string Descramble(std::string text);
+// The 32-bit little-endian word at bytes[at].
+uint32_t LittleEndian(const std::string &bytes, size_t at);
+// The backdrop gradient's channels written out in real numbers as the backdrop describes them,
+// t = i / 256: palette entry i and band i of the ramp from start to end.
+int PaletteValue(int start, int end, int i);
+int BandValue(int start, int end, int i);
+
 #if defined(_WIN32)
 // 1 when Wine can create windows (the program runs on a display). Without one the cases that
 // need windows skip; in a display run (TESSEL_NEED_DISPLAY set) a missing window is a failure.
 bool DisplayAvailable();
-// A message box or dialog of this process as the user saw it: its title and its static texts.
+// A message box or dialog of this process as the user saw it: its title, its static texts and
+// its owner.
 struct SeenBox {
     std::string title, text;
+    HWND owner = NULL;
 };
-// Answers the next boxes of this process (visible "#32770" windows), one button id each, and
-// records them; each waits up to 20 s to appear and is gone before the next is looked for.
+// Answers the next boxes of this process (FindDialog's), one button id each, and records
+// them; each waits up to 20 s to appear and is gone before the next is looked for. Stops at
+// the first box that does not come.
 void AnswerBoxes(std::vector<int> buttons, std::vector<SeenBox> *seen);
+// AnswerBoxes for the boxes that match takes.
+void AnswerMatchingBoxes(std::vector<int> buttons, std::vector<SeenBox> *seen,
+                         const DialogMatch &match);
 #endif
 } // namespace testing_support

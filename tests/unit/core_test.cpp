@@ -1,5 +1,6 @@
-// The support library core: log switches, the log file byte for byte, rules, timestamps, dated
-// files, the fatal report and its exits, and the memory manager's accounting and guards.
+// The support library core: log switches, the log file byte for byte (also with each of its
+// file calls failing), rules, timestamps, dated files, the fatal report and its exits, and the
+// memory manager's accounting and guards.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -8,6 +9,7 @@
 #include <string>
 
 #include "tessel-core.h"
+#include "tessel-sys.h"
 #include "test-support.h"
 
 #if defined(_WIN32)
@@ -222,6 +224,75 @@ TEST(Log, ShutdownLeavesTheLogUsable) {
     EXPECT_EQ(ReadText(path), kBanner + "Successful Exit...\n");
     StopLog();
 }
+
+// ---- The log's file under failing calls ----
+
+std::string Masked(std::string text) { // the timestamps of two runs may differ
+    for (char &c : text)
+        if (c >= '0' && c <= '9') c = '#';
+    return text;
+}
+
+// A log run over a stale file: started, a line, a rule, stopped. What the file holds then.
+std::string LogOverStaleFile(const char *switches) {
+    std::string path = ProgramDir() + kLogName;
+    testing_support::WriteFile(path, "stale\n");
+    uint32_t flags = 0;
+    Log_ParseOptions(&flags, switches);
+    Log_Init(kLogName, flags);
+    EXPECT_EQ(Log_Print("line %d\n", 1), 1);
+    EXPECT_EQ(Log_Section("rule"), 1);
+    StopLog();
+    return ReadText(path);
+}
+
+TEST(Log, AFailedFileCallIsTriedAgainAndLosesOrRepeatsNothing) {
+    const std::string stamp = "##/##/#### ##:##:## ", rule = Rule("====[rule]");
+    struct {
+        const char *switches;
+        std::string expected; // masked
+        int32_t calls;        // file calls of the run without a failure
+    } rows[] = {
+        {"-debug", Masked(kBanner) + "line #\n" + rule, 11},
+        {"-debug -timestamp", stamp + Masked(kBanner) + stamp + "line #\n" + stamp + rule, 14},
+        {"-debug -append", "stale\n" + Masked(kBanner) + "line #\n" + rule, 9},
+    };
+    int32_t runs = 0;
+    for (const auto &row : rows) {
+        int32_t before = Sys_FileCalls();
+        EXPECT_EQ(Masked(LogOverStaleFile(row.switches)), row.expected) << row.switches;
+        ASSERT_EQ(Sys_FileCalls() - before, row.calls) << row.switches;
+        for (int32_t nth = 1; nth <= row.calls; nth++, runs++) {
+            Sys_FileFailAt(nth);
+            before = Sys_FileCalls();
+            std::string text = LogOverStaleFile(row.switches);
+            int32_t calls = Sys_FileCalls() - before;
+            Sys_FileFailAt(0);
+            EXPECT_EQ(Masked(text), row.expected) << row.switches << ", call " << nth;
+            // The failed call alone is repeated; a close is not (nothing was left for it to do).
+            EXPECT_GE(calls, row.calls) << row.switches << ", call " << nth;
+            EXPECT_LE(calls, row.calls + 1) << row.switches << ", call " << nth;
+        }
+    }
+    EXPECT_EQ(runs, 34);
+    RemoveFile(ProgramDir() + kLogName);
+}
+
+#if !defined(_WIN32)
+// A log that opens but takes no byte: every write fails with ENOSPC.
+TEST(Fatal, ALogOnAFullDiskEndsWithOneReportNotALoop) {
+    std::string name = "core-test-full.log", path = ProgramDir() + name;
+    RemoveFile(path);
+    ASSERT_EQ(symlink("/dev/full", path.c_str()), 0);
+    uint32_t flags;
+    Log_ParseOptions(&flags, "-debug");
+    EXPECT_EXIT(Log_Init(name.c_str(), flags), testing::ExitedWithCode(1),
+                "^\\[Internal error\\.\\.\\.\\]\nABORT: Unable to write to 'debug\\.log' \\(28\\)\n"
+                " +\\([^\n]*\\)\n$");
+    RemoveFile(path);
+    StopLog();
+}
+#endif
 
 TEST(Lock, IsRecursive) {
     StartLog("");

@@ -17,27 +17,15 @@
 
 namespace engine_test {
 
-// The log of one test: started empty with "-debug", read back as text.
-class LogCapture {
+// The engine's log as a run with "-debug" writes it (the library's lines too), with the memory
+// manager started afresh; Text begins after the lines of that start.
+class LogCapture : public testing_support::LogCapture {
   public:
-    explicit LogCapture(const char *name) : name_(name) {
-        path_ = testing_support::ProgramDir() + name;
-        testing_support::RemoveFile(path_);
-        uint32_t flags = 0;
-        Log_ParseOptions(&flags, "-debug");
-        Log_Init(name_, flags);
+    explicit LogCapture(const char *name)
+        : testing_support::LogCapture(name, LOG_FILE | LOG_LIBRARY) {
         Mem_Init(MEM_NO_LIMIT, 0);
-        start_ = testing_support::ReadText(path_).size();
+        Take();
     }
-    ~LogCapture() { Log_Init(name_, 0); }
-    // What was logged since the capture started.
-    std::string Text() const { return testing_support::ReadText(path_).substr(start_); }
-    bool Has(const std::string &line) const { return Text().find(line) != std::string::npos; }
-
-  private:
-    const char *name_;
-    std::string path_;
-    size_t start_ = 0;
 };
 
 inline int32_t LiveBlocks() {

@@ -16,11 +16,12 @@
 #include "tessel-core.h"
 #include "test-support.h"
 
+using testing_support::LogCapture;
 using testing_support::MakeTempDir;
-using testing_support::ProgramDir;
+using testing_support::PutWord;
+using testing_support::RawArchive;
+using testing_support::RawEntry;
 using testing_support::ReadFile;
-using testing_support::ReadText;
-using testing_support::RemoveFile;
 using testing_support::WriteFile;
 
 namespace {
@@ -30,10 +31,6 @@ const char *kLogName = "ffs-test.log";
 std::string Text(const PackBytes &bytes) { return std::string(bytes.begin(), bytes.end()); }
 PackBytes Bytes(const std::string &text) { return PackBytes(text.begin(), text.end()); }
 
-void PutWord(std::string *out, uint32_t value) {
-    for (int i = 0; i < 4; i++) out->push_back((char)(value >> (8 * i)));
-}
-
 PackBytes Random(std::mt19937 &random, size_t size, int alphabet) {
     PackBytes data(size);
     for (auto &b : data) b = (uint8_t)(random() % (unsigned)alphabet);
@@ -42,12 +39,10 @@ PackBytes Random(std::mt19937 &random, size_t size, int alphabet) {
 
 class Ffs : public ::testing::Test {
   protected:
-    std::string dir, logPath;
+    std::string dir;
+    LogCapture log_{kLogName};
 
     void SetUp() override {
-        logPath = ProgramDir() + kLogName;
-        RemoveFile(logPath);
-        Log_Init(kLogName, LOG_FILE);
         Mem_Init(MEM_NO_LIMIT, 0);
         dir = MakeTempDir("ffs");
     }
@@ -56,15 +51,10 @@ class Ffs : public ::testing::Test {
         MemStats stats;
         Mem_GetStats(&stats);
         EXPECT_EQ(stats.blockCount, 0) << "blocks left behind";
-        Log_Init(kLogName, 0);
     }
 
     // The log so far, emptied for the next step.
-    std::string TakeLog() {
-        std::string text = ReadText(logPath);
-        RemoveFile(logPath);
-        return text;
-    }
+    std::string TakeLog() { return log_.Take(); }
 
     std::string Write(const std::string &name, const std::string &data) {
         std::string path = dir + name;
@@ -99,37 +89,6 @@ class Ffs : public ::testing::Test {
         return buffer;
     }
 };
-
-// A hand-made archive: header words as given, directory entries and blocks.
-struct RawEntry {
-    uint32_t hash;
-    std::string bytes;
-};
-
-std::string HandArchive(const std::vector<RawEntry> &entries, uint32_t flags,
-                        uint32_t archiveOffset) {
-    std::string out = FFS_TAG;
-    uint32_t count = (uint32_t)entries.size();
-    size_t total = 24 + 8 * entries.size();
-    for (auto &e : entries) total += 8 + e.bytes.size();
-    PutWord(&out, count);
-    PutWord(&out, ~count);
-    PutWord(&out, (uint32_t)total);
-    PutWord(&out, ~(uint32_t)total);
-    PutWord(&out, flags);
-    uint32_t offset = archiveOffset + 24 + 8 * count;
-    for (auto &e : entries) {
-        PutWord(&out, e.hash);
-        PutWord(&out, offset);
-        offset += 8 + (uint32_t)e.bytes.size();
-    }
-    for (auto &e : entries) {
-        PutWord(&out, e.hash);
-        PutWord(&out, (uint32_t)e.bytes.size());
-        out += e.bytes;
-    }
-    return out;
-}
 
 uint32_t Crc(const std::string &name) { return Core_Crc32(name.data(), (int)name.size()); }
 
@@ -198,7 +157,7 @@ TEST_F(Ffs, OpenFindsTheArchiveThroughTheTrailerOrAtTheOffset) {
 }
 
 TEST_F(Ffs, DamagedHeadersFailWithTheirLine) {
-    std::string good = HandArchive({{Crc("A"), "0123456789abcdefXYZ"}}, 4, 0);
+    std::string good = RawArchive({{Crc("A"), "0123456789abcdefXYZ"}}, 4, 0);
     auto withWord = [&](size_t at, uint32_t value) {
         std::string copy = good;
         for (int i = 0; i < 4; i++) copy[at + i] = (char)(value >> (8 * i));
@@ -245,7 +204,7 @@ TEST_F(Ffs, DamagedHeadersFailWithTheirLine) {
 }
 
 TEST_F(Ffs, DirectoryReachingPastTheFileIsRefused) {
-    std::string archive = HandArchive({{Crc("A"), "0123456789abcdefXYZ"}}, 4, 0);
+    std::string archive = RawArchive({{Crc("A"), "0123456789abcdefXYZ"}}, 4, 0);
     std::string cut = archive.substr(0, 24 + 5); // the directory entry cut in the middle
     EXPECT_FALSE(Open(Write("cut.bin", cut)));
     EXPECT_EQ(TakeLog(), "FFS: Directory cut short (1 entries, 5 bytes left)\n");
@@ -266,7 +225,7 @@ TEST_F(Ffs, FindEntryGivesTheBlockOffsetOfEveryHash) {
     for (const char *name : {"A", "B", "C", "D", "E"}) entries.push_back({Crc(name), std::string(20, name[0])});
     std::sort(entries.begin(), entries.end(),
               [](const RawEntry &a, const RawEntry &b) { return a.hash < b.hash; });
-    ASSERT_TRUE(Open(Write("find.bin", HandArchive(entries, 0, 0))));
+    ASSERT_TRUE(Open(Write("find.bin", RawArchive(entries, 0, 0))));
     uint32_t offset = 24 + 8 * 5;
     for (const RawEntry &raw : entries) {
         ASSERT_EQ(Ffs_FindEntry(raw.hash, &entry), 1);
@@ -280,7 +239,7 @@ TEST_F(Ffs, FindEntryGivesTheBlockOffsetOfEveryHash) {
 }
 
 TEST_F(Ffs, EmptyArchiveOpensWithNothingInIt) {
-    ASSERT_TRUE(Open(Write("empty.bin", HandArchive({}, 6, 0))));
+    ASSERT_TRUE(Open(Write("empty.bin", RawArchive({}, 6, 0))));
     EXPECT_EQ(Load("install.dat"), "<missing>");
     EXPECT_EQ(TakeLog(), "Flat/Fast File System Initialized...\n");
 }
@@ -309,7 +268,7 @@ TEST_F(Ffs, LoadWithAnotherSizeFailsWithTheCodecOrRawLine) {
 
 TEST_F(Ffs, RawEntryBeginningWithTheTagIsTakenForABlock) {
     std::string bytes = std::string("FFC@") + std::string(20, 'q');
-    ASSERT_TRUE(Open(Write("tag.bin", HandArchive({{Crc("T"), bytes}}, 0, 0))));
+    ASSERT_TRUE(Open(Write("tag.bin", RawArchive({{Crc("T"), bytes}}, 0, 0))));
     int32_t size = 0;
     ASSERT_EQ(Ffs_GetSize("T", &size), 1);
     EXPECT_EQ(size, (int32_t)~0x71717171u); // the complement of "qqqq", not the length 24
@@ -333,14 +292,14 @@ TEST_F(Ffs, BuilderEncodesDataThatBeginsWithTheTag) {
 TEST_F(Ffs, ShortLastEntryWithoutRoomForThePeekFails) {
     // Hand-made: the only entry's 3 stored bytes end the file, so the size query's 16-byte peek
     // runs out, raw or not. The builder pads such an archive (see above).
-    ASSERT_TRUE(Open(Write("short.bin", HandArchive({{Crc("S"), "abc"}}, 0, 0))));
+    ASSERT_TRUE(Open(Write("short.bin", RawArchive({{Crc("S"), "abc"}}, 0, 0))));
     TakeLog();
     EXPECT_EQ(Load("S"), "<missing>");
     EXPECT_EQ(TakeLog(), "Unable to peek into compressed data\n");
 }
 
 TEST_F(Ffs, BlockNotBeginningWithItsHashIsNotFound) {
-    std::string archive = HandArchive({{Crc("A"), std::string(20, 'a')}}, 0, 0);
+    std::string archive = RawArchive({{Crc("A"), std::string(20, 'a')}}, 0, 0);
     archive[32] ^= 0x01; // the block's own copy of the hash
     ASSERT_TRUE(Open(Write("pos.bin", archive)));
     TakeLog();
@@ -356,7 +315,7 @@ TEST_F(Ffs, SequentialModeEndsAtTheFirstEntryOutOfPlace) {
               [](const RawEntry &a, const RawEntry &b) { return a.hash < b.hash; });
     std::string first = entries[0].hash == Crc("1") ? "1" : "2";
     std::string second = first == "1" ? "2" : "1";
-    std::string path = Write("seq.bin", HandArchive(entries, 1, 0));
+    std::string path = Write("seq.bin", RawArchive(entries, 1, 0));
 
     // Loads in stored order stay sequential.
     ASSERT_TRUE(Open(path));

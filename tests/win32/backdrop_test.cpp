@@ -20,10 +20,11 @@
 #include "test-font.h"
 #include "test-support.h"
 
+using testing_support::BandValue;
 using testing_support::FileExists;
+using testing_support::LogCapture;
+using testing_support::PaletteValue;
 using testing_support::ReadFile;
-using testing_support::StartFileLog;
-using testing_support::StopFileLog;
 
 namespace {
 
@@ -101,15 +102,6 @@ class Canvas {
     unsigned char *bits_ = nullptr;
 };
 
-// The gradient's arithmetic, written out in real numbers as the backdrop describes it.
-int PaletteValue(int s, int e, int i) {
-    double t = i / 256.0;
-    return (int)(s * (1 - t) + e * t);
-}
-int BandValue(int s, int e, int i) {
-    double t = i / 256.0;
-    return (int)((int)(s * (1 - t)) + e * t) & 0xFF;
-}
 Rgb Band(Rgb s, Rgb e, int i) {
     return {BandValue(s.r, e.r, i), BandValue(s.g, e.g, i), BandValue(s.b, e.b, i)};
 }
@@ -195,12 +187,11 @@ class Backdrop : public ::testing::Test {
         Script_RegisterBreak();
         memset(&state_, 0, sizeof state_);
         state_.Mode = Interactive;
-        log_ = StartFileLog(kLogName);
+        log_.Take(); // the set-up's lines are not the test's
     }
     void TearDown() override {
         ReleaseSlots();
         Cmd_ReleaseAll();
-        StopFileLog(kLogName);
     }
     // Runs one command over its arguments (separated by the marker, ended by CR LF).
     int Command(const char *keyword, std::initializer_list<std::string> args) {
@@ -226,7 +217,8 @@ class Backdrop : public ::testing::Test {
         return folder + name;
     }
     InstallState state_;
-    std::string arguments_, log_;
+    std::string arguments_;
+    LogCapture log_{kLogName};
 };
 
 int CALLBACK CountFamily(const LOGFONTA *, const TEXTMETRICA *, DWORD, LPARAM count) {
@@ -301,10 +293,9 @@ TEST_F(Backdrop, FontWithoutAnEntryFailsWithItsLogLine) {
     EXPECT_STREQ(state_.Fonts[0], "no-such-font.ttf");
     EXPECT_FALSE(FileExists(TempPath("no-such-font.ttf")));
     ReleaseSlots(); // its removal fails and is logged
-    std::string text = StopFileLog(kLogName);
+    std::string text = log_.Take();
     EXPECT_NE(text.find("Unable to get size for 'no-such-font.ttf'\n"), std::string::npos) << text;
     EXPECT_NE(text.find("Unable to remove font '0' 'no-such-font.ttf'\n"), std::string::npos);
-    log_ = StartFileLog(kLogName);
 }
 
 TEST_F(Backdrop, FontThatCannotBeSavedFailsWithThePath) {
@@ -314,9 +305,8 @@ TEST_F(Backdrop, FontThatCannotBeSavedFailsWithThePath) {
     CreateDirectoryA(path.c_str(), NULL); // a folder where the file should go
     EXPECT_EQ(Command("FONT", {"1", name}), 0);
     RemoveDirectoryA(path.c_str());
-    std::string text = StopFileLog(kLogName);
+    std::string text = log_.Take();
     EXPECT_NE(text.find("Unable to save '" + path + "'\n"), std::string::npos) << text;
-    log_ = StartFileLog(kLogName);
 }
 
 // Bounding box of the text drawn in red on black with the flags at (x, y), and its extent.

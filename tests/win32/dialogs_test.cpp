@@ -1,6 +1,6 @@
 // The text dialogs and the progress window with the real system under Wine. The texts come from
-// a hand-made archive and from disk files; a thread of the test finds each dialog, records its
-// title, text field and buttons and answers it. Without a display no dialog can appear: then
+// the builder's archives (one written by hand, with a cut entry) and from disk files; a thread
+// of the test finds each dialog, records its title, text field and buttons and answers it. Without a display no dialog can appear: then
 // only the loading, the failure lines and the window-less progress calls are checked.
 #include <gtest/gtest.h>
 
@@ -8,14 +8,13 @@
 
 #include <commctrl.h>
 
-#include <algorithm>
 #include <stdlib.h>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "dialogs.h"
-#include "text.h"
+#include "ffs-cmp2.h"
 #include "ffs.h"
 #include "tessel-core.h"
 #include "tessel-sys.h"
@@ -29,43 +28,6 @@ namespace {
 const char *kLogName = "dialogs-test.log";
 
 using testing_support::DisplayAvailable;
-
-std::string Join(std::string text) {
-    Text_JoinLines(&text[0]);
-    return std::string(text.c_str());
-}
-
-TEST(TextJoin, SingleBreaksBetweenPrintablesBecomeBlanks) {
-    const struct {
-        const char *text, *joined;
-    } rows[] = {
-        {"Line one\r\nline two\r\n\r\nPara two\r\nends.\r\n",
-         "Line one line two\r\n\r\nPara two ends.\r\n"},
-        {"a\nb\nc", "a\nb\nc"},                     // bare LF: not joined
-        {"a\r\n\r\n\r\nb", "a\r\n\r\n\r\nb"},       // empty lines stay
-        {"a\r\r\nb", "a\r\r\nb"},                   // three low characters
-        {"a\t\tb", "a b"},                          // any two low characters
-        {"\r\nstart", "\r\nstart"},                 // nothing printable before the break
-        {"end\r\n", "end\r\n"},
-        {"x\r\ny\r\nz", "x y z"},
-        {"", ""},
-        // Letters of the system code page above 0x7F are printable: none is dropped.
-        {"Gr\xF6\xDF" "e", "Gr\xF6\xDF" "e"},
-        {"caf\xE9\r\n\xE0 la carte", "caf\xE9 \xE0 la carte"},
-    };
-    for (const auto &row : rows) {
-        SCOPED_TRACE(row.text);
-        EXPECT_EQ(Join(row.text), row.joined);
-    }
-}
-
-TEST(TextJoin, NeverLooksPastTheTerminatingZero) {
-    // "a", CR, the end of the text, then a byte that is not part of it.
-    char text[] = {'a', '\r', 0, 'x', 0};
-    EXPECT_EQ(Text_JoinLines(text), 1);
-    EXPECT_STREQ(text, "a\r");
-    EXPECT_EQ(text[3], 'x');
-}
 
 // ---- Templates ----
 
@@ -215,46 +177,6 @@ TEST(Templates, ProgressWindowIsASmallToolWindowWithItsBar) {
 
 // ---- Text dialogs ----
 
-void PutWord(std::string *out, uint32_t value) {
-    for (int i = 0; i < 4; i++) out->push_back((char)(value >> (8 * i)));
-}
-
-// An archive of raw entries (no codec, flags 0: names hashed as given), sorted by hash. An
-// entry's stored length may claim more bytes than it carries, which makes its load fail.
-struct RawEntry {
-    std::string name, bytes;
-    uint32_t claimed; // 0: the bytes' own length
-};
-
-std::string HandArchive(std::vector<RawEntry> entries) {
-    for (auto &e : entries)
-        if (!e.claimed) e.claimed = (uint32_t)e.bytes.size();
-    std::sort(entries.begin(), entries.end(), [](const RawEntry &a, const RawEntry &b) {
-        return Core_Crc32(a.name.data(), (int)a.name.size()) <
-               Core_Crc32(b.name.data(), (int)b.name.size());
-    });
-    uint32_t count = (uint32_t)entries.size(), total = 24 + 8 * count;
-    for (auto &e : entries) total += 8 + (uint32_t)e.bytes.size();
-    std::string out = FFS_TAG;
-    PutWord(&out, count);
-    PutWord(&out, ~count);
-    PutWord(&out, total);
-    PutWord(&out, ~total);
-    PutWord(&out, 0);
-    uint32_t offset = 24 + 8 * count;
-    for (auto &e : entries) {
-        PutWord(&out, Core_Crc32(e.name.data(), (int)e.name.size()));
-        PutWord(&out, offset);
-        offset += 8 + (uint32_t)e.bytes.size();
-    }
-    for (auto &e : entries) {
-        PutWord(&out, Core_Crc32(e.name.data(), (int)e.name.size()));
-        PutWord(&out, e.claimed);
-        out += e.bytes;
-    }
-    return out;
-}
-
 struct SeenDialog {
     bool found = false;
     std::string title, text, button1, button2;
@@ -268,25 +190,6 @@ struct SeenDialog {
 
 enum Answer { Press1, Press2, Escape, Enter, SystemClose };
 
-struct Wanted {
-    HWND dialog;
-    HWND skip; // a dialog window that is not the one asked for (the progress window)
-};
-
-BOOL CALLBACK FindDialog(HWND window, LPARAM data) {
-    Wanted *wanted = (Wanted *)data;
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    char name[32] = "";
-    GetClassNameA(window, name, sizeof name);
-    if (process == GetCurrentProcessId() && window != wanted->skip && IsWindowVisible(window) &&
-        !strcmp(name, "#32770")) {
-        wanted->dialog = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
 std::string TextOf(HWND window) {
     char text[4096] = "";
     SendMessageA(window, WM_GETTEXT, sizeof text, (LPARAM)text);
@@ -296,46 +199,37 @@ std::string TextOf(HWND window) {
 // Waits up to ten seconds for a dialog of this process, records it with its text field
 // `field`, and answers it.
 void AnswerDialog(SeenDialog *seen, int field, Answer answer) {
-    for (int tries = 0; tries < 200; tries++) {
-        Wanted wanted = {NULL, (HWND)Progress_Window()};
-        EnumWindows(FindDialog, (LPARAM)&wanted);
-        HWND dialog = wanted.dialog;
-        if (!dialog) {
-            Sleep(50);
-            continue;
-        }
-        HWND edit = GetDlgItem(dialog, field);
-        seen->found = true;
-        seen->title = TextOf(dialog);
-        seen->owner = GetWindow(dialog, GW_OWNER);
-        seen->button1 = TextOf(GetDlgItem(dialog, 1));
-        seen->button2 = TextOf(GetDlgItem(dialog, 2));
-        LRESULT defId = SendMessageA(dialog, DM_GETDEFID, 0, 0);
-        seen->defaultId = HIWORD(defId) == DC_HASDEFID ? LOWORD(defId) : 0;
-        seen->text = TextOf(edit);
-        seen->fieldStyle = GetWindowLongA(edit, GWL_STYLE);
-        seen->fieldExStyle = GetWindowLongA(edit, GWL_EXSTYLE);
-        seen->limit = (int)SendMessageA(edit, EM_GETLIMITTEXT, 0, 0);
-        seen->lineCount = (int)SendMessageA(edit, EM_GETLINECOUNT, 0, 0);
-        SendMessageA(edit, EM_GETSEL, 0, (LPARAM)&seen->selectionEnd);
-        GetWindowRect(dialog, &seen->rect);
-        switch (answer) {
-        case Press1:
-        case Press2: {
-            int id = answer == Press1 ? 1 : 2;
-            PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
-                         (LPARAM)GetDlgItem(dialog, id));
-            break;
-        }
-        case Escape:
-        case Enter:
-            PostMessageA(dialog, WM_KEYDOWN, answer == Escape ? VK_ESCAPE : VK_RETURN, 0);
-            break;
-        case SystemClose: // what Alt+F4 leads to
-            PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
-            break;
-        }
-        return;
+    // The progress window is a dialog too, but never the one asked for.
+    HWND dialog =
+        testing_support::WaitForDialog([](HWND w) { return w != (HWND)Progress_Window(); });
+    if (!dialog) return;
+    HWND edit = GetDlgItem(dialog, field);
+    seen->found = true;
+    seen->title = TextOf(dialog);
+    seen->owner = GetWindow(dialog, GW_OWNER);
+    seen->button1 = TextOf(GetDlgItem(dialog, 1));
+    seen->button2 = TextOf(GetDlgItem(dialog, 2));
+    LRESULT defId = SendMessageA(dialog, DM_GETDEFID, 0, 0);
+    seen->defaultId = HIWORD(defId) == DC_HASDEFID ? LOWORD(defId) : 0;
+    seen->text = TextOf(edit);
+    seen->fieldStyle = GetWindowLongA(edit, GWL_STYLE);
+    seen->fieldExStyle = GetWindowLongA(edit, GWL_EXSTYLE);
+    seen->limit = (int)SendMessageA(edit, EM_GETLIMITTEXT, 0, 0);
+    seen->lineCount = (int)SendMessageA(edit, EM_GETLINECOUNT, 0, 0);
+    SendMessageA(edit, EM_GETSEL, 0, (LPARAM)&seen->selectionEnd);
+    GetWindowRect(dialog, &seen->rect);
+    switch (answer) {
+    case Press1:
+    case Press2:
+        testing_support::PressButton(dialog, answer == Press1 ? 1 : 2);
+        break;
+    case Escape:
+    case Enter:
+        PostMessageA(dialog, WM_KEYDOWN, answer == Escape ? VK_ESCAPE : VK_RETURN, 0);
+        break;
+    case SystemClose: // what Alt+F4 leads to
+        PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+        break;
     }
 }
 
@@ -343,12 +237,12 @@ typedef int (*TextDialog)(void *owner, const char *caption, const char *name);
 
 class TextDialogs : public testing::Test {
   protected:
-    std::string folder, logPath;
+    std::string folder;
+    testing_support::LogCapture log_{kLogName};
 
     void SetUp() override {
         Mem_Init(MEM_NO_LIMIT, 0);
         folder = MakeTempDir("dialogs");
-        logPath = testing_support::StartFileLog(kLogName);
     }
     void TearDown() override {
         Ffs_Close();
@@ -357,15 +251,15 @@ class TextDialogs : public testing::Test {
         Mem_GetStats(&stats);
         EXPECT_EQ(stats.blockCount, 0) << "the text was not released";
     }
-    std::string TakeLog() {
-        std::string text = testing_support::StopFileLog(kLogName);
-        testing_support::StartFileLog(kLogName);
-        return text;
-    }
-    void OpenArchive(const std::vector<RawEntry> &entries) {
+    std::string TakeLog() { return log_.Take(); }
+    typedef std::vector<std::pair<std::string, std::string>> Contents; // names and bytes
+    // Opens the builder's archive of texts.
+    void OpenArchive(const Contents &texts) { Open(testing_support::PackArchive(texts)); }
+    void Open(const std::string &archive) {
         std::string path = folder + "texts.ffs";
-        ASSERT_TRUE(WriteFile(path, HandArchive(entries)));
+        ASSERT_TRUE(WriteFile(path, archive));
         ASSERT_EQ(Ffs_Open(path.c_str(), 0), 1);
+        Ffs_AddCodec(&Type2_Codec);
         TakeLog(); // the reader's own lines
     }
     std::string DiskText(const char *name, const std::string &text) {
@@ -390,7 +284,7 @@ const char kWelcome[] = "Welcome to the installation of the product. This text i
 
 TEST_F(TextDialogs, MessageShowsTheArchiveTextJoinedAndContinueGivesOne) {
     if (!DisplayAvailable()) GTEST_SKIP() << "no display";
-    OpenArchive({{"welcome.txt", kWelcome, 0}, {"other.txt", std::string(40, 'o'), 0}});
+    OpenArchive({{"welcome.txt", kWelcome}, {"other.txt", std::string(40, 'o')}});
     SeenDialog seen;
     EXPECT_EQ(Show(TextDlg_Message, NULL, "Welcome...", "welcome.txt", 1013, Press1, &seen), 1);
     ASSERT_TRUE(seen.found);
@@ -422,7 +316,7 @@ TEST_F(TextDialogs, MessageShowsTheArchiveTextJoinedAndContinueGivesOne) {
 
 TEST_F(TextDialogs, EveryWayOutOfTheMessageButContinueGivesZero) {
     if (!DisplayAvailable()) GTEST_SKIP() << "no display";
-    OpenArchive({{"welcome.txt", kWelcome, 0}});
+    OpenArchive({{"welcome.txt", kWelcome}});
     const struct {
         Answer answer;
         int result;
@@ -461,7 +355,7 @@ TEST_F(TextDialogs, AgreementFromADiskFileDefaultsToDeclining) {
 
 TEST_F(TextDialogs, LongCaptionIsCutTo79CharactersAndTheOwnerKept) {
     if (!DisplayAvailable()) GTEST_SKIP() << "no display";
-    OpenArchive({{"welcome.txt", kWelcome, 0}});
+    OpenArchive({{"welcome.txt", kWelcome}});
     HWND owner = CreateWindowExA(0, "STATIC", "owner", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, NULL,
                                  NULL, GetModuleHandleA(NULL), NULL);
     ASSERT_NE(owner, nullptr);
@@ -475,8 +369,13 @@ TEST_F(TextDialogs, LongCaptionIsCutTo79CharactersAndTheOwnerKept) {
 }
 
 TEST_F(TextDialogs, MissingOrUnreadableTextShowsNoDialog) {
-    // The size query peeks 16 bytes: the cut entry has them, but not the 500 it claims.
-    OpenArchive({{"cut.txt", std::string(20, 'c'), 500}, {"good.txt", std::string(30, 'g'), 0}});
+    // The size query peeks 16 bytes: the cut entry has them, but not the 500 it claims. No
+    // builder writes such an entry: the archive is written by hand (flags 0).
+    using testing_support::PlainHash;
+    Open(testing_support::RawArchive(
+        testing_support::SortedByHash({{PlainHash("cut.txt"), std::string(20, 'c'), 500},
+                                       {PlainHash("good.txt"), std::string(30, 'g')}}),
+        0));
     EXPECT_EQ(TextDlg_Message(NULL, "Welcome...", "missing.txt"), 0);
     EXPECT_EQ(TakeLog(), "Unable to get size for 'missing.txt'\n");
     EXPECT_EQ(TextDlg_Agreement(NULL, "End User Agreement...", "cut.txt"), 0);
@@ -517,9 +416,9 @@ TEST_F(ProgressWindow, WithoutAWindowEveryCallChangesNothing) {
     EXPECT_EQ(Progress_Show(0), 1);
     EXPECT_EQ(Progress_Destroy(), 1);
     if (DisplayAvailable()) return;
-    std::string log = testing_support::StartFileLog(kLogName);
+    testing_support::LogCapture log(kLogName);
     EXPECT_EQ(Progress_Create(NULL, NULL), 0);
-    EXPECT_EQ(testing_support::StopFileLog(kLogName), "Unable to create the progress window\n");
+    EXPECT_EQ(log.Take(), "Unable to create the progress window\n");
     EXPECT_EQ(Progress_Window(), nullptr);
 }
 

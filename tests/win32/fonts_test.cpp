@@ -21,11 +21,9 @@ using testing_support::WriteFile;
 
 namespace {
 
+using testing_support::LogCapture;
+
 const char *kLogName = "fonts-test.log";
-
-std::string StartLog() { return testing_support::StartFileLog(kLogName); }
-
-std::string StopLog(const std::string &) { return testing_support::StopFileLog(kLogName); }
 
 std::string WriteFont(const std::string &folder, const char *name) {
     std::string path = folder + name;
@@ -37,13 +35,12 @@ std::string WriteFont(const std::string &folder, const char *name) {
 TEST(TemporaryFonts, AddedFontIsRemovedWithItsFile) {
     std::string folder = MakeTempDir("fonts");
     std::string font = WriteFont(folder, "one.ttf");
-    std::string log = StartLog();
+    LogCapture log(kLogName);
     EXPECT_EQ(Font_AddTemporary(font.c_str()), 1);
     EXPECT_EQ(Font_Unavailable(), 0);
     EXPECT_EQ(Font_RemoveTemporary(font.c_str()), 1);
     EXPECT_FALSE(FileExists(font));
     EXPECT_EQ(Font_RemoveTemporary(font.c_str()), 0); // no longer added
-    StopLog(log);
 }
 
 TEST(TemporaryFonts, FileThatCannotBeDeletedCostsOnlyALine) {
@@ -54,10 +51,10 @@ TEST(TemporaryFonts, FileThatCannotBeDeletedCostsOnlyALine) {
     HANDLE held = CreateFileA(font.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
                               0, NULL);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    std::string log = StartLog();
+    LogCapture log(kLogName);
     EXPECT_EQ(Font_RemoveTemporary(font.c_str()), 1);
     CloseHandle(held);
-    EXPECT_EQ(StopLog(log), "Non-fatal unable to delete file '" + font + "'\n");
+    EXPECT_EQ(log.Take(), "Non-fatal unable to delete file '" + font + "'\n");
     EXPECT_TRUE(FileExists(font));
     RemoveFile(font);
 }
@@ -67,12 +64,12 @@ TEST(TemporaryFonts, RefusedFontWarnsEachTimeAndNothingIsRemovedAfterwards) {
     std::string good = WriteFont(folder, "good.ttf");
     std::string junk = folder + "junk.ttf";
     WriteFile(junk, "not a font at all");
-    std::string log = StartLog();
+    LogCapture log(kLogName);
     EXPECT_EQ(Font_AddTemporary(good.c_str()), 1);
     EXPECT_EQ(Font_AddTemporary(junk.c_str()), 1); // refused, but the command goes on
     EXPECT_EQ(Font_Unavailable(), 1);
     EXPECT_EQ(Font_AddTemporary(junk.c_str()), 1);
-    std::string text = StopLog(log);
+    std::string text = log.Take();
     // Each refusal: the wrapper's line and this module's, with the last-error code.
     std::string line = "Unable to add font resource for '" + junk + "' (0x";
     size_t first = text.find(line), count = 0;

@@ -1,7 +1,8 @@
 // File installation with the real file system and registry under Wine: writing files and
-// creating directories (nested, blocked by a file, read-only), the uninstaller's scrambling
-// checked against a decoder of its own, and the INSTALL command over hand-made archives opened
-// with Ffs_Open; on a display also the overwrite question, the problem box and the progress bar.
+// creating directories (nested, blocked by a file, read-only), and the INSTALL command over
+// archives made by the builder (and by hand where a block is damaged) opened with Ffs_Open, the
+// uninstaller's copy of the script read back with the test kit's decoder; on a display also the
+// overwrite question, the problem box and the progress bar.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -9,6 +10,7 @@
 #include <commctrl.h>
 
 #include <functional>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,12 +22,18 @@
 #include "ffs.h"
 #include "fileinstall.h"
 #include "tessel-core.h"
+#include "tessel-sys.h"
 #include "test-support.h"
-#include "uninst.h"
 
 namespace {
 
+using testing_support::AnswerMatchingBoxes;
+using testing_support::Descramble;
+using testing_support::IsMessageBox;
+using testing_support::LittleEndian;
+using testing_support::PutWord;
 using testing_support::ReadFile;
+using testing_support::SeenBox;
 using testing_support::WriteFile;
 
 const char *kLogName = "install-test.log";
@@ -36,83 +44,15 @@ bool IsDirectory(const std::string &path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// Every byte of text, scrambled as the uninstaller file's description says: byte i with the
-// key's byte k = i mod n, with k and with i, all in 8 bits.
-std::string Descramble(std::string text) {
-    const std::string key = UNINST_KEY;
-    for (size_t i = 0; i < text.size(); i++) {
-        size_t k = i % key.size();
-        text[i] = (char)(text[i] ^ key[k] ^ (char)(k & 0xFF) ^ (char)(i & 0xFF));
-    }
-    return text;
-}
-
-uint32_t LittleEndian(const std::string &bytes, size_t at) {
-    uint32_t value = 0;
-    for (int i = 3; i >= 0; i--) value = value << 8 | (uint8_t)bytes[at + i];
-    return value;
-}
-
-void PutWord(std::string *out, uint32_t word) {
-    for (int i = 0; i < 4; i++) *out += (char)(word >> (8 * i));
-}
-
-// A stand-alone archive (flags 0: names hashed as they are) of (name, data) entries; those
-// marked are stored as Type2 blocks.
-struct Entry {
-    std::string name, data;
-    bool compress = false;
-};
-
-std::string HandArchive(std::vector<Entry> entries) {
-    struct Block {
-        uint32_t hash;
-        std::string bytes;
-    };
-    std::vector<Block> blocks;
-    Type2_Init();
-    for (const auto &entry : entries) {
-        std::string bytes = entry.data;
-        if (entry.compress) {
-            std::vector<uint8_t> block(entry.data.size() * 3 + 64);
-            int32_t length = (int32_t)block.size();
-            EXPECT_EQ(Type2_CompressAlways((const uint8_t *)entry.data.data(),
-                                           (int32_t)entry.data.size(), block.data(), &length),
-                      1);
-            bytes.assign((const char *)block.data(), (size_t)length);
-        }
-        blocks.push_back({Core_Crc32(entry.name.data(), (int)entry.name.size()), bytes});
-    }
-    Type2_Shutdown();
-    std::sort(blocks.begin(), blocks.end(),
-              [](const Block &a, const Block &b) { return a.hash < b.hash; });
-    uint32_t count = (uint32_t)blocks.size(), total = 24 + 8 * count;
-    for (const auto &block : blocks) total += 8 + (uint32_t)block.bytes.size();
-    std::string out = FFS_TAG;
-    for (uint32_t word : {count, ~count, total, ~total, 0u}) PutWord(&out, word);
-    uint32_t offset = 24 + 8 * count;
-    for (const auto &block : blocks) {
-        PutWord(&out, block.hash);
-        PutWord(&out, offset);
-        offset += 8 + (uint32_t)block.bytes.size();
-    }
-    for (const auto &block : blocks) {
-        PutWord(&out, block.hash);
-        PutWord(&out, (uint32_t)block.bytes.size());
-        out += block.bytes;
-    }
-    return out + std::string(FFS_PEEK_SIZE, '\0'); // the reader peeks 16 bytes of each entry
-}
-
 class Files : public testing::Test {
   protected:
     void SetUp() override {
-        testing_support::StartFileLog(kLogName);
         Mem_Init(MEM_NO_LIMIT, 0);
         dir = testing_support::MakeTempDir("install");
     }
-    void TearDown() override { StopLog(); }
-    std::string StopLog() { return testing_support::StopFileLog(kLogName); }
+    // What was logged since the last call.
+    std::string TakeLog() { return log_.Take(); }
+    testing_support::LogCapture log_{kLogName};
     std::string dir;
 };
 
@@ -135,7 +75,7 @@ TEST_F(Files, WriteAllCreatesEveryMissingDirectoryFromTheOutermostOne) {
     EXPECT_EQ(File_WriteAll(path.c_str(), "deep", 4), 1);
     EXPECT_EQ(ReadFile(path), "deep");
     EXPECT_TRUE(IsDirectory(dir + "one\\two\\three"));
-    EXPECT_EQ(StopLog().find("Unable"), std::string::npos);
+    EXPECT_EQ(TakeLog().find("Unable"), std::string::npos);
 }
 
 TEST_F(Files, WriteAllFailsWhereNoFileCanBeMade) {
@@ -155,7 +95,7 @@ TEST_F(Files, WriteAllFailsWhereNoFileCanBeMade) {
     EXPECT_EQ(ReadFile(dir + "blocker"), "a file where a directory should be");
     EXPECT_TRUE(IsDirectory(dir + "folder"));
     EXPECT_EQ(ReadFile(dir + "locked.txt"), "old");
-    std::string log = StopLog();
+    std::string log = TakeLog();
     for (const auto &path : rows)
         EXPECT_NE(log.find("Unable to create file '" + path + "'\n"), std::string::npos) << path;
 }
@@ -168,44 +108,6 @@ TEST_F(Files, CreatePathMakesEveryLevelAndGivesThePathBack) {
         EXPECT_EQ(std::string(text.data()), path); // restored
         EXPECT_TRUE(IsDirectory(path)) << path;
     }
-}
-
-// ---- The uninstaller's copy of the script ----
-
-TEST(Uninstaller, TheKeyIsFourteenPrintableCharacters) {
-    ASSERT_EQ(strlen(UNINST_KEY), 14u);
-    for (const char *c = UNINST_KEY; *c; c++) EXPECT_TRUE(*c >= 0x20 && *c < 0x7F) << *c;
-}
-
-TEST(Uninstaller, ScramblingMatchesTheDecoderAndUndoesItself) {
-    std::string plain;
-    for (int i = 0; i < 700; i++) plain += (char)(i * 7 + 3); // past 256 bytes and many keys
-    std::string scrambled = plain;
-    EXPECT_EQ(Uninst_Scramble((uint8_t *)&scrambled[0], (int32_t)scrambled.size(), UNINST_KEY,
-                              UNINST_KEY_LENGTH),
-              1);
-    EXPECT_NE(scrambled, plain);
-    EXPECT_EQ(Descramble(scrambled), plain);
-    Uninst_Scramble((uint8_t *)&scrambled[0], (int32_t)scrambled.size(), UNINST_KEY,
-                    UNINST_KEY_LENGTH);
-    EXPECT_EQ(scrambled, plain);
-    // Byte 0 of zeros is the key's first byte; byte 15 is key[1] ^ 1 ^ 15.
-    uint8_t zeros[16] = {0};
-    Uninst_Scramble(zeros, 16, "AB", 2);
-    EXPECT_EQ(zeros[0], 'A');
-    EXPECT_EQ(zeros[15], 'B' ^ 1 ^ 15);
-}
-
-TEST(Uninstaller, TheScriptFollowsTheMarkerAndTheOffsetEndsTheFile) {
-    const std::string program = "MZ-uninstaller", script = "\x16" "COMPANY NAME:Acme\r\n";
-    std::string file = program + std::string(script.size() + UNINST_EXTRA_SIZE, '\0');
-    Uninst_AppendScript((uint8_t *)&file[0], (int32_t)program.size(), script.c_str(),
-                        (int32_t)script.size());
-    ASSERT_EQ(file.size(), program.size() + 4 + script.size() + 4);
-    EXPECT_EQ(file.substr(0, program.size()), program);
-    EXPECT_EQ(file.substr(program.size(), 4), "FFS?");
-    EXPECT_EQ(Descramble(file.substr(program.size() + 4, script.size())), script);
-    EXPECT_EQ(LittleEndian(file, file.size() - 4), program.size());
 }
 
 // ---- INSTALL ----
@@ -227,9 +129,19 @@ class Install : public Files {
         RegDeleteKeyA(HKEY_CURRENT_USER, kKey);
         Files::TearDown();
     }
-    void Open(const std::vector<Entry> &entries) {
+    typedef std::vector<std::pair<std::string, std::string>> Contents; // names and bytes
+    // Opens the builder's archive of files.
+    void Open(const Contents &files) { OpenArchive(testing_support::PackArchive(files)); }
+    // Opens an archive of blocks stored as given, as the builder never stores them.
+    void OpenRaw(const Contents &blocks) {
+        std::vector<testing_support::RawEntry> entries;
+        for (const auto &block : blocks)
+            entries.push_back({testing_support::PlainHash(block.first), block.second});
+        OpenArchive(testing_support::RawArchive(testing_support::SortedByHash(entries), 0));
+    }
+    void OpenArchive(const std::string &archive) {
         const std::string path = dir + "archive.ffs";
-        ASSERT_TRUE(WriteFile(path, HandArchive(entries)));
+        ASSERT_TRUE(WriteFile(path, archive));
         ASSERT_EQ(Ffs_Open(path.c_str(), 0), 1);
         Ffs_AddCodec(&Type2_Codec);
     }
@@ -275,7 +187,7 @@ TEST_F(Install, EveryItemGoesToItsExpandedPathByteForByte) {
     const std::string tempFile = std::string(temp) + "tessel-install-c.dll";
     Open({{"a.txt", "alpha"},
           {"sub\\deep\\b.bin", std::string("b\0b\xFF", 4)},
-          {"big.dat", kBig, true},
+          {"big.dat", kBig},
           {"\\tessel-install-c.dll", "from the backslashed name"},
           {"uninst.exe", "unused"}});
     EXPECT_EQ(Run("a.txt,sub\\deep\\b.bin,$?big.dat,$4\\tessel-install-c.dll"), 1);
@@ -285,7 +197,7 @@ TEST_F(Install, EveryItemGoesToItsExpandedPathByteForByte) {
     EXPECT_EQ(ReadFile(tempFile), "from the backslashed name");
     DeleteFileA(tempFile.c_str());
     EXPECT_FALSE(testing_support::FileExists(dir + "uninst.exe")); // no UninstallName
-    std::string log = StopLog();
+    std::string log = TakeLog();
     for (std::string line : {"a.txt to " + dir + "a.txt [0x00000000]\n",
                              "big.dat to " + dir + "big.dat [0x00000001]\n",
                              "\\tessel-install-c.dll to " + tempFile + " [0x00000000]\n"})
@@ -294,7 +206,7 @@ TEST_F(Install, EveryItemGoesToItsExpandedPathByteForByte) {
 
 TEST_F(Install, TheDirectoryIsRememberedAndTheUninstallerCarriesTheScript) {
     const std::string program = std::string("MZ\x90\0uninstaller", 15);
-    Open({{"a.txt", "alpha"}, {"uninst.exe", program, true}});
+    Open({{"a.txt", "alpha"}, {"uninst.exe", program}});
     strcpy(state.RegistryPath, kKey);
     strcpy(state.UninstallName, "Uninstall\\uninst.exe");
     EXPECT_EQ(Run("a.txt"), 1);
@@ -327,7 +239,7 @@ TEST_F(Install, MissingEntriesStopTheCommandAndKeepWhatWasWritten) {
     EXPECT_FALSE(testing_support::FileExists(dir + "b.txt"));
     strcpy(state.UninstallName, "uninst.exe");
     EXPECT_EQ(Run("a.txt"), 0);
-    std::string log = StopLog();
+    std::string log = TakeLog();
     for (const char *line : {"Unable to get size for 'nope.txt'\n", "Unable to get size for ''\n",
                              "Unable to get size for 'uninst.exe'\n"})
         EXPECT_NE(log.find(line), std::string::npos) << line << log;
@@ -349,7 +261,7 @@ TEST_F(Install, ItemsAndPathsThatDoNotFitAreRefusedNotCut) {
     EXPECT_EQ(Run("a.txt," + longName), 0);
     EXPECT_EQ(ReadFile(dir + "a.txt"), "alpha");
     EXPECT_EQ(Run(fits), 0);
-    std::string log = StopLog();
+    std::string log = TakeLog();
     EXPECT_NE(log.find("File list item too long (300 > 259)\n"), std::string::npos) << log;
     EXPECT_NE(log.find("Path '" + fits + "' too long"), std::string::npos) << log;
     for (const char *pattern : {"n*", "f*"}) { // nothing written under a cut name
@@ -384,7 +296,7 @@ TEST_F(Install, ABlockThatClaimsNoOrNegativeBytesIsDamaged) {
         PutWord(&bytes, ~(uint32_t)size);
         return bytes + std::string(16, '\x55');
     };
-    Open({{"zero.bin", block(0)}, {"negative.bin", block(-5)}, {"uninst.exe", block(-5)}});
+    OpenRaw({{"zero.bin", block(0)}, {"negative.bin", block(-5)}, {"uninst.exe", block(-5)}});
     EXPECT_EQ(Run("zero.bin"), 0);
     EXPECT_EQ(Run("negative.bin"), 0);
     strcpy(state.UninstallName, "uninst.exe");
@@ -392,7 +304,7 @@ TEST_F(Install, ABlockThatClaimsNoOrNegativeBytesIsDamaged) {
     EXPECT_EQ(RunCommand(), 0);
     EXPECT_FALSE(testing_support::FileExists(dir + "zero.bin"));
     EXPECT_FALSE(testing_support::FileExists(dir + "uninst.exe"));
-    std::string log = StopLog();
+    std::string log = TakeLog();
     for (const char *line :
          {"Unable to load 'zero.bin'\n", "Unable to load 'negative.bin'\n",
           "Unable to load 'uninst.exe'\n"})
@@ -403,68 +315,14 @@ TEST_F(Install, ABlockThatClaimsNoOrNegativeBytesIsDamaged) {
 
 using testing_support::DisplayAvailable;
 
-std::string Text(HWND window) {
-    char text[1024] = "";
-    GetWindowTextA(window, text, sizeof text);
-    return text;
-}
-
-struct Box {
-    std::string title, text;
-};
-
-struct Search {
-    HWND found = NULL;
-};
-
-BOOL CALLBACK VisitBox(HWND window, LPARAM data) {
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    char name[32] = "";
-    GetClassNameA(window, name, sizeof name);
-    // A message box: a visible dialog with a static text (the progress window has none).
-    if (process == GetCurrentProcessId() && IsWindowVisible(window) && !strcmp(name, "#32770") &&
-        FindWindowExA(window, NULL, "Static", NULL)) {
-        ((Search *)data)->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-BOOL CALLBACK CollectStatic(HWND child, LPARAM data) {
-    char name[32] = "";
-    GetClassNameA(child, name, sizeof name);
-    if (!strcmp(name, "Static")) *(std::string *)data += Text(child);
-    return TRUE;
-}
-
-// Answers each of the boxes that come, in turn, with its button; records what they showed.
-std::vector<Box> Answer(const std::vector<int> &buttons) {
-    std::vector<Box> boxes;
-    for (int button : buttons) {
-        Search search;
-        for (int tries = 0; tries < 200 && !search.found; tries++) {
-            Sleep(50);
-            EnumWindows(VisitBox, (LPARAM)&search);
-        }
-        if (!search.found) break;
-        Box box{Text(search.found), ""};
-        EnumChildWindows(search.found, CollectStatic, (LPARAM)&box.text);
-        boxes.push_back(box);
-        PostMessageA(search.found, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
-        for (int tries = 0; tries < 200 && IsWindow(search.found); tries++) Sleep(50);
-    }
-    return boxes;
-}
-
 TEST_F(Install, TheUserDecidesWhetherAnExistingFileIsOverwritten) {
     if (!DisplayAvailable()) GTEST_SKIP() << "no display";
     state.Mode = Interactive;
     Open({{"keep.txt", "new keep"}, {"over.txt", "new over"}});
     WriteFile(dir + "keep.txt", "old keep");
     WriteFile(dir + "over.txt", "old over");
-    std::vector<Box> boxes;
-    std::thread user([&] { boxes = Answer({IDNO, IDYES}); });
+    std::vector<SeenBox> boxes;
+    std::thread user([&] { AnswerMatchingBoxes({IDNO, IDYES}, &boxes, IsMessageBox); });
     int result = Run("$?keep.txt,$?over.txt");
     user.join();
     EXPECT_EQ(result, 1);
@@ -481,8 +339,8 @@ TEST_F(Install, AFileThatCannotBeWrittenIsShownAndStopsTheCommand) {
     Open({{"a.txt", "alpha"}, {"folder", "a file"}, {"b.txt", "beta"}});
     CreateDirectoryA((dir + "folder").c_str(), NULL);
     ASSERT_EQ(Progress_Create(NULL, NULL), 1);
-    std::vector<Box> boxes;
-    std::thread user([&] { boxes = Answer({IDOK}); });
+    std::vector<SeenBox> boxes;
+    std::thread user([&] { AnswerMatchingBoxes({IDOK}, &boxes, IsMessageBox); });
     int result = Run("a.txt,folder,b.txt"); // quiet: the box is shown all the same
     user.join();
     bool visible = IsWindowVisible((HWND)Progress_Window());
@@ -494,7 +352,7 @@ TEST_F(Install, AFileThatCannotBeWrittenIsShownAndStopsTheCommand) {
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].title, "Install problem...");
     EXPECT_EQ(boxes[0].text, "Unable to create file '" + dir + "folder'");
-    EXPECT_NE(StopLog().find("Unable to create file '" + dir + "folder'\n"), std::string::npos);
+    EXPECT_NE(TakeLog().find("Unable to create file '" + dir + "folder'\n"), std::string::npos);
 }
 
 int BarPosition() {
@@ -519,6 +377,90 @@ TEST_F(Install, TheBarCountsSkippedFilesEndsHalfwayThroughTheLastAndIsHidden) {
     EXPECT_EQ(moved, 1200);
     EXPECT_FALSE(visible);
     EXPECT_EQ(unmoved, 500);
+}
+
+// ---- Failing file calls ----
+
+std::string Replaced(std::string text, const std::string &from, const std::string &to) {
+    for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+// Every file call of a run that writes two files and the uninstaller into a new folder fails in
+// turn. A call that the command gets over (an open tried again once the directories are made,
+// a log write tried again) leaves every file complete and the log as without the failure; any
+// other fails the command at that file, with its one log line, and that file is not left.
+TEST_F(Install, AFailedFileCallFailsTheCommandAtItsFileOrIsGotOver) {
+    if (DisplayAvailable()) GTEST_SKIP() << "each failure's problem box would wait for a click";
+    Open({{"a.txt", kBig}, {"sub\\b.bin", std::string("b\0b\xFF", 4)},
+          {"uninst.exe", std::string("MZ\x90\0uninstaller", 15)}});
+    strcpy(state.UninstallName, "uninst.exe");
+    const std::vector<std::string> names = {"a.txt", "sub\\b.bin", "uninst.exe"};
+    const std::string clean = dir + "clean\\";
+    strcpy(state.InstallPath, clean.c_str());
+    TakeLog();
+    int32_t before = Sys_FileCalls();
+    ASSERT_EQ(Run("a.txt,sub\\b.bin"), 1);
+    const int32_t calls = Sys_FileCalls() - before;
+    RecordProperty("FileCalls", calls);
+    const std::string cleanLog = TakeLog();
+    std::vector<std::string> complete;
+    for (const auto &name : names) complete.push_back(ReadFile(clean + name));
+    ASSERT_EQ(complete[0], kBig);
+
+    std::map<std::string, int> failures; // log line with the file's name: runs
+    for (int32_t nth = 1; nth <= calls; nth++) {
+        const std::string root = dir + "run" + std::to_string(nth) + "\\";
+        strcpy(state.InstallPath, root.c_str());
+        Sys_FileFailAt(nth);
+        int result = Run("a.txt,sub\\b.bin");
+        Sys_FileFailAt(0);
+        std::string log = TakeLog();
+        size_t written = 0; // files complete, in the order of writing
+        while (written < names.size() && ReadFile(root + names[written]) == complete[written])
+            written++;
+        for (size_t i = written; i < names.size(); i++)
+            EXPECT_FALSE(testing_support::FileExists(root + names[i])) << nth << ": " << names[i];
+        if (result == 1) {
+            EXPECT_EQ(written, names.size()) << "call " << nth;
+            EXPECT_EQ(log, Replaced(cleanLog, clean, root)) << "call " << nth;
+            continue;
+        }
+        ASSERT_LT(written, names.size()) << "call " << nth;
+        // The last line, and the only one of its kind, names the first file not written.
+        const std::string line = log.substr(std::min(log.find("Unable"), log.size()));
+        const std::string target = "'" + root + names[written] + "'\n";
+        EXPECT_TRUE(line == "Unable to create file " + target ||
+                    line == "Unable to write to file " + target)
+            << "call " << nth << ": " << log;
+        failures[Replaced(line, root, "")]++;
+    }
+    // An open fails once for want of the new folders and is tried again: failing that second
+    // open is the failure to create. Writes and closes fail the file.
+    const std::map<std::string, int> expected = {
+        {"Unable to create file 'a.txt'\n", 1},     {"Unable to write to file 'a.txt'\n", 2},
+        {"Unable to create file 'sub\\b.bin'\n", 1}, {"Unable to write to file 'sub\\b.bin'\n", 2},
+        {"Unable to write to file 'uninst.exe'\n", 2},
+    };
+    EXPECT_EQ(failures, expected) << calls << " calls";
+}
+
+// The "$?" check opens the existing file to see it: a failure there must not pass for a
+// missing file, or quiet mode would overwrite what it keeps.
+TEST_F(Install, AFailedCallNeverOverwritesAFileThatQuietModeKeeps) {
+    Open({{"keep.txt", "new keep"}});
+    ASSERT_TRUE(WriteFile(dir + "keep.txt", "old keep"));
+    int32_t before = Sys_FileCalls();
+    EXPECT_EQ(Run("$?keep.txt"), 1);
+    const int32_t calls = Sys_FileCalls() - before;
+    EXPECT_EQ(calls, 5); // the log line's open, write and close; the check's open and close
+    for (int32_t nth = 1; nth <= calls; nth++) {
+        Sys_FileFailAt(nth);
+        EXPECT_EQ(Run("$?keep.txt"), 1) << "call " << nth;
+        Sys_FileFailAt(0);
+        EXPECT_EQ(ReadFile(dir + "keep.txt"), "old keep") << "call " << nth;
+    }
 }
 
 } // namespace

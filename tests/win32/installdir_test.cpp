@@ -16,7 +16,6 @@
 #include "command.h"
 #include "iscript.h"
 #include "installdir.h"
-#include "number.h"
 #include "tessel-core.h"
 #include "tessel-sys.h"
 #include "test-support.h"
@@ -69,18 +68,16 @@ std::string Expanded(const InstallState &state, const std::string &input, uint32
 class InstallDir : public testing::Test {
   protected:
     void SetUp() override {
-        testing_support::StartFileLog(kLogName);
         Mem_Init(MEM_NO_LIMIT, 0); // the keyword table is allocated
         memset(&state, 0, sizeof state);
         strcpy(state.InstallPath, "C:\\Base\\");
         state.Mode = Quiet;
         RegDeleteKeyA(HKEY_CURRENT_USER, kKey);
     }
-    void TearDown() override {
-        RegDeleteKeyA(HKEY_CURRENT_USER, kKey);
-        StopLog();
-    }
-    std::string StopLog() { return testing_support::StopFileLog(kLogName); }
+    void TearDown() override { RegDeleteKeyA(HKEY_CURRENT_USER, kKey); }
+    // What was logged since the last call.
+    std::string TakeLog() { return log_.Take(); }
+    testing_support::LogCapture log_{kLogName};
     void Remember(const char *value) {
         HKEY key;
         ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key,
@@ -133,7 +130,7 @@ TEST_F(InstallDir, EveryMacroNamesItsRealDirectory) {
         EXPECT_EQ(result, 1);
         EXPECT_EQ(flags, row.flags);
     }
-    std::string log = StopLog();
+    std::string log = TakeLog();
     EXPECT_NE(log.find("$0 Translates to '" + ProgramFiles() + "'\n"), std::string::npos) << log;
     EXPECT_NE(log.find("Unknown command '9'\n"), std::string::npos) << log;
     EXPECT_EQ(log.find("Unknown command '6'"), std::string::npos) << log;
@@ -154,7 +151,7 @@ TEST_F(InstallDir, ProgramFilesWithoutItsRegistryValueIsOnTheSystemDrive) {
     RegSetValueExA(key, "ProgramFilesDir", 0, REG_SZ, (const BYTE *)saved, size);
     RegCloseKey(key);
     EXPECT_EQ(expanded, SystemDir().substr(0, 3) + "Program Files\\");
-    std::string log = StopLog();
+    std::string log = TakeLog();
     EXPECT_NE(log.find("Unable to get registry 'ProgramFilesDir' String\n"), std::string::npos);
     EXPECT_EQ(log.find("Unable to get Program Files path"), std::string::npos); // the key opened
 }
@@ -173,28 +170,8 @@ TEST_F(InstallDir, ExpansionsThatDoNotFitAreRefusedNotCut) {
     EXPECT_STREQ(small, "");
     char large[320];
     EXPECT_EQ(Path_Expand(&state, over.c_str(), large, &flags), 1); // the same fits 320 bytes
-    std::string log = StopLog();
+    std::string log = TakeLog();
     EXPECT_NE(log.find("Path '" + over + "' too long (260 > 259)\n"), std::string::npos) << log;
-}
-
-TEST(Figures, GroupsOfThreeDigits) {
-    const struct {
-        int32_t value;
-        const char *text;
-    } rows[] = {{0, "0"},
-                {999, "999"},
-                {1000, "1,000"},
-                {12345678, "12,345,678"},
-                {1234567, "1,234,567"},
-                {-123, "-123"},
-                {-1234, "-1,234"},
-                {INT32_MAX, "2,147,483,647"},
-                {INT32_MIN, "-2,147,483,648"}};
-    for (const auto &row : rows) {
-        char text[NUM_GROUP_SIZE];
-        EXPECT_EQ(Num_Group(row.value, text), 1);
-        EXPECT_STREQ(text, row.text) << row.value;
-    }
 }
 
 TEST(Figures, KilobytesDropTheFractionAndStopAtTheLargest32BitFigure) {
@@ -220,33 +197,8 @@ TEST_F(InstallDir, FreeSpaceOfADriveAndOfNoDrive) {
         EXPECT_EQ(Disk_FreeKB(&freeKB, path), 0) << path;
         EXPECT_EQ(freeKB, 0) << path;
     }
-    std::string log = StopLog();
+    std::string log = TakeLog();
     EXPECT_NE(log.find("Free Space Ex : "), std::string::npos) << log;
-}
-
-TEST(Browse, PickedFolderMergesWithTheInstallationDirectory) {
-    const struct {
-        const char *picked, *dir, *merged;
-    } rows[] = {
-        {"D:\\Apps\\", "Tools\\Viewer\\", "D:\\Apps\\Tools\\Viewer\\"},
-        {"D:\\", "Tools\\Viewer\\", "D:\\Tools\\Viewer\\"},
-        {"D:\\Apps\\Tools\\", "Tools\\Viewer\\", "D:\\Apps\\Tools\\Viewer\\"},
-        {"D:\\Apps\\Tools\\Viewer\\", "Tools\\Viewer\\", "D:\\Apps\\Tools\\Viewer\\"},
-        {"D:\\Apps\\TOOLS\\", "Tools\\Viewer\\", "D:\\Apps\\Tools\\Viewer\\"},
-        {"D:\\apps\\tools\\viewer\\", "Tools\\Viewer\\", "D:\\apps\\tools\\viewer\\"},
-        {"D:\\Apps\\", "", "D:\\Apps\\"},
-    };
-    for (const auto &row : rows) {
-        char picked[320];
-        strcpy(picked, row.picked);
-        EXPECT_EQ(PathText_MergeFolder(picked, sizeof picked, row.dir), 1) << row.picked;
-        EXPECT_STREQ(picked, row.merged) << row.picked;
-    }
-    char picked[160];
-    std::string folder = "D:\\" + std::string(145, 'a') + "\\"; // 148 characters
-    strcpy(picked, folder.c_str());
-    EXPECT_EQ(PathText_MergeFolder(picked, sizeof picked, "Tools\\Viewer\\"), 0);
-    EXPECT_EQ(folder, picked); // refused, untouched
 }
 
 // ---- INSTALL PATH in quiet mode ----
@@ -297,7 +249,7 @@ TEST_F(InstallDir, QuietInstallPathKeepsTheDefaultWithoutAUsableRememberedValue)
     Remember(("E:\\" + std::string(200, 'r') + "\\").c_str()); // longer than InstallPath holds
     EXPECT_EQ(RunInstallPath(&state, "Where to?"), 1);
     EXPECT_EQ(state.InstallPath, expected);
-    std::string log = StopLog();
+    std::string log = TakeLog();
     EXPECT_NE(log.find("Unable to get registry 'Install Path' String\n"), std::string::npos);
 }
 
@@ -306,91 +258,29 @@ TEST_F(InstallDir, QuietInstallPathRefusesADirectoryThatDoesNotFit) {
     strcpy(state.InstallDir, (dir + "\\").c_str());
     EXPECT_EQ(RunInstallPath(&state, "Where to?"), 0);
     EXPECT_EQ(state.InstallPath, ProgramFiles()); // the last value that fitted
-    std::string log = StopLog();
+    std::string log = TakeLog();
     EXPECT_NE(log.find("too long (160 > 159)\n"), std::string::npos) << log;
 }
 
 // ---- The dialog, on a display ----
 
 using testing_support::DisplayAvailable;
+using testing_support::PressButton;
+using testing_support::SeenBox;
+using testing_support::StaticTexts;
+using testing_support::WaitForDialog;
+using testing_support::WindowText;
 
-std::string Text(HWND window) {
-    char text[1024] = "";
-    GetWindowTextA(window, text, sizeof text);
-    return text;
-}
-
-std::string ItemText(HWND dialog, int id) { return Text(GetDlgItem(dialog, id)); }
-
-struct Search {
-    std::function<bool(HWND)> match;
-    HWND found;
-};
-
-BOOL CALLBACK Visit(HWND window, LPARAM data) {
-    Search *search = (Search *)data;
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    char name[32] = "";
-    GetClassNameA(window, name, sizeof name);
-    if (process == GetCurrentProcessId() && IsWindowVisible(window) && IsWindowEnabled(window) &&
-        !strcmp(name, "#32770") && search->match(window)) {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-// Waits up to ten seconds for an enabled dialog of this process that matches.
-HWND WaitFor(std::function<bool(HWND)> match) {
-    for (int tries = 0; tries < 200; tries++) {
-        Search search = {match, NULL};
-        EnumWindows(Visit, (LPARAM)&search);
-        if (search.found) {
-            Sleep(100); // let it finish its own start
-            return search.found;
-        }
-        Sleep(50);
-    }
-    return NULL;
-}
+std::string ItemText(HWND dialog, int id) { return WindowText(GetDlgItem(dialog, id)); }
 
 bool IsDirDialog(HWND window) { return GetDlgItem(window, DIRDLG_PATH) != NULL; }
 
-// The message box whose text contains part, with its owner.
-struct Box {
-    std::string title, text;
-    HWND owner = NULL;
-};
-
-BOOL CALLBACK CollectStatic(HWND child, LPARAM data) {
-    char name[32] = "";
-    GetClassNameA(child, name, sizeof name);
-    if (!strcmp(name, "Static")) *(std::string *)data += Text(child);
-    return TRUE;
-}
-
-std::string StaticTexts(HWND window) {
-    std::string texts;
-    EnumChildWindows(window, CollectStatic, (LPARAM)&texts);
-    return texts;
-}
-
-void Press(HWND dialog, int id) {
-    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(dialog, id));
-}
-
 // Waits for a box other than the dialog, records it, presses button and waits until it is gone.
-Box AnswerBox(HWND dialog, int button) {
-    Box box;
-    HWND found = WaitFor([dialog](HWND w) { return w != dialog && !IsDirDialog(w); });
-    if (!found) return box;
-    box.title = Text(found);
-    box.text = StaticTexts(found);
-    box.owner = GetWindow(found, GW_OWNER);
-    Press(found, button);
-    for (int tries = 0; tries < 200 && IsWindow(found); tries++) Sleep(50);
-    return box;
+SeenBox AnswerBox(HWND dialog, int button) {
+    std::vector<SeenBox> seen;
+    testing_support::AnswerMatchingBoxes(
+        {button}, &seen, [dialog](HWND w) { return w != dialog && !IsDirDialog(w); });
+    return seen.empty() ? SeenBox() : seen[0];
 }
 
 class Dialog : public InstallDir {
@@ -407,7 +297,7 @@ class Dialog : public InstallDir {
     // Runs the dialog while user (on a thread) works it; returns DirDlg_Run's result.
     int Run(std::function<void(HWND)> user) {
         std::thread helper([user] {
-            HWND dialog = WaitFor(IsDirDialog);
+            HWND dialog = WaitForDialog(IsDirDialog);
             if (!dialog) return;
             user(dialog);
         });
@@ -421,7 +311,7 @@ TEST_F(Dialog, WithoutADisplayItCannotBeShownAndCountsAsLeaving) {
     if (DisplayAvailable()) GTEST_SKIP() << "dialogs are shown: see the answered cases";
     EXPECT_EQ(DirDlg_Run(&state), 0);
     EXPECT_STREQ(state.InstallPath, "C:\\Base\\");
-    EXPECT_NE(StopLog().find("Unable to show the installation directory dialog"),
+    EXPECT_NE(TakeLog().find("Unable to show the installation directory dialog"),
               std::string::npos);
 }
 
@@ -430,7 +320,7 @@ TEST_F(Dialog, OpensWithTheProposedPathTheFiguresAndNoSystemMenu) {
     std::string title, prompt, path, used, before, after, labels;
     LONG style = 0;
     int result = Run([&](HWND dialog) {
-        title = Text(dialog);
+        title = WindowText(dialog);
         prompt = ItemText(dialog, DIRDLG_PROMPT);
         path = ItemText(dialog, DIRDLG_PATH);
         used = ItemText(dialog, DIRDLG_USED);
@@ -441,7 +331,7 @@ TEST_F(Dialog, OpensWithTheProposedPathTheFiguresAndNoSystemMenu) {
         EXPECT_EQ(ItemText(dialog, IDOK), "Continue");
         EXPECT_EQ(ItemText(dialog, IDCANCEL), "Exit Setup");
         EXPECT_EQ(ItemText(dialog, DIRDLG_BROWSE), "Browse");
-        Press(dialog, IDCANCEL);
+        PressButton(dialog, IDCANCEL);
     });
     EXPECT_EQ(result, 0);
     EXPECT_STREQ(state.InstallPath, "C:\\Base\\"); // Exit Setup changes nothing
@@ -464,14 +354,14 @@ TEST_F(Dialog, OpensWithTheProposedPathTheFiguresAndNoSystemMenu) {
 
 TEST_F(Dialog, ContinueAsksAndStoresTheTypedPathWithItsBackslash) {
     if (!DisplayAvailable()) GTEST_SKIP() << "no display";
-    Box declined, question;
+    SeenBox declined, question;
     HWND shown = NULL;
     int result = Run([&](HWND dialog) {
         shown = dialog;
         SetDlgItemTextA(dialog, DIRDLG_PATH, "C:\\Typed\\Dir");
-        Press(dialog, IDOK);
+        PressButton(dialog, IDOK);
         declined = AnswerBox(dialog, IDNO); // No: the dialog stays
-        Press(dialog, IDOK);
+        PressButton(dialog, IDOK);
         question = AnswerBox(dialog, IDYES);
     });
     EXPECT_EQ(result, 1);
@@ -487,20 +377,20 @@ TEST_F(Dialog, ContinueAsksAndStoresTheTypedPathWithItsBackslash) {
 TEST_F(Dialog, ContinueRefusesAMissingDriveAFullDriveAndATooLongPath) {
     if (!DisplayAvailable()) GTEST_SKIP() << "no display";
     state.InstallSizeKB = INT32_MAX; // more than any drive here has
-    Box missing, full, tooLong;
+    SeenBox missing, full, tooLong;
     std::string after;
     int result = Run([&](HWND dialog) {
         after = ItemText(dialog, DIRDLG_FREE_AFTER);
         SetDlgItemTextA(dialog, DIRDLG_PATH, "Q:\\Rocket\\");
-        Press(dialog, IDOK);
+        PressButton(dialog, IDOK);
         missing = AnswerBox(dialog, IDOK);
         SetDlgItemTextA(dialog, DIRDLG_PATH, "C:\\Rocket\\");
-        Press(dialog, IDOK);
+        PressButton(dialog, IDOK);
         full = AnswerBox(dialog, IDOK);
         SetDlgItemTextA(dialog, DIRDLG_PATH, ("C:\\" + std::string(160, 'r')).c_str());
-        Press(dialog, IDOK);
+        PressButton(dialog, IDOK);
         tooLong = AnswerBox(dialog, IDOK);
-        Press(dialog, IDCANCEL);
+        PressButton(dialog, IDCANCEL);
     });
     EXPECT_EQ(result, 0);
     EXPECT_EQ(after, "Not enough space");
@@ -519,7 +409,7 @@ TEST_F(Dialog, ADriveThatCannotBeMeasuredShowsNotAvailable) {
         before = ItemText(dialog, DIRDLG_FREE_BEFORE);
         after = ItemText(dialog, DIRDLG_FREE_AFTER);
         used = ItemText(dialog, DIRDLG_USED);
-        Press(dialog, IDCANCEL);
+        PressButton(dialog, IDCANCEL);
     });
     EXPECT_EQ(before, "n/a");
     EXPECT_EQ(after, "n/a");
@@ -532,16 +422,16 @@ TEST_F(Dialog, TheRememberedDirectoryReplacesTheDefault) {
     std::string missingKey, remembered;
     Run([&](HWND dialog) {
         missingKey = ItemText(dialog, DIRDLG_PATH);
-        Press(dialog, IDCANCEL);
+        PressButton(dialog, IDCANCEL);
     });
     Remember("C:\\Remembered\\Rocket\\");
     Run([&](HWND dialog) {
         remembered = ItemText(dialog, DIRDLG_PATH);
-        Press(dialog, IDCANCEL);
+        PressButton(dialog, IDCANCEL);
     });
     EXPECT_EQ(missingKey, "C:\\Base\\Rocket\\");
     EXPECT_EQ(remembered, "C:\\Remembered\\Rocket\\");
-    EXPECT_NE(StopLog().find(std::string("Unable to open '") + kKey + "'\n"), std::string::npos);
+    EXPECT_NE(TakeLog().find(std::string("Unable to open '") + kKey + "'\n"), std::string::npos);
 }
 
 void WaitGone(HWND window) {
@@ -586,21 +476,21 @@ TEST_F(Dialog, BrowseMergesThePickedFolderOrChangesNothingWhenCancelled) {
     std::string afterCancel, afterPick, pickedBefore;
     bool pickerSeen = false;
     int result = Run([&](HWND dialog) {
-        Press(dialog, DIRDLG_BROWSE);
-        HWND picker = WaitFor(IsPicker);
+        PressButton(dialog, DIRDLG_BROWSE);
+        HWND picker = WaitForDialog(IsPicker);
         pickerSeen = picker != NULL;
-        if (!picker) return Press(dialog, IDCANCEL);
-        Press(picker, IDCANCEL);
+        if (!picker) return PressButton(dialog, IDCANCEL);
+        PressButton(picker, IDCANCEL);
         WaitGone(picker);
         afterCancel = ItemText(dialog, DIRDLG_PATH);
-        Press(dialog, DIRDLG_BROWSE);
-        picker = WaitFor(IsPicker);
-        if (!picker) return Press(dialog, IDCANCEL);
+        PressButton(dialog, DIRDLG_BROWSE);
+        picker = WaitForDialog(IsPicker);
+        if (!picker) return PressButton(dialog, IDCANCEL);
         SendMessageA(picker, BFFM_SETSELECTIONA, TRUE, (LPARAM)windows);
-        Press(picker, IDOK);
+        PressButton(picker, IDOK);
         WaitGone(picker);
         afterPick = ItemText(dialog, DIRDLG_PATH);
-        Press(dialog, IDCANCEL);
+        PressButton(dialog, IDCANCEL);
     });
     OleUninitialize();
     EXPECT_TRUE(pickerSeen);
@@ -609,18 +499,18 @@ TEST_F(Dialog, BrowseMergesThePickedFolderOrChangesNothingWhenCancelled) {
     EXPECT_EQ(afterPick, WithBackslash(windows) + "Tools\\Viewer\\");
     // The picked folder is the installation path at once, even after Exit Setup.
     EXPECT_EQ(state.InstallPath, WithBackslash(windows) + "Tools\\Viewer\\");
-    EXPECT_NE(StopLog().find("Canceled Path selection\n"), std::string::npos);
+    EXPECT_NE(TakeLog().find("Canceled Path selection\n"), std::string::npos);
 }
 
 TEST_F(Dialog, InteractiveInstallPathEmptiesTheCaptionAndFailsWhenTheUserLeaves) {
     if (!DisplayAvailable()) GTEST_SKIP() << "no display";
     std::string prompt, path;
     std::thread helper([&] {
-        HWND dialog = WaitFor(IsDirDialog);
+        HWND dialog = WaitForDialog(IsDirDialog);
         if (!dialog) return;
         prompt = ItemText(dialog, DIRDLG_PROMPT);
         path = ItemText(dialog, DIRDLG_PATH);
-        Press(dialog, IDCANCEL);
+        PressButton(dialog, IDCANCEL);
     });
     EXPECT_EQ(RunInstallPath(&state, "Pic"), 0); // three characters: the default prompt
     helper.join();

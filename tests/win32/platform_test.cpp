@@ -22,12 +22,10 @@ using testing_support::RemoveFile;
 
 namespace {
 
+using testing_support::LogCapture;
+
 const char *kLogName = "platform-test.log";
 const char *kTestKey = "Software\\TesselPlatformTest";
-
-std::string StartLog() { return testing_support::StartFileLog(kLogName); }
-
-std::string StopLog(const std::string &) { return testing_support::StopFileLog(kLogName); }
 
 class Registry : public testing::Test {
   protected:
@@ -94,7 +92,7 @@ TEST_F(Registry, FailuresAreLoggedWithTheirValueAndType) {
     ASSERT_EQ(Reg_CreateKey(&key, REG_ROOT_USER, kTestKey), 1);
     DWORD number = 5;
     ASSERT_EQ(Reg_SetValue(key, REG_DWORD, "Dword", "Install Path", &number, sizeof number), 1);
-    std::string path = StartLog();
+    LogCapture log(kLogName);
     char buffer[32] = "old";
     EXPECT_EQ(Reg_GetString(key, "Install Path", buffer, sizeof buffer), 0);
     EXPECT_STREQ(buffer, "");
@@ -106,7 +104,7 @@ TEST_F(Registry, FailuresAreLoggedWithTheirValueAndType) {
     EXPECT_EQ(Reg_GetValue(key, REG_DWORD, "Dword", "Install Path", &read, sizeof read), 1);
     EXPECT_EQ(read, 5u);
     Reg_CloseKey(&key);
-    EXPECT_EQ(StopLog(path), "Bad type for 'Install Path' [0x00000004 != 0x00000001]\n"
+    EXPECT_EQ(log.Take(), "Bad type for 'Install Path' [0x00000004 != 0x00000001]\n"
                              "Unable to get registry 'Missing' String\n"
                              "Unable to get registry 'Long' String\n");
 }
@@ -116,9 +114,9 @@ TEST_F(Registry, WriteThroughAClosedKeyIsRefusedAndLogged) {
     ASSERT_EQ(Reg_CreateKey(&key, REG_ROOT_USER, kTestKey), 1);
     HKEY stale = (HKEY)key;
     Reg_CloseKey(&key);
-    std::string path = StartLog();
+    LogCapture log(kLogName);
     EXPECT_EQ(Reg_SetString((SysKey)stale, "Value", "x"), 0);
-    EXPECT_EQ(StopLog(path), "Unable to set registry 'Value' String\n");
+    EXPECT_EQ(log.Take(), "Unable to set registry 'Value' String\n");
 }
 
 TEST(Paths, NormalizeTurnsSlashesAndAddsOneTrailingBackslash) {
@@ -182,13 +180,13 @@ TEST(Paths, StandardDirectoriesEndInOneBackslash) {
 }
 
 TEST(Com, InitialisingTwiceIsReportedAndExitBalances) {
-    std::string path = StartLog();
+    LogCapture log(kLogName);
     EXPECT_EQ(Sys_InitControls(), 1);
     EXPECT_EQ(Sys_InitCom(), 1);
     EXPECT_EQ(Sys_InitCom(), 1);
     EXPECT_EQ(Sys_ExitCom(), 1);
     EXPECT_EQ(Sys_ExitCom(), 1);
-    EXPECT_EQ(StopLog(path), "Unable to initialize COM\nUnable to initialize OLE\n");
+    EXPECT_EQ(log.Take(), "Unable to initialize COM\nUnable to initialize OLE\n");
     // Balanced: the apartment is gone, so a fresh start is clean again.
     EXPECT_EQ(CoInitialize(NULL), S_OK);
     CoUninitialize();
@@ -210,10 +208,10 @@ TEST(Fonts, AddedFontIsRemovedAndRefusalsAreLogged) {
 
     std::string junk = folder + "junk.ttf";
     testing_support::WriteFile(junk, "not a font at all");
-    std::string path = StartLog();
+    LogCapture log(kLogName);
     EXPECT_EQ(Font_Add(junk.c_str()), 0);
     EXPECT_EQ(Font_Remove(junk.c_str()), 0);
-    std::string text = StopLog(path);
+    std::string text = log.Take();
     EXPECT_NE(text.find("Unable to add font resource for '" + junk + "' (0x"), std::string::npos) << text;
     EXPECT_NE(text.find("Unable to remove font resource for '" + junk + "' (0x"), std::string::npos) << text;
     RemoveFile(font);
@@ -453,17 +451,12 @@ TEST_F(Windows, FontChangesAreBroadcastToTopLevelWindows) {
 }
 
 // Cancels the first dialog of this process that appears, as a user would.
-void CancelFirstDialog(DWORD process, volatile LONG *cancelled, volatile LONG *pressed) {
+void CancelFirstDialog(volatile LONG *cancelled, volatile LONG *pressed) {
     for (int tries = 0; tries < 400 && !*cancelled; tries++) {
-        HWND dialog = NULL;
-        while ((dialog = FindWindowExA(NULL, dialog, "#32770", NULL)) != NULL) {
-            DWORD owner = 0;
-            GetWindowThreadProcessId(dialog, &owner);
-            if (owner == process) {
-                PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-                InterlockedExchange((LONG *)pressed, 1);
-                return;
-            }
+        if (HWND dialog = testing_support::FindDialog()) {
+            testing_support::PressButton(dialog, IDCANCEL);
+            InterlockedExchange((LONG *)pressed, 1);
+            return;
         }
         Sleep(50);
     }
@@ -473,7 +466,7 @@ TEST(Picker, CancelledLeavesThePathAndReturnsZero) {
     if (!DisplayAvailable()) GTEST_SKIP() << "no display";
     ASSERT_EQ(OleInitialize(NULL), S_OK);
     volatile LONG cancelled = 0, pressed = 0;
-    std::thread user(CancelFirstDialog, GetCurrentProcessId(), &cancelled, &pressed);
+    std::thread user(CancelFirstDialog, &cancelled, &pressed);
     char path[320] = "";
     char windows[MAX_PATH];
     GetWindowsDirectoryA(windows, sizeof windows);

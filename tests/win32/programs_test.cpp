@@ -83,13 +83,13 @@ using testing_support::SeenBox;
 
 class Programs : public testing::Test {
   protected:
-    std::string folder, logPath;
+    std::string folder;
     InstallState state = {};
+    testing_support::LogCapture log_{kLogName};
 
     void SetUp() override {
         Mem_Init(MEM_NO_LIMIT, 0);
         folder = MakeTempDir("programs");
-        logPath = testing_support::StartFileLog(kLogName);
         state.Mode = Interactive;
         Str_Copy(state.InstallPath, folder.c_str());
     }
@@ -97,11 +97,7 @@ class Programs : public testing::Test {
         TakeLog();
         SetEnvironmentVariableA("TESSEL_SERVER_RESULT", NULL);
     }
-    std::string TakeLog() {
-        std::string text = testing_support::StopFileLog(kLogName);
-        testing_support::StartFileLog(kLogName);
-        return text;
-    }
+    std::string TakeLog() { return log_.Take(); }
     // Runs work while a thread answers the shell's own notice that a program cannot be found,
     // which appears where windows can.
     template <typename Work> void AnsweringShellNotice(Work work) {

@@ -116,6 +116,7 @@ class Shortcuts : public testing::Test {
   protected:
     std::string folder, programs;
     InstallState state = {};
+    testing_support::LogCapture log_{kLogName};
 
     void SetUp() override {
         CoInitialize(NULL); // balanced at the process's end
@@ -125,7 +126,7 @@ class Shortcuts : public testing::Test {
         folder = MakeTempDir("shortcuts");
         programs = ProgramsFolder();
         ASSERT_FALSE(programs.empty());
-        testing_support::StartFileLog(kLogName);
+        log_.Take(); // the set-up's lines are not the test's
         state.Mode = Quiet;
         Str_Copy(state.InstallPath, folder.c_str());
     }
@@ -134,11 +135,7 @@ class Shortcuts : public testing::Test {
         Cmd_ReleaseAll();
         RemoveTree(programs + "\\TesselTest");
     }
-    std::string TakeLog() {
-        std::string text = testing_support::StopFileLog(kLogName);
-        testing_support::StartFileLog(kLogName);
-        return text;
-    }
+    std::string TakeLog() { return log_.Take(); }
     // Runs the command; *end gets where its cursor stopped, measured from the line's end.
     int Run(const char *keyword, const std::vector<std::string> &texts, int *end = nullptr) {
         std::string line = Arguments(texts);

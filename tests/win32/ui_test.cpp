@@ -24,37 +24,17 @@ struct SeenBox {
     bool found = false;
 };
 
-BOOL CALLBACK FindBox(HWND window, LPARAM found) {
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    char name[32] = "";
-    GetClassNameA(window, name, sizeof name);
-    if (process == GetCurrentProcessId() && IsWindowVisible(window) && !strcmp(name, "#32770")) {
-        *(HWND *)found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
 // Waits up to ten seconds for a box of this process, records it and presses button `press`.
 void AnswerBox(SeenBox *seen, int press) {
-    for (int tries = 0; tries < 200; tries++) {
-        HWND box = NULL;
-        EnumWindows(FindBox, (LPARAM)&box);
-        if (box) {
-            char title[128] = "";
-            GetWindowTextA(box, title, sizeof title);
-            seen->title = title;
-            seen->owner = GetWindow(box, GW_OWNER);
-            seen->yes = GetDlgItem(box, IDYES) != NULL;
-            seen->no = GetDlgItem(box, IDNO) != NULL;
-            seen->ok = GetDlgItem(box, IDOK) != NULL;
-            seen->found = true;
-            PostMessageA(box, WM_COMMAND, MAKEWPARAM(press, BN_CLICKED), (LPARAM)GetDlgItem(box, press));
-            return;
-        }
-        Sleep(50);
-    }
+    HWND box = testing_support::WaitForDialog();
+    if (!box) return;
+    seen->title = testing_support::WindowText(box);
+    seen->owner = GetWindow(box, GW_OWNER);
+    seen->yes = GetDlgItem(box, IDYES) != NULL;
+    seen->no = GetDlgItem(box, IDNO) != NULL;
+    seen->ok = GetDlgItem(box, IDOK) != NULL;
+    seen->found = true;
+    testing_support::PressButton(box, press);
 }
 
 // Runs `show` while a second thread answers its box with `press`.

@@ -1,0 +1,206 @@
+// The fuzz targets' bodies, shared by the libFuzzer targets and the corpus replay.
+#include "fuzz-entries.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include "command.h"
+#include "ffs-cmp2.h"
+#include "ffs.h"
+#include "host-ui.h"
+#include "iscript.h"
+#include "tessel-core.h"
+
+static void Check(int condition) {
+    if (!condition) __builtin_trap();
+}
+
+// Writes the input as the file name of the working folder.
+static void WriteInput(const char *name, const uint8_t *data, size_t size) {
+    FILE *file = fopen(name, "wb");
+    if (!file) abort();
+    if (size && fwrite(data, 1, size, file) != size) abort();
+    fclose(file);
+}
+
+static MemStats Stats(void) {
+    MemStats stats = {};
+    Mem_GetStats(&stats);
+    return stats;
+}
+
+static void CheckAllGivenBack(const MemStats &before) {
+    MemStats after = Stats();
+    Check(after.blockCount == before.blockCount && after.bytesInUse == before.bytesInUse);
+}
+
+static void ReleaseRegistry(void) {
+    Cmd_ReleaseAll();
+}
+
+static void StartMemory(void) {
+    static int done = 0;
+    if (done) return;
+    done = 1;
+    Mem_Init(MEM_NO_LIMIT, 0);
+}
+
+static void EnterWorkFolder(void) {
+    static int done = 0;
+    if (done) return;
+    done = 1;
+    char folder[] = "/tmp/tessel-fuzz-XXXXXX";
+    if (!mkdtemp(folder) || chdir(folder) != 0) abort();
+    // UNINSTALL NAME finds an uninstaller and adds its share to the install size.
+    FILE *uninstaller = fopen("uninst.exe", "wb");
+    if (!uninstaller) abort();
+    static const char block[4096] = {'M', 'Z'};
+    for (int i = 0; i < 25; i++)
+        fwrite(block, 1, sizeof block, uninstaller);
+    fclose(uninstaller);
+}
+
+static void RegisterKeywords(void) {
+    static int done = 0;
+    if (done) return;
+    done = 1;
+    HostUi_SetEcho(0);
+    Cmd_RegisterAll();
+    Script_RegisterBreak();
+    atexit(ReleaseRegistry); // before the leak check, which was registered first
+}
+
+// ---- Archive reader ----
+
+// Sizes above this are not loaded (the reader would allocate them honestly; the fuzzer's
+// memory limit would not like it).
+enum { LOAD_LIMIT = 1 << 16 };
+
+static void LoadEntry(uint32_t hash) {
+    int32_t size = 0;
+    if (!Ffs_GetEntrySize(hash, &size) || size < 0 || size > LOAD_LIMIT) return;
+    // An exact heap area: the sanitizer catches a byte written past it.
+    uint8_t *buffer = (uint8_t *)malloc(size ? (size_t)size : 1);
+    Ffs_LoadEntry(hash, buffer, size);
+    Ffs_LoadEntry(hash, buffer, size / 2); // a wrong size must fail cleanly too
+    free(buffer);
+}
+
+void Fuzz_Archive(const uint8_t *data, size_t size) {
+    StartMemory();
+    EnterWorkFolder();
+    WriteInput("setup.exe", data, size);
+    MemStats before = Stats();
+    if (Ffs_Open("setup.exe", 0)) {
+        Ffs_AddCodec(&Type2_Codec);
+        uint32_t count = Ffs_EntryCount();
+        for (uint32_t i = 0; i < count && i < 64; i++) {
+            uint32_t hash = 0, offset = 0;
+            Check(Ffs_EntryAt(i, &hash, &offset) == 1);
+            LoadEntry(hash);
+        }
+        static const char *names[] = {"install.dat", "uninst.exe", "INSTALL.DAT"};
+        for (const char *name : names)
+            LoadEntry(Ffs_HashName(name));
+    }
+    Ffs_Close();
+    if (size >= CORE_STAMP_SIZE) {
+        Core_VerifyStampRecord(data, CORE_STAMP_KEY, "setup.exe", 0, 0);
+        Core_VerifyStampRecord(data + size - CORE_STAMP_SIZE, CORE_STAMP_KEY, "setup.exe", 1, 1);
+    }
+    CheckAllGivenBack(before);
+}
+
+// ---- Script engine ----
+
+static void CheckText(const char *field, size_t size) {
+    Check(memchr(field, 0, size) != NULL);
+}
+
+static void CheckList(const InstallState *state, const char *list) {
+    if (!list) return;
+    Check(list >= state->ScriptText && list <= state->ScriptText + state->ScriptSize);
+}
+
+static void CheckState(const InstallState *state) {
+    const char *fields[] = {state->Caption,        state->CompanyName,       state->ProductName,
+                            state->ProductVersion, state->ListServerAddress, state->ListServerList,
+                            state->RegistryPath,   state->InstallPath,       state->InstallDir,
+                            state->InstallName,    state->UninstallName,     state->UpdateUrl};
+    for (const char *field : fields)
+        CheckText(field, INSTALL_TEXT_SIZE);
+    CheckText(state->RelaunchPath, sizeof state->RelaunchPath);
+    CheckList(state, state->FileList);
+    CheckList(state, state->TempList);
+    Check(state->ScriptPosition >= state->ScriptText &&
+          state->ScriptPosition <= state->ScriptText + state->ScriptSize);
+}
+
+static void RunOnce(int32_t mode) {
+    InstallState *state = NULL;
+    Check(Script_Load(&state, "install.dat", mode) == 1);
+    Script_Run(state, NULL);
+    CheckState(state);
+    if (mode == Interactive) {
+        void *window = (void *)0x1000;
+        for (int attempt = 0; attempt < 3 && !Script_Run(state, window); attempt++)
+            CheckState(state);
+        CheckState(state);
+    }
+    Script_Release(&state);
+}
+
+void Fuzz_Script(const uint8_t *data, size_t size) {
+    StartMemory();
+    EnterWorkFolder();
+    RegisterKeywords();
+    WriteInput("install.dat", data, size);
+    MemStats before = Stats();
+    RunOnce(Quiet);
+    RunOnce(Interactive);
+    CheckAllGivenBack(before);
+}
+
+// ---- Type2 codec ----
+
+static void Decode(const uint8_t *data, size_t size) {
+    if (size < 2) return;
+    int32_t wanted = 1 + (int32_t)(data[0] | (data[1] << 8)); // 1 to 65536 bytes
+    size_t blockLength = TYPE2_HEADER_SIZE + size - 2;
+    uint8_t *block = (uint8_t *)malloc(blockLength);
+    memcpy(block, TYPE2_TAG, 4);
+    uint32_t complement = ~(uint32_t)wanted;
+    for (int i = 0; i < 4; i++)
+        block[4 + i] = (uint8_t)(complement >> (8 * i));
+    memcpy(block + TYPE2_HEADER_SIZE, data + 2, size - 2);
+    uint8_t *output = (uint8_t *)malloc((size_t)wanted);
+    Check(Type2_Decompress(block, (int32_t)blockLength, output, wanted) == 1);
+    free(output);
+    free(block);
+}
+
+static void RoundTrip(const uint8_t *data, size_t size) {
+    if (size > (1 << 20)) return;
+    size_t capacity = size * 3 + 64;
+    uint8_t *block = (uint8_t *)malloc(capacity);
+    int32_t blockLength = (int32_t)capacity;
+    if (Type2_Compress(data, (int32_t)size, block, &blockLength)) {
+        Check(blockLength < (int32_t)size);
+        uint8_t *output = (uint8_t *)malloc(size);
+        Check(Type2_Decompress(block, blockLength, output, (int32_t)size) == 1);
+        Check(memcmp(output, data, size) == 0);
+        free(output);
+    }
+    free(block);
+}
+
+void Fuzz_Type2(const uint8_t *data, size_t size) {
+    StartMemory();
+    // Its own working state: the archive reader's codec gives its state back when it closes.
+    Type2_Init();
+    Decode(data, size);
+    RoundTrip(data, size);
+    Type2_Shutdown();
+}
