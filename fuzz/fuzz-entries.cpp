@@ -66,6 +66,7 @@ static void RegisterKeywords(void) {
     static int done = 0;
     if (done) return;
     done = 1;
+    HostUi_Reset(); // the engine's stand-ins, recorded
     HostUi_SetEcho(0);
     Cmd_RegisterAll();
     Script_RegisterBreak();

@@ -1,9 +1,9 @@
 // The script engine's window on the machine: the record of operations through which the
 // command handlers and the interpreter show boxes, dialogs and the backdrop, write files and
 // reach programs, the Start menu and the registry. The setup program installs the system's
-// record (system-actions.cpp, win32 tree); until a record is installed the engine runs on
-// stand-ins that do nothing, log what was asked and report failure, so that the engine builds,
-// runs and is tested on any host.
+// record (system-actions.cpp, win32 tree); the unit tests and fuzz targets install the
+// stand-ins (actions-standins.cpp), which do nothing, log what was asked and report failure, so
+// that the engine builds, runs and is tested on any host.
 #pragma once
 #include <stdint.h>
 
@@ -46,10 +46,10 @@ typedef struct InstallActions {
     int (*RegisterUninstall)(const InstallState *state);
 } InstallActions;
 
-// Installs actions for every later command (the record must outlive its use); null brings the
-// stand-ins back. Returns 1.
+// Installs actions for every later command (the record must outlive its use); null removes
+// them. Returns 1.
 int Actions_Set(const InstallActions *actions);
-// The record in force: never null.
+// The record in force; fatal when none is installed.
 const InstallActions *Actions_Get(void);
-// The stand-ins' record, for a caller that replaces only some operations.
+// The stand-ins' record (actions-standins.cpp), whole or as the base of a caller's own.
 const InstallActions *Actions_StandIns(void);
