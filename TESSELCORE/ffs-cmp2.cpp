@@ -12,11 +12,11 @@ enum {
     LOOKAHEAD = 60,
     THRESHOLD = 3,
     SYMBOLS = 256 - THRESHOLD + LOOKAHEAD, // 313: bytes, then lengths 4..60
-    TREE_SIZE = 2 * SYMBOLS - 1,          // 625
-    ROOT = TREE_SIZE - 1,                 // 624
+    TREE_SIZE = 2 * SYMBOLS - 1,           // 625
+    ROOT = TREE_SIZE - 1,                  // 624
     REBUILD_LIMIT = 0x8000,
     NONE = WINDOW_SIZE,
-    START = WINDOW_SIZE - LOOKAHEAD, // 4036: first window position written
+    START = WINDOW_SIZE - LOOKAHEAD,   // 4036: first window position written
     LENGTH_BASE = 256 - THRESHOLD - 1, // symbol = 252 + match length
 };
 
@@ -510,6 +510,6 @@ int Type2_Identify(const uint8_t *block) {
 }
 
 FfsCodec Type2_Codec = {
-    "Type2",          "1.0",         Type2_Compress, Type2_Decompress, Type2_GetSize,
-    Type2_Identify,   Type2_Init,    Type2_Shutdown, NULL,
+    "Type2",    "1.0",          Type2_Compress, Type2_Decompress, Type2_GetSize, Type2_Identify,
+    Type2_Init, Type2_Shutdown, NULL,
 };

@@ -19,9 +19,9 @@ extern FfsCodec Type2_Codec;
 int Type2_Compress(const uint8_t *data, int32_t length, uint8_t *block, int32_t *blockLength);
 // The builder's form for data that must not be stored raw (it begins with the tag): a block of
 // any length from 1 byte up, whether it shrinks or not. Returns 0 when length < 1 or the block
-// does not fit the capacity in *blockLength (the builder gives three times the length and 64 bytes).
-int Type2_CompressAlways(const uint8_t *data, int32_t length, uint8_t *block,
-                         int32_t *blockLength);
+// does not fit the capacity in *blockLength (the builder gives three times the length and 64
+// bytes).
+int Type2_CompressAlways(const uint8_t *data, int32_t length, uint8_t *block, int32_t *blockLength);
 // Decodes exactly outputLength bytes; 0, writing nothing, when the tag is missing or the
 // block's size is not positive or not outputLength. Never writes past outputLength or reads
 // past blockLength, whatever the stream holds.

@@ -43,9 +43,7 @@ static struct {
     int writing; // a fatal report about the file itself must not write to it again
 } S = {0, NULL, "Unknown", 0, NULL, 1, 0};
 
-static struct {
-    MemStats stats;
-} M;
+static struct { MemStats stats; } M;
 
 // ---- Library lock ----
 
@@ -108,8 +106,10 @@ static void ResolvePath(const char *logName) {
     char *cut = NULL;
     for (char *p = exe; *p; p++)
         if (*p == '\\' || *p == '/') cut = p;
-    if (cut) cut[1] = 0;
-    else exe[0] = 0;
+    if (cut)
+        cut[1] = 0;
+    else
+        exe[0] = 0;
     const char *name = Str_Length(logName) > 1 ? logName : "debug.log";
     // Cut to the field: a path that does not fit still names a file beside the executable's
     // folder prefix rather than overrunning the variable.
@@ -323,8 +323,10 @@ int Mem_Init(int32_t limit, int32_t arenaSize) {
     Core_Unlock();
     if (diagnostics) {
         Log_Print("Quickmemory Initialized (Disabled)\n");
-        if (limit == MEM_NO_LIMIT) Log_Print("Memory Initialized (Maximum)\n");
-        else Log_Print("Memory Initialized (limit %dk)\n", limit / 1024);
+        if (limit == MEM_NO_LIMIT)
+            Log_Print("Memory Initialized (Maximum)\n");
+        else
+            Log_Print("Memory Initialized (limit %dk)\n", limit / 1024);
         Log_Section(NULL);
     }
     return 1;
@@ -445,7 +447,8 @@ int Core_MakeStamp(uint8_t record[CORE_STAMP_SIZE], uint32_t key, uint32_t nameC
                    uint32_t position, uint32_t crc, uint32_t length) {
     CORE_GUARD(record);
     uint32_t w4 = nameCrc ^ key, w2 = crc ^ key;
-    uint32_t words[5] = {position ^ w4, w2, length ^ w2, w4, (nameCrc ^ position ^ crc ^ length) ^ key};
+    uint32_t words[5] = {position ^ w4, w2, length ^ w2, w4,
+                         (nameCrc ^ position ^ crc ^ length) ^ key};
     record[0] = '|';
     for (int i = 0; i < 5; i++) Le_Put32(record + 1 + 4 * i, words[i]);
     record[21] = '|';

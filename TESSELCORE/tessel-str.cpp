@@ -138,7 +138,9 @@ int Str_FindNoCase(const char *text, const char *pattern, const char **position)
     return FindWith(text, pattern, position, Str_StartsWithNoCase);
 }
 
-static int IsNumberByte(char c) { return (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.'; }
+static int IsNumberByte(char c) {
+    return (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
+}
 
 double Str_ToFloat(const char *text) {
     if (!text) return 0.0;
@@ -191,7 +193,8 @@ static uint32_t Crc32Entry(uint32_t index) {
 uint32_t Core_Crc32Update(uint32_t running, const void *buffer, int length) {
     CORE_GUARD(buffer);
     const unsigned char *bytes = (const unsigned char *)buffer;
-    for (int i = 0; i < length; i++) running = Crc32Entry((running ^ bytes[i]) & 0xFF) ^ (running >> 8);
+    for (int i = 0; i < length; i++)
+        running = Crc32Entry((running ^ bytes[i]) & 0xFF) ^ (running >> 8);
     return running;
 }
 

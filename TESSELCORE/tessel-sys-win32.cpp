@@ -37,7 +37,9 @@ void Sys_Sleep(int milliseconds) { Sleep((DWORD)milliseconds); }
 
 // A Win32 mutex is recursive for its owning thread.
 void *Sys_MutexCreate(void) { return CreateMutexA(NULL, FALSE, NULL); }
-int Sys_MutexTake(void *mutex) { return WaitForSingleObject((HANDLE)mutex, INFINITE) != WAIT_FAILED; }
+int Sys_MutexTake(void *mutex) {
+    return WaitForSingleObject((HANDLE)mutex, INFINITE) != WAIT_FAILED;
+}
 void Sys_MutexRelease(void *mutex) { ReleaseMutex((HANDLE)mutex); }
 void Sys_MutexDestroy(void *mutex) { CloseHandle((HANDLE)mutex); }
 
@@ -92,12 +94,9 @@ static const struct {
     int code;
     HKEY root;
 } RegRoots[] = {
-    {REG_ROOT_USER, HKEY_CURRENT_USER},
-    {REG_ROOT_DYN, HKEY_DYN_DATA},
-    {REG_ROOT_PERF, HKEY_PERFORMANCE_DATA},
-    {REG_ROOT_MACHINE, HKEY_LOCAL_MACHINE},
-    {REG_ROOT_CLASSES, HKEY_CLASSES_ROOT},
-    {REG_ROOT_CONFIG, HKEY_CURRENT_CONFIG},
+    {REG_ROOT_USER, HKEY_CURRENT_USER},     {REG_ROOT_DYN, HKEY_DYN_DATA},
+    {REG_ROOT_PERF, HKEY_PERFORMANCE_DATA}, {REG_ROOT_MACHINE, HKEY_LOCAL_MACHINE},
+    {REG_ROOT_CLASSES, HKEY_CLASSES_ROOT},  {REG_ROOT_CONFIG, HKEY_CURRENT_CONFIG},
 };
 
 // Unknown codes name the current user's root.
@@ -113,8 +112,8 @@ int Reg_CreateKey(SysKey *key, int rootCode, const char *subkey) {
     *key = NULL;
     HKEY handle;
     DWORD disposition;
-    if (RegCreateKeyExA(RootOf(rootCode), subkey, 0, NULL, REG_OPTION_NON_VOLATILE,
-                        KEY_ALL_ACCESS, NULL, &handle, &disposition) != ERROR_SUCCESS)
+    if (RegCreateKeyExA(RootOf(rootCode), subkey, 0, NULL, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                        NULL, &handle, &disposition) != ERROR_SUCCESS)
         return 0;
     *key = handle;
     return 1;

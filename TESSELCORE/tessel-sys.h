@@ -63,8 +63,14 @@ typedef void *SysWindow; // HWND
 typedef void *SysKey;    // HKEY
 
 // Registry root codes.
-enum { REG_ROOT_USER = 1, REG_ROOT_DYN = 2, REG_ROOT_PERF = 3, REG_ROOT_MACHINE = 4,
-       REG_ROOT_CLASSES = 5, REG_ROOT_CONFIG = 6 };
+enum {
+    REG_ROOT_USER = 1,
+    REG_ROOT_DYN = 2,
+    REG_ROOT_PERF = 3,
+    REG_ROOT_MACHINE = 4,
+    REG_ROOT_CLASSES = 5,
+    REG_ROOT_CONFIG = 6
+};
 
 enum { PROGRESS_RANGE = 2000 }; // progress bars run 0..2000: 20 steps a percent
 

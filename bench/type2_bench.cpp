@@ -17,9 +17,10 @@ typedef std::vector<uint8_t> Bytes;
 
 // Words from a small vocabulary with line ends: a licence text or a script.
 Bytes TextLike(size_t size) {
-    static const char *words[] = {"the", "software", "licence", "install", "user", "shall",
-                                  "copy", "of", "and", "to", "any", "warranty", "setup",
-                                  "directory", "file", "program", "agreement", "not"};
+    static const char *words[] = {"the",     "software",  "licence", "install",   "user",
+                                  "shall",   "copy",      "of",      "and",       "to",
+                                  "any",     "warranty",  "setup",   "directory", "file",
+                                  "program", "agreement", "not"};
     std::mt19937 random(1);
     std::string text;
     while (text.size() < size) {
@@ -85,8 +86,8 @@ Bytes ExecutableLike(size_t size) {
 }
 
 const Bytes &Corpus(int index) {
-    static const Bytes corpora[] = {TextLike(1 << 20), BinaryLike(1 << 20),
-                                    CompressedLike(1 << 20), ExecutableLike(4 << 20)};
+    static const Bytes corpora[] = {TextLike(1 << 20), BinaryLike(1 << 20), CompressedLike(1 << 20),
+                                    ExecutableLike(4 << 20)};
     return corpora[index];
 }
 
@@ -144,7 +145,8 @@ void VerifyStamp(benchmark::State &state) {
     uint32_t crc = Core_Crc32(data.data() + CORE_STAMP_SIZE, (int)data.size() - CORE_STAMP_SIZE);
     Core_MakeStamp(record, CORE_STAMP_KEY, 0, 0, crc, (uint32_t)data.size());
     int passed = 0;
-    for (auto _ : state) passed = Core_VerifyStampRecord(record, CORE_STAMP_KEY, path.c_str(), 0, 1);
+    for (auto _ : state)
+        passed = Core_VerifyStampRecord(record, CORE_STAMP_KEY, path.c_str(), 0, 1);
     if (!passed) state.SkipWithError("the stamp did not pass");
     state.SetBytesProcessed((int64_t)state.iterations() * (int64_t)data.size());
     remove(path.c_str());

@@ -71,8 +71,7 @@ int Fail(const std::string &problem) {
 
 // Every regular file below folder, named by its relative path with backslashes, sorted by name
 // so that the same folder always gives the same archive.
-bool ScanFolder(const std::string &folder, std::vector<PackSource> *sources,
-                std::string *error) {
+bool ScanFolder(const std::string &folder, std::vector<PackSource> *sources, std::string *error) {
     std::error_code code;
     if (!fs::is_directory(folder, code)) {
         *error = "'" + folder + "' is not a folder";

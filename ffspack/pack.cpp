@@ -95,9 +95,8 @@ bool CheckInput(const PackInput &input, std::string *error) {
 
 } // namespace
 
-bool Pack_BuildArchive(const std::vector<PackInput> &inputs, uint32_t flags,
-                       uint32_t archiveOffset, bool withTrailer, PackBytes *archive,
-                       std::string *error, PackNotes *notes) {
+bool Pack_BuildArchive(const std::vector<PackInput> &inputs, uint32_t flags, uint32_t archiveOffset,
+                       bool withTrailer, PackBytes *archive, std::string *error, PackNotes *notes) {
     std::vector<Stored> entries;
     entries.reserve(inputs.size());
     for (const PackInput &input : inputs) {
@@ -112,12 +111,13 @@ bool Pack_BuildArchive(const std::vector<PackInput> &inputs, uint32_t flags,
         if (a == b)
             *error = Quoted(a) + " is listed twice";
         else
-            *error = "names " + Quoted(a) + " and " + Quoted(b) + " have the same hash " +
-                     "(0x" + [](uint32_t h) {
+            *error = "names " + Quoted(a) + " and " + Quoted(b) + " have the same hash " + "(0x" +
+                     [](uint32_t h) {
                          char text[16];
                          snprintf(text, sizeof text, "%08X", h);
                          return std::string(text);
-                     }(entries[i].hash) + "); rename one of them";
+                     }(entries[i].hash) +
+                     "); rename one of them";
         return false;
     }
     Type2_Init();
@@ -385,10 +385,11 @@ bool Pack_Verify(const std::string &path, std::vector<std::string> *report) {
         PackBytes file;
         std::string error;
         Pack_ReadFile(path, &file, &error);
-        bool intact = Core_VerifyStampRecord(file.data() + stamp, CORE_STAMP_KEY, path.c_str(),
-                                             0, 1) == 1;
-        report->push_back("stamp: record at offset " + std::to_string(stamp) +
-                          (intact ? ", file intact" : ", FILE DAMAGED (checksum or length differs)"));
+        bool intact =
+            Core_VerifyStampRecord(file.data() + stamp, CORE_STAMP_KEY, path.c_str(), 0, 1) == 1;
+        report->push_back(
+            "stamp: record at offset " + std::to_string(stamp) +
+            (intact ? ", file intact" : ", FILE DAMAGED (checksum or length differs)"));
         passed = passed && intact;
     }
     std::vector<PackEntryInfo> entries;

@@ -32,9 +32,8 @@ typedef std::vector<std::string> PackNotes;
 // The archive for inputs, placed at archiveOffset of its file (absolute block offsets), with
 // its trailer when withTrailer. Returns false with *error naming the problem: an empty or
 // over-long name, an empty file, two names of one hash.
-bool Pack_BuildArchive(const std::vector<PackInput> &inputs, uint32_t flags,
-                       uint32_t archiveOffset, bool withTrailer, PackBytes *archive,
-                       std::string *error, PackNotes *notes);
+bool Pack_BuildArchive(const std::vector<PackInput> &inputs, uint32_t flags, uint32_t archiveOffset,
+                       bool withTrailer, PackBytes *archive, std::string *error, PackNotes *notes);
 // Finds the unstamped record in file (exactly one) and writes the stamp for the whole file,
 // named fileName. Returns false with *error when there is no record or more than one.
 bool Pack_Stamp(PackBytes *file, const std::string &fileName, std::string *error);

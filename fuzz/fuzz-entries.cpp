@@ -36,9 +36,7 @@ static void CheckAllGivenBack(const MemStats &before) {
     Check(after.blockCount == before.blockCount && after.bytesInUse == before.bytesInUse);
 }
 
-static void ReleaseRegistry(void) {
-    Cmd_ReleaseAll();
-}
+static void ReleaseRegistry(void) { Cmd_ReleaseAll(); }
 
 static void StartMemory(void) {
     static int done = 0;
@@ -57,8 +55,7 @@ static void EnterWorkFolder(void) {
     FILE *uninstaller = fopen("uninst.exe", "wb");
     if (!uninstaller) abort();
     static const char block[4096] = {'M', 'Z'};
-    for (int i = 0; i < 25; i++)
-        fwrite(block, 1, sizeof block, uninstaller);
+    for (int i = 0; i < 25; i++) fwrite(block, 1, sizeof block, uninstaller);
     fclose(uninstaller);
 }
 
@@ -103,8 +100,7 @@ void Fuzz_Archive(const uint8_t *data, size_t size) {
             LoadEntry(hash);
         }
         static const char *names[] = {"install.dat", "uninst.exe", "INSTALL.DAT"};
-        for (const char *name : names)
-            LoadEntry(Ffs_HashName(name));
+        for (const char *name : names) LoadEntry(Ffs_HashName(name));
     }
     Ffs_Close();
     if (size >= CORE_STAMP_SIZE) {
@@ -116,9 +112,7 @@ void Fuzz_Archive(const uint8_t *data, size_t size) {
 
 // ---- Script engine ----
 
-static void CheckText(const char *field, size_t size) {
-    Check(memchr(field, 0, size) != NULL);
-}
+static void CheckText(const char *field, size_t size) { Check(memchr(field, 0, size) != NULL); }
 
 static void CheckList(const InstallState *state, const char *list) {
     if (!list) return;
@@ -130,8 +124,7 @@ static void CheckState(const InstallState *state) {
                             state->ProductVersion, state->ListServerAddress, state->ListServerList,
                             state->RegistryPath,   state->InstallPath,       state->InstallDir,
                             state->InstallName,    state->UninstallName,     state->UpdateUrl};
-    for (const char *field : fields)
-        CheckText(field, INSTALL_TEXT_SIZE);
+    for (const char *field : fields) CheckText(field, INSTALL_TEXT_SIZE);
     CheckText(state->RelaunchPath, sizeof state->RelaunchPath);
     CheckList(state, state->FileList);
     CheckList(state, state->TempList);
@@ -173,8 +166,7 @@ static void Decode(const uint8_t *data, size_t size) {
     uint8_t *block = (uint8_t *)malloc(blockLength);
     memcpy(block, TYPE2_TAG, 4);
     uint32_t complement = ~(uint32_t)wanted;
-    for (int i = 0; i < 4; i++)
-        block[4 + i] = (uint8_t)(complement >> (8 * i));
+    for (int i = 0; i < 4; i++) block[4 + i] = (uint8_t)(complement >> (8 * i));
     memcpy(block + TYPE2_HEADER_SIZE, data + 2, size - 2);
     uint8_t *output = (uint8_t *)malloc((size_t)wanted);
     Check(Type2_Decompress(block, (int32_t)blockLength, output, wanted) == 1);

@@ -122,9 +122,9 @@ static int NoRegisterUninstall(const InstallState *state) {
 }
 
 static const InstallActions STAND_INS = {
-    NoConfirm,      NoProblem,        NoDestroy,    NoRefresh,      NoExtractFont,
-    NoRemoveFont, NoTextDialog,   NoTextDialog, NoChoosePath,   NoExpandPath,
-    NoInstallFiles, NoRunProgram,     NoRegisterServer, NoCloseWindows, NoCreateGroup,
+    NoConfirm,      NoProblem,           NoDestroy,        NoRefresh,      NoExtractFont,
+    NoRemoveFont,   NoTextDialog,        NoTextDialog,     NoChoosePath,   NoExpandPath,
+    NoInstallFiles, NoRunProgram,        NoRegisterServer, NoCloseWindows, NoCreateGroup,
     NoAddItem,      NoRegisterUninstall,
 };
 

@@ -62,10 +62,11 @@ int Backdrop_DrawText(HDC dc, const char *face, double width, double height, dou
                       const char *text, uint32_t colour, uint32_t flags) {
     CORE_GUARD(face);
     CORE_GUARD(text);
-    HFONT font = CreateFontA(Geometry_ToPixels(height), Geometry_ToPixels(width), 0, 0, flags & BACKDROP_BOLD ? 700 : 400,
-                             (flags & BACKDROP_ITALIC) != 0, (flags & BACKDROP_UNDERLINE) != 0, 0,
-                             ANSI_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                             ANTIALIASED_QUALITY, VARIABLE_PITCH | FF_ROMAN, face);
+    HFONT font =
+        CreateFontA(Geometry_ToPixels(height), Geometry_ToPixels(width), 0, 0,
+                    flags & BACKDROP_BOLD ? 700 : 400, (flags & BACKDROP_ITALIC) != 0,
+                    (flags & BACKDROP_UNDERLINE) != 0, 0, ANSI_CHARSET, OUT_DEFAULT_PRECIS,
+                    CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY, VARIABLE_PITCH | FF_ROMAN, face);
     HGDIOBJ oldFont = SelectObject(dc, font);
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, colour);
@@ -85,9 +86,9 @@ static void DrawStrings(HDC dc, const InstallState *state, int width, int height
         if (!string->Text[0]) continue; // a slot no STRING filled
         const uint8_t *c = string->Color;
         Backdrop_DrawText(dc, string->FaceName, Geometry_Scale(width, string->FontWidth),
-                          Geometry_Scale(height, string->FontHeight), Geometry_Scale(width, string->X),
-                          Geometry_Scale(height, string->Y), string->Text,
-                          (uint32_t)(c[0] | c[1] << 8 | c[2] << 16), string->Flags);
+                          Geometry_Scale(height, string->FontHeight),
+                          Geometry_Scale(width, string->X), Geometry_Scale(height, string->Y),
+                          string->Text, (uint32_t)(c[0] | c[1] << 8 | c[2] << 16), string->Flags);
     }
 }
 
@@ -192,9 +193,9 @@ HWND Backdrop_Open(InstallState *state) {
     // Made as large as the screen before it is maximised: a popup's default size is empty, and
     // a display without a window manager can leave an empty window at that size when it is
     // maximised on its first showing.
-    B.window = CreateWindowExA(0, INSTALL_CLASS, "Install", WS_POPUP, 0, 0,
-                               GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), NULL,
-                               NULL, B.instance, NULL);
+    B.window =
+        CreateWindowExA(0, INSTALL_CLASS, "Install", WS_POPUP, 0, 0, GetSystemMetrics(SM_CXSCREEN),
+                        GetSystemMetrics(SM_CYSCREEN), NULL, NULL, B.instance, NULL);
     if (!B.window) return NULL;
     Ui_SetOwner(B.window);
     ShowWindow(B.window, SW_SHOWMAXIMIZED);

@@ -1,5 +1,5 @@
-// The backdrop window (backdrop.cpp, win32 tree): its class and creation as start-up makes them, its
-// window procedure, and the painting of the gradient and the strings that the script's
+// The backdrop window (backdrop.cpp, win32 tree): its class and creation as start-up makes them,
+// its window procedure, and the painting of the gradient and the strings that the script's
 // GRADIENT, FONT and STRING commands describe (backdrop.cpp); its arithmetic is geometry.h.
 #pragma once
 #include <stdint.h>

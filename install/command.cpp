@@ -35,7 +35,6 @@ static int InstallFiles(InstallState *state, const char *arguments, int32_t *cur
     return Actions_Get()->InstallFiles(state);
 }
 
-
 // ---- Prompt and program commands ----
 // Names of files and programs (archive names, programs, parameters, servers, the relaunch
 // program) and the window names WINDOW looks for are refused when they do not fit their
@@ -143,7 +142,8 @@ static int CloseWindows(InstallState *state, const char *arguments, int32_t *cur
     int closeMode = mode[0] == '1'   ? WND_CLOSE_TELL
                     : mode[0] == '2' ? WND_CLOSE_ASK
                                      : WND_CLOSE_SILENT;
-    if (Actions_Get()->CloseWindows(state, closeMode, milliseconds, title, windowClass, relaunch, prompt))
+    if (Actions_Get()->CloseWindows(state, closeMode, milliseconds, title, windowClass, relaunch,
+                                    prompt))
         return 1;
     Log_Print("Unable to close Window %d:'%s' '%s'\n", closeMode, title, windowClass);
     return 0;
@@ -158,7 +158,8 @@ static int RegisterServer(InstallState *state, const char *arguments, int32_t *c
         !Actions_Get()->ExpandPath(state, server, expanded, sizeof expanded, &flags))
         return 1;
     Log_Print("OLE: %s '%s'\n", verb, expanded);
-    Actions_Get()->RegisterServer(expanded, Str_EqualNoCase(verb, "REGISTER") ? 1 : 0); // failures: logged only
+    Actions_Get()->RegisterServer(
+        expanded, Str_EqualNoCase(verb, "REGISTER") ? 1 : 0); // failures: logged only
     return 1;
 }
 
@@ -185,14 +186,16 @@ static int AddItem(InstallState *state, const char *arguments, int32_t *cursor) 
     ready &= ReadName("ADD ITEM", arguments, target, sizeof target, cursor);
     ready &= ReadName("ADD ITEM", arguments, parameters, sizeof parameters, cursor);
     ready &= ReadName("ADD ITEM", arguments, itemName, sizeof itemName, cursor);
-    if (ready) Actions_Get()->AddItem(state, target, parameters, iconIndex < 0 ? 0 : iconIndex, itemName);
+    if (ready)
+        Actions_Get()->AddItem(state, target, parameters, iconIndex < 0 ? 0 : iconIndex, itemName);
     return 1;
 }
 
 static int Finish(InstallState *state, const char *arguments, int32_t *cursor) {
     char message[INSTALL_PATH_SIZE];
     Cmd_ReadField("DONE", arguments, message, sizeof message, CMD_CUT, cursor);
-    if (state->UninstallName[0]) Actions_Get()->RegisterUninstall(state); // a refused entry is logged
+    if (state->UninstallName[0])
+        Actions_Get()->RegisterUninstall(state); // a refused entry is logged
     if (state->RelaunchPath[0]) {
         int32_t exitCode = 0;
         Actions_Get()->RunProgram(state->RelaunchPath, "", 0, &exitCode); // a failure is logged

@@ -136,8 +136,7 @@ static int InstallItem(const InstallState *state, const char *item, int32_t *kb)
     int result = Path_Expand(state, item, target, &flags); // refused when too long: logged
     if (result) {
         Log_Print("%s to %s [0x%.8X]\n", name, target, (unsigned)flags);
-        if (!KeepExisting(state, name, target, flags) &&
-            !File_WriteAll(target, entry.Data, size)) {
+        if (!KeepExisting(state, name, target, flags) && !File_WriteAll(target, entry.Data, size)) {
             ReportUnwritten(target);
             result = 0;
         }
@@ -182,4 +181,3 @@ int Install_Files(InstallState *state) {
     Progress_Show(0);
     return 1;
 }
-

@@ -5,9 +5,9 @@
 
 #include <windows.h>
 
+#include "ffs.h"
 #include "fileinstall.h"
 #include "fontslots.h"
-#include "ffs.h"
 #include "tessel-core.h"
 #include "tessel-sys.h"
 #include "ui.h"

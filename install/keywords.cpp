@@ -3,10 +3,14 @@
 
 #include "tessel-core.h"
 
-#define TEXT_CUT(size) {ARG_CUT, size}
-#define TEXT_REFUSE(size) {ARG_REFUSE, size}
-#define NUMBER {ARG_NUMBER, 0}
-#define LIST {ARG_LIST, 0}
+#define TEXT_CUT(size)                                                                             \
+    { ARG_CUT, size }
+#define TEXT_REFUSE(size)                                                                          \
+    { ARG_REFUSE, size }
+#define NUMBER                                                                                     \
+    { ARG_NUMBER, 0 }
+#define LIST                                                                                       \
+    { ARG_LIST, 0 }
 
 // Field sizes are the commands' own fields; keywords_test runs every handler at each edge.
 static const KeywordInfo KEYWORDS[KW_COUNT] = {
@@ -19,14 +23,16 @@ static const KeywordInfo KEYWORDS[KW_COUNT] = {
     {"GRADIENT START", 1, {TEXT_CUT(80)}},
     {"GRADIENT END", 1, {TEXT_CUT(80)}},
     {"FONT", 2, {NUMBER, TEXT_REFUSE(80)}},
-    {"STRING", 9,
-     {NUMBER, TEXT_REFUSE(80), TEXT_CUT(80), TEXT_CUT(80), TEXT_CUT(80), TEXT_CUT(80),
-      TEXT_CUT(80), TEXT_CUT(80), TEXT_CUT(160)}},
+    {"STRING",
+     9,
+     {NUMBER, TEXT_REFUSE(80), TEXT_CUT(80), TEXT_CUT(80), TEXT_CUT(80), TEXT_CUT(80), TEXT_CUT(80),
+      TEXT_CUT(80), TEXT_CUT(160)}},
     {"REFRESH", 0, {}},
     {"CREATE GROUP", 1, {TEXT_REFUSE(160)}},
     {"ADD ITEM", 4, {NUMBER, TEXT_REFUSE(160), TEXT_REFUSE(160), TEXT_REFUSE(160)}},
     {"EXECUTE", 4, {TEXT_CUT(20), TEXT_CUT(20), TEXT_REFUSE(260), TEXT_REFUSE(320)}},
-    {"WINDOW", 6,
+    {"WINDOW",
+     6,
      {TEXT_CUT(20), NUMBER, TEXT_REFUSE(120), TEXT_REFUSE(120), TEXT_REFUSE(320), TEXT_CUT(120)}},
     {"OLE", 2, {TEXT_CUT(40), TEXT_REFUSE(260)}},
     {"AGREEMENT", 1, {TEXT_REFUSE(260)}},

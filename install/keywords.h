@@ -6,9 +6,9 @@
 #include <stdint.h>
 
 enum {
-    SCRIPT_MARKER = 0x16,  // starts a command and separates its arguments
-    KEYWORD_SIZE = 40,     // a keyword holds at most 39 characters
-    KEYWORD_MAX_ARGS = 9,  // STRING's nine
+    SCRIPT_MARKER = 0x16, // starts a command and separates its arguments
+    KEYWORD_SIZE = 40,    // a keyword holds at most 39 characters
+    KEYWORD_MAX_ARGS = 9, // STRING's nine
 };
 
 // The commands, in the order the registry registers them.

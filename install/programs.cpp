@@ -11,8 +11,8 @@
 // ---- Other programs: starting them, COM servers, closing windows ----
 
 enum {
-    PROC_WAIT_SLICE = 500,     // milliseconds of waiting between two message pumps
-    WND_CAPTION_SIZE = 32,     // "Attempt #10"
+    PROC_WAIT_SLICE = 500, // milliseconds of waiting between two message pumps
+    WND_CAPTION_SIZE = 32, // "Attempt #10"
 };
 
 int Proc_Run(const char *file, const char *parameters, int wait, int32_t *exitCode) {
@@ -151,8 +151,8 @@ int Wnd_CloseMatching(InstallState *state, int mode, int32_t budget, const char 
     if (budget < WND_MIN_BUDGET) budget = WND_MIN_BUDGET;
     Log_Print("Find [%d] Windows = '%s' / '%s' [%s]\n", mode, title, windowClass, relaunch);
     // Refused, never cut: a cut name would match the windows of another program.
-    int longest = Str_Length(title) > Str_Length(windowClass) ? Str_Length(title)
-                                                              : Str_Length(windowClass);
+    int longest =
+        Str_Length(title) > Str_Length(windowClass) ? Str_Length(title) : Str_Length(windowClass);
     if (longest >= WND_NAME_SIZE) {
         Log_Print("Window name too long (%d > %d)\n", longest, WND_NAME_SIZE - 1);
         state->RelaunchPath[0] = 0;

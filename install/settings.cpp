@@ -179,8 +179,8 @@ static int SetGradientEnd(InstallState *state, const char *arguments, int32_t *c
 // Reads the slot number and makes the slot exist in *table (*count slots of slotSize bytes),
 // growing the table to that number when it is larger. Returns the slot, or null with one log
 // line for a number that is refused. Fatal for a number of 0 or below.
-static void *SelectSlot(const char *keyword, const char *arguments, void **table,
-                        int32_t *count, int32_t slotSize, int32_t *cursor) {
+static void *SelectSlot(const char *keyword, const char *arguments, void **table, int32_t *count,
+                        int32_t slotSize, int32_t *cursor) {
     int32_t number = 0;
     if (!Cmd_ReadNumber(arguments, &number, cursor) || number > BACKDROP_SLOT_LIMIT) {
         Log_Print("Slot number of '%s' out of range (%d > %d)\n", keyword, (int)number,
@@ -204,9 +204,9 @@ static void *SelectSlot(const char *keyword, const char *arguments, void **table
 }
 
 static int SetString(InstallState *state, const char *arguments, int32_t *cursor) {
-    BackdropString *slot = (BackdropString *)SelectSlot(
-        "STRING", arguments, (void **)&state->Strings, &state->StringCount,
-        (int32_t)sizeof(BackdropString), cursor);
+    BackdropString *slot =
+        (BackdropString *)SelectSlot("STRING", arguments, (void **)&state->Strings,
+                                     &state->StringCount, (int32_t)sizeof(BackdropString), cursor);
     if (!slot) return 0;
     // Read into a copy first: a refused face name leaves the slot as it was.
     BackdropString string;

@@ -2,8 +2,8 @@
 // Programs folder that CREATE GROUP makes current, and the shell links ADD ITEM saves there.
 #include "shortcuts.h"
 
-#include <windows.h>
 #include <shlobj.h>
+#include <windows.h>
 
 #include "fileinstall.h"
 #include "installdir.h"
@@ -121,8 +121,8 @@ int Shell_AddItem(const InstallState *state, const char *target, const char *arg
     char linkPath[SHELL_PATH_SIZE];
     if (!Shell_LinkPath(linkPath, itemName)) return 1;
     IShellLinkA *link = NULL;
-    HRESULT result = CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER,
-                                      IID_IShellLinkA, (void **)&link);
+    HRESULT result = CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                      (void **)&link);
     if (FAILED(result) || !link) {
         Log_Print("Couldn't attach ShellLink 0x%.8X\n", (unsigned)result);
         return 1;

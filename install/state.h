@@ -27,12 +27,12 @@ typedef struct BackdropString {
 
 // Flags of a BackdropString: the anchor corrections and the font's style.
 enum {
-    BACKDROP_RIGHT = 0x01,     // the text ends at X
-    BACKDROP_UP = 0x02,        // the text's bottom is at Y
-    BACKDROP_CENTERX = 0x04,   // the text is centred on X
-    BACKDROP_CENTERY = 0x08,   // the text is centred on Y
+    BACKDROP_RIGHT = 0x01,   // the text ends at X
+    BACKDROP_UP = 0x02,      // the text's bottom is at Y
+    BACKDROP_CENTERX = 0x04, // the text is centred on X
+    BACKDROP_CENTERY = 0x08, // the text is centred on Y
     BACKDROP_ITALIC = 0x10,
-    BACKDROP_BOLD = 0x20,      // weight 700 instead of 400
+    BACKDROP_BOLD = 0x20, // weight 700 instead of 400
     BACKDROP_UNDERLINE = 0x40,
 };
 
@@ -42,16 +42,16 @@ typedef char FontSlot[INSTALL_PATH_SIZE]; // archive name of a font added for th
 // fields are cut and which are refused when an argument is too long is said where each setter
 // reads its argument (command.cpp, settings.cpp).
 typedef struct InstallState {
-    void *Window;            // backdrop window of the current run, or null
-    int32_t Mode;            // Interactive or Quiet
+    void *Window;             // backdrop window of the current run, or null
+    int32_t Mode;             // Interactive or Quiet
     uint8_t GradientStart[3]; // red, green, blue at the top of the backdrop
     uint8_t GradientEnd[3];   // ... and at its bottom
-    char *ScriptText;        // ScriptSize bytes and one zero byte
+    char *ScriptText;         // ScriptSize bytes and one zero byte
     int32_t ScriptSize;
     int32_t StringCount;
     BackdropString *Strings; // StringCount slots
     int32_t FontCount;
-    FontSlot *Fonts;         // FontCount slots
+    FontSlot *Fonts;                 // FontCount slots
     char Caption[INSTALL_TEXT_SIZE]; // one-shot title or prompt of the next dialog
     char CompanyName[INSTALL_TEXT_SIZE];
     char ProductName[INSTALL_TEXT_SIZE];
@@ -69,7 +69,7 @@ typedef struct InstallState {
     int32_t FileCount;
     const char *FileList; // into ScriptText: comma-separated archive names, ends like an argument
     int32_t TempCount;
-    const char *TempList; // into ScriptText
-    const char *ScriptPosition; // where the next run starts scanning
+    const char *TempList;                 // into ScriptText
+    const char *ScriptPosition;           // where the next run starts scanning
     char RelaunchPath[INSTALL_PATH_SIZE]; // program to start again at the end; empty means none
 } InstallState;

@@ -20,8 +20,7 @@ int UninstReg_Write(const InstallState *state) {
     // functions take no longer key name, and a key that cannot be made ends the run after
     // everything else was installed.
     if (length < 0 || length > UNINSTREG_KEY_LIMIT) {
-        Log_Print("Uninstall key too long for '%s %s'\n", state->CompanyName,
-                  state->ProductName);
+        Log_Print("Uninstall key too long for '%s %s'\n", state->CompanyName, state->ProductName);
         return 0;
     }
     char uninstaller[PATH_EXPAND_SIZE];
@@ -34,4 +33,3 @@ int UninstReg_Write(const InstallState *state) {
     Reg_CloseKey(&key);
     return 1;
 }
-

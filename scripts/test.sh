@@ -9,6 +9,7 @@ cd "$root"
 jobs=2
 
 bash scripts/bootstrap.sh
+bash scripts/format-check.sh
 
 echo "==== host tree"
 cmake -S . -B build/host -G "Unix Makefiles" >/dev/null

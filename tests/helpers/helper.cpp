@@ -51,7 +51,8 @@ int main(int argc, char **argv) {
     char ran[MAX_PATH] = "";
     if (argc < 2 && !GetEnvironmentVariableA("TESSEL_HELPER_RAN", ran, sizeof ran)) return 2;
     if (argc >= 4) Sleep((DWORD)atoi(argv[3]));
-    HANDLE file = CreateFileA(argc < 2 ? ran : argv[1], GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    HANDLE file =
+        CreateFileA(argc < 2 ? ran : argv[1], GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
     if (file == INVALID_HANDLE_VALUE) return 5;
     const char *line = GetCommandLineA();
     DWORD written = 0;

@@ -55,12 +55,18 @@ std::vector<HWND> g_seen;
 std::string Escape(const std::string &text) {
     std::string out;
     for (char c : text) {
-        if (c == '|') out += "\\p";
-        else if (c == ';') out += "\\s";
-        else if (c == '\n') out += "\\n";
-        else if (c == '\r') continue;
-        else if (c == '\\') out += "\\\\";
-        else out += c;
+        if (c == '|')
+            out += "\\p";
+        else if (c == ';')
+            out += "\\s";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c == '\r')
+            continue;
+        else if (c == '\\')
+            out += "\\\\";
+        else
+            out += c;
     }
     return out;
 }
@@ -138,7 +144,8 @@ bool Seen(HWND window) {
 }
 
 // The id of the button that answers this box, or -1 to leave it alone.
-int ChooseButton(const Options &options, const std::string &title, const std::vector<Control> &controls) {
+int ChooseButton(const Options &options, const std::string &title,
+                 const std::vector<Control> &controls) {
     std::string wanted = options.defaultButton;
     for (const Rule &rule : options.rules) {
         if (Matches(rule.match, title, controls)) {
@@ -175,7 +182,8 @@ void HandleBox(const Options &options, HWND box, FILE *log) {
             fprintf(log, "shot failed|%s\n", Escape(shot.button).c_str());
     int pressed = ChooseButton(options, title, controls);
     fprintf(log, "box|%s|%s|%s|%s|%d\n", Escape(title).c_str(),
-            Escape(ClassOf(GetWindow(box, GW_OWNER))).c_str(), texts.c_str(), buttons.c_str(), pressed);
+            Escape(ClassOf(GetWindow(box, GW_OWNER))).c_str(), texts.c_str(), buttons.c_str(),
+            pressed);
     fflush(log);
     if (pressed > 0) testing_support::PressButton(box, pressed);
 }
@@ -185,17 +193,22 @@ bool ParseOptions(int argc, char **argv, Options *options) {
         std::string arg = argv[i];
         const char *value = i + 1 < argc ? argv[i + 1] : nullptr;
         if (!value) return false;
-        if (arg == "--log") options->logPath = value;
-        else if (arg == "--stop") options->stopPath = value;
-        else if (arg == "--default") options->defaultButton = value;
-        else if (arg == "--timeout") options->timeoutSeconds = atoi(value);
+        if (arg == "--log")
+            options->logPath = value;
+        else if (arg == "--stop")
+            options->stopPath = value;
+        else if (arg == "--default")
+            options->defaultButton = value;
+        else if (arg == "--timeout")
+            options->timeoutSeconds = atoi(value);
         else if (arg == "--press" || arg == "--shot") {
             std::string rule = value;
             size_t split = arg == "--press" ? rule.rfind('=') : rule.find('=');
             if (split == std::string::npos) return false;
             (arg == "--press" ? options->rules : options->shots)
                 .push_back({rule.substr(0, split), rule.substr(split + 1)});
-        } else return false;
+        } else
+            return false;
         i++;
     }
     return !options->logPath.empty() && !options->stopPath.empty();

@@ -18,9 +18,9 @@
 #include "uninst.h"
 
 #if defined(_WIN32)
-#include <windows.h>
 #include <direct.h>
 #include <process.h>
+#include <windows.h>
 #define getpid _getpid
 #else
 #include <sys/stat.h>

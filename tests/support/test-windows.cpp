@@ -64,17 +64,14 @@ HWND WaitForDialog(const DialogMatch &match, int timeoutMs) {
     return NULL;
 }
 
-bool IsMessageBox(HWND window) {
-    return FindWindowExA(window, NULL, "Static", NULL) != NULL;
-}
+bool IsMessageBox(HWND window) { return FindWindowExA(window, NULL, "Static", NULL) != NULL; }
 
 void PressButton(HWND dialog, int id) {
     PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(dialog, id));
 }
 
 bool WaitUntilGone(HWND window, int timeoutMs) {
-    for (int waited = 0; waited < timeoutMs && IsWindow(window); waited += 25)
-        Sleep(25);
+    for (int waited = 0; waited < timeoutMs && IsWindow(window); waited += 25) Sleep(25);
     return !IsWindow(window);
 }
 

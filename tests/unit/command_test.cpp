@@ -16,8 +16,14 @@ namespace {
 
 // Handlers that record which keyword ran them.
 std::string g_ran;
-int RunA(InstallState *, const char *, int32_t *) { g_ran += "A"; return 1; }
-int RunB(InstallState *, const char *, int32_t *) { g_ran += "B"; return 0; }
+int RunA(InstallState *, const char *, int32_t *) {
+    g_ran += "A";
+    return 1;
+}
+int RunB(InstallState *, const char *, int32_t *) {
+    g_ran += "B";
+    return 0;
+}
 
 uint32_t Crc(const char *text) {
     uint32_t value = 0;
@@ -106,20 +112,40 @@ TEST_F(RegistryDeath, KeywordOf40CharactersIsFatal) {
 TEST_F(RegistryDeath, TwinOfSameLengthIsFatalAfterItsLogLine) {
     ASSERT_EQ(Crc("AAAB"), Crc("AABA"));
     Cmd_Register("AAAB", RunA);
-    EXPECT_EXIT(
-        {
-            Cmd_Register("AABA", RunB);
-        },
-        ::testing::ExitedWithCode(1), "ABORT: Matching lengths failure \\(4\\)");
+    EXPECT_EXIT({ Cmd_Register("AABA", RunB); }, ::testing::ExitedWithCode(1),
+                "ABORT: Matching lengths failure \\(4\\)");
 }
 
 TEST_F(Registry, TheKeywordTableHasNoQuickCrcTwins) {
-    const char *table[] = {"COMPANY NAME", "PRODUCT NAME", "PRODUCT VERSION", "TEXT",
-                           "FILE LIST", "TEMP LIST", "GRADIENT START", "GRADIENT END", "FONT",
-                           "STRING", "REFRESH", "CREATE GROUP", "ADD ITEM", "EXECUTE", "WINDOW",
-                           "OLE", "AGREEMENT", "MESSAGE", "LISTSERVER", "BREAK", "UPDATE URL",
-                           "INSTALL", "DONE", "REGISTRY PATH", "INSTALL SIZE", "INSTALL DIR",
-                           "INSTALL PATH", "INSTALL NAME", "UNINSTALL NAME"};
+    const char *table[] = {"COMPANY NAME",
+                           "PRODUCT NAME",
+                           "PRODUCT VERSION",
+                           "TEXT",
+                           "FILE LIST",
+                           "TEMP LIST",
+                           "GRADIENT START",
+                           "GRADIENT END",
+                           "FONT",
+                           "STRING",
+                           "REFRESH",
+                           "CREATE GROUP",
+                           "ADD ITEM",
+                           "EXECUTE",
+                           "WINDOW",
+                           "OLE",
+                           "AGREEMENT",
+                           "MESSAGE",
+                           "LISTSERVER",
+                           "BREAK",
+                           "UPDATE URL",
+                           "INSTALL",
+                           "DONE",
+                           "REGISTRY PATH",
+                           "INSTALL SIZE",
+                           "INSTALL DIR",
+                           "INSTALL PATH",
+                           "INSTALL NAME",
+                           "UNINSTALL NAME"};
     for (const char *keyword : table) Cmd_Register(keyword, RunA);
     EXPECT_FALSE(log_.Has("Matching quick CRC's"));
 }
@@ -127,11 +153,11 @@ TEST_F(Registry, TheKeywordTableHasNoQuickCrcTwins) {
 TEST_F(Registry, RegisterAllTakesEveryBuiltCommandAndReleaseEmptiesIt) {
     Cmd_RegisterAll();
     Script_RegisterBreak();
-    const char *built[] = {"COMPANY NAME", "PRODUCT NAME", "PRODUCT VERSION", "TEXT",
-                           "FILE LIST", "TEMP LIST", "LISTSERVER", "BREAK", "UPDATE URL",
-                           "INSTALL", "REGISTRY PATH", "INSTALL SIZE", "INSTALL DIR",
-                           "INSTALL PATH", "INSTALL NAME", "UNINSTALL NAME", "CREATE GROUP",
-                           "ADD ITEM", "DONE"};
+    const char *built[] = {
+        "COMPANY NAME",   "PRODUCT NAME", "PRODUCT VERSION", "TEXT",         "FILE LIST",
+        "TEMP LIST",      "LISTSERVER",   "BREAK",           "UPDATE URL",   "INSTALL",
+        "REGISTRY PATH",  "INSTALL SIZE", "INSTALL DIR",     "INSTALL PATH", "INSTALL NAME",
+        "UNINSTALL NAME", "CREATE GROUP", "ADD ITEM",        "DONE"};
     for (const char *keyword : built) EXPECT_EQ(Cmd_Find(keyword), 1) << keyword;
     EXPECT_FALSE(log_.Has("Matching quick CRC's"));
     Cmd_ReleaseAll();
@@ -147,14 +173,14 @@ TEST(ReadArg, TerminatorsAndCursorSteps) {
         const char *argument;
         int32_t cursor;
     } rows[] = {
-        {"abc\x16" "def", 0, "abc", 4},
-        {"abc\x16" "def", 4, "def", 7}, // a zero byte ends the text and is not stepped over
-        {"abc\x16" "def", 7, "", 7},
-        {"\x16" "abc", 0, "", 1},       // empty argument, cursor still moves by 1
+        {"abc\026def", 0, "abc", 4},
+        {"abc\026def", 4, "def", 7}, // a zero byte ends the text and is not stepped over
+        {"abc\026def", 7, "", 7},
+        {"\026abc", 0, "", 1}, // empty argument, cursor still moves by 1
         {"ab\r\n", 0, "ab", 3},
-        {"ab\x80" "cd", 0, "ab", 3},    // 0x80 and above end an argument
-        {"ab\xff" "cd", 0, "ab", 3},
-        {"ab\x7f" "cd", 0, "ab\x7f" "cd", 5},
+        {"ab\200cd", 0, "ab", 3}, // 0x80 and above end an argument
+        {"ab\377cd", 0, "ab", 3},
+        {"ab\177cd", 0, "ab\177cd", 5},
         {"a b,c:\"d\"\r", 0, "a b,c:\"d\"", 10}, // no quoting, blanks kept
         {"x\x1fy", 0, "x", 2},
         {" y\r", 0, " y", 3},
@@ -196,7 +222,7 @@ TEST(CountList, CountsSeparatorsAndStopsOnTheTerminator) {
         const char *text;
         int32_t count, cursor;
     } rows[] = {
-        {"a,b,c\r\n", 3, 5}, {"\r\n", 1, 0}, {"", 1, 0},     {"a\r,b", 1, 1},
+        {"a,b,c\r\n", 3, 5}, {"\r\n", 1, 0},      {"", 1, 0},          {"a\r,b", 1, 1},
         {",,", 3, 2},        {"a,b\x80,c", 2, 3}, {"a,b\x16,c", 2, 3},
     };
     for (const auto &row : rows) {
@@ -219,7 +245,7 @@ TEST(FileItems, ItemsEndAtACommaOrWhereTheListEnds) {
         {"a.txt,$1b.dll\r\n", {"a.txt", "$1b.dll"}, 13},
         {"a,,b\r\n", {"a", "", "b"}, 4},
         {"\r\n", {""}, 0},
-        {"a\x80" "b,c", {"a", ""}, 1}, // 0x80 ends the list like a control byte
+        {"a\200b,c", {"a", ""}, 1}, // 0x80 ends the list like a control byte
         {"a,b\x16z", {"a", "b", ""}, 3},
         {"only", {"only", "", ""}, 4}, // reading past the end stays there
     };
@@ -295,7 +321,12 @@ TEST(ParseBytes, CommasOfTheTextBecomeZeros) {
     char text[] = "1,2,3";
     uint8_t bytes[3];
     EXPECT_EQ(Cmd_ParseBytes(bytes, text), 1);
-    EXPECT_EQ(std::memcmp(text, "1\0" "2\0" "3", 6), 0);
+    EXPECT_EQ(std::memcmp(text,
+                          "1\0"
+                          "2\0"
+                          "3",
+                          6),
+              0);
 }
 
 TEST(ReadNumber, DecimalWithinTheArgumentAndTheSignedRange) {

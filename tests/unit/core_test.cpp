@@ -29,7 +29,9 @@ namespace {
 
 const char *kLogName = "core-test.log";
 
-std::string Rule(const std::string &start) { return start + std::string(79 - start.size(), '=') + "\n"; }
+std::string Rule(const std::string &start) {
+    return start + std::string(79 - start.size(), '=') + "\n";
+}
 
 const std::string kBanner = "TesselCore v0.38\n";
 const std::string kMemoryInit = Rule("====[Memory Init]") + "Quickmemory Initialized (Disabled)\n" +
@@ -201,7 +203,8 @@ TEST(Log, LengthCheckPassesAtLimitAndStopsAbove) {
                 "ABORT: Last string too large \\(4087 > 4086\\)\n       \\(Unknown/0\\)");
     // The message itself was written before the process stopped.
     std::string text = ReadText(path);
-    EXPECT_NE(text.find(kBanner + ok + tooLong + "\n\nABORT: Last string too large (4087 > 4086)\n"
+    EXPECT_NE(text.find(kBanner + ok + tooLong +
+                        "\n\nABORT: Last string too large (4087 > 4086)\n"
                         "       (Unknown/0)\n"),
               std::string::npos);
     StopLog();
@@ -210,7 +213,8 @@ TEST(Log, LengthCheckPassesAtLimitAndStopsAbove) {
 TEST(Log, MessageLongerThanTheLineBufferIsCutWrittenAndStops) {
     std::string path = StartLog("-debug");
     std::string huge(6000, 'h');
-    EXPECT_EXIT(Log_Print("%s", huge.c_str()), testing::ExitedWithCode(1), "Last string too large \\(");
+    EXPECT_EXIT(Log_Print("%s", huge.c_str()), testing::ExitedWithCode(1),
+                "Last string too large \\(");
     std::string text = ReadText(path);
     EXPECT_NE(text.find(kBanner + std::string(4095, 'h') + "\n\nABORT: Last string too large ("),
               std::string::npos);
@@ -306,18 +310,20 @@ TEST(Lock, IsRecursive) {
 
 TEST(Fatal, AbortReportsLocationAndExitsWithOne) {
     StartLog("");
-    EXPECT_EXIT((Core_Locate("install/winmain.cpp", 321), Core_Abort("Broken %s\n", "thing")),
-                testing::ExitedWithCode(1),
-                "\\[Internal error...\\]\nABORT: Broken thing\n       \\(install/winmain.cpp/321\\)\n");
+    EXPECT_EXIT(
+        (Core_Locate("install/winmain.cpp", 321), Core_Abort("Broken %s\n", "thing")),
+        testing::ExitedWithCode(1),
+        "\\[Internal error...\\]\nABORT: Broken thing\n       \\(install/winmain.cpp/321\\)\n");
     EXPECT_EXIT((Core_Locate(__FILE__, 7), Core_AssertPointer(nullptr)), testing::ExitedWithCode(1),
                 "ASSERT:Pointer is NULL...\n       \\(tests/unit/core_test.cpp/7\\)");
-    EXPECT_EXIT((Core_Locate("x.cpp", 9), Core_Assert(0, "Value %d\n", 5)), testing::ExitedWithCode(1),
-                "ASSERT:Value 5\n       \\(x.cpp/9\\)");
+    EXPECT_EXIT((Core_Locate("x.cpp", 9), Core_Assert(0, "Value %d\n", 5)),
+                testing::ExitedWithCode(1), "ASSERT:Value 5\n       \\(x.cpp/9\\)");
 }
 
 TEST(Fatal, ReportGoesToTheLogWithLeadingBlankLines) {
     std::string path = StartLog("-debug");
-    EXPECT_EXIT((Core_Locate("a.cpp", 3), Core_Abort("stop\n")), testing::ExitedWithCode(1), "stop");
+    EXPECT_EXIT((Core_Locate("a.cpp", 3), Core_Abort("stop\n")), testing::ExitedWithCode(1),
+                "stop");
     EXPECT_EQ(ReadText(path), kBanner + "\n\nABORT: stop\n       (a.cpp/3)\n");
     StopLog();
 }
@@ -392,7 +398,8 @@ TEST(Memory, CorruptionAndMisuseAreFatal) {
             area[8] = 1;
             Mem_Free(&area, 8, 1, "b.cpp", 2);
         },
-        testing::ExitedWithCode(1), "ABORT: Memory corrupt \\(8\\) <Before:0 After:1 Max:4>\n       \\(b.cpp/2\\)");
+        testing::ExitedWithCode(1),
+        "ABORT: Memory corrupt \\(8\\) <Before:0 After:1 Max:4>\n       \\(b.cpp/2\\)");
     EXPECT_EXIT(
         {
             char *area = (char *)Mem_Alloc(8, 1, "a.cpp", 1);
@@ -431,10 +438,12 @@ TEST(Memory, LimitStopsTheAllocationThatWouldCrossIt) {
             Mem_Alloc(92, 1, "f.cpp", 1);
             Mem_Alloc(1, 1, "f.cpp", 2);
         },
-        testing::ExitedWithCode(1), "Memory exceeds limit \\(\\(100 \\+ 12\\) / 100\\)\n       \\(f.cpp/2\\)");
+        testing::ExitedWithCode(1),
+        "Memory exceeds limit \\(\\(100 \\+ 12\\) / 100\\)\n       \\(f.cpp/2\\)");
     // Before Mem_Init the limit is 0: nothing can be allocated.
     Mem_Init(0, 0);
-    EXPECT_EXIT(Mem_Alloc(1, 1, "g.cpp", 1), testing::ExitedWithCode(1), "Memory exceeds limit \\(\\(0 \\+ 12\\) / 0\\)");
+    EXPECT_EXIT(Mem_Alloc(1, 1, "g.cpp", 1), testing::ExitedWithCode(1),
+                "Memory exceeds limit \\(\\(0 \\+ 12\\) / 0\\)");
     Mem_Init(MEM_NO_LIMIT, 0);
 }
 
@@ -445,9 +454,10 @@ TEST(Memory, ReportWithLimitAndLeaks) {
     void *b = Mem_Alloc(5, 1, __FILE__, __LINE__);
     void *c = Mem_Alloc(56, 1, __FILE__, __LINE__);
     Mem_Shutdown();
-    std::string expected = kBanner + Rule("====[Memory Init]") + "Quickmemory Initialized (Disabled)\n" +
-                           "Memory Initialized (limit 64k)\n" + Rule("====") + Rule("====[Memory Remove]") +
-                           "Maximum Memory in use (3 / 0k)\n" + "Not all memory was free'd (3 / 92b)\n" + Rule("====");
+    std::string expected =
+        kBanner + Rule("====[Memory Init]") + "Quickmemory Initialized (Disabled)\n" +
+        "Memory Initialized (limit 64k)\n" + Rule("====") + Rule("====[Memory Remove]") +
+        "Maximum Memory in use (3 / 0k)\n" + "Not all memory was free'd (3 / 92b)\n" + Rule("====");
     EXPECT_EQ(ReadText(path), expected);
     Mem_Free(&a, 1, 1, __FILE__, __LINE__);
     Mem_Free(&b, 5, 1, __FILE__, __LINE__);

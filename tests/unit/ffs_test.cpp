@@ -67,8 +67,8 @@ class Ffs : public ::testing::Test {
         PackBytes archive;
         std::string error;
         PackNotes notes;
-        EXPECT_TRUE(Pack_BuildArchive(inputs, flags, (uint32_t)stub.size(), !stub.empty(),
-                                      &archive, &error, &notes))
+        EXPECT_TRUE(Pack_BuildArchive(inputs, flags, (uint32_t)stub.size(), !stub.empty(), &archive,
+                                      &error, &notes))
             << error;
         return Write("archive.bin", stub + Text(archive));
     }
@@ -102,8 +102,8 @@ TEST_F(Ffs, InstallDatHashesAsUpperCase) {
 TEST_F(Ffs, EveryEntryComesBackByteForByte) {
     std::mt19937 random(1);
     std::vector<PackInput> inputs;
-    std::vector<size_t> sizes = {1, 2, 3, 10, 11, 12, 15, 16, 17, 59, 60, 61, 100, 4095, 4096,
-                                 4097, 20000, 70000};
+    std::vector<size_t> sizes = {1,  2,  3,  10,  11,   12,   15,   16,    17,
+                                 59, 60, 61, 100, 4095, 4096, 4097, 20000, 70000};
     for (size_t i = 0; i < sizes.size(); i++) {
         inputs.push_back({"file" + std::to_string(i) + ".bin", Random(random, sizes[i], 256)});
         inputs.push_back({"Text" + std::to_string(i) + ".txt", Random(random, sizes[i], 3)});
@@ -152,8 +152,9 @@ TEST_F(Ffs, OpenFindsTheArchiveThroughTheTrailerOrAtTheOffset) {
     ASSERT_TRUE(Open(path, 1000)); // the header right at the offset
     EXPECT_EQ(Load("a"), "alpha alpha alpha");
     Ffs_Close();
-    EXPECT_EQ(TakeLog(), "Flat/Fast File System Initialized...\nFlat/Fast File System Removed...\n"
-                         "Flat/Fast File System Initialized...\nFlat/Fast File System Removed...\n");
+    EXPECT_EQ(TakeLog(),
+              "Flat/Fast File System Initialized...\nFlat/Fast File System Removed...\n"
+              "Flat/Fast File System Initialized...\nFlat/Fast File System Removed...\n");
 }
 
 TEST_F(Ffs, DamagedHeadersFailWithTheirLine) {
@@ -175,11 +176,22 @@ TEST_F(Ffs, DamagedHeadersFailWithTheirLine) {
          "Offset too large for flat file '%s' (" + std::to_string(good.size()) + " < 5000)!\n"},
         {"trailer 0", stub + good + std::string(4, '\0'), 0,
          "File '%s' doesn't contain FFS data!\n"},
-        {"trailer at the length", [&] { std::string f = stub; PutWord(&f, 204); return f; }(), 0,
-         "File '%s' doesn't contain FFS data!\n"},
-        {"trailer to a wrong tag", [&] { std::string f = stub + good; PutWord(&f, 100); return f; }(),
-         0, "FFS Does not contain proper tag (Read 100 from " +
-                std::to_string(stub.size() + good.size()) + ")!!!\n"},
+        {"trailer at the length",
+         [&] {
+             std::string f = stub;
+             PutWord(&f, 204);
+             return f;
+         }(),
+         0, "File '%s' doesn't contain FFS data!\n"},
+        {"trailer to a wrong tag",
+         [&] {
+             std::string f = stub + good;
+             PutWord(&f, 100);
+             return f;
+         }(),
+         0,
+         "FFS Does not contain proper tag (Read 100 from " +
+             std::to_string(stub.size() + good.size()) + ")!!!\n"},
         {"count check", withWord(8, 5), 0,
          "FFS: CMatch Fail 1 != " + std::to_string((int)~5u) + "\n"},
         {"size check", withWord(16, 0), 0,
@@ -222,7 +234,8 @@ TEST_F(Ffs, FindEntryGivesTheBlockOffsetOfEveryHash) {
     FfsEntry entry = {0, 0};
     EXPECT_EQ(Ffs_FindEntry(Crc("A"), &entry), 0); // no archive open
     std::vector<RawEntry> entries;
-    for (const char *name : {"A", "B", "C", "D", "E"}) entries.push_back({Crc(name), std::string(20, name[0])});
+    for (const char *name : {"A", "B", "C", "D", "E"})
+        entries.push_back({Crc(name), std::string(20, name[0])});
     std::sort(entries.begin(), entries.end(),
               [](const RawEntry &a, const RawEntry &b) { return a.hash < b.hash; });
     ASSERT_TRUE(Open(Write("find.bin", RawArchive(entries, 0, 0))));
@@ -257,13 +270,14 @@ TEST_F(Ffs, MissingNamesFailWithoutALine) {
 
 TEST_F(Ffs, LoadWithAnotherSizeFailsWithTheCodecOrRawLine) {
     PackBytes compressible = Bytes(std::string(100, 'z'));
-    ASSERT_TRUE(Open(Build({{"packed", compressible}, {"plain", Bytes("0123456789abcdefghij")}},
-                           "")));
+    ASSERT_TRUE(
+        Open(Build({{"packed", compressible}, {"plain", Bytes("0123456789abcdefghij")}}, "")));
     TakeLog();
     std::string buffer(200, '\0');
     EXPECT_EQ(Ffs_Load("packed", &buffer[0], 99), 0);
     EXPECT_EQ(Ffs_Load("plain", &buffer[0], 21), 0);
-    EXPECT_EQ(TakeLog(), "[Type2] Memory size not same (100 != 99)\nIncompatible sizes (20 != 21)\n");
+    EXPECT_EQ(TakeLog(),
+              "[Type2] Memory size not same (100 != 99)\nIncompatible sizes (20 != 21)\n");
 }
 
 TEST_F(Ffs, RawEntryBeginningWithTheTagIsTakenForABlock) {
@@ -281,8 +295,9 @@ TEST_F(Ffs, BuilderEncodesDataThatBeginsWithTheTag) {
     std::string error;
     PackNotes notes;
     ASSERT_TRUE(Pack_BuildArchive(inputs, 6, 0, false, &archive, &error, &notes)) << error;
-    EXPECT_EQ(std::count_if(notes.begin(), notes.end(),
-                            [](const std::string &note) { return note.find("FFC@") != std::string::npos; }),
+    EXPECT_EQ(std::count_if(
+                  notes.begin(), notes.end(),
+                  [](const std::string &note) { return note.find("FFC@") != std::string::npos; }),
               2);
     ASSERT_TRUE(Open(Write("tag.bin", Text(archive))));
     EXPECT_EQ(Load("T"), bytes);
@@ -310,7 +325,8 @@ TEST_F(Ffs, BlockNotBeginningWithItsHashIsNotFound) {
 }
 
 TEST_F(Ffs, SequentialModeEndsAtTheFirstEntryOutOfPlace) {
-    std::vector<RawEntry> entries = {{Crc("1"), std::string(20, '1')}, {Crc("2"), std::string(20, '2')}};
+    std::vector<RawEntry> entries = {{Crc("1"), std::string(20, '1')},
+                                     {Crc("2"), std::string(20, '2')}};
     std::sort(entries.begin(), entries.end(),
               [](const RawEntry &a, const RawEntry &b) { return a.hash < b.hash; });
     std::string first = entries[0].hash == Crc("1") ? "1" : "2";
@@ -365,8 +381,8 @@ int CountShutdown() { return ++shutdownCalls; }
 int NeverIdentify(const uint8_t *) { return 0; }
 
 TEST_F(Ffs, CodecsAreInitialisedOnceAndShutDownByClose) {
-    FfsCodec other = {"Other", "0", nullptr, nullptr, nullptr, NeverIdentify, CountInit,
-                      CountShutdown, nullptr};
+    FfsCodec other = {"Other",       "0",       nullptr,       nullptr, nullptr,
+                      NeverIdentify, CountInit, CountShutdown, nullptr};
     ASSERT_TRUE(Open(Build({{"x", Bytes(std::string(50, 'x'))}}, "")));
     Ffs_AddCodec(&other); // behind Type2, which still decodes
     EXPECT_EQ(initCalls, 1);
@@ -385,9 +401,11 @@ TEST_F(Ffs, BuilderRefusesWhatTheReaderCouldNotServe) {
         std::vector<PackInput> inputs;
         const char *message;
     } rows[] = {
-        {"hash twins", {{"plumless", Bytes("one")}, {"buckeroo", Bytes("two")}},
+        {"hash twins",
+         {{"plumless", Bytes("one")}, {"buckeroo", Bytes("two")}},
          "names 'plumless' and 'buckeroo' have the same hash"},
-        {"twins after folding", {{"PLUMLESS", Bytes("one")}, {"buckeroo", Bytes("two")}},
+        {"twins after folding",
+         {{"PLUMLESS", Bytes("one")}, {"buckeroo", Bytes("two")}},
          "have the same hash"},
         {"one name twice", {{"a.txt", Bytes("one")}, {"A.TXT", Bytes("two")}}, "the same hash"},
         {"empty file", {{"empty.txt", {}}}, "'empty.txt' is empty"},
@@ -412,7 +430,8 @@ TEST_F(Ffs, BuilderRefusesWhatTheReaderCouldNotServe) {
 TEST_F(Ffs, SameInputsGiveTheSameBytes) {
     std::mt19937 random(4);
     std::vector<PackInput> inputs;
-    for (int i = 0; i < 20; i++) inputs.push_back({"f" + std::to_string(i), Random(random, 300, 5)});
+    for (int i = 0; i < 20; i++)
+        inputs.push_back({"f" + std::to_string(i), Random(random, 300, 5)});
     PackBytes a, b;
     std::string error;
     PackNotes notes;
@@ -490,8 +509,8 @@ TEST_F(Ffs, StampRecordIsFoundExactlyOnce) {
     EXPECT_FALSE(Pack_BuildSetup(dir + "missing.exe", inputs, 6, dir + "out.exe", &error, &notes));
     EXPECT_NE(error.find("cannot open"), std::string::npos) << error;
     // A stamped setup cannot be stamped again: its record is no longer the unstamped one.
-    ASSERT_TRUE(Pack_BuildSetup(Write("stub.exe", Stub()), inputs, 6, dir + "out.exe", &error,
-                                &notes));
+    ASSERT_TRUE(
+        Pack_BuildSetup(Write("stub.exe", Stub()), inputs, 6, dir + "out.exe", &error, &notes));
     EXPECT_FALSE(Pack_BuildSetup(dir + "out.exe", inputs, 6, dir + "again.exe", &error, &notes));
 }
 

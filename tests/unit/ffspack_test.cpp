@@ -84,7 +84,7 @@ TEST(Ffspack, BuildVerifyListExtract) {
     WriteFile(dir + "setup.txt", "PRODUCT NAME:Rocket\nBREAK:\n");
     WriteFile(dir + "a.txt", std::string(1000, 'a'));
     Outcome built = RunFfspack("build --stub " + stub + " -o " + out + " --script " + dir +
-                        "setup.txt docs\\\\a.txt=" + dir + "a.txt");
+                               "setup.txt docs\\\\a.txt=" + dir + "a.txt");
     ASSERT_EQ(built.code, 0) << built.output;
     Outcome verified = RunFfspack("verify " + out);
     EXPECT_EQ(verified.code, 0) << verified.output;

@@ -74,8 +74,7 @@ TEST(FuzzReplay, EveryCorpusFolderBelongsToATarget) {
     ASSERT_TRUE(ListFolder(TESSEL_FUZZ_CORPUS, &folders)) << TESSEL_FUZZ_CORPUS;
     for (const std::string &folder : folders) {
         bool known = false;
-        for (const auto &target : kTargets)
-            known = known || folder == target.folder;
+        for (const auto &target : kTargets) known = known || folder == target.folder;
         EXPECT_TRUE(known) << "no target reads fuzz/corpus/" << folder;
     }
 }

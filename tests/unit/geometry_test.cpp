@@ -61,13 +61,11 @@ TEST(Gradient, BandsCoverEveryRowOfTheHeightExactlyOnce) {
             int next = Geometry_BandEdge(top, row.height, i + 1);
             ASSERT_LE(first, next) << "band " << i;
             EXPECT_EQ(first, top + (int)(i * (row.height / 256.0))) << "band " << i;
-            for (int y = first; y < next; y++)
-                owners[y - top]++;
+            for (int y = first; y < next; y++) owners[y - top]++;
             if (next > first) nonEmpty++;
             if (next - first > widest) widest = next - first;
         }
-        for (int y = 0; y < row.height; y++)
-            ASSERT_EQ(owners[y], 1) << "row " << y;
+        for (int y = 0; y < row.height; y++) ASSERT_EQ(owners[y], 1) << "row " << y;
         EXPECT_EQ(nonEmpty, row.nonEmptyBands);
         EXPECT_EQ(widest, row.widestBand);
     }
@@ -84,8 +82,7 @@ TEST(Pixels, CutToTheRangeGdiDraws) {
         {-1.9, -1},         {inf, 32767},       {-inf, -32768},     {1e300, 32767},
         {std::nan(""), 0},  {-std::nan(""), 0},
     };
-    for (const auto &row : rows)
-        EXPECT_EQ(Geometry_ToPixels(row.value), row.pixels) << row.value;
+    for (const auto &row : rows) EXPECT_EQ(Geometry_ToPixels(row.value), row.pixels) << row.value;
 }
 
 TEST(Pixels, AFractionOfASizeRoundsDown) {

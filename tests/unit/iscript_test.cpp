@@ -82,7 +82,7 @@ TEST_F(Interpreter, BreakIsPassedOverInQuietMode) {
 
 TEST_F(Interpreter, BreakPausesTheInteractiveRunAndTheNextRunResumesAfterItsColon) {
     // The rest of BREAK's line holds no marker and is passed over by the resumed run.
-    std::string first = Line("COUNT") + "\x16" "BREAK:";
+    std::string first = Line("COUNT") + "\026BREAK:";
     Load(first + "COMPANY NAME:Lost\r\n" + Line("PRODUCT NAME", {"Kept"}) + Line("COUNT"),
          Interactive);
     EXPECT_EQ(Script_Run(state_, nullptr), 1);
@@ -132,10 +132,10 @@ TEST_F(Interpreter, UnknownKeywordsAreReportedAndStopTheRun) {
         std::string keyword; // as the log line shows it
     } rows[] = {
         {"\x16" + std::string(50, 'K') + "\r\n" + Line("COUNT"), std::string(39, 'K')}, // cut
-        {"\x16:abc\r\n" + Line("COUNT"), ""},                              // empty keyword
-        {"\x16" "COMPANY NAME :Acme\r\n" + Line("COUNT"), "COMPANY NAME "}, // blank is kept
-        {"\x16" "COMPANY\x16NAME:x\r\n" + Line("COUNT"), "COMPANY\x16NAME"},
-        {"\x16" "NOPE", "NOPE"}, // the script ends before ":"
+        {"\x16:abc\r\n" + Line("COUNT"), ""},                            // empty keyword
+        {"\026COMPANY NAME :Acme\r\n" + Line("COUNT"), "COMPANY NAME "}, // blank is kept
+        {"\026COMPANY\x16NAME:x\r\n" + Line("COUNT"), "COMPANY\x16NAME"},
+        {"\026NOPE", "NOPE"}, // the script ends before ":"
     };
     for (const auto &row : rows) {
         Load(row.script, Interactive);
@@ -151,7 +151,7 @@ TEST_F(Interpreter, UnknownKeywordsAreReportedAndStopTheRun) {
 }
 
 TEST_F(Interpreter, ScriptEndingBeforeTheColonGivesAnEmptyArgument) {
-    Load(Line("PRODUCT NAME", {"P"}) + "\x16" "COMPANY NAME");
+    Load(Line("PRODUCT NAME", {"P"}) + "\026COMPANY NAME");
     EXPECT_EQ(Script_Run(state_, nullptr), 1);
     EXPECT_STREQ(state_->CompanyName, "");
     EXPECT_STREQ(state_->ProductName, "P");
@@ -165,21 +165,20 @@ TEST_F(Interpreter, LineEndsAndSurplusArgumentsShiftTheScan) {
         int result;
         const char *company, *product, *dir;
     } rows[] = {
-        {"CR LF", "\x16" "COMPANY NAME:A\r\n\x16PRODUCT NAME:B\r\n\x16INSTALL DIR:C\r\n", 1, "A",
-         "B", "C\\"},
+        {"CR LF", "\026COMPANY NAME:A\r\n\x16PRODUCT NAME:B\r\n\x16INSTALL DIR:C\r\n", 1, "A", "B",
+         "C\\"},
         {"LF only: the next command is lost",
-         "\x16" "COMPANY NAME:A\n\x16PRODUCT NAME:B\n\x16INSTALL DIR:C\n", 1, "A", "", "C\\"},
+         "\026COMPANY NAME:A\n\x16PRODUCT NAME:B\n\x16INSTALL DIR:C\n", 1, "A", "", "C\\"},
         {"the next marker right after the last argument: that command is lost",
-         "\x16" "COMPANY NAME:A\x16PRODUCT NAME:B\r\n\x16INSTALL DIR:C\r\n", 1, "A", "", "C\\"},
+         "\026COMPANY NAME:A\x16PRODUCT NAME:B\r\n\x16INSTALL DIR:C\r\n", 1, "A", "", "C\\"},
         {"one surplus argument is plain text",
-         "\x16" "COMPANY NAME:A\x16surplus\r\n\x16PRODUCT NAME:B\r\n", 1, "A", "B", ""},
+         "\026COMPANY NAME:A\x16surplus\r\n\x16PRODUCT NAME:B\r\n", 1, "A", "B", ""},
         {"a second surplus argument is taken for a command",
-         "\x16" "COMPANY NAME:A\x16one\x16two\r\n\x16PRODUCT NAME:B\r\n", 0, "A", "", ""},
-        {"a command without arguments skips its CR",
-         "\x16" "BREAK:\r\n\x16PRODUCT NAME:B\r\n", 1, "", "B", ""},
+         "\026COMPANY NAME:A\x16one\x16two\r\n\x16PRODUCT NAME:B\r\n", 0, "A", "", ""},
+        {"a command without arguments skips its CR", "\026BREAK:\r\n\x16PRODUCT NAME:B\r\n", 1, "",
+         "B", ""},
         {"a zero byte ends the argument and is not stepped over",
-         "\x16" "COMPANY NAME:A" + std::string(1, '\0') + "\x16PRODUCT NAME:B\r\n", 1, "A", "B",
-         ""},
+         "\026COMPANY NAME:A" + std::string(1, '\0') + "\x16PRODUCT NAME:B\r\n", 1, "A", "B", ""},
     };
     for (const auto &row : rows) {
         Load(row.script, Quiet);
@@ -192,10 +191,10 @@ TEST_F(Interpreter, LineEndsAndSurplusArgumentsShiftTheScan) {
 }
 
 TEST_F(Interpreter, QuickCrcTwinOfBreakIsAFailedCommandNotAPause) {
-    Load("\x16" "BZEAC:\r\n", Interactive);
+    Load("\026BZEAC:\r\n", Interactive);
     EXPECT_EQ(Script_Run(state_, nullptr), 0);
     EXPECT_TRUE(log_.Has("Command Failed 'BZEAC'\n"));
-    Load("\x16" "break:\r\n", Interactive);
+    Load("\026break:\r\n", Interactive);
     EXPECT_EQ(Script_Run(state_, nullptr), 1);
     EXPECT_TRUE(log_.Has("Break Encountered\n"));
 }
@@ -229,7 +228,7 @@ TEST_F(Interpreter, ReleaseRemovesEveryFontSlotAndFreesEverything) {
     EXPECT_EQ(Script_Release(&state_), 1);
     EXPECT_EQ(state_, nullptr);
 #if defined(TESSEL_HOST_UI)
-    EXPECT_EQ(HostUi_FontRemoveCount(), 3); // the empty slot too: it names no font
+    EXPECT_EQ(HostUi_FontRemoveCount(), 3);      // the empty slot too: it names no font
     std::string last = HostUi_LastFontRemoved(); // in the temporary directory
     ASSERT_GT(last.size(), 9u);
     EXPECT_EQ(last.substr(last.size() - 8), "body.ttf");

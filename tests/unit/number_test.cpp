@@ -51,8 +51,7 @@ TEST(Figures, TheLongestFigureStaysInsideItsBuffer) {
     EXPECT_EQ(Num_Group(INT32_MIN, text), 1);
     size_t used = strlen("-2,147,483,648") + 1;
     ASSERT_LE(used, (size_t)NUM_GROUP_SIZE);
-    for (size_t i = used; i < sizeof text; i++)
-        EXPECT_EQ(text[i], '#') << "byte " << i;
+    for (size_t i = used; i < sizeof text; i++) EXPECT_EQ(text[i], '#') << "byte " << i;
 }
 
 } // namespace

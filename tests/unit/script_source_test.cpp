@@ -22,9 +22,10 @@ TEST(ScriptSource, CommandLinesByteForByte) {
         const char *script;
     } rows[] = {
         {"PRODUCT NAME:Rocket\n", "\x16PRODUCT NAME:Rocket\r\n"},
-        {"# remark\n\n   \r\nBREAK:\r\n", "\x16" "BREAK:\r\n"},
-        {"LISTSERVER:3|lists.example.com|news", "\x16LISTSERVER:3\x16lists.example.com\x16news\r\n"},
-        {"TEXT:a\\|b|c\\d", "\x16TEXT:a|b\x16" "c\\d\r\n"},
+        {"# remark\n\n   \r\nBREAK:\r\n", "\026BREAK:\r\n"},
+        {"LISTSERVER:3|lists.example.com|news",
+         "\x16LISTSERVER:3\x16lists.example.com\x16news\r\n"},
+        {"TEXT:a\\|b|c\\d", "\x16TEXT:a|b\026c\\d\r\n"},
         {"  install dir :$P\\Acme\n", "\x16install dir:$P\\Acme\r\n"},
         {"", ""},
     };

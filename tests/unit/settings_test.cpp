@@ -191,7 +191,7 @@ TEST_F(Settings, ListsPointIntoTheScriptAndCountTheirItems) {
         const char *list = files ? state_->FileList : state_->TempList;
         int32_t count = files ? state_->FileCount : state_->TempCount;
         EXPECT_EQ(count, row.count) << row.list;
-        EXPECT_EQ(list, arguments_.c_str()) << row.list; // no copy
+        EXPECT_EQ(list, arguments_.c_str()) << row.list;         // no copy
         EXPECT_EQ(cursor, (int32_t)row.list.size()) << row.list; // on the CR
     }
 }
@@ -202,8 +202,8 @@ TEST_F(Settings, InstallSizeIsADecimalNumberInTheSignedRange) {
         int result;
         int32_t size;
     } rows[] = {
-        {"1234", 1, 1234},   {" 77 KB", 1, 77},       {"-5", 1, -5},
-        {"", 1, 0},          {"abc", 1, 0},           {"2147483647", 1, 2147483647},
+        {"1234", 1, 1234},    {" 77 KB", 1, 77},      {"-5", 1, -5},
+        {"", 1, 0},           {"abc", 1, 0},          {"2147483647", 1, 2147483647},
         {"2147483648", 0, 9}, {"-99999999999", 0, 9},
     };
     for (const auto &row : rows) {
@@ -276,7 +276,7 @@ TEST_F(Settings, CommandsAtTheVeryEndReadNothingBeyondTheScript) {
     EXPECT_EQ(state_->ListServerNumber, 5);
     EXPECT_STREQ(state_->ListServerAddress, "");
     EXPECT_STREQ(state_->ListServerList, "");
-    Run("\x16" "FILE LIST:a,b");
+    Run("\026FILE LIST:a,b");
     EXPECT_EQ(state_->FileCount, 2);
     EXPECT_STREQ(state_->FileList, "a,b");
 }

@@ -40,7 +40,8 @@ TEST(Crc32, MatchesTableDrivenCrcOnRandomBuffers) {
     for (int round = 0; round < 300; round++) {
         std::vector<unsigned char> data(random() % 3000 + 1);
         for (auto &byte : data) byte = (unsigned char)random();
-        ASSERT_EQ(Core_Crc32(data.data(), (int)data.size()), ReferenceCrc32(data.data(), data.size()))
+        ASSERT_EQ(Core_Crc32(data.data(), (int)data.size()),
+                  ReferenceCrc32(data.data(), data.size()))
             << "length " << data.size();
     }
 }
@@ -60,7 +61,7 @@ TEST(QuickCrc, Vectors) {
         const char *text;
         uint32_t value;
     } rows[] = {
-        {"", 0x00000000u}, {"a", 0x41400410u}, {"A", 0x41400410u},
+        {"", 0x00000000u},    {"a", 0x41400410u},   {"A", 0x41400410u},
         {"abc", 0x46277610u}, {"ABC", 0x46277610u}, {"aBc", 0x46277610u},
     };
     for (const auto &row : rows) {
@@ -87,11 +88,17 @@ TEST(Folding, OnlyAsciiLettersFold) {
         const char *a, *b;
         int equal;
     } rows[] = {
-        {"Install", "INSTALL", 1}, {"Install", "Installer", 0}, {"Installer", "Install", 0},
-        {"[", "{", 0},             {"@", "`", 0},              {"\xE9", "\xC9", 0},
-        {"", "", 1},               {"a1-Z", "A1-z", 1},
+        {"Install", "INSTALL", 1},
+        {"Install", "Installer", 0},
+        {"Installer", "Install", 0},
+        {"[", "{", 0},
+        {"@", "`", 0},
+        {"\xE9", "\xC9", 0},
+        {"", "", 1},
+        {"a1-Z", "A1-z", 1},
     };
-    for (const auto &row : rows) EXPECT_EQ(Str_EqualNoCase(row.a, row.b), row.equal) << row.a << "|" << row.b;
+    for (const auto &row : rows)
+        EXPECT_EQ(Str_EqualNoCase(row.a, row.b), row.equal) << row.a << "|" << row.b;
     EXPECT_EQ(Str_EqualNoCaseN("INSTALL.DAT", "install.exe", 8), 1);
     EXPECT_EQ(Str_EqualNoCaseN("INSTALL.DAT", "install.exe", 9), 0);
     char text[] = "abc-xyz[{\xE9";
@@ -161,7 +168,7 @@ TEST(ToFloat, LenientRuns) {
         const char *text;
         double value;
     } rows[] = {
-        {"-12.50px", -12.5}, {" 5", 0.0}, {"12.5", 12.5}, {"1+2", 1.0}, {"..5", 0.0},
+        {"-12.50px", -12.5}, {" 5", 0.0}, {"12.5", 12.5}, {"1+2", 1.0},  {"..5", 0.0},
         {"1e5", 1.0},        {"", 0.0},   {"x1", 0.0},    {".25", 0.25}, {"+3", 3.0},
     };
     for (const auto &row : rows) EXPECT_DOUBLE_EQ(Str_ToFloat(row.text), row.value) << row.text;
@@ -184,7 +191,8 @@ TEST(Guards, NullPointersAreFatalWithTheRoutinesLocation) {
     uint32_t value;
     EXPECT_EXIT(Str_Copy(buffer, nullptr), ::testing::ExitedWithCode(1), "Pointer is NULL");
     EXPECT_EXIT(Str_Find("a", "a", nullptr), ::testing::ExitedWithCode(1), "Pointer is NULL");
-    EXPECT_EXIT(Str_FindNoCase(nullptr, "a", &position), ::testing::ExitedWithCode(1), "Pointer is NULL");
+    EXPECT_EXIT(Str_FindNoCase(nullptr, "a", &position), ::testing::ExitedWithCode(1),
+                "Pointer is NULL");
     EXPECT_EXIT(Str_QuickCrc("a", nullptr), ::testing::ExitedWithCode(1), "Pointer is NULL");
     EXPECT_EXIT(Str_QuickCrc(nullptr, &value), ::testing::ExitedWithCode(1), "Pointer is NULL");
     EXPECT_EXIT(Core_Crc32(nullptr, 4), ::testing::ExitedWithCode(1), "Pointer is NULL");

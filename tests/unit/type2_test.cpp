@@ -50,8 +50,8 @@ TEST_F(Type2, PublishedBlocks) {
               (Bytes{0x46, 0x46, 0x43, 0x40, 0xD7, 0xFF, 0xFF, 0xFF, 0xB2, 0x00, 0x00}));
     std::string abc;
     for (int i = 0; i < 8; i++) abc += "abc";
-    EXPECT_EQ(Compress(FromText(abc)), (Bytes{0x46, 0x46, 0x43, 0x40, 0xE7, 0xFF, 0xFF, 0xFF,
-                                              0xF7, 0xFC, 0x3E, 0x33, 0xE0, 0x20}));
+    EXPECT_EQ(Compress(FromText(abc)), (Bytes{0x46, 0x46, 0x43, 0x40, 0xE7, 0xFF, 0xFF, 0xFF, 0xF7,
+                                              0xFC, 0x3E, 0x33, 0xE0, 0x20}));
     EXPECT_TRUE(Compress(FromText("abcdefghijk")).empty());
 }
 
@@ -59,9 +59,9 @@ TEST_F(Type2, DeclinesShortData) {
     Bytes block(64);
     for (int32_t length : {0, 1, 10}) {
         int32_t capacity = 64;
-        EXPECT_EQ(Type2_Compress(FromText(std::string(10, ' ')).data(), length, block.data(),
-                                 &capacity),
-                  0);
+        EXPECT_EQ(
+            Type2_Compress(FromText(std::string(10, ' ')).data(), length, block.data(), &capacity),
+            0);
     }
     // Eleven bytes are worked on, but 8 header bytes and 3 code bytes are not shorter.
     EXPECT_TRUE(Compress(FromText(std::string(11, ' '))).empty());
@@ -190,9 +190,9 @@ TEST_F(Type2, DamagedStreamsStayInsideTheirBuffers) {
         // The block and the output sit exactly at the ends of their heap areas, so the
         // sanitizer catches a single byte beyond either.
         std::vector<uint8_t> exactBlock(block), output((size_t)size);
-        EXPECT_EQ(Type2_Decompress(exactBlock.data(), (int32_t)exactBlock.size(), output.data(),
-                                   size),
-                  1);
+        EXPECT_EQ(
+            Type2_Decompress(exactBlock.data(), (int32_t)exactBlock.size(), output.data(), size),
+            1);
     }
 }
 

@@ -17,14 +17,12 @@ namespace {
 
 TEST(Uninstaller, TheKeyIsFourteenPrintableCharacters) {
     ASSERT_EQ(strlen(UNINST_KEY), 14u);
-    for (const char *c = UNINST_KEY; *c; c++)
-        EXPECT_TRUE(*c >= 0x20 && *c < 0x7F) << *c;
+    for (const char *c = UNINST_KEY; *c; c++) EXPECT_TRUE(*c >= 0x20 && *c < 0x7F) << *c;
 }
 
 TEST(Uninstaller, ScramblingMatchesTheDecoderAndUndoesItself) {
     std::string plain;
-    for (int i = 0; i < 700; i++)
-        plain += (char)(i * 7 + 3); // past 256 bytes and many keys
+    for (int i = 0; i < 700; i++) plain += (char)(i * 7 + 3); // past 256 bytes and many keys
     std::string scrambled = plain;
     EXPECT_EQ(Uninst_Scramble((uint8_t *)&scrambled[0], (int32_t)scrambled.size(), UNINST_KEY,
                               UNINST_KEY_LENGTH),
@@ -58,11 +56,9 @@ TEST(Uninstaller, AKeyOfOneCharacterIsTheShortestTaken) {
     // With one character k is always 0: byte i of zeros becomes key[0] ^ i.
     uint8_t zeros[300] = {0};
     EXPECT_EQ(Uninst_Scramble(zeros, (int32_t)sizeof zeros, "K", 1), 1);
-    for (int i = 0; i < (int)sizeof zeros; i++)
-        ASSERT_EQ(zeros[i], (uint8_t)('K' ^ i)) << i;
+    for (int i = 0; i < (int)sizeof zeros; i++) ASSERT_EQ(zeros[i], (uint8_t)('K' ^ i)) << i;
     Uninst_Scramble(zeros, (int32_t)sizeof zeros, "K", 1);
-    for (int i = 0; i < (int)sizeof zeros; i++)
-        ASSERT_EQ(zeros[i], 0) << i;
+    for (int i = 0; i < (int)sizeof zeros; i++) ASSERT_EQ(zeros[i], 0) << i;
 
     Log_Init("uninst-test.log", 0);
     uint8_t byte = 0;

@@ -31,9 +31,7 @@ namespace {
 // The display run goes on beside the plain one: each keeps its log and font entries apart.
 const bool kDisplayRun = getenv("TESSEL_NEED_DISPLAY") != nullptr;
 const char *kLogName = kDisplayRun ? "backdrop-display-test.log" : "backdrop-test.log";
-std::string Entry(const char *name) {
-    return (kDisplayRun ? "display-" : "") + std::string(name);
-}
+std::string Entry(const char *name) { return (kDisplayRun ? "display-" : "") + std::string(name); }
 const char *kFamily = "Tessel Test Square";
 
 using testing_support::DisplayAvailable;
@@ -134,8 +132,7 @@ TEST(Gradient, EqualEndsGiveOnePaletteColourAndTruncatedBandsBelowTheTop) {
     DeleteObject(SelectPalette(canvas.dc(), (HPALETTE)GetStockObject(DEFAULT_PALETTE), FALSE));
     EXPECT_EQ(canvas.At(0, 0), (Rgb{17, 21, 147}));
     EXPECT_EQ(canvas.At(7, 1), (Rgb{17, 21, 147}));
-    for (int y = 2; y < 512; y += 37)
-        EXPECT_EQ(canvas.At(3, y), (Rgb{16, 20, 146})) << y;
+    for (int y = 2; y < 512; y += 37) EXPECT_EQ(canvas.At(3, y), (Rgb{16, 20, 146})) << y;
     EXPECT_EQ(canvas.At(7, 511), (Rgb{16, 20, 146}));
 }
 
@@ -196,8 +193,7 @@ class Backdrop : public ::testing::Test {
     // Runs one command over its arguments (separated by the marker, ended by CR LF).
     int Command(const char *keyword, std::initializer_list<std::string> args) {
         arguments_.clear();
-        for (const auto &arg : args)
-            arguments_ += (arguments_.empty() ? "" : "\x16") + arg;
+        for (const auto &arg : args) arguments_ += (arguments_.empty() ? "" : "\x16") + arg;
         arguments_ += "\r\n";
         int32_t cursor = 0;
         return Cmd_Dispatch(keyword, &state_, arguments_.c_str(), &cursor);
@@ -394,8 +390,7 @@ std::vector<Rgb> CaptureScreen(int *width, int *height) {
     std::vector<Rgb> pixels;
     pixels.reserve((size_t)*width * *height);
     for (int y = 0; y < *height; y++)
-        for (int x = 0; x < *width; x++)
-            pixels.push_back(canvas.At(x, y));
+        for (int x = 0; x < *width; x++) pixels.push_back(canvas.At(x, y));
     return pixels;
 }
 
@@ -471,8 +466,7 @@ TEST_F(Window, OpensMaximisedWithItsTitleAndPaintsGradientAndStrings) {
     // The text: red around the centre, gradient well away from it.
     int red = 0;
     for (int y = height / 2 - 20; y < height / 2 + 20; y++)
-        for (int x = width / 2 - 60; x < width / 2 + 60; x++)
-            red += Pixel(x, y) == Rgb{255, 0, 0};
+        for (int x = width / 2 - 60; x < width / 2 + 60; x++) red += Pixel(x, y) == Rgb{255, 0, 0};
     EXPECT_GT(red, 1000);
     EXPECT_EQ(Pixel(width / 2, height / 4), Band(s, e, BandOfRow(height / 4, height)));
 

@@ -1,7 +1,8 @@
 // The text dialogs and the progress window with the real system under Wine. The texts come from
 // the builder's archives (one written by hand, with a cut entry) and from disk files; a thread
-// of the test finds each dialog, records its title, text field and buttons and answers it. Without a display no dialog can appear: then
-// only the loading, the failure lines and the window-less progress calls are checked.
+// of the test finds each dialog, records its title, text field and buttons and answers it. Without
+// a display no dialog can appear: then only the loading, the failure lines and the window-less
+// progress calls are checked.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -48,8 +49,16 @@ struct Template {
 
 struct TemplateReader {
     const BYTE *base, *at;
-    WORD Word() { WORD v = *(const WORD *)at; at += 2; return v; }
-    DWORD Dword() { DWORD v = *(const DWORD *)at; at += 4; return v; }
+    WORD Word() {
+        WORD v = *(const WORD *)at;
+        at += 2;
+        return v;
+    }
+    DWORD Dword() {
+        DWORD v = *(const DWORD *)at;
+        at += 4;
+        return v;
+    }
     void Align() { at = base + ((at - base + 3) & ~3); }
     std::string Text() { // a zero-terminated UTF-16 text of ASCII letters
         std::string text;
@@ -303,7 +312,7 @@ TEST_F(TextDialogs, MessageShowsTheArchiveTextJoinedAndContinueGivesOne) {
     // The edit control turns the template's plain border into a sunken edge.
     EXPECT_TRUE((seen.fieldStyle & WS_BORDER) || (seen.fieldExStyle & WS_EX_CLIENTEDGE))
         << std::hex << seen.fieldStyle << " " << seen.fieldExStyle;
-    EXPECT_EQ(seen.limit, (int)sizeof kWelcome - 1 + 10); // the file's size and ten
+    EXPECT_EQ(seen.limit, (int)sizeof kWelcome - 1 + 10);  // the file's size and ten
     EXPECT_EQ(seen.selectionEnd, (DWORD)seen.text.size()); // all of it selected
     // Centred on the desktop.
     RECT desktop;
@@ -341,9 +350,9 @@ TEST_F(TextDialogs, AgreementFromADiskFileDefaultsToDeclining) {
     for (const auto &row : rows) {
         SCOPED_TRACE(row.answer);
         SeenDialog seen;
-        EXPECT_EQ(Show(TextDlg_Agreement, NULL, "End User Agreement...", path, 1026, row.answer,
-                       &seen),
-                  row.result);
+        EXPECT_EQ(
+            Show(TextDlg_Agreement, NULL, "End User Agreement...", path, 1026, row.answer, &seen),
+            row.result);
         ASSERT_TRUE(seen.found);
         EXPECT_EQ(seen.title, "End User Agreement...");
         EXPECT_EQ(seen.text, "You may use it. You may not sell it.\nNor lend it."); // bare LF kept
@@ -482,7 +491,7 @@ TEST_F(ProgressWindow, BarFollowsThePercentageClampedAndKeepsItWhileHidden) {
     const struct {
         double percent;
         int position;
-    } rows[] = {{50, 1000},  {150, 2000}, {-3, 0},    {50.04, 1000},
+    } rows[] = {{50, 1000},  {150, 2000}, {-3, 0},  {50.04, 1000},
                 {12.5, 250}, {100, 2000}, {0.07, 1}};
     for (const auto &row : rows) {
         SCOPED_TRACE(row.percent);
@@ -497,8 +506,8 @@ TEST_F(ProgressWindow, BarFollowsThePercentageClampedAndKeepsItWhileHidden) {
 
 TEST_F(ProgressWindow, IsForgottenWhenDestroyedWithItsParentOrMadeAgain) {
     if (!DisplayAvailable()) GTEST_SKIP() << "no display";
-    parent = CreateWindowExA(0, "STATIC", "backdrop", WS_POPUP | WS_VISIBLE, 0, 0, 300, 200,
-                             NULL, NULL, GetModuleHandleA(NULL), NULL);
+    parent = CreateWindowExA(0, "STATIC", "backdrop", WS_POPUP | WS_VISIBLE, 0, 0, 300, 200, NULL,
+                             NULL, GetModuleHandleA(NULL), NULL);
     ASSERT_EQ(Progress_Create(NULL, parent), 1);
     HWND first = (HWND)Progress_Window();
     ASSERT_EQ(Progress_Create(NULL, parent), 1);

@@ -48,8 +48,8 @@ TEST(TemporaryFonts, FileThatCannotBeDeletedCostsOnlyALine) {
     std::string font = WriteFont(folder, "held.ttf");
     ASSERT_EQ(Font_AddTemporary(font.c_str()), 1);
     // Held open without delete sharing: the removal works, the deletion does not.
-    HANDLE held = CreateFileA(font.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                              0, NULL);
+    HANDLE held =
+        CreateFileA(font.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     LogCapture log(kLogName);
     EXPECT_EQ(Font_RemoveTemporary(font.c_str()), 1);

@@ -16,11 +16,11 @@
 #include <vector>
 
 #include "command.h"
-#include "iscript.h"
 #include "dialogs.h"
 #include "ffs-cmp2.h"
 #include "ffs.h"
 #include "fileinstall.h"
+#include "iscript.h"
 #include "tessel-core.h"
 #include "tessel-sys.h"
 #include "test-support.h"
@@ -120,7 +120,7 @@ class Install : public Files {
         memset(&state, 0, sizeof state);
         state.Mode = Quiet;
         strcpy(state.InstallPath, dir.c_str());
-        script = "\x16" "PRODUCT NAME:Rocket\r\n\x16" "BREAK:\r\n";
+        script = "\026PRODUCT NAME:Rocket\r\n\026BREAK:\r\n";
         state.ScriptText = &script[0];
         state.ScriptSize = (int32_t)script.size();
     }
@@ -256,7 +256,8 @@ TEST_F(Install, QuietModeSkipsAnExistingConfirmedFileAndCountsIt) {
 
 TEST_F(Install, ItemsAndPathsThatDoNotFitAreRefusedNotCut) {
     const std::string longName(300, 'n'), fits(259, 'f');
-    Open({{"a.txt", "alpha"}, {longName.substr(0, 259), "a cut name would find this"},
+    Open({{"a.txt", "alpha"},
+          {longName.substr(0, 259), "a cut name would find this"},
           {fits, "an item that fits, under a directory it does not fit"}});
     EXPECT_EQ(Run("a.txt," + longName), 0);
     EXPECT_EQ(ReadFile(dir + "a.txt"), "alpha");
@@ -305,9 +306,8 @@ TEST_F(Install, ABlockThatClaimsNoOrNegativeBytesIsDamaged) {
     EXPECT_FALSE(testing_support::FileExists(dir + "zero.bin"));
     EXPECT_FALSE(testing_support::FileExists(dir + "uninst.exe"));
     std::string log = TakeLog();
-    for (const char *line :
-         {"Unable to load 'zero.bin'\n", "Unable to load 'negative.bin'\n",
-          "Unable to load 'uninst.exe'\n"})
+    for (const char *line : {"Unable to load 'zero.bin'\n", "Unable to load 'negative.bin'\n",
+                             "Unable to load 'uninst.exe'\n"})
         EXPECT_NE(log.find(line), std::string::npos) << line << log;
 }
 
@@ -393,7 +393,8 @@ std::string Replaced(std::string text, const std::string &from, const std::strin
 // other fails the command at that file, with its one log line, and that file is not left.
 TEST_F(Install, AFailedFileCallFailsTheCommandAtItsFileOrIsGotOver) {
     if (DisplayAvailable()) GTEST_SKIP() << "each failure's problem box would wait for a click";
-    Open({{"a.txt", kBig}, {"sub\\b.bin", std::string("b\0b\xFF", 4)},
+    Open({{"a.txt", kBig},
+          {"sub\\b.bin", std::string("b\0b\xFF", 4)},
           {"uninst.exe", std::string("MZ\x90\0uninstaller", 15)}});
     strcpy(state.UninstallName, "uninst.exe");
     const std::vector<std::string> names = {"a.txt", "sub\\b.bin", "uninst.exe"};
@@ -439,8 +440,10 @@ TEST_F(Install, AFailedFileCallFailsTheCommandAtItsFileOrIsGotOver) {
     // An open fails once for want of the new folders and is tried again: failing that second
     // open is the failure to create. Writes and closes fail the file.
     const std::map<std::string, int> expected = {
-        {"Unable to create file 'a.txt'\n", 1},     {"Unable to write to file 'a.txt'\n", 2},
-        {"Unable to create file 'sub\\b.bin'\n", 1}, {"Unable to write to file 'sub\\b.bin'\n", 2},
+        {"Unable to create file 'a.txt'\n", 1},
+        {"Unable to write to file 'a.txt'\n", 2},
+        {"Unable to create file 'sub\\b.bin'\n", 1},
+        {"Unable to write to file 'sub\\b.bin'\n", 2},
         {"Unable to write to file 'uninst.exe'\n", 2},
     };
     EXPECT_EQ(failures, expected) << calls << " calls";

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "command.h"
-#include "iscript.h"
 #include "installdir.h"
+#include "iscript.h"
 #include "tessel-core.h"
 #include "tessel-sys.h"
 #include "test-support.h"
@@ -80,9 +80,9 @@ class InstallDir : public testing::Test {
     testing_support::LogCapture log_{kLogName};
     void Remember(const char *value) {
         HKEY key;
-        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key,
-                                  NULL),
-                  ERROR_SUCCESS);
+        ASSERT_EQ(
+            RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL),
+            ERROR_SUCCESS);
         if (value)
             RegSetValueExA(key, "Install Path", 0, REG_SZ, (const BYTE *)value,
                            (DWORD)strlen(value) + 1);

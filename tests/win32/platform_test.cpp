@@ -40,8 +40,11 @@ TEST_F(Registry, RootCodesNameTheirRootsAndUnknownCodesTheCurrentUser) {
     const struct {
         int code;
         HKEY root;
-    } rows[] = {{1, HKEY_CURRENT_USER}, {4, HKEY_LOCAL_MACHINE}, {0, HKEY_CURRENT_USER},
-                {7, HKEY_CURRENT_USER}, {-1, HKEY_CURRENT_USER}};
+    } rows[] = {{1, HKEY_CURRENT_USER},
+                {4, HKEY_LOCAL_MACHINE},
+                {0, HKEY_CURRENT_USER},
+                {7, HKEY_CURRENT_USER},
+                {-1, HKEY_CURRENT_USER}};
     for (const auto &row : rows) {
         SCOPED_TRACE(row.code);
         SysKey key = (SysKey)1;
@@ -105,8 +108,8 @@ TEST_F(Registry, FailuresAreLoggedWithTheirValueAndType) {
     EXPECT_EQ(read, 5u);
     Reg_CloseKey(&key);
     EXPECT_EQ(log.Take(), "Bad type for 'Install Path' [0x00000004 != 0x00000001]\n"
-                             "Unable to get registry 'Missing' String\n"
-                             "Unable to get registry 'Long' String\n");
+                          "Unable to get registry 'Missing' String\n"
+                          "Unable to get registry 'Long' String\n");
 }
 
 TEST_F(Registry, WriteThroughAClosedKeyIsRefusedAndLogged) {
@@ -212,8 +215,10 @@ TEST(Fonts, AddedFontIsRemovedAndRefusalsAreLogged) {
     EXPECT_EQ(Font_Add(junk.c_str()), 0);
     EXPECT_EQ(Font_Remove(junk.c_str()), 0);
     std::string text = log.Take();
-    EXPECT_NE(text.find("Unable to add font resource for '" + junk + "' (0x"), std::string::npos) << text;
-    EXPECT_NE(text.find("Unable to remove font resource for '" + junk + "' (0x"), std::string::npos) << text;
+    EXPECT_NE(text.find("Unable to add font resource for '" + junk + "' (0x"), std::string::npos)
+        << text;
+    EXPECT_NE(text.find("Unable to remove font resource for '" + junk + "' (0x"), std::string::npos)
+        << text;
     RemoveFile(font);
     RemoveFile(junk);
     RemoveDirectoryA(folder.c_str());
@@ -223,9 +228,10 @@ TEST(Progress, PercentMapsToTwentyStepsAndIsClamped) {
     const struct {
         double percent;
         int position;
-    } rows[] = {{50.04, 1000}, {100, 2000}, {120, 2000}, {-3, 0}, {0.049, 0}, {0.05, 1},
-                {99.99, 1999}, {1e300, 2000}, {-1e300, 0}, {__builtin_nan(""), 0}};
-    for (const auto &row : rows) EXPECT_EQ(Dlg_ProgressPosition(row.percent), row.position) << row.percent;
+    } rows[] = {{50.04, 1000}, {100, 2000},   {120, 2000},   {-3, 0},     {0.049, 0},
+                {0.05, 1},     {99.99, 1999}, {1e300, 2000}, {-1e300, 0}, {__builtin_nan(""), 0}};
+    for (const auto &row : rows)
+        EXPECT_EQ(Dlg_ProgressPosition(row.percent), row.position) << row.percent;
 }
 
 // Without a display Wine creates no windows; the tests that need one then run in the display
@@ -247,8 +253,8 @@ class Windows : public testing::Test {
   protected:
     void SetUp() override {
         Sys_InitControls();
-        parent = CreateWindowExA(0, "STATIC", "parent", WS_POPUP, 0, 0, 1024, 768, NULL, NULL,
-                                 NULL, NULL);
+        parent = CreateWindowExA(0, "STATIC", "parent", WS_POPUP, 0, 0, 1024, 768, NULL, NULL, NULL,
+                                 NULL);
         if (SkipWithoutDisplay(parent)) GTEST_SKIP() << "no display";
     }
     void TearDown() override {
@@ -304,8 +310,8 @@ TEST_F(Windows, EditTextIsSetLimitedAndSelected) {
 }
 
 TEST_F(Windows, CenterOverAParentAndOverTheDesktop) {
-    HWND window = CreateWindowExA(0, "STATIC", "box", WS_POPUP, 5, 5, 400, 300, NULL, NULL, NULL,
-                                  NULL);
+    HWND window =
+        CreateWindowExA(0, "STATIC", "box", WS_POPUP, 5, 5, 400, 300, NULL, NULL, NULL, NULL);
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(Wnd_Center(window, parent), 1); // 1024 x 768 at (0, 0)
     RECT rect = Rect(window);
@@ -332,18 +338,20 @@ TEST_F(Windows, PlaceKeepsTheWindowOnTheVirtualScreen) {
     int left = GetSystemMetrics(SM_XVIRTUALSCREEN), top = GetSystemMetrics(SM_YVIRTUALSCREEN);
     int width = GetSystemMetrics(SM_CXVIRTUALSCREEN), height = GetSystemMetrics(SM_CYVIRTUALSCREEN);
     ASSERT_GT(width, 0);
-    HWND window = CreateWindowExA(0, "STATIC", "box", WS_POPUP, 5, 5, 100, 50, NULL, NULL, NULL, NULL);
+    HWND window =
+        CreateWindowExA(0, "STATIC", "box", WS_POPUP, 5, 5, 100, 50, NULL, NULL, NULL, NULL);
     ASSERT_NE(window, nullptr);
     const struct {
         int x, y, w, h;
         int left, top, width, height;
     } rows[] = {
-        {20, 30, 0, 0, left + 20, top + 30, 100, 50},           // moved only
-        {20, 30, 200, 80, left + 20, top + 30, 200, 80},        // moved and sized
-        {left - 500, top - 500, 0, 0, left, top, 200, 80},      // pulled onto the screen
-        {left + width + 10, top + height + 10, 0, 0, left + width - 200, top + height - 80, 200, 80},
+        {20, 30, 0, 0, left + 20, top + 30, 100, 50},      // moved only
+        {20, 30, 200, 80, left + 20, top + 30, 200, 80},   // moved and sized
+        {left - 500, top - 500, 0, 0, left, top, 200, 80}, // pulled onto the screen
+        {left + width + 10, top + height + 10, 0, 0, left + width - 200, top + height - 80, 200,
+         80},
         {left + width + 10, 40, 300, 90, left + width - 300, 40, 300, 90},
-        {50, 60, 300, 0, 50, 60, 300, 90},                       // a zero height only moves
+        {50, 60, 300, 0, 50, 60, 300, 90}, // a zero height only moves
     };
     for (const auto &row : rows) {
         EXPECT_EQ(Wnd_Place(window, row.x, row.y, row.w, row.h), 1);
@@ -386,7 +394,8 @@ HWND CountingWindow(HWND owner, int x, int y, int width, int height) {
 
 void DrainQueue() {
     MSG message;
-    while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE)) {}
+    while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE)) {
+    }
 }
 
 TEST_F(Windows, PumpDispatchesWaitingMessagesAndLeavesQuitAndCloseQueued) {

@@ -373,10 +373,10 @@ TEST_F(Commands, ExecuteExpandsProgramAndParametersByItsMode) {
         const char *mode, *program;
         std::string marker; // where the started helper writes
     } rows[] = {
-        {"0", "helper.exe", folder + "m0.txt"},   // both expanded
-        {"1", nullptr, folder + "m1.txt"},        // the parameters only
-        {"2", "helper.exe", work + "m2.txt"},     // the program only
-        {"9", nullptr, work + "m9.txt"},          // neither
+        {"0", "helper.exe", folder + "m0.txt"}, // both expanded
+        {"1", nullptr, folder + "m1.txt"},      // the parameters only
+        {"2", "helper.exe", work + "m2.txt"},   // the program only
+        {"9", nullptr, work + "m9.txt"},        // neither
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.mode);
@@ -468,9 +468,9 @@ TEST_F(Commands, AgreementTakesTheCaptionOnceThenItsOwnTitle) {
     Str_Copy(state.Caption, "Terms of Rocket");
     std::vector<SeenBox> seen;
     std::thread answerer(AnswerBoxes, std::vector<int>{IDOK, IDCANCEL, IDOK}, &seen);
-    EXPECT_EQ(Run("AGREEMENT", {text}), 1);  // "I Accept"
-    EXPECT_EQ(Run("AGREEMENT", {text}), 0);  // "I Do Not Accept"
-    EXPECT_EQ(Run("MESSAGE", {text}), 1);    // "Continue"
+    EXPECT_EQ(Run("AGREEMENT", {text}), 1); // "I Accept"
+    EXPECT_EQ(Run("AGREEMENT", {text}), 0); // "I Do Not Accept"
+    EXPECT_EQ(Run("MESSAGE", {text}), 1);   // "Continue"
     answerer.join();
     ASSERT_EQ(seen.size(), 3u);
     EXPECT_EQ(seen[0].title, "Terms of Rocket");

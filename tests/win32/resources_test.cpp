@@ -9,8 +9,8 @@
 namespace {
 
 TEST(Resources, IconLoadsWithItsShapeAndTransparentCorners) {
-    HICON icon = (HICON)LoadImageA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(104), IMAGE_ICON, 32,
-                                   32, 0);
+    HICON icon =
+        (HICON)LoadImageA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(104), IMAGE_ICON, 32, 32, 0);
     ASSERT_NE(icon, nullptr);
     ICONINFO info;
     ASSERT_TRUE(GetIconInfo(icon, &info));

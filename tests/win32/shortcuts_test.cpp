@@ -5,8 +5,8 @@
 // of the test answers where there is a display.
 #include <gtest/gtest.h>
 
-#include <windows.h>
 #include <shlobj.h>
+#include <windows.h>
 
 #include <stdlib.h>
 #include <string>
@@ -193,7 +193,8 @@ TEST_F(Shortcuts, ItemSetsTargetArgumentsDirectoryDescriptionAndIcon) {
         ASSERT_TRUE(link.loaded) << row.name;
         EXPECT_EQ(Lower(link.path), Lower(row.path)) << row.name;
         EXPECT_EQ(link.arguments, row.arguments) << row.name;
-        EXPECT_EQ(Lower(NoTrailingBackslash(link.directory)), Lower(NoTrailingBackslash(row.directory)))
+        EXPECT_EQ(Lower(NoTrailingBackslash(link.directory)),
+                  Lower(NoTrailingBackslash(row.directory)))
             << row.name;
         EXPECT_EQ(link.description, row.name);
         EXPECT_EQ(Lower(link.iconPath), Lower(row.path)) << row.name;
@@ -335,8 +336,8 @@ class Done : public Shortcuts {
 
 TEST_F(Done, WritesDisplayNameAndUninstallerAndKeepsOtherValues) {
     HKEY handle;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, keys[0].c_str(), 0, NULL, 0, KEY_ALL_ACCESS,
-                              NULL, &handle, NULL),
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, keys[0].c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL,
+                              &handle, NULL),
               ERROR_SUCCESS);
     RegSetValueExA(handle, "DisplayName", 0, REG_SZ, (const BYTE *)"old", 4);
     RegSetValueExA(handle, "Publisher", 0, REG_SZ, (const BYTE *)"kept", 5);

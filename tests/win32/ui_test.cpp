@@ -70,7 +70,8 @@ TEST(MessageBoxes, QuestionHasYesAndNoAndTheDefaultTitle) {
 TEST(MessageBoxes, NoticeHasOnlyOkAndTheDefaultTitle) {
     if (!DisplayAvailable()) GTEST_SKIP() << "no display";
     SeenBox seen;
-    EXPECT_EQ(ShowAnswered([] { return Ui_Problem("Something went wrong", nullptr); }, IDOK, &seen), 1);
+    EXPECT_EQ(ShowAnswered([] { return Ui_Problem("Something went wrong", nullptr); }, IDOK, &seen),
+              1);
     ASSERT_TRUE(seen.found);
     EXPECT_EQ(seen.title, "Install problem...");
     EXPECT_TRUE(seen.ok);
