@@ -5,6 +5,7 @@
 
 #include <string.h>
 
+#include "tessel-bytes.h"
 #include "tessel-core.h"
 
 enum {
@@ -388,15 +389,11 @@ static void DeleteNode(int p) {
 
 // ---- Blocks ----
 
-static void WriteLittle32(uint8_t *bytes, uint32_t value) {
-    for (int i = 0; i < 4; i++) bytes[i] = (uint8_t)(value >> (8 * i));
-}
-
 // Writes the whole block for length >= 1 bytes (bytes beyond capacity are dropped) and returns
 // the block's full length.
 static int32_t Encode(const uint8_t *data, int32_t length, uint8_t *block, int32_t capacity) {
     memcpy(block, TYPE2_TAG, 4);
-    WriteLittle32(block + 4, ~(uint32_t)length);
+    Le_Put32(block + 4, ~(uint32_t)length);
     Reset(data, length, block, capacity);
     T->outputLength = TYPE2_HEADER_SIZE;
     StartTree();
@@ -498,9 +495,7 @@ int Type2_Decompress(const uint8_t *block, int32_t blockLength, uint8_t *output,
 int Type2_GetSize(const uint8_t *block, int32_t *size) {
     if (!block) return 0;
     CORE_GUARD(size);
-    uint32_t word = (uint32_t)block[4] | ((uint32_t)block[5] << 8) | ((uint32_t)block[6] << 16) |
-                    ((uint32_t)block[7] << 24);
-    *size = (int32_t)~word;
+    *size = (int32_t)~Le_Get32(block + 4);
     return 1;
 }
 
