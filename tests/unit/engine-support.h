@@ -8,12 +8,10 @@
 #include <string>
 
 #include "command.h"
+#include "host-ui.h"
 #include "iscript.h"
 #include "tessel-core.h"
 #include "test-support.h"
-#if defined(TESSEL_HOST_UI)
-#include "host-ui.h"
-#endif
 
 namespace engine_test {
 
@@ -44,9 +42,7 @@ class EngineTest : public ::testing::Test {
         Cmd_RegisterAll();
         Script_RegisterBreak();
         dir_ = testing_support::MakeTempDir("engine");
-#if defined(TESSEL_HOST_UI)
         HostUi_Reset();
-#endif
     }
     void TearDown() override {
         if (state_) Script_Release(&state_);

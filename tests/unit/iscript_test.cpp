@@ -66,10 +66,8 @@ TEST_F(Interpreter, SummaryLinesByteForByteAndTheWindowDestroyed) {
     EXPECT_EQ(text.substr(text.size() - expected.size()), expected);
     EXPECT_EQ(Position(), state_->ScriptSize);
     EXPECT_EQ(state_->Window, window_);
-#if defined(TESSEL_HOST_UI)
     EXPECT_EQ(HostUi_DestroyCount(), 1);
     EXPECT_EQ(HostUi_LastDestroyed(), window_);
-#endif
 }
 
 TEST_F(Interpreter, BreakIsPassedOverInQuietMode) {
@@ -101,17 +99,13 @@ TEST_F(Interpreter, BreakPausesTheInteractiveRunAndTheNextRunResumesAfterItsColo
 TEST_F(Interpreter, ScriptWithoutBreakEndsInTheFirstRunAndTheWindowRunOnlySummarises) {
     Load(Line("COUNT") + Line("COMPANY NAME", {"Acme"}), Interactive);
     EXPECT_EQ(Script_Run(state_, nullptr), 1);
-#if defined(TESSEL_HOST_UI)
     EXPECT_EQ(HostUi_DestroyCount(), 0);
-#endif
     EXPECT_EQ(Script_Run(state_, window_), 1);
     EXPECT_EQ(g_countCalls, 1);
     std::string summary = Summary("Acme", "", 0, "", "");
     std::string text = log_.Text();
     EXPECT_EQ(text, summary + summary);
-#if defined(TESSEL_HOST_UI)
     EXPECT_EQ(HostUi_DestroyCount(), 1);
-#endif
 }
 
 TEST_F(Interpreter, FailedCommandIsRunAgainFromItsMarker) {
@@ -143,10 +137,8 @@ TEST_F(Interpreter, UnknownKeywordsAreReportedAndStopTheRun) {
         EXPECT_TRUE(log_.Has("Unknown script command '" + row.keyword + "'\n")) << row.keyword;
         EXPECT_EQ(Position(), 0);
         EXPECT_EQ(g_countCalls, 0);
-#if defined(TESSEL_HOST_UI)
         EXPECT_STREQ(HostUi_LastText(), "Installation script corrupted!");
         EXPECT_STREQ(HostUi_LastTitle(), "Install problem...");
-#endif
     }
 }
 
@@ -222,12 +214,9 @@ TEST_F(Interpreter, ReleaseRemovesEveryFontSlotAndFreesEverything) {
     std::strcpy(state_->Fonts[2], "body.ttf"); // slot 1 was never filled
     state_->StringCount = 2;
     state_->Strings = (BackdropString *)TESSEL_ALLOC(2 * (int32_t)sizeof(BackdropString));
-#if defined(TESSEL_HOST_UI)
     HostUi_SetFontRemoveResult(0);
-#endif
     EXPECT_EQ(Script_Release(&state_), 1);
     EXPECT_EQ(state_, nullptr);
-#if defined(TESSEL_HOST_UI)
     EXPECT_EQ(HostUi_FontRemoveCount(), 3);      // the empty slot too: it names no font
     std::string last = HostUi_LastFontRemoved(); // in the temporary directory
     ASSERT_GT(last.size(), 9u);
@@ -235,7 +224,6 @@ TEST_F(Interpreter, ReleaseRemovesEveryFontSlotAndFreesEverything) {
     EXPECT_TRUE(log_.Has("Unable to remove font '0' 'title.ttf'\n"));
     EXPECT_TRUE(log_.Has("Unable to remove font '1' ''\n"));
     EXPECT_TRUE(log_.Has("Unable to remove font '2' 'body.ttf'\n"));
-#endif
     // The fixture checks that no block is left.
 }
 

@@ -111,7 +111,6 @@ TEST_F(Settings, CaptionStaysUntilADialogUsesIt) {
     EXPECT_STREQ(state_->Caption, "Choose a folder");
 }
 
-#if defined(TESSEL_HOST_UI)
 // DONE's box takes the caption once, under the default title without one; quiet mode shows
 // nothing and keeps the title. The message is cut to 319 characters; the entry is registered
 // only for a script with an uninstaller.
@@ -148,7 +147,6 @@ TEST_F(Settings, DoneShowsItsCutMessageUnderTheCaptionOnce) {
     }
     HostUi_SetEcho(1);
 }
-#endif
 
 TEST_F(Settings, InstallDirEndsWithOneBackslash) {
     struct {
