@@ -545,3 +545,50 @@ TEST_F(Ffs, VerifyListAndExtractReadWhatBuildWrote) {
 }
 
 } // namespace
+
+namespace {
+
+// The one entry loader: the bound at its edge, the extra bytes zero-filled, an empty entry in a
+// block of one byte, each failure with its line (or none when asked), nothing left allocated.
+TEST_F(Ffs, LoadBlockKeepsItsBoundAndSaysWhyItFailed) {
+    std::string body = "0123456789";
+    ASSERT_TRUE(Open(Build({{"ten.txt", Bytes(body)}, {"one.txt", Bytes("x")}}, "STUB")));
+    TakeLog();
+    FfsBlock block;
+    ASSERT_EQ(Ffs_LoadBlock("ten.txt", 10, 3, 1, &block), FFS_LOAD_DONE); // size == limit
+    EXPECT_EQ(block.Size, 10);
+    EXPECT_EQ(block.Allocated, 13);
+    EXPECT_EQ(std::string((const char *)block.Data, 10), body);
+    EXPECT_EQ(std::string((const char *)block.Data + 10, 3), std::string(3, '\0'));
+    Ffs_FreeBlock(&block);
+    EXPECT_EQ(block.Data, nullptr);
+
+    EXPECT_EQ(Ffs_LoadBlock("ten.txt", 9, 0, 1, &block), FFS_LOAD_TOO_LARGE); // one above
+    EXPECT_EQ(block.Data, nullptr);
+    EXPECT_EQ(block.Size, 10);
+    EXPECT_EQ(TakeLog(), "Unable to load 'ten.txt'\n");
+    // The block with its extra bytes must fit 31 bits.
+    EXPECT_EQ(Ffs_LoadBlock("ten.txt", INT32_MAX, INT32_MAX - 9, 1, &block), FFS_LOAD_TOO_LARGE);
+    EXPECT_EQ(TakeLog(), "Unable to load 'ten.txt'\n");
+    EXPECT_EQ(Ffs_LoadBlock("ten.txt", INT32_MAX, -1, 1, &block), FFS_LOAD_TOO_LARGE);
+    TakeLog();
+
+    EXPECT_EQ(Ffs_LoadBlock("gone.txt", INT32_MAX, 0, 1, &block), FFS_LOAD_NO_SIZE);
+    EXPECT_EQ(TakeLog(), "Unable to get size for 'gone.txt'\n");
+    EXPECT_EQ(Ffs_LoadBlock("gone.txt", INT32_MAX, 0, 0, &block), FFS_LOAD_NO_SIZE);
+    EXPECT_EQ(Ffs_LoadBlock("ten.txt", 9, 0, 0, &block), FFS_LOAD_TOO_LARGE);
+    EXPECT_EQ(TakeLog(), ""); // silent when the caller reports itself
+}
+
+TEST_F(Ffs, LoadBlockGivesAnEmptyFileABlockOfOneByte) {
+    // No archive open: the disk-file fallback, which can hold an empty file.
+    std::string path = Write("empty.txt", "");
+    FfsBlock block;
+    ASSERT_EQ(Ffs_LoadBlock(path.c_str(), 0, 0, 1, &block), FFS_LOAD_DONE);
+    EXPECT_EQ(block.Size, 0);
+    EXPECT_EQ(block.Allocated, 1);
+    Ffs_FreeBlock(&block);
+    EXPECT_EQ(TakeLog(), "");
+}
+
+} // namespace
