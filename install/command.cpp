@@ -131,11 +131,11 @@ static int CloseWindows(InstallState *state, const char *arguments, int32_t *cur
     ready &= ReadName("WINDOW", arguments, windowClass, sizeof windowClass, cursor);
     ready &= ReadName("WINDOW", arguments, relaunch, sizeof relaunch, cursor);
     Cmd_ReadField("WINDOW", arguments, prompt, sizeof prompt, CMD_CUT, cursor);
-    // Without a relaunch program there is nothing to start again: the empty text would expand
-    // to the installation folder itself.
+    // An empty relaunch program expands to the installation folder itself, which DONE then
+    // opens.
     uint32_t flags = 0;
     state->RelaunchPath[0] = 0;
-    if (ready && relaunch[0])
+    if (ready)
         ready = Actions_Get()->ExpandPath(state, relaunch, state->RelaunchPath,
                                           sizeof state->RelaunchPath, &flags);
     if (!ready) return 0;
@@ -194,8 +194,8 @@ static int AddItem(InstallState *state, const char *arguments, int32_t *cursor) 
 static int Finish(InstallState *state, const char *arguments, int32_t *cursor) {
     char message[INSTALL_PATH_SIZE];
     Cmd_ReadField("DONE", arguments, message, sizeof message, CMD_CUT, cursor);
-    if (state->UninstallName[0])
-        Actions_Get()->RegisterUninstall(state); // a refused entry is logged
+    // A product that was to be removable and is not: the installation is not complete.
+    if (state->UninstallName[0] && !Actions_Get()->RegisterUninstall(state)) return 0; // logged
     if (state->RelaunchPath[0]) {
         int32_t exitCode = 0;
         Actions_Get()->RunProgram(state->RelaunchPath, "", 0, &exitCode); // a failure is logged

@@ -26,10 +26,14 @@ int UninstReg_Write(const InstallState *state) {
     char uninstaller[PATH_EXPAND_SIZE];
     uint32_t flags = 0;
     if (!Path_Expand(state, state->UninstallName, uninstaller, &flags)) return 0; // logged
+    // In quotation marks: a path with blanks unquoted ("C:\Program Files\...") may start
+    // "C:\Program.exe" instead.
+    char command[PATH_EXPAND_SIZE + 2];
+    Str_Format(command, sizeof command, "\"%s\"", uninstaller);
     SysKey key;
     Reg_OpenOrCreateKey(&key, REG_ROOT_MACHINE, keyName);
     Reg_SetString(key, "DisplayName", keyName + sizeof UNINSTALL_KEY - 1); // refusals are logged
-    Reg_SetString(key, "UninstallString", uninstaller);
+    Reg_SetString(key, "UninstallString", command);
     Reg_CloseKey(&key);
     return 1;
 }

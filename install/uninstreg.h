@@ -11,7 +11,7 @@ enum {
 };
 
 // Writes "DisplayName" ("CompanyName ProductName") and "UninstallString" (the expansion of
-// UninstallName) into the key "CompanyName ProductName" under HKEY_LOCAL_MACHINE
+// UninstallName in quotation marks) into the key "CompanyName ProductName" under HKEY_LOCAL_MACHINE
 // "Software\Microsoft\Windows\CurrentVersion\Uninstall", opened when it exists and created
 // otherwise; its other values stay. Returns 1 when the key was written (a refused value costs
 // only its log line). Refused (0, logged, nothing written): a key name of more than

@@ -95,7 +95,7 @@ class FinishTest(SetupCase):
         entry = self.uninstall_entry()
         self.assertRegex(entry, r"DisplayName\s+REG_SZ\s+Acme Rocket\r?\n")
         self.assertRegex(entry, r"UninstallString\s+REG_SZ\s+%s\r?\n"
-                         % re.escape(TARGET + "uninst.exe"))
+                         % re.escape('"' + TARGET + 'uninst.exe"'))
 
     def test_quiet_run_makes_shortcuts_and_the_uninstall_entry(self):
         setup = self.build(setup_script("Rocket is installed."))

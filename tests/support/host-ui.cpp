@@ -19,9 +19,11 @@ static struct {
     int fontRemoveResult;
     int fontRemoveCount;
     char lastFont[RECORD_SIZE];
+    int uninstallResult;
+    int uninstallCount;
     int echo;
     InstallActions actions;
-} S = {1, 0, "", "", 0, nullptr, 1, 0, "", 1, {}};
+} S = {1, 0, "", "", 0, nullptr, 1, 0, "", 1, 0, 1, {}};
 
 static void ShowBox(const char *kind, const char *text, const char *title) {
     S.boxCount++;
@@ -57,6 +59,12 @@ static int RemoveFont(const char *path) {
     return S.fontRemoveResult;
 }
 
+static int RegisterUninstall(const InstallState *state) {
+    CORE_GUARD(state);
+    S.uninstallCount++;
+    return S.uninstallResult;
+}
+
 void HostUi_Reset(void) {
     S.confirmAnswer = 1;
     S.boxCount = 0;
@@ -66,11 +74,14 @@ void HostUi_Reset(void) {
     S.fontRemoveResult = 1;
     S.fontRemoveCount = 0;
     S.lastFont[0] = 0;
+    S.uninstallResult = 1;
+    S.uninstallCount = 0;
     S.actions = *Actions_StandIns();
     S.actions.Confirm = Confirm;
     S.actions.Problem = Problem;
     S.actions.DestroyWindow = DestroyWindow;
     S.actions.RemoveFont = RemoveFont;
+    S.actions.RegisterUninstall = RegisterUninstall;
     Actions_Set(&S.actions);
 }
 
@@ -82,5 +93,7 @@ const char *HostUi_LastText(void) { return S.text; }
 int HostUi_DestroyCount(void) { return S.destroyCount; }
 void *HostUi_LastDestroyed(void) { return S.lastDestroyed; }
 void HostUi_SetFontRemoveResult(int result) { S.fontRemoveResult = result; }
+void HostUi_SetUninstallResult(int result) { S.uninstallResult = result; }
+int HostUi_UninstallCount(void) { return S.uninstallCount; }
 int HostUi_FontRemoveCount(void) { return S.fontRemoveCount; }
 const char *HostUi_LastFontRemoved(void) { return S.lastFont; }

@@ -4,7 +4,7 @@
 #pragma once
 
 // Installs the recording actions, forgets every record and restores the default answers (Yes;
-// font removal succeeds).
+// font removal and the uninstall entry succeed).
 void HostUi_Reset(void);
 // The answer a question box gives: 1 Yes, 0 No.
 void HostUi_SetConfirmAnswer(int answer);
@@ -17,6 +17,9 @@ const char *HostUi_LastText(void);
 // Windows destroyed since the last reset, and the latest one.
 int HostUi_DestroyCount(void);
 void *HostUi_LastDestroyed(void);
+// The result the uninstall entry gives (1 by default), and how often DONE wrote it.
+void HostUi_SetUninstallResult(int result);
+int HostUi_UninstallCount(void);
 // The result a font removal gives, and the fonts it was asked to remove.
 void HostUi_SetFontRemoveResult(int result);
 int HostUi_FontRemoveCount(void);

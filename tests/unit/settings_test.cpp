@@ -143,7 +143,26 @@ TEST_F(Settings, DoneShowsItsCutMessageUnderTheCaptionOnce) {
         EXPECT_STREQ(state_->Caption, row.captionAfter);
         std::string log = log_.Text().substr(logStart);
         EXPECT_NE(log.find("Argument of 'DONE' cut to 319 characters\n"), std::string::npos);
-        EXPECT_EQ(log.find("No uninstall entry") != std::string::npos, row.registered) << log;
+        EXPECT_EQ(HostUi_UninstallCount(), row.registered ? 1 : 0) << log;
+    }
+    HostUi_SetEcho(1);
+}
+
+// An uninstall entry that cannot be written fails DONE: no closing box, no complete
+// installation announced, the caption left for the question that follows the failure.
+TEST_F(Settings, DoneFailsWhenItsUninstallEntryCannotBeWritten) {
+    for (int32_t mode : {Interactive, Quiet}) {
+        HostUi_Reset();
+        HostUi_SetEcho(0);
+        HostUi_SetUninstallResult(0);
+        Load(Line("DONE", {"All set"}), mode);
+        Str_Copy(state_->Caption, "Done title");
+        Str_Copy(state_->UninstallName, "uninst.exe");
+        EXPECT_EQ(Script_Run(state_, nullptr), 0);
+        EXPECT_EQ(HostUi_UninstallCount(), 1);
+        EXPECT_EQ(HostUi_BoxCount(), 0);
+        EXPECT_STREQ(state_->Caption, "Done title");
+        EXPECT_TRUE(log_.Has("Command Failed 'DONE'\n"));
     }
     HostUi_SetEcho(1);
 }

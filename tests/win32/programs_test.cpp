@@ -494,12 +494,13 @@ TEST_F(Commands, WindowClosesAndKeepsTheExpandedRelaunchProgram) {
         EXPECT_EQ(log.find("Find [0] Windows = '' / 'TesselTarget' [$2again.exe]\n"), 0u) << log;
     }
     {
-        // Without a relaunch program nothing is to be started again.
+        // An empty relaunch program is the installation folder, which DONE opens again.
         HelperWindow target;
         ASSERT_TRUE(target.Start("TesselTarget", "Target Window"));
         EXPECT_EQ(Run("WINDOW", {"0", "0", "", "TesselTarget", "", ""}), 1);
         EXPECT_TRUE(target.Ended());
-        EXPECT_STREQ(state.RelaunchPath, "");
+        ASSERT_NE(state.InstallPath[0], 0);
+        EXPECT_STREQ(state.RelaunchPath, state.InstallPath);
     }
     HelperWindow target;
     ASSERT_TRUE(target.Start("TesselStubborn", "Stubborn", true));

@@ -345,7 +345,7 @@ TEST_F(Done, WritesDisplayNameAndUninstallerAndKeepsOtherValues) {
     for (int round = 0; round < 2; round++) {
         EXPECT_EQ(Run("DONE", {"All done."}), 1);
         EXPECT_EQ(MachineString(keys[0], "DisplayName"), "Tessel Test Viewer");
-        EXPECT_EQ(MachineString(keys[0], "UninstallString"), folder + "uninst.exe");
+        EXPECT_EQ(MachineString(keys[0], "UninstallString"), "\"" + folder + "uninst.exe\"");
         EXPECT_EQ(MachineString(keys[0], "Publisher"), "kept");
     }
     // Quiet: nothing shown, and the default title stays for what comes later.
@@ -361,7 +361,7 @@ TEST_F(Done, EmptyCompanyGivesKeyAndNameWithALeadingBlank) {
     EXPECT_EQ(Run("DONE", {""}), 1);
     EXPECT_EQ(MachineString(keys[1], "DisplayName"), " Viewer");
     EXPECT_EQ(Lower(MachineString(keys[1], "UninstallString")),
-              Lower(std::string(temp) + "tool\\remove.exe"));
+              Lower("\"" + std::string(temp) + "tool\\remove.exe\""));
 }
 
 TEST_F(Done, WithoutUninstallerWritesNothingButStartsTheRelaunchProgram) {
@@ -378,8 +378,9 @@ TEST_F(Done, WithoutUninstallerWritesNothingButStartsTheRelaunchProgram) {
 }
 
 // A key name beyond what the registry's 8-bit functions take (260 characters) is refused and
-// logged, never fatal, and the run goes on; one of 260 characters is written.
-TEST_F(Done, KeyThatDoesNotFitIsRefusedAndTheRunGoesOn) {
+// logged, never fatal, and DONE fails without announcing a complete installation; one of 260
+// characters is written.
+TEST_F(Done, KeyThatDoesNotFitIsRefusedAndDoneFails) {
     const struct {
         int company, product;
         bool written;
@@ -389,10 +390,10 @@ TEST_F(Done, KeyThatDoesNotFitIsRefusedAndTheRunGoesOn) {
         Str_Copy(state.CompanyName, std::string(row.company, 'c').c_str());
         Str_Copy(state.ProductName, std::string(row.product, 'p').c_str());
         keys.push_back(kUninstallRoot + name);
-        EXPECT_EQ(Run("DONE", {"Bye"}), 1);
+        EXPECT_EQ(Run("DONE", {"Bye"}), row.written ? 1 : 0);
         EXPECT_EQ(MachineString(keys.back(), "DisplayName"), row.written ? name : "<missing>");
         EXPECT_EQ(TakeLog(), row.written ? "" : "Uninstall key too long for '" + name + "'\n");
-        EXPECT_STREQ(state.Caption, "Installation Complete!");
+        EXPECT_STREQ(state.Caption, row.written ? "Installation Complete!" : "");
     }
 }
 
