@@ -1,11 +1,14 @@
 // The builder's engine against the file system: a whole build from files (script, entries, stub,
-// output) with each of its file calls failing in turn, and what it leaves behind.
+// output) with each of its file calls failing in turn, and what it leaves behind; and every
+// Type2 block proven by decoding before it is stored.
 #include <gtest/gtest.h>
 
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "ffs-cmp2.h"
 #include "pack.h"
 #include "tessel-core.h"
 #include "tessel-sys.h"
@@ -84,6 +87,86 @@ TEST(PackFiles, EachFailedFileCallFailsTheBuildAndKeepsTheOldOutput) {
         }
         EXPECT_EQ(failures, expected) << "previous output: '" << previous << "'";
     }
+}
+
+} // namespace
+
+namespace {
+
+// Bytes whose Type2 block does not decode back to them: the adaptive tree is driven 17 levels
+// deep while its root stays below the rebuild limit, and a byte never seen before ends the
+// data at the deepest leaf. Seven literals with counts that grow like Fibonacci numbers
+// ('a' to 'g', never repeating four bytes within the window, so that none becomes a match),
+// runs of spaces for the heaviest symbol (a match of 60), then 's'.
+std::vector<uint8_t> DeepTreeInput() {
+    const int counts[] = {179, 309, 492, 805, 1311, 2110, 3456};
+    const int letters = 7, sixtySpaceRuns = 5460, blocks = 80;
+    std::vector<uint8_t> data;
+    for (int j = 0; j < blocks; j++) {
+        int runs = sixtySpaceRuns / blocks + (j < sixtySpaceRuns % blocks ? 1 : 0);
+        data.insert(data.end(), (size_t)runs * 60, ' ');
+        int need[letters];
+        for (int i = 0; i < letters; i++)
+            need[i] = (int)((long)(j + 1) * counts[i] / blocks - (long)j * counts[i] / blocks);
+        std::set<uint32_t> seen; // four-byte sequences of this block
+        size_t start = data.size();
+        auto last4 = [&](uint8_t next) {
+            size_t n = data.size();
+            return (uint32_t)data[n - 3] << 24 | (uint32_t)data[n - 2] << 16 |
+                   (uint32_t)data[n - 1] << 8 | next;
+        };
+        for (;;) {
+            int best = -1;
+            for (int i = 0; i < letters; i++) {
+                if (need[i] <= 0) continue;
+                if (data.size() - start >= 3 && seen.count(last4((uint8_t)('a' + i)))) continue;
+                if (best < 0 || need[i] > need[best]) best = i;
+            }
+            if (best < 0) break;
+            uint8_t letter = (uint8_t)('a' + best);
+            if (data.size() - start >= 3) seen.insert(last4(letter));
+            data.push_back(letter);
+            need[best]--;
+        }
+    }
+    data.insert(data.end(), 69 * 60, ' ');
+    data.push_back('s');
+    return data;
+}
+
+// The codec keeps a code in 16 bits; the builder proves every block it made by decoding it,
+// and stores raw what does not come back, so the reader gives the exact bytes.
+TEST(PackEncoding, ABlockThatDoesNotDecodeBackIsStoredRaw) {
+    Mem_Init(MEM_NO_LIMIT, 0);
+    std::vector<uint8_t> data = DeepTreeInput();
+    ASSERT_EQ(data.size(), 340355u);
+    // The codec's limit, which the builder guards against.
+    Type2_Init();
+    std::vector<uint8_t> block(data.size() * 3 + 64), back(data.size());
+    int32_t blockLength = (int32_t)block.size();
+    ASSERT_EQ(Type2_Compress(data.data(), (int32_t)data.size(), block.data(), &blockLength), 1);
+    ASSERT_EQ(Type2_Decompress(block.data(), blockLength, back.data(), (int32_t)back.size()), 1);
+    EXPECT_NE(back, data);
+    EXPECT_EQ(back.back(), 'r'); // the leaf's last bit lost
+    Type2_Shutdown();
+
+    const std::string dir = MakeTempDir("pack-deep");
+    std::vector<PackInput> inputs = {{"deep.txt", data}, {"plain.txt", PackBytes(5000, 'x')}};
+    std::string error;
+    PackNotes notes;
+    ASSERT_TRUE(Pack_BuildStandalone(inputs, PACK_DEFAULT_FLAGS, dir + "deep.ffs", &error, &notes))
+        << error;
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_EQ(notes[0], "'deep.txt': its Type2 block does not decode back to it (a code longer "
+                        "than 16 bits); stored raw");
+    std::vector<PackEntryInfo> entries;
+    uint32_t flags = 0;
+    ASSERT_TRUE(Pack_List(dir + "deep.ffs", {"deep.txt", "plain.txt"}, &entries, &flags, &error));
+    for (const PackEntryInfo &entry : entries)
+        EXPECT_EQ(entry.compressed, entry.name == "plain.txt") << entry.name;
+    PackBytes extracted;
+    ASSERT_TRUE(Pack_Extract(dir + "deep.ffs", "deep.txt", &extracted, &error)) << error;
+    EXPECT_TRUE(extracted == data);
 }
 
 } // namespace
