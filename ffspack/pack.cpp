@@ -36,8 +36,6 @@ typedef struct Stored {
     PackBytes bytes;
 } Stored;
 
-// The stored bytes of one file: Type2 where that shrinks it, raw otherwise; data that begins
-// with the tag is always encoded, since raw it would be taken for a block.
 // 1 when block decodes back to exactly data: the adaptive tree can grow deeper than the 16 bits
 // a code is kept in, and a block made then would install other bytes than it was given.
 bool DecodesBack(const PackBytes &data, const PackBytes &block) {
@@ -56,12 +54,20 @@ bool Encode(const PackInput &input, Stored *stored, std::string *error, PackNote
     PackBytes block((size_t)length * 3 + 64);
     int32_t blockLength = (int32_t)block.size();
     bool tagged = length >= 4 && memcmp(data.data(), TYPE2_TAG, 4) == 0;
-    if (Type2_Compress(data.data(), length, block.data(), &blockLength)) {
-        block.resize((size_t)blockLength);
-        if (DecodesBack(data, block)) {
-            stored->bytes = std::move(block);
-            return true;
+    bool shrinks = Type2_Compress(data.data(), length, block.data(), &blockLength) == 1;
+    if (!shrinks && !tagged) {
+        stored->bytes = data;
+        return true;
+    }
+    if (!shrinks) {
+        blockLength = (int32_t)block.size();
+        if (!Type2_CompressAlways(data.data(), length, block.data(), &blockLength)) {
+            *error = Quoted(input.name) + " begins with \"FFC@\" and could not be encoded";
+            return false;
         }
+    }
+    block.resize((size_t)blockLength);
+    if (!DecodesBack(data, block)) {
         if (tagged) {
             *error = Quoted(input.name) + " begins with \"FFC@\" and its Type2 block does not "
                                           "decode back to it: it cannot be stored";
@@ -72,26 +78,11 @@ bool Encode(const PackInput &input, Stored *stored, std::string *error, PackNote
         stored->bytes = data;
         return true;
     }
-    if (tagged) {
-        block.resize((size_t)length * 3 + 64);
-        blockLength = (int32_t)block.size();
-        if (!Type2_CompressAlways(data.data(), length, block.data(), &blockLength)) {
-            *error = Quoted(input.name) + " begins with \"FFC@\" and could not be encoded";
-            return false;
-        }
-        block.resize((size_t)blockLength);
-        if (!DecodesBack(data, block)) {
-            *error = Quoted(input.name) + " begins with \"FFC@\" and its Type2 block does not "
-                                          "decode back to it: it cannot be stored";
-            return false;
-        }
-        stored->bytes = std::move(block);
+    stored->bytes = std::move(block);
+    if (!shrinks)
         notes->push_back(Quoted(input.name) + " begins with \"FFC@\": stored Type2-encoded (" +
                          std::to_string(blockLength) + " bytes for " + std::to_string(length) +
                          "), since raw it would be taken for a compressed block");
-        return true;
-    }
-    stored->bytes = data;
     return true;
 }
 

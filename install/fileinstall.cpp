@@ -76,7 +76,7 @@ int File_WriteAll(const char *path, const void *data, int32_t count) {
         return 0;
     }
     int written = Sys_FileWrite(file, data, count); // 0 for a negative count
-    // The close writes what the stream still holds: a failed close is a failed write.
+    // A failed close is a failed write: the system may tell of a write's trouble only then.
     int closed = Sys_FileClose(file);
     if (!written || !closed) {
         Log_Print("Unable to write to file '%s'\n", path);
