@@ -55,8 +55,22 @@ int Core_Locate(const char *file, int line);
 int Core_AssertPointer(const void *pointer);
 // Fatal report with the formatted message when condition is 0; otherwise unlocks, returns 1.
 int Core_Assert(int condition, const char *format, ...) TESSEL_PRINTF(2, 3);
-// Fatal report "ABORT: " + message: box "Internal error...", log, exit code 1.
+// Fatal report "ABORT: " + message: box "Internal error..." (not in quiet mode), the standard
+// error handle, the log, exit code CORE_EXIT_INTERNAL.
 [[noreturn]] void Core_Abort(const char *format, ...) TESSEL_PRINTF(1, 2);
+
+// The exit code of every fatal report: the program could not do its work.
+enum { CORE_EXIT_INTERNAL = 3 };
+
+// Quiet mode: no box is shown, the fatal one included; what a box would have said goes to the
+// log and the standard error handle instead. Off until set.
+void Core_SetQuiet(int quiet);
+int Core_Quiet(void);
+// The box that quiet mode does not show: the log line "Quiet: [caption] text -> answer" and the
+// caption and text on the standard error handle. The log line holds at most CORE_QUIET_CAPTION
+// characters of the caption and CORE_QUIET_TEXT of the text. Returns 1.
+enum { CORE_QUIET_CAPTION = 256, CORE_QUIET_TEXT = 2000 };
+int Core_QuietReport(const char *caption, const char *text, const char *answer);
 
 // The guard every pointer-taking operation begins with.
 #define CORE_GUARD(pointer) (Core_Locate(__FILE__, __LINE__), Core_AssertPointer(pointer))

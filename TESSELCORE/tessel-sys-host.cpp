@@ -38,9 +38,15 @@ int Sys_ExecutablePath(char *buffer, int size) {
     return (int)length;
 }
 
-void Sys_ErrorBox(const char *text, const char *caption) {
-    fprintf(stderr, "[%s]\n%s", caption, text);
+void Sys_ErrorWrite(const char *text, const char *caption) {
+    size_t length = strlen(text);
+    fprintf(stderr, "[%s]\n%s%s", caption, text, length && text[length - 1] == '\n' ? "" : "\n");
     fflush(stderr);
+}
+
+void Sys_ErrorBox(const char *text, const char *caption) {
+    (void)text;
+    (void)caption;
 }
 
 void Sys_Sleep(int milliseconds) {

@@ -19,17 +19,19 @@ int Sys_ExecutablePath(char *buffer, int size) {
     return (int)length;
 }
 
-// The box, and the same text on the standard error handle when the program has one (started
-// from a console or with its output redirected), where a person or a test can read it.
-void Sys_ErrorBox(const char *text, const char *caption) {
+void Sys_ErrorWrite(const char *text, const char *caption) {
     HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
-    if (error && error != INVALID_HANDLE_VALUE) {
-        DWORD written;
-        WriteFile(error, "[", 1, &written, NULL);
-        WriteFile(error, caption, lstrlenA(caption), &written, NULL);
-        WriteFile(error, "]\n", 2, &written, NULL);
-        WriteFile(error, text, lstrlenA(text), &written, NULL);
-    }
+    if (!error || error == INVALID_HANDLE_VALUE) return;
+    DWORD written;
+    int length = lstrlenA(text);
+    WriteFile(error, "[", 1, &written, NULL);
+    WriteFile(error, caption, lstrlenA(caption), &written, NULL);
+    WriteFile(error, "]\n", 2, &written, NULL);
+    WriteFile(error, text, (DWORD)length, &written, NULL);
+    if (length == 0 || text[length - 1] != '\n') WriteFile(error, "\n", 1, &written, NULL);
+}
+
+void Sys_ErrorBox(const char *text, const char *caption) {
     MessageBoxA(NULL, text, caption, MB_OK | MB_ICONERROR);
 }
 

@@ -12,7 +12,11 @@
 const char *Sys_CommandLine(void);
 // Full path of the running executable, cut to size - 1 bytes and terminated. Returns its length.
 int Sys_ExecutablePath(char *buffer, int size);
-// A modal error box without owner (host: the caption and text on stderr). Waits for OK.
+// The caption in brackets on a line of its own, then the text (and a line end when it has none)
+// on the standard error handle, when the program has one (started from a console or with its
+// output redirected), where a person or a deployment tool can read it.
+void Sys_ErrorWrite(const char *text, const char *caption);
+// A modal error box without owner; waits for OK. The host has no boxes: it does nothing there.
 void Sys_ErrorBox(const char *text, const char *caption);
 void Sys_Sleep(int milliseconds);
 // The unnamed recursive mutex of the library lock. Take returns 0 when the wait failed.

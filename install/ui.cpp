@@ -1,5 +1,6 @@
 // The installer's two message boxes and their owner (win32 tree): every box belongs to the
-// backdrop window once it exists, or to the dialog that is open.
+// backdrop window once it exists, or to the dialog that is open. In quiet mode neither is shown:
+// the log and the standard error handle get its text and the safe answer taken, No or OK.
 #include "ui.h"
 
 #include <windows.h>
@@ -12,14 +13,20 @@ static struct {
 
 int Ui_Confirm(const char *text, const char *title) {
     CORE_GUARD(text);
-    int answer = MessageBoxA(U.owner, text, title ? title : "Install...",
-                             MB_YESNO | MB_ICONQUESTION | MB_SYSTEMMODAL);
+    if (!title) title = "Install...";
+    if (Core_Quiet()) {
+        Core_QuietReport(title, text, "No");
+        return 0;
+    }
+    int answer = MessageBoxA(U.owner, text, title, MB_YESNO | MB_ICONQUESTION | MB_SYSTEMMODAL);
     return answer != IDNO;
 }
 
 int Ui_Problem(const char *text, const char *title) {
     CORE_GUARD(text);
-    MessageBoxA(U.owner, text, title ? title : "Install problem...", MB_TASKMODAL);
+    if (!title) title = "Install problem...";
+    if (Core_Quiet()) return Core_QuietReport(title, text, "OK");
+    MessageBoxA(U.owner, text, title, MB_TASKMODAL);
     return 1;
 }
 

@@ -23,6 +23,10 @@
 
 enum { OWN_PATH_SIZE = 320, LOG_ARGUMENT_LIMIT = 1900 };
 
+// A damaged setup, a missing script and every internal error end in the fatal report.
+static_assert((int)INSTALL_EXIT_BROKEN == (int)CORE_EXIT_INTERNAL,
+              "every fatal report ends a setup with 3");
+
 static struct {
     InstallState *state;
     int32_t mode;
@@ -68,6 +72,10 @@ static int RunInteractive(void) {
 }
 
 int Setup_Main(const char *arguments) {
+    // Quiet from the first step: no box of any kind, the fatal one included.
+    const char *found = NULL;
+    W.mode = Str_FindNoCase(Sys_CommandLine(), "-Quiet", &found) ? Quiet : Interactive;
+    Core_SetQuiet(W.mode == Quiet);
     uint32_t flags = 0;
     Log_ParseOptions(&flags, arguments);
     Log_Init("debug.log", flags);
@@ -82,8 +90,6 @@ int Setup_Main(const char *arguments) {
     // Cut for the log's line: a command line may be far longer than a log line can hold.
     Log_Print("Cmdline '%.*s' '%.*s'\n", LOG_ARGUMENT_LIMIT, commandLine, LOG_ARGUMENT_LIMIT,
               arguments);
-    const char *found = NULL;
-    W.mode = Str_FindNoCase(commandLine, "-Quiet", &found) ? Quiet : Interactive;
     Sys_ExecutablePath(W.ownPath, sizeof W.ownPath);
     if (!Ffs_Open(W.ownPath, 0)) {
         Ui_Problem("The installation file has been damaged, please download a new copy.", NULL);

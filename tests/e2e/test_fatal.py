@@ -1,5 +1,5 @@
 """The fatal path of the support library in a real Windows program under Wine: the box a
-user sees, the report in debug.log beside the program, and exit code 1."""
+user sees, the report in debug.log beside the program, and exit code 3; in quiet mode no box."""
 import os
 import shutil
 import tempfile
@@ -25,7 +25,7 @@ class FatalTest(unittest.TestCase):
 
     def test_box_log_and_exit_code(self):
         result = self.wine.run_with_robot(self.program, ["-debug"], default="OK")
-        self.assertEqual(result.code, 1)
+        self.assertEqual(result.code, 3)
         self.assertEqual(len(result.boxes), 1)
         box = result.boxes[0]
         self.assertEqual(box.title, "Internal error...")
@@ -41,7 +41,7 @@ class FatalTest(unittest.TestCase):
 
     def test_without_log_the_box_still_shows(self):
         result = self.wine.run_with_robot(self.program, [], default="OK")
-        self.assertEqual(result.code, 1)
+        self.assertEqual(result.code, 3)
         self.assertEqual([b.title for b in result.boxes], ["Internal error..."])
         self.assertFalse(os.path.exists(os.path.join(self.folder, "debug.log")))
 

@@ -11,7 +11,7 @@ using engine_test::Line;
 
 TEST(Actions, AnEngineWithoutActionsEndsWithAnInternalError) {
     Actions_Set(nullptr);
-    EXPECT_EXIT(Actions_Get(), testing::ExitedWithCode(1),
+    EXPECT_EXIT(Actions_Get(), testing::ExitedWithCode(3),
                 "ABORT: No actions installed for the script engine\n       "
                 "\\(install/actions.cpp/");
 }

@@ -190,11 +190,11 @@ TEST_F(Backdrop, RefreshBeforeTheWindowExistsDoesNothing) {
 using BackdropDeath = Backdrop;
 
 TEST_F(BackdropDeath, SlotZeroOrBelowIsFatal) {
-    EXPECT_EXIT(Run(String("0", "", "x")), ::testing::ExitedWithCode(1),
+    EXPECT_EXIT(Run(String("0", "", "x")), ::testing::ExitedWithCode(3),
                 "ABORT: Invalid string ID \\(0 / 0\\)");
-    EXPECT_EXIT(Run(String("2", "", "x") + String("-1", "", "x")), ::testing::ExitedWithCode(1),
+    EXPECT_EXIT(Run(String("2", "", "x") + String("-1", "", "x")), ::testing::ExitedWithCode(3),
                 "ABORT: Invalid string ID \\(-1 / 2\\)");
-    EXPECT_EXIT(Run(Line("FONT", {"0", "a.ttf"})), ::testing::ExitedWithCode(1),
+    EXPECT_EXIT(Run(Line("FONT", {"0", "a.ttf"})), ::testing::ExitedWithCode(3),
                 "ABORT: Invalid string ID \\(0 / 0\\)");
 }
 

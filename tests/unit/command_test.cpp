@@ -105,14 +105,14 @@ using RegistryDeath = Registry;
 
 TEST_F(RegistryDeath, KeywordOf40CharactersIsFatal) {
     std::string keyword(40, 'K');
-    EXPECT_EXIT(Cmd_Register(keyword.c_str(), RunA), ::testing::ExitedWithCode(1),
+    EXPECT_EXIT(Cmd_Register(keyword.c_str(), RunA), ::testing::ExitedWithCode(3),
                 "ABORT: Command keyword too long \\(" + keyword + "\\) \\(40 > 40\\)");
 }
 
 TEST_F(RegistryDeath, TwinOfSameLengthIsFatalAfterItsLogLine) {
     ASSERT_EQ(Crc("AAAB"), Crc("AABA"));
     Cmd_Register("AAAB", RunA);
-    EXPECT_EXIT({ Cmd_Register("AABA", RunB); }, ::testing::ExitedWithCode(1),
+    EXPECT_EXIT({ Cmd_Register("AABA", RunB); }, ::testing::ExitedWithCode(3),
                 "ABORT: Matching lengths failure \\(4\\)");
 }
 

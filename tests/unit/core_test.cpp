@@ -199,7 +199,7 @@ TEST(Log, LengthCheckPassesAtLimitAndStopsAbove) {
     Log_Print("%s", ok.c_str());
     EXPECT_EQ(ReadText(path), kBanner + ok);
     std::string tooLong(4087, 'b');
-    EXPECT_EXIT(Log_Print("%s", tooLong.c_str()), testing::ExitedWithCode(1),
+    EXPECT_EXIT(Log_Print("%s", tooLong.c_str()), testing::ExitedWithCode(3),
                 "ABORT: Last string too large \\(4087 > 4086\\)\n       \\(Unknown/0\\)");
     // The message itself was written before the process stopped.
     std::string text = ReadText(path);
@@ -213,7 +213,7 @@ TEST(Log, LengthCheckPassesAtLimitAndStopsAbove) {
 TEST(Log, MessageLongerThanTheLineBufferIsCutWrittenAndStops) {
     std::string path = StartLog("-debug");
     std::string huge(6000, 'h');
-    EXPECT_EXIT(Log_Print("%s", huge.c_str()), testing::ExitedWithCode(1),
+    EXPECT_EXIT(Log_Print("%s", huge.c_str()), testing::ExitedWithCode(3),
                 "Last string too large \\(");
     std::string text = ReadText(path);
     EXPECT_NE(text.find(kBanner + std::string(4095, 'h') + "\n\nABORT: Last string too large ("),
@@ -290,7 +290,7 @@ TEST(Fatal, ALogOnAFullDiskEndsWithOneReportNotALoop) {
     ASSERT_EQ(symlink("/dev/full", path.c_str()), 0);
     uint32_t flags;
     Log_ParseOptions(&flags, "-debug");
-    EXPECT_EXIT(Log_Init(name.c_str(), flags), testing::ExitedWithCode(1),
+    EXPECT_EXIT(Log_Init(name.c_str(), flags), testing::ExitedWithCode(3),
                 "^\\[Internal error\\.\\.\\.\\]\nABORT: Unable to write to 'debug\\.log' \\(28\\)\n"
                 " +\\([^\n]*\\)\n$");
     RemoveFile(path);
@@ -308,23 +308,52 @@ TEST(Lock, IsRecursive) {
     for (int i = 0; i < 1000; i++) Core_Locate(__FILE__, __LINE__), Core_AssertPointer("x");
 }
 
-TEST(Fatal, AbortReportsLocationAndExitsWithOne) {
+TEST(Fatal, AbortReportsLocationAndExitsWithThree) {
     StartLog("");
     EXPECT_EXIT(
         (Core_Locate("install/winmain.cpp", 321), Core_Abort("Broken %s\n", "thing")),
-        testing::ExitedWithCode(1),
+        testing::ExitedWithCode(3),
         "\\[Internal error...\\]\nABORT: Broken thing\n       \\(install/winmain.cpp/321\\)\n");
-    EXPECT_EXIT((Core_Locate(__FILE__, 7), Core_AssertPointer(nullptr)), testing::ExitedWithCode(1),
+    EXPECT_EXIT((Core_Locate(__FILE__, 7), Core_AssertPointer(nullptr)), testing::ExitedWithCode(3),
                 "ASSERT:Pointer is NULL...\n       \\(tests/unit/core_test.cpp/7\\)");
     EXPECT_EXIT((Core_Locate("x.cpp", 9), Core_Assert(0, "Value %d\n", 5)),
-                testing::ExitedWithCode(1), "ASSERT:Value 5\n       \\(x.cpp/9\\)");
+                testing::ExitedWithCode(3), "ASSERT:Value 5\n       \\(x.cpp/9\\)");
 }
 
 TEST(Fatal, ReportGoesToTheLogWithLeadingBlankLines) {
     std::string path = StartLog("-debug");
-    EXPECT_EXIT((Core_Locate("a.cpp", 3), Core_Abort("stop\n")), testing::ExitedWithCode(1),
+    EXPECT_EXIT((Core_Locate("a.cpp", 3), Core_Abort("stop\n")), testing::ExitedWithCode(3),
                 "stop");
     EXPECT_EQ(ReadText(path), kBanner + "\n\nABORT: stop\n       (a.cpp/3)\n");
+    StopLog();
+}
+
+// Quiet mode: the same report and exit code, no box, and the log says what was not shown.
+TEST(Fatal, QuietReportEndsTheRunAndSaysSoInTheLog) {
+    std::string path = StartLog("-debug");
+    EXPECT_EXIT((Core_SetQuiet(1), Core_Locate("a.cpp", 3), Core_Abort("stop\n")),
+                testing::ExitedWithCode(3), "^\\[Internal error...\\]\nABORT: stop\n");
+    EXPECT_EQ(ReadText(path), kBanner + "\n\nABORT: stop\n       (a.cpp/3)\n" +
+                                  "Quiet: [Internal error...] the report above -> the run ends\n");
+    EXPECT_EQ(Core_Quiet(), 0); // the death test's process was another one
+    StopLog();
+}
+
+// The line of a box not shown: caption and text cut to their bounds, the answer whole; the
+// standard error handle gets them whole, with a line end added where the text has none.
+TEST(Quiet, ReportCutsCaptionAndTextAtTheirBounds) {
+    std::string path = StartLog("-debug");
+    std::string caption(CORE_QUIET_CAPTION, 'c'), text(CORE_QUIET_TEXT, 't');
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(Core_QuietReport(caption.c_str(), text.c_str(), "OK"), 1);
+    EXPECT_EQ(Core_QuietReport((caption + "C").c_str(), (text + "T").c_str(), "No"), 1);
+    EXPECT_EQ(Core_QuietReport("Title", "two\nlines\n", "OK"), 1);
+    std::string written = testing::internal::GetCapturedStderr();
+    std::string first = "Quiet: [" + caption + "] " + text;
+    EXPECT_EQ(ReadText(path),
+              kBanner + first + " -> OK\n" + first + " -> No\nQuiet: [Title] two\nlines\n -> OK\n");
+    EXPECT_EQ(written, "[" + caption + "]\n" + text + "\n[" + caption + "C]\n" + text +
+                           "T\n[Title]\ntwo\nlines\n");
     StopLog();
 }
 
@@ -338,7 +367,7 @@ TEST(Fatal, UnwritableLogEndsWithTheBoxNotALoop) {
 #endif
     uint32_t flags;
     Log_ParseOptions(&flags, "-debug");
-    EXPECT_EXIT(Log_Init(name.c_str(), flags), testing::ExitedWithCode(1),
+    EXPECT_EXIT(Log_Init(name.c_str(), flags), testing::ExitedWithCode(3),
                 "ABORT: Unable to write to 'debug.log' \\(");
     StopLog();
 }
@@ -398,7 +427,7 @@ TEST(Memory, CorruptionAndMisuseAreFatal) {
             area[8] = 1;
             Mem_Free(&area, 8, 1, "b.cpp", 2);
         },
-        testing::ExitedWithCode(1),
+        testing::ExitedWithCode(3),
         "ABORT: Memory corrupt \\(8\\) <Before:0 After:1 Max:4>\n       \\(b.cpp/2\\)");
     EXPECT_EXIT(
         {
@@ -406,22 +435,22 @@ TEST(Memory, CorruptionAndMisuseAreFatal) {
             area[-1] = 1;
             Mem_Free(&area, 8, 1, "b.cpp", 3);
         },
-        testing::ExitedWithCode(1), "Memory corrupt \\(8\\) <Before:1 After:0 Max:4>");
+        testing::ExitedWithCode(3), "Memory corrupt \\(8\\) <Before:1 After:0 Max:4>");
     EXPECT_EXIT(
         {
             char *area = (char *)Mem_Alloc(8, 1, "a.cpp", 1);
             Mem_Free(&area, 8, 1, "b.cpp", 4);
             Mem_Free(&area, 8, 1, "c.cpp", 5);
         },
-        testing::ExitedWithCode(1), "No Memory address to free \\(8 / 16\\)\n       \\(c.cpp/5\\)");
-    EXPECT_EXIT(Mem_Alloc(0, 1, "d.cpp", 6), testing::ExitedWithCode(1),
+        testing::ExitedWithCode(3), "No Memory address to free \\(8 / 16\\)\n       \\(c.cpp/5\\)");
+    EXPECT_EXIT(Mem_Alloc(0, 1, "d.cpp", 6), testing::ExitedWithCode(3),
                 "Invalid Memory Size \\(0\\)\n       \\(d.cpp/6\\)");
     EXPECT_EXIT(
         {
             void *area = Mem_Alloc(4, 1, "a.cpp", 1);
             Mem_Free(&area, -2, 1, "e.cpp", 7);
         },
-        testing::ExitedWithCode(1), "Invalid Memory Size \\(-2\\)");
+        testing::ExitedWithCode(3), "Invalid Memory Size \\(-2\\)");
 }
 
 TEST(Memory, BytesInTheRoundingTailGoUnnoticed) {
@@ -438,11 +467,11 @@ TEST(Memory, LimitStopsTheAllocationThatWouldCrossIt) {
             Mem_Alloc(92, 1, "f.cpp", 1);
             Mem_Alloc(1, 1, "f.cpp", 2);
         },
-        testing::ExitedWithCode(1),
+        testing::ExitedWithCode(3),
         "Memory exceeds limit \\(\\(100 \\+ 12\\) / 100\\)\n       \\(f.cpp/2\\)");
     // Before Mem_Init the limit is 0: nothing can be allocated.
     Mem_Init(0, 0);
-    EXPECT_EXIT(Mem_Alloc(1, 1, "g.cpp", 1), testing::ExitedWithCode(1),
+    EXPECT_EXIT(Mem_Alloc(1, 1, "g.cpp", 1), testing::ExitedWithCode(3),
                 "Memory exceeds limit \\(\\(0 \\+ 12\\) / 0\\)");
     Mem_Init(MEM_NO_LIMIT, 0);
 }

@@ -179,25 +179,25 @@ TEST(ToFloat, SixtyNineDigitsPassSeventyStop) {
     std::string digits69(69, '1');
     EXPECT_GT(Str_ToFloat((digits69 + "px").c_str()), 1e67);
     std::string digits70(70, '2');
-    EXPECT_EXIT(Str_ToFloat(digits70.c_str()), ::testing::ExitedWithCode(1),
+    EXPECT_EXIT(Str_ToFloat(digits70.c_str()), ::testing::ExitedWithCode(3),
                 "ABORT: Input AtoF string too large \\(2222");
 }
 
 TEST(Guards, NullPointersAreFatalWithTheRoutinesLocation) {
-    EXPECT_EXIT(Str_Length(nullptr), ::testing::ExitedWithCode(1),
+    EXPECT_EXIT(Str_Length(nullptr), ::testing::ExitedWithCode(3),
                 "ASSERT:Pointer is NULL...\n       \\(TESSELCORE/tessel-str.cpp/");
     char buffer[4] = "";
     const char *position;
     uint32_t value;
-    EXPECT_EXIT(Str_Copy(buffer, nullptr), ::testing::ExitedWithCode(1), "Pointer is NULL");
-    EXPECT_EXIT(Str_Find("a", "a", nullptr), ::testing::ExitedWithCode(1), "Pointer is NULL");
-    EXPECT_EXIT(Str_FindNoCase(nullptr, "a", &position), ::testing::ExitedWithCode(1),
+    EXPECT_EXIT(Str_Copy(buffer, nullptr), ::testing::ExitedWithCode(3), "Pointer is NULL");
+    EXPECT_EXIT(Str_Find("a", "a", nullptr), ::testing::ExitedWithCode(3), "Pointer is NULL");
+    EXPECT_EXIT(Str_FindNoCase(nullptr, "a", &position), ::testing::ExitedWithCode(3),
                 "Pointer is NULL");
-    EXPECT_EXIT(Str_QuickCrc("a", nullptr), ::testing::ExitedWithCode(1), "Pointer is NULL");
-    EXPECT_EXIT(Str_QuickCrc(nullptr, &value), ::testing::ExitedWithCode(1), "Pointer is NULL");
-    EXPECT_EXIT(Core_Crc32(nullptr, 4), ::testing::ExitedWithCode(1), "Pointer is NULL");
-    EXPECT_EXIT(Str_Upper(nullptr), ::testing::ExitedWithCode(1), "Pointer is NULL");
-    EXPECT_EXIT(Str_EqualNoCase("a", nullptr), ::testing::ExitedWithCode(1), "Pointer is NULL");
+    EXPECT_EXIT(Str_QuickCrc("a", nullptr), ::testing::ExitedWithCode(3), "Pointer is NULL");
+    EXPECT_EXIT(Str_QuickCrc(nullptr, &value), ::testing::ExitedWithCode(3), "Pointer is NULL");
+    EXPECT_EXIT(Core_Crc32(nullptr, 4), ::testing::ExitedWithCode(3), "Pointer is NULL");
+    EXPECT_EXIT(Str_Upper(nullptr), ::testing::ExitedWithCode(3), "Pointer is NULL");
+    EXPECT_EXIT(Str_EqualNoCase("a", nullptr), ::testing::ExitedWithCode(3), "Pointer is NULL");
 }
 
 } // namespace

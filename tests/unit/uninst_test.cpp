@@ -63,7 +63,7 @@ TEST(Uninstaller, AKeyOfOneCharacterIsTheShortestTaken) {
     Log_Init("uninst-test.log", 0);
     uint8_t byte = 0;
     EXPECT_EXIT((Core_Locate("x.cpp", 1), Uninst_Scramble(&byte, 1, "K", 0)),
-                testing::ExitedWithCode(1), "Scrambling key of 0 characters");
+                testing::ExitedWithCode(3), "Scrambling key of 0 characters");
 }
 
 TEST(Uninstaller, NothingToScrambleLeavesTheBufferAlone) {

@@ -40,9 +40,9 @@ TEST(Seam, LockIsRecursiveForItsThread) {
     Sys_MutexDestroy(mutex);
 }
 
-TEST(Seam, FatalReportShowsTheBoxAndExitsWithOne) {
+TEST(Seam, FatalReportShowsTheBoxAndExitsWithThree) {
     EXPECT_EXIT((Core_Locate("install/winmain.cpp", 12), Core_Abort("Broken\n")),
-                testing::ExitedWithCode(1),
+                testing::ExitedWithCode(3),
                 "\\[Internal error...\\]\nABORT: Broken\n       \\(install/winmain.cpp/12\\)");
 }
 
@@ -57,9 +57,9 @@ TEST(Seam, WindowSwitchOpensAConsoleAndTheLogGoesOn) {
             Log_Init("seam-test.log", flags);
             Log_Print("console line\n");
             HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
-            exit(output != NULL && output != INVALID_HANDLE_VALUE ? 3 : 4);
+            exit(output != NULL && output != INVALID_HANDLE_VALUE ? 5 : 6);
         },
-        testing::ExitedWithCode(3), "");
+        testing::ExitedWithCode(5), "");
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include <string>
 #include <thread>
 
+#include "tessel-core.h"
 #include "test-support.h"
 #include "ui.h"
 
@@ -24,9 +25,9 @@ struct SeenBox {
     bool found = false;
 };
 
-// Waits up to ten seconds for a box of this process, records it and presses button `press`.
-void AnswerBox(SeenBox *seen, int press) {
-    HWND box = testing_support::WaitForDialog();
+// Waits up to waitMs for a box of this process, records it and presses button `press`.
+void AnswerBox(SeenBox *seen, int press, int waitMs) {
+    HWND box = testing_support::WaitForDialog(nullptr, waitMs);
     if (!box) return;
     seen->title = testing_support::WindowText(box);
     seen->owner = GetWindow(box, GW_OWNER);
@@ -37,9 +38,9 @@ void AnswerBox(SeenBox *seen, int press) {
     testing_support::PressButton(box, press);
 }
 
-// Runs `show` while a second thread answers its box with `press`.
-template <typename Show> int ShowAnswered(Show show, int press, SeenBox *seen) {
-    std::thread answerer(AnswerBox, seen, press);
+// Runs `show` while a second thread answers its box with `press`, waiting up to waitMs for it.
+template <typename Show> int ShowAnswered(Show show, int press, SeenBox *seen, int waitMs = 10000) {
+    std::thread answerer(AnswerBox, seen, press, waitMs);
     int result = show();
     answerer.join();
     return result;
@@ -93,6 +94,23 @@ TEST(MessageBoxes, OwnerIsTheWindowLastSet) {
     EXPECT_FALSE(IsWindow(window));
     Ui_SetOwner(nullptr);
     EXPECT_EQ(Ui_GetOwner(), nullptr);
+}
+
+// Quiet mode shows neither box, with a display or without: the question is answered No, the
+// notice acknowledged, and the log says so. A box shown by mistake is found and answered, so
+// that the case fails instead of waiting.
+TEST(MessageBoxes, QuietModeShowsNoBoxAndLogsTheAnswerTaken) {
+    testing_support::LogCapture log("ui-test.log");
+    Core_SetQuiet(1);
+    SeenBox seen;
+    EXPECT_EQ(ShowAnswered([] { return Ui_Confirm("Overwrite?", nullptr); }, IDYES, &seen, 2000),
+              0);
+    EXPECT_EQ(ShowAnswered([] { return Ui_Problem("Disk full", "Own title"); }, IDOK, &seen, 2000),
+              1);
+    Core_SetQuiet(0);
+    EXPECT_FALSE(seen.found) << seen.title;
+    EXPECT_EQ(log.Text(), "Quiet: [Install...] Overwrite? -> No\n"
+                          "Quiet: [Own title] Disk full -> OK\n");
 }
 
 } // namespace
