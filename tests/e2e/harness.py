@@ -7,12 +7,14 @@ the robot (tests/robot), which records what a user would have seen.
 """
 import atexit
 import os
+import resource
 import shutil
 import struct
 import subprocess
 import tempfile
 import time
 import unittest
+import zlib
 
 BUILD = os.environ.get("TESSEL_BUILD", "")
 FFSPACK = os.environ.get("TESSEL_FFSPACK", "")
@@ -64,10 +66,14 @@ class Box:
 
 
 class Result:
-    def __init__(self, code, boxes, output):
+    """code, boxes (Box), windows ((class, title) of every visible top-level window the robot
+    saw, boxes included), output (standard output and error)."""
+
+    def __init__(self, code, boxes, output, windows=()):
         self.code = code
         self.boxes = boxes
         self.output = output
+        self.windows = list(windows)
 
 
 class Wine:
@@ -87,17 +93,22 @@ class Wine:
         subprocess.run(["wineserver", "-k"], env=self.env, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL)
 
-    def run(self, program, args=(), timeout=120, cwd=None):
-        """Runs a program without a robot; returns (exit code, standard output and error)."""
+    def run(self, program, args=(), timeout=120, cwd=None, limits=()):
+        """Runs a program without a robot; returns (exit code, standard output and error).
+        limits: (resource.RLIMIT_..., bytes) pairs that the program's process runs under."""
+        def limit():
+            for which, value in limits:
+                resource.setrlimit(which, (value, value))
         done = subprocess.run([self.runner, program] + list(args), env=self.env, cwd=cwd,
                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                              timeout=timeout)
+                              timeout=timeout, preexec_fn=limit if limits else None)
         return done.returncode, done.stdout.decode("latin-1")
 
     def run_with_robot(self, program, args=(), press=(), default="none", timeout=120, cwd=None,
-                       shots=()):
+                       shots=(), limits=()):
         """Runs a program with the robot beside it; press is a list of (match, button) rules,
-        shots a list of (match, BMP path) rules: the screen as the box appeared."""
+        shots a list of (match, BMP path) rules: the screen as the box appeared. The robot
+        (and with it the Wine server) starts first, outside the program's limits."""
         work = tempfile.mkdtemp(prefix="tessel-robot-")
         log = os.path.join(work, "robot.log")
         stop = os.path.join(work, "stop")
@@ -115,15 +126,48 @@ class Wine:
                 raise RuntimeError("the robot did not start")
             time.sleep(0.1)
         try:
-            code, output = self.run(program, args, timeout=timeout, cwd=cwd)
+            code, output = self.run(program, args, timeout=timeout, cwd=cwd, limits=limits)
         finally:
             open(stop, "w").close()
             robot.wait(timeout=60)
         with open(log, encoding="latin-1") as records:
-            boxes = [Box(line.split("|")[1:]) for line in records.read().splitlines()
-                     if line.startswith("box|")]
+            lines = records.read().splitlines()
+        boxes = [Box(line.split("|")[1:]) for line in lines if line.startswith("box|")]
+        windows = [tuple(line.split("|")[1:3]) for line in lines if line.startswith("window|")]
         shutil.rmtree(work, ignore_errors=True)
-        return Result(code, boxes, output)
+        return Result(code, boxes, output, windows)
+
+
+STAMP_KEY = 0x7E55E1A5
+STAMP_SIZE = 23
+
+
+def find_stamp(data):
+    """Offset of the integrity stamp's record in a built setup: the record whose check word
+    holds and whose position field names its own offset."""
+    for at in range(len(data) - STAMP_SIZE + 1):
+        if data[at] != 0x7C or data[at + 21] != 0x7C:
+            continue
+        w = struct.unpack_from("<5I", data, at + 1)
+        name_crc, position, crc, length = w[3] ^ STAMP_KEY, w[0] ^ w[3], w[1] ^ STAMP_KEY, w[2] ^ w[1]
+        if name_crc ^ position ^ crc ^ length == w[4] ^ STAMP_KEY and position == at:
+            return at
+    raise ValueError("no integrity stamp found")
+
+
+def restamp(data):
+    """The setup's bytes with the stamp made anew over them, as the builder would have made it:
+    a change before the restamp passes the integrity check."""
+    data = bytearray(data)
+    at = find_stamp(data)
+    w = struct.unpack_from("<5I", data, at + 1)
+    name_crc = w[3] ^ STAMP_KEY
+    crc = zlib.crc32(bytes(data[at + STAMP_SIZE:]), zlib.crc32(bytes(data[:at])))
+    length = len(data)
+    w4, w2 = name_crc ^ STAMP_KEY, crc ^ STAMP_KEY
+    struct.pack_into("<5I", data, at + 1, at ^ w4, w2, length ^ w2, w4,
+                     name_crc ^ at ^ crc ^ length ^ STAMP_KEY)
+    return bytes(data)
 
 
 def read_bmp(path):

@@ -82,6 +82,34 @@ class ProgramsTest(SetupCase):
         self.assertIn("Find [0] Windows = 'Rocket' / 'RocketMain' [$3rocket.exe]\n", log)
         self.assertIn("Window Match 0: [Rocket / RocketMain]\n", log)
 
+    def start_window(self):
+        """The helper's window "Rocket" of class "RocketMain", up; the process."""
+        ready = self.marker("ready")
+        env = dict(self.wine.env, TESSEL_HELPER_READY=windows_path(ready))
+        runner = subprocess.Popen([self.wine.runner, HELPER, "--window", "RocketMain", "Rocket"],
+                                  env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.addCleanup(runner.kill)
+        self.assertTrue(appears(ready, 60), "the program's window did not come up")
+        return runner
+
+    def test_quiet_window_modes_that_would_ask_stop_without_a_box(self):
+        # Mode 1 would tell the user to close the program, mode 2 would ask to close it: quiet,
+        # neither box appears, nothing is closed and the run stops.
+        for mode, line in (("1", "Quiet: [Install problem...] Please close Rocket -> OK\n"),
+                           ("2", "Quiet: [Attempt #1] Please close Rocket -> No\n")):
+            runner = self.start_window()
+            setup = self.build(("WINDOW", mode, "2000", "Rocket", "RocketMain", "$3rocket.exe",
+                                "Please close Rocket"))
+            result = self.wine.run_with_robot(setup, ["-Quiet", "-debug"], timeout=60)
+            self.assertEqual(result.code, 2, mode)
+            self.assertEqual([w for w in result.windows if w[0] != "RocketMain"], [], mode)
+            log = self.log()
+            self.assertIn(line, log)
+            self.assertIn("Command Failed 'WINDOW'\n", log)
+            self.assertIsNone(runner.poll(), "mode %s closed the program" % mode)
+            runner.kill()
+            runner.wait()
+
     def test_interactive_run_continues_accepts_and_starts_the_program(self):
         marker = self.marker("started.txt")
         setup = self.build(("TEXT", "Welcome to Rocket"), ("MESSAGE", "welcome.txt"),

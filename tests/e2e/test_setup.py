@@ -74,34 +74,68 @@ class SetupTest(SetupCase):
             damaged[offset] ^= 0x01
             with open(setup, "wb") as out:
                 out.write(damaged)
-            result = self.wine.run_with_robot(setup, ["-Quiet", "-debug"], default="OK")
+            result = self.wine.run_with_robot(setup, ["-Quiet", "-debug"])
+            self.assertEqual(result.windows, [], offset)  # quiet: no box, not even this one
             if offset == size - 1:
                 # A changed trailer loses the archive before the stamp is checked.
                 self.assertEqual(result.code, 0, offset)
                 continue
-            self.assertEqual(result.code, 1, offset)
-            self.assertEqual([b.title for b in result.boxes], ["Internal error..."], offset)
-            self.assertTrue(result.boxes[0].text.startswith(
-                "ABORT: Install has been corrupted, please download a new copy.\n"), offset)
-            self.assertIn("ABORT: Install has been corrupted", self.log())
+            self.assertEqual(result.code, 3, offset)
+            log = self.log()
+            self.assertIn("ABORT: Install has been corrupted, please download a new copy.\n", log)
+            self.assertIn("Quiet: [Internal error...] the report above -> the run ends\n", log)
+            self.assertIn("[Internal error...]\nABORT: Install has been corrupted", result.output)
+        # Interactively the same report is a box.
+        damaged = bytearray(data)
+        damaged[100] ^= 0x01
+        with open(setup, "wb") as out:
+            out.write(damaged)
+        result = self.wine.run_with_robot(setup, ["-debug"], default="OK")
+        self.assertEqual(result.code, 3)
+        self.assertEqual([b.title for b in result.boxes], ["Internal error..."])
+        self.assertTrue(result.boxes[0].text.startswith(
+            "ABORT: Install has been corrupted, please download a new copy.\n"))
 
     def test_missing_script_is_fatal(self):
         setup = self.pack({"readme.txt": b"no script here"})
-        result = self.wine.run_with_robot(setup, ["-Quiet"], default="OK")
-        self.assertEqual(result.code, 1)
+        result = self.wine.run_with_robot(setup, ["-Quiet", "-debug"])
+        self.assertEqual(result.code, 3)
+        self.assertEqual(result.windows, [])
+        self.assertIn("ABORT: Couldn't load installation script.\n", self.log())
+        result = self.wine.run_with_robot(setup, [], default="OK")
+        self.assertEqual(result.code, 3)
         self.assertEqual(len(result.boxes), 1)
         self.assertTrue(result.boxes[0].text.startswith(
             "ABORT: Couldn't load installation script.\n"), result.boxes[0].text)
 
     def test_unknown_keyword_fails_with_code_2(self):
         setup = self.pack({"install.dat": script(("PRODUCT NAME", "Rocket"), ("FROBNICATE", "x"))})
-        result = self.wine.run_with_robot(setup, ["-Quiet", "-debug"], default="OK")
+        result = self.wine.run_with_robot(setup, ["-Quiet", "-debug"])
+        self.assertEqual(result.code, 2)
+        self.assertEqual(result.windows, [])
+        log = self.log()
+        self.assertIn("Unknown script command 'FROBNICATE'\n"
+                      "Quiet: [Install problem...] Installation script corrupted! -> OK\n"
+                      "Script failed somewhere\n", log)
+        self.assertTrue(log.endswith("Successful Exit...\n"))
+        self.assertIn("[Install problem...]\nInstallation script corrupted!\n", result.output)
+        result = self.wine.run_with_robot(setup, ["-debug"], default="OK")
         self.assertEqual(result.code, 2)
         self.assertEqual([(b.title, b.text) for b in result.boxes],
                          [("Install problem...", "Installation script corrupted!")])
+
+    def test_internal_error_in_a_quiet_run_shows_no_box(self):
+        # A string slot of 0 is an internal error of the setup.
+        setup = self.pack({"install.dat": script(
+            ("PRODUCT NAME", "Rocket"),
+            ("STRING", "0", "Arial", "0.02", "0.05", "0.995", "0.1", "255,128,7", "", "x"))})
+        result = self.wine.run_with_robot(setup, ["-Quiet", "-debug"], timeout=60)
+        self.assertEqual(result.code, 3)
+        self.assertEqual(result.windows, [])
         log = self.log()
-        self.assertIn("Unknown script command 'FROBNICATE'\nScript failed somewhere\n", log)
-        self.assertTrue(log.endswith("Successful Exit...\n"))
+        self.assertIn("ABORT: Invalid string ID (0 / 0)\n", log)
+        self.assertTrue(log.endswith("Quiet: [Internal error...] the report above -> the run ends\n"),
+                        log)
 
     def test_interactive_run_opens_the_backdrop_and_ends(self):
         setup = self.pack({"install.dat": SETTINGS})

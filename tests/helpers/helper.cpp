@@ -6,6 +6,9 @@
 //                                    is closed; --refuse ignores WM_CLOSE (the test ends it);
 //                                    once the window is up, the file named by the environment
 //                                    variable TESSEL_HELPER_READY is created, if it is set
+//   helper.exe --hold PATH           opens the existing file PATH without sharing it (no other
+//                                    program can open it) and keeps it open until it is ended;
+//                                    TESSEL_HELPER_READY as for --window
 //   helper.exe                       writes its command line into the file named by the
 //                                    environment variable TESSEL_HELPER_RAN (a program that
 //                                    is started again without parameters)
@@ -22,6 +25,13 @@ static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPA
     return DefWindowProcA(window, message, wparam, lparam);
 }
 
+// Creates the file named by TESSEL_HELPER_READY, when that is set: the helper is ready.
+static void SignalReady(void) {
+    char ready[MAX_PATH] = "";
+    if (GetEnvironmentVariableA("TESSEL_HELPER_READY", ready, sizeof ready))
+        CloseHandle(CreateFileA(ready, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL));
+}
+
 static int ShowWindowUntilClosed(const char *className, const char *title) {
     WNDCLASSA windowClass;
     ZeroMemory(&windowClass, sizeof windowClass);
@@ -32,9 +42,7 @@ static int ShowWindowUntilClosed(const char *className, const char *title) {
     HWND window = CreateWindowExA(0, className, title, WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10,
                                   200, 100, NULL, NULL, windowClass.hInstance, NULL);
     if (!window) return 4;
-    char ready[MAX_PATH] = "";
-    if (GetEnvironmentVariableA("TESSEL_HELPER_READY", ready, sizeof ready))
-        CloseHandle(CreateFileA(ready, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL));
+    SignalReady();
     MSG message;
     while (GetMessageA(&message, NULL, 0, 0) > 0) {
         TranslateMessage(&message);
@@ -43,7 +51,16 @@ static int ShowWindowUntilClosed(const char *className, const char *title) {
     return 0;
 }
 
+static int HoldFile(const char *path) {
+    HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE) return 6;
+    SignalReady();
+    Sleep(INFINITE);
+    return 0;
+}
+
 int main(int argc, char **argv) {
+    if (argc >= 3 && !strcmp(argv[1], "--hold")) return HoldFile(argv[2]);
     if (argc >= 4 && !strcmp(argv[1], "--window")) {
         g_refuse = argc >= 5 && !strcmp(argv[4], "--refuse");
         return ShowWindowUntilClosed(argv[2], argv[3]);

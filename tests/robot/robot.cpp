@@ -14,6 +14,9 @@
 //   box|<title>|<owner class>|<text>;<text>|<id>:<text>;<id>:<text>|<pressed id>
 // with '|', ';' and line ends in the fields written as \p, \s and \n. A --shot rule saves the
 // whole screen as a 24-bit BMP file when a box that MATCH finds appears, before it is answered.
+// Every visible top-level window of another process (boxes included) is also logged once, as
+//   window|<class>|<title>
+// so that a test can tell that a program showed no window at all.
 #include <windows.h>
 
 #include <stdio.h>
@@ -51,6 +54,7 @@ using testing_support::ClassOf;
 using testing_support::WindowText;
 
 std::vector<HWND> g_seen;
+std::vector<HWND> g_windows; // top-level windows already logged
 
 std::string Escape(const std::string &text) {
     std::string out;
@@ -188,6 +192,20 @@ void HandleBox(const Options &options, HWND box, FILE *log) {
     if (pressed > 0) testing_support::PressButton(box, pressed);
 }
 
+BOOL CALLBACK LogNewWindow(HWND window, LPARAM data) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process == GetCurrentProcessId() || !IsWindowVisible(window)) return TRUE;
+    for (HWND seen : g_windows)
+        if (seen == window) return TRUE;
+    g_windows.push_back(window);
+    FILE *log = reinterpret_cast<FILE *>(data);
+    fprintf(log, "window|%s|%s\n", Escape(ClassOf(window)).c_str(),
+            Escape(testing_support::WindowText(window)).c_str());
+    fflush(log);
+    return TRUE;
+}
+
 bool ParseOptions(int argc, char **argv, Options *options) {
     for (int i = 1; i < argc; i++) {
         std::string arg = argv[i];
@@ -239,6 +257,9 @@ int main(int argc, char **argv) {
         // Forget boxes that are gone, so that a new box reusing a handle is handled too.
         for (size_t i = g_seen.size(); i-- > 0;)
             if (!IsWindow(g_seen[i])) g_seen.erase(g_seen.begin() + (long)i);
+        for (size_t i = g_windows.size(); i-- > 0;)
+            if (!IsWindow(g_windows[i])) g_windows.erase(g_windows.begin() + (long)i);
+        EnumWindows(LogNewWindow, reinterpret_cast<LPARAM>(log));
         for (HWND box : testing_support::VisibleDialogs(0)) {
             if (Seen(box)) continue;
             Sleep(150); // let the box finish creating its children

@@ -1,0 +1,231 @@
+"""Faults at the machine end to end: real setups built by ffspack run under Wine, each fault
+once quiet (the robot on the display presses nothing) and once interactive (the robot answers
+as a user would). Every run must end by itself, say what went wrong in debug.log and by its
+exit code, and leave no file that passes for installed when it is not complete.
+
+fault                        mode         exit  boxes shown                                log line
+---------------------------  -----------  ----  -----------------------------------------  ----------------------------------------------
+target disk full             quiet        2     none (no window at all)                    Unable to write to file 'T:\\Rocket\\data\\big.dat'
+                             interactive  2     Install problem... "Unable to create       Quiet: [Install problem...] Unable to create
+                                                file ...", Rocket Installation...          file ... -> OK (quiet only)
+                                                "Do you want to abort?" (Yes)
+target folder read-only      quiet        2     none                                       Unable to create file 'R:\\Rocket\\readme.txt'
+                             interactive  2     Install problem..., abort question
+target file held open        quiet        2     none                                       Unable to create file '...\\readme.txt'
+                             interactive  2     Install problem..., abort question
+entry damaged, re-stamped    quiet        2     none                                       [Type2] Failed to decompress, Unable to load
+                             interactive  2     abort question
+memory limit reached         quiet        3     none                                       ABORT: No Memory available (...),
+                                                                                           Quiet: [Internal error...] ... -> the run ends
+                             interactive  3     Internal error... "ABORT: No Memory ..."
+"""
+import os
+import resource
+import shutil
+import subprocess
+import tempfile
+import time
+import unittest
+
+from harness import BUILD, SetupCase, restamp, script, windows_path
+
+HELPER = os.path.join(BUILD, "tests", "helpers", "helper.exe")
+README = b"Rocket 2.1\r\nRead me first.\r\n"
+BIG = b"".join(b"line %06d of the big data file, which fills a small disk\r\n" % i
+               for i in range(8000))  # 472 KB, Type2
+QUIET = ["-Quiet", "-debug"]
+INTERACTIVE_PRESS = [("Install Rocket into", "Yes"), ("Installation Directory...", "Continue"),
+                     ("Install problem...", "OK"), ("Do you want to abort", "Yes"),
+                     ("Internal error...", "OK")]
+
+
+def setup_script(install_dir):
+    return script(("COMPANY NAME", "Acme"), ("PRODUCT NAME", "Rocket"),
+                  ("INSTALL DIR", install_dir), ("INSTALL SIZE", "1"),
+                  ("FILE LIST", "readme.txt,data\\big.dat"), ("BREAK", ""),
+                  ("INSTALL PATH", "Where to?"), ("INSTALL", ""), ("DONE", "Rocket is installed."))
+
+
+def fault_boxes(result):
+    """(title, text) of the boxes of an interactive run, without the directory dialog and its
+    question and the progress window that every such run shows."""
+    return [(b.title, b.text) for b in result.boxes
+            if b.title not in ("Installation Directory...", "Please wait...")]
+
+
+def appears(path, seconds=60):
+    deadline = time.time() + seconds
+    while not os.path.exists(path) and time.time() < deadline:
+        time.sleep(0.1)
+    return os.path.exists(path)
+
+
+class FaultCase(SetupCase):
+    """One fault, run quiet and interactive by run_both."""
+
+    def run_both(self, setup, check, limits=()):
+        """Runs setup quiet, then interactive, calling check(result, quiet) after each."""
+        quiet = self.wine.run_with_robot(setup, QUIET, timeout=90, limits=limits)
+        self.assertEqual(quiet.windows, [], "a quiet run showed a window")
+        self.assertEqual(quiet.boxes, [])
+        check(quiet, True)
+        os.remove(os.path.join(self.folder, "debug.log"))
+        interactive = self.wine.run_with_robot(setup, ["-debug"], press=INTERACTIVE_PRESS,
+                                               timeout=90, limits=limits)
+        self.assertIn(("InstallGotClass", "Rocket Installation"), interactive.windows)
+        check(interactive, False)
+
+    def assert_stopped(self, result, quiet, problem, log_line):
+        """Exit code 2; the problem box interactively (then the question to abort), or its
+        "Quiet:" line; the log line."""
+        log = self.log()
+        self.assertEqual(result.code, 2, log)
+        self.assertIn(log_line, log)
+        if quiet:
+            if problem:
+                self.assertIn("Quiet: [Install problem...] %s -> OK\n" % problem, log)
+            self.assertIn("Command Failed 'INSTALL'\n", log)
+            return
+        expected = ([("Install problem...", problem)] if problem else []) + \
+            [("Rocket Installation...", "Do you want to abort the installation?")]
+        self.assertEqual(fault_boxes(result), expected)
+        self.assertNotIn("Quiet:", log)
+
+
+class MountedDrive:
+    """A tmpfs of the given size mounted at a folder and mapped to a drive letter of the prefix;
+    read_only mounts it read-only with the folder "Rocket" in it. None when this machine lets
+    the test mount nothing."""
+
+    def __init__(self, wine, letter, size_kb, read_only=False):
+        self.point = tempfile.mkdtemp(prefix="tessel-drive-")
+        self.link = os.path.join(wine.env["WINEPREFIX"], "dosdevices", letter.lower() + ":")
+        self.mounted = subprocess.run(
+            ["mount", "-t", "tmpfs", "-o", "size=%dk" % size_kb, "tmpfs", self.point],
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0
+        if not self.mounted:
+            return
+        if read_only:
+            os.mkdir(os.path.join(self.point, "Rocket"))
+            subprocess.run(["mount", "-o", "remount,ro", self.point], check=True)
+        if os.path.lexists(self.link):
+            os.remove(self.link)
+        os.symlink(self.point, self.link)
+
+    def remove(self):
+        if os.path.lexists(self.link):
+            os.remove(self.link)
+        if self.mounted:
+            subprocess.run(["umount", self.point], check=True)
+        os.rmdir(self.point)
+
+
+class DiskFaults(FaultCase):
+    def test_a_full_disk_stops_the_run_and_leaves_no_cut_file(self):
+        drive = MountedDrive(self.wine, "T", 128)
+        if not drive.mounted:
+            drive.remove()
+            self.skipTest("this machine mounts no file system for a test")
+        self.addCleanup(drive.remove)
+        setup = self.pack({"install.dat": setup_script("T:\\Rocket"), "readme.txt": README,
+                           "data\\big.dat": BIG})
+        target = os.path.join(drive.point, "Rocket")
+
+        def check(result, quiet):
+            self.assert_stopped(result, quiet, "Unable to create file 'T:\\Rocket\\data\\big.dat'",
+                                "Unable to write to file 'T:\\Rocket\\data\\big.dat'\n")
+            with open(os.path.join(target, "readme.txt"), "rb") as written:
+                self.assertEqual(written.read(), README)  # complete before the disk filled
+            self.assertFalse(os.path.exists(os.path.join(target, "data", "big.dat")))
+        self.run_both(setup, check)
+
+    def test_a_read_only_folder_stops_the_run(self):
+        drive = MountedDrive(self.wine, "R", 1024, read_only=True)
+        if not drive.mounted:
+            drive.remove()
+            self.skipTest("this machine mounts no file system for a test")
+        self.addCleanup(drive.remove)
+        setup = self.pack({"install.dat": setup_script("R:\\Rocket"), "readme.txt": README,
+                           "data\\big.dat": BIG})
+
+        def check(result, quiet):
+            self.assert_stopped(result, quiet, "Unable to create file 'R:\\Rocket\\readme.txt'",
+                                "Unable to create file 'R:\\Rocket\\readme.txt'\n")
+            self.assertEqual(os.listdir(os.path.join(drive.point, "Rocket")), [])
+        self.run_both(setup, check)
+
+    def test_a_file_held_open_by_another_program_stops_the_run(self):
+        target = os.path.join(self.folder, "Rocket")
+        os.makedirs(target)
+        held = os.path.join(target, "readme.txt")
+        with open(held, "wb") as old:
+            old.write(b"version 1, in use")
+        ready = os.path.join(self.folder, "ready")
+        env = dict(self.wine.env, TESSEL_HELPER_READY=windows_path(ready))
+        holder = subprocess.Popen([self.wine.runner, HELPER, "--hold", windows_path(held)],
+                                  env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.addCleanup(holder.kill)
+        self.assertTrue(appears(ready), "the helper did not open the file")
+        setup = self.pack({"install.dat": setup_script(windows_path(target)),
+                           "readme.txt": README, "data\\big.dat": BIG})
+
+        def check(result, quiet):
+            line = "Unable to create file '%s\\readme.txt'" % windows_path(target)
+            self.assert_stopped(result, quiet, line, line + "\n")
+            with open(held, "rb") as kept:
+                self.assertEqual(kept.read(), b"version 1, in use")
+            self.assertFalse(os.path.exists(os.path.join(target, "data")))
+        self.run_both(setup, check)
+
+
+class ArchiveFaults(FaultCase):
+    def test_an_entry_damaged_after_the_build_is_not_installed(self):
+        target = os.path.join(self.folder, "Rocket")
+        setup = self.pack({"install.dat": setup_script(windows_path(target)),
+                           "readme.txt": README, "data\\big.dat": BIG})
+        with open(setup, "rb") as built:
+            data = bytearray(built.read())
+        # The Type2 block of big.dat: its tag, then its size as the complement. A size of 0
+        # in its header is what a damaged block may carry; the stamp is made anew, so that
+        # only the entry is wrong.
+        header = b"FFC@" + (~len(BIG) & 0xFFFFFFFF).to_bytes(4, "little")
+        at = data.find(header)
+        self.assertGreater(at, 0)
+        data[at + 4:at + 8] = b"\xff\xff\xff\xff"
+        with open(setup, "wb") as damaged:
+            damaged.write(restamp(data))
+
+        def check(result, quiet):
+            self.assert_stopped(result, quiet, None, "[Type2] Failed to decompress\n")
+            self.assertIn("Unable to load 'data\\big.dat'\n", self.log())
+            self.assertFalse(os.path.exists(os.path.join(target, "data", "big.dat")))
+        self.run_both(setup, check)
+
+    def test_the_memory_limit_ends_the_run_with_code_3(self):
+        # A 128 MB entry (zeros: a small block) that the setup loads whole, in a process whose
+        # data may not grow past 112 MB: the heap refuses it as a full machine would.
+        target = os.path.join(self.folder, "Rocket")
+        setup = self.pack({"install.dat": script(
+            ("PRODUCT NAME", "Rocket"), ("INSTALL DIR", windows_path(target)),
+            ("FILE LIST", "zeros.bin"), ("BREAK", ""), ("INSTALL PATH", "Where to?"),
+            ("INSTALL", ""), ("DONE", "Rocket is installed.")), "zeros.bin": bytes(128 << 20)})
+        os.remove(os.path.join(self.folder, "input1"))  # the 128 MB input, no longer needed
+
+        def check(result, quiet):
+            log = self.log()
+            self.assertEqual(result.code, 3, log)
+            report = "ABORT: No Memory available (134217728 / 134217736)\n"
+            self.assertIn(report, log)
+            self.assertIn(report, result.output)  # the standard error handle
+            self.assertEqual(quiet, "Quiet: [Internal error...] the report above -> the run "
+                             "ends\n" in log)
+            if not quiet:
+                boxes = fault_boxes(result)
+                self.assertEqual([title for title, _ in boxes], ["Internal error..."])
+                self.assertTrue(boxes[0][1].startswith(report), boxes[0][1])
+            self.assertFalse(os.path.exists(os.path.join(target, "zeros.bin")))
+        self.run_both(setup, check, limits=[(resource.RLIMIT_DATA, 112 << 20)])
+
+
+if __name__ == "__main__":
+    unittest.main()
