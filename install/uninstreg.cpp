@@ -27,13 +27,17 @@ int UninstReg_Write(const InstallState *state) {
     uint32_t flags = 0;
     if (!Path_Expand(state, state->UninstallName, uninstaller, &flags)) return 0; // logged
     // In quotation marks: a path with blanks unquoted ("C:\Program Files\...") may start
-    // "C:\Program.exe" instead.
-    char command[PATH_EXPAND_SIZE + 2];
+    // "C:\Program.exe" instead. The quiet command is the same with "-Quiet", for deployment
+    // tools that remove products unattended.
+    char command[PATH_EXPAND_SIZE + 2], quiet[PATH_EXPAND_SIZE + 9];
     Str_Format(command, sizeof command, "\"%s\"", uninstaller);
+    Str_Format(quiet, sizeof quiet, "%s -Quiet", command);
     SysKey key;
     Reg_OpenOrCreateKey(&key, REG_ROOT_MACHINE, keyName);
-    Reg_SetString(key, "DisplayName", keyName + sizeof UNINSTALL_KEY - 1); // refusals are logged
-    Reg_SetString(key, "UninstallString", command);
+    // A value refused is logged, and leaves an entry that cannot remove the product.
+    int written = Reg_SetString(key, "DisplayName", keyName + sizeof UNINSTALL_KEY - 1);
+    written &= Reg_SetString(key, "UninstallString", command);
+    written &= Reg_SetString(key, "QuietUninstallString", quiet);
     Reg_CloseKey(&key);
-    return 1;
+    return written;
 }

@@ -3,21 +3,30 @@ once quiet (the robot on the display presses nothing) and once interactive (the 
 as a user would). Every run must end by itself, say what went wrong in debug.log and by its
 exit code, and leave no file that passes for installed when it is not complete.
 
-fault                        mode         exit  boxes shown                                log line
----------------------------  -----------  ----  -----------------------------------------  ----------------------------------------------
-target disk full             quiet        2     none (no window at all)                    Unable to write to file 'T:\\Rocket\\data\\big.dat'
-                             interactive  2     Install problem... "Unable to create       Quiet: [Install problem...] Unable to create
-                                                file ...", Rocket Installation...          file ... -> OK (quiet only)
-                                                "Do you want to abort?" (Yes)
-target folder read-only      quiet        2     none                                       Unable to create file 'R:\\Rocket\\readme.txt'
-                             interactive  2     Install problem..., abort question
-target file held open        quiet        2     none                                       Unable to create file '...\\readme.txt'
-                             interactive  2     Install problem..., abort question
-entry damaged, re-stamped    quiet        2     none                                       [Type2] Failed to decompress, Unable to load
-                             interactive  2     abort question
-memory limit reached         quiet        3     none                                       ABORT: No Memory available (...),
-                                                                                           Quiet: [Internal error...] ... -> the run ends
-                             interactive  3     Internal error... "ABORT: No Memory ..."
+fault                      mode         exit  windows and boxes                  debug.log
+-------------------------  -----------  ----  ---------------------------------  -----------------------------------------------
+target disk full           quiet        2     none                               Unable to write to file 'T:\\Rocket\\data\\big.dat'
+                                                                                 Quiet: [Install problem...] Unable to create
+                                                                                 file 'T:\\Rocket\\data\\big.dat' -> OK
+                           interactive  2     Install problem... (OK), then      Unable to write to file ...
+                                              "Do you want to abort the
+                                              installation?" (Yes)
+target folder read-only    quiet        2     none                               Unable to create file 'R:\\Rocket\\readme.txt'
+                                                                                 Quiet: [Install problem...] ... -> OK
+                           interactive  2     Install problem..., abort question Unable to create file ...
+target file held open      quiet        2     none                               Unable to create file '...\\readme.txt'
+                                                                                 Quiet: [Install problem...] ... -> OK
+                           interactive  2     Install problem..., abort question Unable to create file ...
+entry damaged, re-stamped  quiet        2     none                               [Type2] Failed to decompress
+                                                                                 Unable to load 'data\\big.dat'
+                           interactive  2     abort question                     the same
+memory limit reached       quiet        3     none                               ABORT: No Memory available (134217728 / ...)
+                                                                                 Quiet: [Internal error...] the report above
+                                                                                 -> the run ends
+                           interactive  3     Internal error... (OK)             ABORT: No Memory available (...)
+
+In every case nothing of the failed file is left on disk (files completed before the fault
+stay); the interactive runs also show the directory dialog and the progress window first.
 """
 import os
 import resource

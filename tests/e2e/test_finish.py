@@ -94,8 +94,14 @@ class FinishTest(SetupCase):
 
         entry = self.uninstall_entry()
         self.assertRegex(entry, r"DisplayName\s+REG_SZ\s+Acme Rocket\r?\n")
-        self.assertRegex(entry, r"UninstallString\s+REG_SZ\s+%s\r?\n"
+        self.assertRegex(entry, r"    UninstallString\s+REG_SZ\s+%s\r?\n"
                          % re.escape('"' + TARGET + 'uninst.exe"'))
+        self.assertRegex(entry, r"QuietUninstallString\s+REG_SZ\s+%s\r?\n"
+                         % re.escape('"' + TARGET + 'uninst.exe" -Quiet'))
+        # Wine's own control-panel tool lists the product by its display name.
+        code, listed = self.wine.run("uninstaller", ["--list"])
+        self.assertEqual(code, 0, listed)
+        self.assertIn("Acme Rocket", listed)
 
     def test_quiet_run_makes_shortcuts_and_the_uninstall_entry(self):
         setup = self.build(setup_script("Rocket is installed."))

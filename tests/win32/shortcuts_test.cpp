@@ -346,11 +346,14 @@ TEST_F(Done, WritesDisplayNameAndUninstallerAndKeepsOtherValues) {
         EXPECT_EQ(Run("DONE", {"All done."}), 1);
         EXPECT_EQ(MachineString(keys[0], "DisplayName"), "Tessel Test Viewer");
         EXPECT_EQ(MachineString(keys[0], "UninstallString"), "\"" + folder + "uninst.exe\"");
+        EXPECT_EQ(MachineString(keys[0], "QuietUninstallString"),
+                  "\"" + folder + "uninst.exe\" -Quiet");
         EXPECT_EQ(MachineString(keys[0], "Publisher"), "kept");
     }
-    // Quiet: nothing shown, and the default title stays for what comes later.
+    // Quiet: nothing shown but the box's line, and the default title stays for what comes later.
     EXPECT_STREQ(state.Caption, "Installation Complete!");
-    EXPECT_EQ(TakeLog(), "");
+    EXPECT_EQ(TakeLog(), "Quiet: [Installation Complete!] All done. -> OK\n"
+                         "Quiet: [Installation Complete!] All done. -> OK\n");
 }
 
 TEST_F(Done, EmptyCompanyGivesKeyAndNameWithALeadingBlank) {
@@ -392,7 +395,8 @@ TEST_F(Done, KeyThatDoesNotFitIsRefusedAndDoneFails) {
         keys.push_back(kUninstallRoot + name);
         EXPECT_EQ(Run("DONE", {"Bye"}), row.written ? 1 : 0);
         EXPECT_EQ(MachineString(keys.back(), "DisplayName"), row.written ? name : "<missing>");
-        EXPECT_EQ(TakeLog(), row.written ? "" : "Uninstall key too long for '" + name + "'\n");
+        EXPECT_EQ(TakeLog(), row.written ? "Quiet: [Installation Complete!] Bye -> OK\n"
+                                         : "Uninstall key too long for '" + name + "'\n");
         EXPECT_STREQ(state.Caption, row.written ? "Installation Complete!" : "");
     }
 }
