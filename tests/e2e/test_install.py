@@ -10,7 +10,7 @@ import shutil
 import subprocess
 import unittest
 
-from harness import FFSPACK, SetupCase, script
+from harness import FFSPACK, STUB, SetupCase, script
 
 KEY = "Software\\TesselE2E\\Install"
 SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
@@ -41,6 +41,38 @@ def setup_script(file_list, uninstall_name="uninst.exe"):
     commands += [("FILE LIST", file_list), ("BREAK", ""), ("INSTALL PATH", "Where to?"),
                  ("INSTALL", "")]
     return script(*commands)
+
+
+def deep_tree_input():
+    """Bytes whose Type2 block does not decode back to them (the adaptive tree driven 17 levels
+    deep, then a byte never seen before at the deepest leaf): seven literals with counts that
+    grow like Fibonacci numbers, never repeating four bytes within a block of the window, runs
+    of spaces, then 's'. The same construction as the builder's unit test."""
+    counts = [179, 309, 492, 805, 1311, 2110, 3456]
+    runs_total, blocks = 5460, 80
+    data = bytearray()
+    for j in range(blocks):
+        runs = runs_total // blocks + (1 if j < runs_total % blocks else 0)
+        data += b" " * (runs * 60)
+        need = [(j + 1) * c // blocks - j * c // blocks for c in counts]
+        seen, start = set(), len(data)
+        while True:
+            best = -1
+            for i in range(7):
+                if need[i] <= 0:
+                    continue
+                if len(data) - start >= 3 and bytes(data[-3:]) + bytes([97 + i]) in seen:
+                    continue
+                if best < 0 or need[i] > need[best]:
+                    best = i
+            if best < 0:
+                break
+            if len(data) - start >= 3:
+                seen.add(bytes(data[-3:]) + bytes([97 + best]))
+            data.append(97 + best)
+            need[best] -= 1
+    data += b" " * (69 * 60) + b"s"
+    return bytes(data)
 
 
 class InstallTest(SetupCase):
@@ -121,6 +153,28 @@ class InstallTest(SetupCase):
         self.assertEqual(self.installed("readme.txt"), b"the user's own notes")
         self.assertEqual(self.installed("data\\big.dat"), BIG)  # new: no question
         self.assertFalse(os.path.exists(os.path.join(self.target, "uninst.exe")))
+
+    def test_a_block_that_would_not_decode_back_is_stored_raw_and_installed_exactly(self):
+        data = deep_tree_input()
+        self.assertEqual(len(data), 340355)
+        input_path = os.path.join(self.folder, "deep.txt")
+        with open(input_path, "wb") as out:
+            out.write(data)
+        dat = os.path.join(self.folder, "install.dat")
+        with open(dat, "wb") as out:
+            out.write(setup_script("deep.txt", uninstall_name=""))
+        setup = os.path.join(self.folder, "setup.exe")
+        built = subprocess.run([FFSPACK, "build", "--stub", STUB, "-o", setup,
+                                "install.dat=" + dat, "deep.txt=" + input_path],
+                               check=True, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        self.assertIn("'deep.txt': its Type2 block does not decode back to it (a code longer "
+                      "than 16 bits); stored raw", built.stdout.decode())
+        listing = subprocess.run([FFSPACK, "list", setup, "deep.txt"], check=True,
+                                 stdout=subprocess.PIPE).stdout.decode()
+        self.assertRegex(listing, r"340355 +raw +340355 +deep\.txt")
+        result = self.wine.run_with_robot(setup, ["-Quiet", "-debug"])
+        self.assertEqual(result.code, 1, self.log())
+        self.assertEqual(self.installed("deep.txt"), data)
 
     def test_a_file_that_cannot_be_written_fails_the_run(self):
         os.makedirs(os.path.join(self.target, "data", "big.dat"))  # a folder in its place
