@@ -62,6 +62,15 @@ class SetupTest(SetupCase):
         self.assertIn("doesn't contain FFS data!", log)
         self.assertTrue(log.endswith("Successful Exit...\n"))
 
+    def test_stub_without_archive_in_a_quiet_run_shows_nothing(self):
+        setup = os.path.join(self.folder, "setup.exe")
+        shutil.copy(STUB, setup)
+        result = self.wine.run_with_robot(setup, ["-Quiet", "-debug"])
+        self.assertEqual(result.code, 0)
+        self.assertEqual(result.windows, [])
+        self.assertIn("Quiet: [Install problem...] The installation file has been damaged, please "
+                      "download a new copy. -> OK\n", self.log())
+
     def test_any_changed_byte_is_caught(self):
         setup = self.pack({"install.dat": SETTINGS, "data.bin": bytes(range(256)) * 40})
         with open(setup, "rb") as original:
