@@ -22,8 +22,8 @@ const char *kHelp =
     "ffspack: builds and inspects setup programs with an FFS archive.\n"
     "\n"
     "Usage:\n"
-    "  ffspack build --stub STUB -o SETUP [--script FILE] [--flags N] [--dir FOLDER]...\n"
-    "                [ENTRY]...\n"
+    "  ffspack build --stub STUB -o SETUP [--script FILE] [--uninstaller FILE] [--flags N]\n"
+    "                [--dir FOLDER]... [ENTRY]...\n"
     "  ffspack build --standalone -o ARCHIVE [--flags N] [--dir FOLDER]... [ENTRY]...\n"
     "  ffspack script FILE -o INSTALL.DAT\n"
     "  ffspack list SETUP [--dir FOLDER]... [NAME]...\n"
@@ -42,6 +42,10 @@ const char *kHelp =
     "        setup), \"uninst.exe\", the files of FILE LIST, fonts and texts.\n"
     "        --script FILE compiles the script's text form (see 'script') and stores it as\n"
     "        \"install.dat\".\n"
+    "        When the script has UNINSTALL NAME and no entry \"uninst.exe\" is given, the\n"
+    "        uninstaller \"uninst.exe\" beside STUB is stored as that entry, or the one that\n"
+    "        --uninstaller FILE names; the build is refused when there is none. A script\n"
+    "        without UNINSTALL NAME gets no uninstaller.\n"
     "        --flags N sets the archive flags (default 6: names compared in any letter case).\n"
     "        --standalone writes the archive alone, without stub, trailer or stamp.\n"
     "        Nothing is written unless the whole setup could be built.\n"
@@ -57,7 +61,7 @@ const char *kHelp =
     "\n"
     "Example:\n"
     "  ffspack build --stub setup-stub.exe -o setup.exe --script setup.txt \\\n"
-    "          uninst.exe=uninst.exe --dir product\n";
+    "          --dir product\n";
 
 int Usage(const std::string &problem) {
     fprintf(stderr, "ffspack: %s\nRun 'ffspack --help' for the usage.\n", problem.c_str());
@@ -123,7 +127,7 @@ int CompileCommand(int argc, char **argv) {
 }
 
 int Build(int argc, char **argv) {
-    std::string stub, output, scriptPath;
+    std::string stub, output, scriptPath, uninstaller;
     bool standalone = false;
     uint32_t flags = PACK_DEFAULT_FLAGS;
     std::vector<PackSource> sources;
@@ -141,6 +145,8 @@ int Build(int argc, char **argv) {
             if (!ScanFolder(argv[++i], &sources, &error)) return Fail(error);
         } else if (arg == "--script" && hasValue) {
             scriptPath = argv[++i];
+        } else if (arg == "--uninstaller" && hasValue) {
+            uninstaller = argv[++i];
         } else if (arg == "--standalone") {
             standalone = true;
         } else if (!arg.empty() && arg[0] == '-') {
@@ -156,12 +162,16 @@ int Build(int argc, char **argv) {
     if (output.empty()) return Usage("build needs -o SETUP");
     if (stub.empty() && !standalone) return Usage("build needs --stub STUB (or --standalone)");
     if (sources.empty() && scriptPath.empty()) return Usage("build needs at least one entry");
+    if (standalone && !uninstaller.empty())
+        return Usage("--uninstaller is for a setup; a stand-alone archive takes it as an entry");
     PackNotes notes;
-    if (!Pack_BuildFiles(standalone ? "" : stub, scriptPath, sources, flags, output, &error,
-                         &notes))
+    std::string bundled;
+    if (!Pack_BuildFiles(standalone ? "" : stub, uninstaller, scriptPath, sources, flags, output,
+                         &bundled, &error, &notes))
         return Fail(error);
     for (const std::string &note : notes) printf("note: %s\n", note.c_str());
-    size_t entries = sources.size() + (scriptPath.empty() ? 0 : 1);
+    if (!bundled.empty()) printf("bundled uninstaller: %s\n", bundled.c_str());
+    size_t entries = sources.size() + (scriptPath.empty() ? 0 : 1) + (bundled.empty() ? 0 : 1);
     std::error_code code;
     printf("%s: %s entries, %s bytes\n", output.c_str(), std::to_string(entries).c_str(),
            std::to_string(fs::file_size(output, code)).c_str());

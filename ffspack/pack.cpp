@@ -11,10 +11,12 @@
 
 #include "ffs-cmp2.h"
 #include "ffs.h"
+#include "keywords.h"
 #include "script-source.h"
 #include "tessel-bytes.h"
 #include "tessel-core.h"
 #include "tessel-sys.h"
+#include "uninst.h"
 
 namespace {
 
@@ -279,6 +281,12 @@ static std::string BaseName(const std::string &path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// The folder of path with its separator, or "" for a bare file name.
+static std::string FolderOf(const std::string &path) {
+    size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
 bool Pack_BuildSetup(const std::string &stubPath, const std::vector<PackInput> &inputs,
                      uint32_t flags, const std::string &outputPath, std::string *error,
                      PackNotes *notes) {
@@ -312,9 +320,74 @@ bool Pack_CompileScript(const std::string &path, PackBytes *script, std::string 
     return Script_Compile(std::string(source.begin(), source.end()), path, script, error);
 }
 
-bool Pack_BuildFiles(const std::string &stubPath, const std::string &scriptPath,
-                     const std::vector<PackSource> &sources, uint32_t flags,
-                     const std::string &outputPath, std::string *error, PackNotes *notes) {
+bool Pack_ScriptNamesUninstaller(const PackBytes &script) {
+    // As the setup holds it: the bytes, then the zero that ends the text.
+    const std::string text(script.begin(), script.end());
+    const char *start = text.c_str();
+    for (size_t p = 0; p < text.size(); p++) {
+        if (start[p] != SCRIPT_MARKER) continue;
+        char keyword[KEYWORD_SIZE];
+        size_t q = p + 1, length = 0;
+        while (q < text.size() && start[q] != ':' && length < KEYWORD_SIZE - 1)
+            keyword[length++] = start[q++];
+        keyword[length] = 0;
+        int32_t id = Keyword_Find(keyword);
+        if (id == KW_UNINSTALL_NAME) return true;
+        if (id < 0) return false;
+        // Past each argument and the byte that ends it; the final zero is never stepped over.
+        size_t cursor = q < text.size() ? q + 1 : text.size();
+        for (int32_t i = 0; i < Keyword_Info(id)->ArgCount; i++) {
+            while (!Keyword_IsTerminator(start[cursor])) cursor++;
+            if (start[cursor] != 0) cursor++;
+        }
+        p = cursor;
+    }
+    return false;
+}
+
+// The uninstaller a setup's script asks for, added to inputs when no input is read as
+// "uninst.exe" (the same hash: what the setup would load under that name).
+static bool AddUninstaller(const std::string &stubPath, const std::string &uninstallerPath,
+                           uint32_t flags, std::vector<PackInput> *inputs, std::string *bundled,
+                           std::string *error, PackNotes *notes) {
+    const PackInput *script = nullptr, *given = nullptr;
+    for (const PackInput &input : *inputs) {
+        uint32_t hash = HashName(input.name, flags);
+        if (hash == HashName("install.dat", flags)) script = &input;
+        if (hash == HashName(UNINST_ENTRY, flags)) given = &input;
+    }
+    if (given && !uninstallerPath.empty()) {
+        *error = "two uninstallers: the entry " + Quoted(given->name) + " and --uninstaller " +
+                 Quoted(uninstallerPath) + "; give one of them";
+        return false;
+    }
+    if (given) return true;
+    if (!script || !Pack_ScriptNamesUninstaller(script->data)) {
+        if (!uninstallerPath.empty())
+            notes->push_back(Quoted(uninstallerPath) + " not stored: the script has no " +
+                             "UNINSTALL NAME command, so the setup would never write it");
+        return true;
+    }
+    std::string path =
+        uninstallerPath.empty() ? FolderOf(stubPath) + UNINST_ENTRY : uninstallerPath;
+    PackInput uninstaller{UNINST_ENTRY, {}};
+    std::string readError;
+    if (!Pack_ReadFile(path, &uninstaller.data, &readError)) {
+        *error = "the script has UNINSTALL NAME, so the setup needs the entry \"" UNINST_ENTRY
+                 "\", and there is no uninstaller to store (" +
+                 readError + "); pass --uninstaller FILE or an entry " UNINST_ENTRY "=FILE";
+        return false;
+    }
+    inputs->push_back(std::move(uninstaller));
+    *bundled = path;
+    return true;
+}
+
+bool Pack_BuildFiles(const std::string &stubPath, const std::string &uninstallerPath,
+                     const std::string &scriptPath, const std::vector<PackSource> &sources,
+                     uint32_t flags, const std::string &outputPath, std::string *bundledUninstaller,
+                     std::string *error, PackNotes *notes) {
+    bundledUninstaller->clear();
     std::vector<PackInput> inputs;
     if (!scriptPath.empty()) {
         inputs.push_back(PackInput{"install.dat", {}});
@@ -325,6 +398,9 @@ bool Pack_BuildFiles(const std::string &stubPath, const std::string &scriptPath,
         if (!Pack_ReadFile(source.path, &inputs.back().data, error)) return false;
     }
     if (stubPath.empty()) return Pack_BuildStandalone(inputs, flags, outputPath, error, notes);
+    if (!AddUninstaller(stubPath, uninstallerPath, flags, &inputs, bundledUninstaller, error,
+                        notes))
+        return false;
     return Pack_BuildSetup(stubPath, inputs, flags, outputPath, error, notes);
 }
 

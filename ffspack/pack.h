@@ -54,12 +54,23 @@ typedef struct PackSource {
 
 // The build command's work: the script's text form at scriptPath (none when empty) compiled
 // into "install.dat", then every source read in turn, built into a setup from the stub at
-// stubPath, or into a stand-alone archive when stubPath is empty. Returns false with *error
-// at the first file that cannot be read or written and at every refusal of the two builds;
-// outputPath is then neither written nor replaced.
-bool Pack_BuildFiles(const std::string &stubPath, const std::string &scriptPath,
-                     const std::vector<PackSource> &sources, uint32_t flags,
-                     const std::string &outputPath, std::string *error, PackNotes *notes);
+// stubPath, or into a stand-alone archive when stubPath is empty. A setup whose script names
+// an uninstaller (UNINSTALL NAME) and that has no source of the entry "uninst.exe" gets the
+// file at uninstallerPath (empty: "uninst.exe" beside the stub) as that entry, and
+// *bundledUninstaller its path (empty when none was added); any other build gets none, and a
+// note when uninstallerPath was given. Returns false with *error at the
+// first file that cannot be read or written, when the script names an uninstaller and none
+// can be read, when uninstallerPath is given beside a source "uninst.exe", and at every
+// refusal of the two builds; outputPath is then neither written nor replaced.
+bool Pack_BuildFiles(const std::string &stubPath, const std::string &uninstallerPath,
+                     const std::string &scriptPath, const std::vector<PackSource> &sources,
+                     uint32_t flags, const std::string &outputPath, std::string *bundledUninstaller,
+                     std::string *error, PackNotes *notes);
+// True when the compiled script, scanned as the setup runs it, reaches an UNINSTALL NAME
+// command (in any letter case): each marker starts a command whose keyword runs to ':', and
+// the scan goes on behind the arguments the keyword takes, so an argument is never read as a
+// command. Stops, false, at a keyword the setup does not know, where the setup stops too.
+bool Pack_ScriptNamesUninstaller(const PackBytes &script);
 // The script's text form in the file at path, compiled. False with *error when it cannot be
 // read or compiled.
 bool Pack_CompileScript(const std::string &path, PackBytes *script, std::string *error);

@@ -63,6 +63,11 @@ static int MacroDir(char letter, char *buffer, int size) {
     return -1;
 }
 
+int Path_MacroDir(char letter, char *buffer, int size) {
+    CORE_GUARD(buffer);
+    return MacroDir(letter, buffer, size);
+}
+
 int Path_Expand(const InstallState *state, const char *input, char *output, int size,
                 uint32_t *flags) {
     CORE_GUARD(state);

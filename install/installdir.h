@@ -17,6 +17,10 @@ enum {
     DIRDLG_PROMPT = 1015,
 };
 
+// The directory of a path macro's letter ('0' Program Files ... '5' the current directory) into
+// buffer, with its trailing backslash: 1 when found, 0 when it cannot be had, -1 when the
+// letter names no directory.
+int Path_MacroDir(char letter, char *buffer, int size);
 // Expands a script path into output (size bytes): the leading macros pick the directory, the
 // rest is appended; a path without a directory macro is relative to InstallPath, unless it
 // starts with a drive ("C:..."), which is taken as it is. *flags gets PATH_FLAG_CONFIRM for

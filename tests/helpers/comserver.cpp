@@ -1,8 +1,10 @@
 // A COM-server-like DLL for the tests of Ole_Register: its self-registration entry points
-// append their name to the file "<the DLL's path>.log". TESSEL_SERVER_RESULT, when set, is the
-// HRESULT they return (default S_OK). Built twice: comserver.dll with both entry points, and
-// relayserver.dll (RELAY_ONLY) with only DllRegisterServer, which records "RelayRegisterServer"
-// through comserver.dll, so that it loads only where that dependency is found.
+// append their name to the file "<the DLL's path>.log", or to the file TESSEL_SERVER_LOG names
+// when that is set (a test that must leave the DLL's folder as it was). TESSEL_SERVER_RESULT, when
+// set, is the HRESULT they return (default S_OK). Built twice: comserver.dll with both entry
+// points, and relayserver.dll (RELAY_ONLY) with only DllRegisterServer, which records
+// "RelayRegisterServer" through comserver.dll, so that it loads only where that dependency is
+// found.
 #include <windows.h>
 
 #include <stdlib.h>
@@ -24,8 +26,10 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
 
 extern "C" __declspec(dllexport) HRESULT RecordEntry(const char *entry) {
     char path[MAX_PATH + 8];
-    DWORD length = GetModuleFileNameA(g_module, path, MAX_PATH);
-    strcpy(path + length, ".log");
+    if (!GetEnvironmentVariableA("TESSEL_SERVER_LOG", path, MAX_PATH)) {
+        DWORD length = GetModuleFileNameA(g_module, path, MAX_PATH);
+        strcpy(path + length, ".log");
+    }
     HANDLE file = CreateFileA(path, FILE_APPEND_DATA, 0, NULL, OPEN_ALWAYS, 0, NULL);
     if (file != INVALID_HANDLE_VALUE) {
         DWORD written = 0;

@@ -43,9 +43,42 @@ TEST(Ffspack, HelpAndUsage) {
     Outcome help = RunFfspack("--help");
     EXPECT_EQ(help.code, 0);
     EXPECT_NE(help.output.find("ffspack build --stub STUB -o SETUP"), std::string::npos);
+    EXPECT_NE(help.output.find("--uninstaller FILE"), std::string::npos);
     EXPECT_EQ(RunFfspack("").code, 2);
     EXPECT_EQ(RunFfspack("frobnicate").code, 2);
     EXPECT_EQ(RunFfspack("build -o x").code, 2);
+    EXPECT_EQ(RunFfspack("build --standalone -o x --uninstaller u.exe a.txt").code, 2);
+}
+
+// A script with UNINSTALL NAME: the build names the uninstaller it stored, beside the stub or
+// the one --uninstaller names; with neither, or two, nothing is written.
+TEST(Ffspack, BundlesTheUninstallerTheScriptNames) {
+    std::string with = MakeTempDir("ffspack-with"), bare = MakeTempDir("ffspack-bare");
+    std::string out = bare + "setup.exe", script = bare + "setup.txt", mine = bare + "mine.exe";
+    Stub(with);
+    Stub(bare);
+    WriteFile(with + "uninst.exe", "MZ beside the stub");
+    WriteFile(mine, "MZ named");
+    WriteFile(script, "PRODUCT NAME:Rocket\nUNINSTALL NAME:$Puninst.exe\n");
+    std::string build = "build -o " + out + " --script " + script + " --stub ";
+    struct {
+        std::string arguments;
+        int code;
+        std::string message;
+    } rows[] = {
+        {with + "stub.exe", 0,
+         "bundled uninstaller: " + with + "uninst.exe\n" + out + ": 2 entries"},
+        {with + "stub.exe --uninstaller " + mine, 0, "bundled uninstaller: " + mine + "\n"},
+        {bare + "stub.exe", 1, "pass --uninstaller FILE or an entry uninst.exe=FILE"},
+        {with + "stub.exe --uninstaller " + mine + " uninst.exe=" + mine, 1, "two uninstallers"},
+    };
+    for (auto &row : rows) {
+        std::remove(out.c_str());
+        Outcome outcome = RunFfspack(build + row.arguments);
+        EXPECT_EQ(outcome.code, row.code) << row.arguments;
+        EXPECT_NE(outcome.output.find(row.message), std::string::npos) << outcome.output;
+        EXPECT_EQ(FileExists(out), row.code == 0) << row.arguments;
+    }
 }
 
 TEST(Ffspack, BadInputFailsClearlyAndWritesNothing) {

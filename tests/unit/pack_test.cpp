@@ -3,6 +3,9 @@
 // Type2 block proven by decoding before it is stored.
 #include <gtest/gtest.h>
 
+#include <string.h>
+
+#include <algorithm>
 #include <map>
 #include <set>
 #include <string>
@@ -42,11 +45,12 @@ TEST(PackFiles, EachFailedFileCallFailsTheBuildAndKeepsTheOldOutput) {
     ASSERT_TRUE(WriteFile(a, std::string(3000, 'a')));
     ASSERT_TRUE(WriteFile(b, std::string("\0\x01\x02\xFF", 4)));
     const std::vector<PackSource> sources = {{"a.txt", a}, {"docs\\b.bin", b}};
-    std::string error;
+    std::string error, bundled;
     PackNotes notes;
 
     int32_t before = Sys_FileCalls();
-    ASSERT_TRUE(Pack_BuildFiles(stub, script, sources, PACK_DEFAULT_FLAGS, out, &error, &notes))
+    ASSERT_TRUE(Pack_BuildFiles(stub, "", script, sources, PACK_DEFAULT_FLAGS, out, &bundled,
+                                &error, &notes))
         << error;
     const int32_t calls = Sys_FileCalls() - before;
     std::vector<std::string> report;
@@ -71,8 +75,8 @@ TEST(PackFiles, EachFailedFileCallFailsTheBuildAndKeepsTheOldOutput) {
             }
             error.clear();
             Sys_FileFailAt(nth);
-            bool built =
-                Pack_BuildFiles(stub, script, sources, PACK_DEFAULT_FLAGS, out, &error, &notes);
+            bool built = Pack_BuildFiles(stub, "", script, sources, PACK_DEFAULT_FLAGS, out,
+                                         &bundled, &error, &notes);
             Sys_FileFailAt(0);
             EXPECT_FALSE(built) << "call " << nth;
             failures[Failure(error)]++;
@@ -167,6 +171,106 @@ TEST(PackEncoding, ABlockThatDoesNotDecodeBackIsStoredRaw) {
     PackBytes extracted;
     ASSERT_TRUE(Pack_Extract(dir + "deep.ffs", "deep.txt", &extracted, &error)) << error;
     EXPECT_TRUE(extracted == data);
+}
+
+} // namespace
+
+namespace {
+
+// Scripts as the setup holds them: "\026" is the marker that starts a command and separates
+// its arguments.
+TEST(PackUninstaller, TheScriptNamesOneWhenTheSetupWouldRunUninstallName) {
+    struct {
+        const char *script;
+        bool names;
+    } rows[] = {
+        {"\026UNINSTALL NAME:$Puninst.exe\r\n", true},
+        {"\026uninstall Name:u.exe\r\n", true},
+        {"\026PRODUCT NAME:Rocket\r\n\026UNINSTALL NAME:u.exe", true}, // last, no line end
+        {"\026REFRESH:\r\n\026UNINSTALL NAME:u.exe\r\n", true},        // behind no arguments
+        {"\026PRODUCT NAME:Rocket\r\n\026BREAK:\r\n", false},
+        {"\026MESSAGE:UNINSTALL NAME:u.exe\r\n", false},
+        {"\026TEXT:a\026UNINSTALL NAME:u.exe\r\n", false},     // an argument too many
+        {"\026FONT:1\026UNINSTALL NAME:u.exe\r\n", false},     // FONT's second argument
+        {"\026FROB:x\r\n\026UNINSTALL NAME:u.exe\r\n", false}, // the setup stops at FROB
+        {"\026UNINSTALL NAMES:u.exe\r\n", false},
+        {"", false},
+    };
+    for (auto &row : rows) {
+        PackBytes script(row.script, row.script + strlen(row.script));
+        EXPECT_EQ(Pack_ScriptNamesUninstaller(script), row.names) << row.script;
+    }
+}
+
+TEST(PackUninstaller, StoredWhenTheScriptNamesOneAndNoEntryIsGiven) {
+    Mem_Init(MEM_NO_LIMIT, 0);
+    const std::string dir = MakeTempDir("pack-uninst"), with = MakeTempDir("pack-with"),
+                      bare = MakeTempDir("pack-bare");
+    const std::string out = dir + "setup.exe", mine = dir + "mine.exe", names = dir + "names.txt",
+                      plain = dir + "plain.txt", withStub = with + "stub.exe",
+                      bareStub = bare + "stub.exe", beside = "MZ beside the stub";
+    const std::string stubBytes =
+        "MZ" + std::string(200, '.') + CORE_STAMP_UNSET + std::string(1, '\0') + "....";
+    ASSERT_TRUE(WriteFile(withStub, stubBytes));
+    ASSERT_TRUE(WriteFile(with + "uninst.exe", beside));
+    ASSERT_TRUE(WriteFile(bareStub, stubBytes));
+    ASSERT_TRUE(WriteFile(mine, "MZ named"));
+    ASSERT_TRUE(WriteFile(dir + "given.exe", "MZ given"));
+    ASSERT_TRUE(WriteFile(names, "PRODUCT NAME:Rocket\nUNINSTALL NAME:$Puninst.exe\n"));
+    ASSERT_TRUE(WriteFile(plain, "PRODUCT NAME:Rocket\n"));
+    std::string error;
+    PackBytes compiled;
+    ASSERT_TRUE(Pack_CompileScript(names, &compiled, &error)) << error;
+    ASSERT_TRUE(WriteFile(dir + "install.dat", std::string(compiled.begin(), compiled.end())));
+    const std::vector<PackSource> given = {{"uninst.exe", dir + "given.exe"}};
+    const std::string refused = "-"; // bundled for a build that is refused
+    const std::string unneeded = "'" + mine + "' not stored: the script has no UNINSTALL NAME " +
+                                 "command, so the setup would never write it";
+    const std::string none = "there is no uninstaller to store (cannot open '" + bare +
+                             "uninst.exe': No such file or directory); pass --uninstaller FILE " +
+                             "or an entry uninst.exe=FILE";
+    const std::string twice = "two uninstallers: the entry 'uninst.exe' and --uninstaller '" +
+                              mine + "'; give one of them";
+    struct {
+        std::string stub, uninstaller, script;
+        std::vector<PackSource> sources;
+        std::string bundled, stored; // stored: "uninst.exe" in the output, "" none
+        std::string said;            // the refusal, or one of the notes of a build
+    } rows[] = {
+        {withStub, "", names, {}, with + "uninst.exe", beside, ""},
+        {withStub, "", "", {{"install.dat", dir + "install.dat"}}, with + "uninst.exe", beside, ""},
+        {withStub, mine, names, {}, mine, "MZ named", ""},
+        {bareStub, mine, names, {}, mine, "MZ named", ""},
+        {withStub, "", names, {{"UNINST.EXE", dir + "given.exe"}}, "", "MZ given", ""},
+        {withStub, "", plain, {}, "", "", ""},
+        {withStub, mine, plain, {}, "", "", unneeded},
+        {"", "", names, {}, "", "", ""}, // a stand-alone archive
+        {bareStub, "", names, {}, refused, "", none},
+        {withStub, dir + "none.exe", names, {}, refused, "", "cannot open '" + dir + "none.exe'"},
+        {withStub, mine, names, given, refused, "", twice},
+    };
+    for (auto &row : rows) {
+        RemoveFile(out);
+        std::string bundled;
+        PackNotes notes;
+        error.clear();
+        bool built = Pack_BuildFiles(row.stub, row.uninstaller, row.script, row.sources,
+                                     PACK_DEFAULT_FLAGS, out, &bundled, &error, &notes);
+        if (row.bundled == refused) {
+            EXPECT_FALSE(built) << row.said;
+            EXPECT_NE(error.find(row.said), std::string::npos) << error;
+            EXPECT_FALSE(FileExists(out)) << row.said;
+            continue;
+        }
+        ASSERT_TRUE(built) << error;
+        EXPECT_EQ(bundled, row.bundled) << row.stub << " " << row.script;
+        PackBytes stored;
+        bool found = Pack_Extract(out, "uninst.exe", &stored, &error);
+        EXPECT_EQ(found ? std::string(stored.begin(), stored.end()) : "", row.stored) << row.stub;
+        if (!row.said.empty()) {
+            EXPECT_NE(std::find(notes.begin(), notes.end(), row.said), notes.end()) << row.said;
+        }
+    }
 }
 
 } // namespace

@@ -1,0 +1,525 @@
+// The uninstaller program (win32 tree): reads the script that INSTALL appended to its own file
+// and removes what that script installed, in this order: the product's running windows are
+// closed, the COM servers unregistered, the listed files deleted (a file in use waits for the
+// next restart), the shortcuts and the group folders removed, the folders the files left
+// empty, the uninstall entry and the remembered installation folder; last, a copy of the
+// program in a fresh temporary folder waits for this process to end and deletes its file.
+//
+//   uninst.exe [-Quiet] [debug-log switches]
+//
+// The log, with the same switches as the setup's, is "uninstall.log" in the temporary folder
+// (the program's own folder is being removed). Exit codes: 1 removed, 2 stopped (the user said
+// No, or a program could not be closed), 3 damaged (no readable script, no installation
+// folder) or an internal error.
+#include <windows.h>
+
+#include <stdlib.h>
+
+#include "command.h"
+#include "dialogs.h"
+#include "filelist.h"
+#include "installdir.h"
+#include "keywords.h"
+#include "pathtext.h"
+#include "programs.h"
+#include "settings.h"
+#include "shortcuts.h"
+#include "tessel-core.h"
+#include "tessel-sys.h"
+#include "ui.h"
+#include "uninstscript.h"
+
+enum {
+    UNINSTALL_EXIT_DONE = 1,
+    UNINSTALL_EXIT_STOPPED = 2,
+    UNINSTALL_EXIT_DAMAGED = 3,
+    UNINSTALL_FILE_LIMIT = 64 << 20, // an uninstaller with its script is far smaller
+    UNINSTALL_PENDING_SIZE = 4096,   // the closing message's list of files left for the restart
+    UNINSTALL_PATH_SIZE = 320,
+};
+
+static const char DAMAGED[] = "The uninstaller has been damaged.";
+static const char UNINSTALL_KEY[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+
+static struct {
+    InstallState state; // the settings of the script and the installation folder
+    char title[INSTALL_TEXT_SIZE + 16];
+    char group[SHELL_GROUP_SIZE]; // the current group while the shortcuts are walked
+    char pending[UNINSTALL_PENDING_SIZE];
+    int32_t pendingCount, pendingCut;
+    int32_t removed;
+    int cancelled;
+} U;
+
+// ---- Reading its own file ----
+
+static int ReadOwnFile(const char *path, uint8_t **data, int32_t *size) {
+    *data = NULL;
+    *size = 0;
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE) {
+        Log_Print("Unable to open '%s' (%lu)\n", path, GetLastError());
+        return 0;
+    }
+    DWORD high = 0, length = GetFileSize(file, &high);
+    int ok = high == 0 && length != INVALID_FILE_SIZE && length <= UNINSTALL_FILE_LIMIT;
+    if (ok) {
+        *data = (uint8_t *)TESSEL_ALLOC((int32_t)length + 1);
+        DWORD got = 0;
+        ok = ReadFile(file, *data, length, &got, NULL) && got == length;
+        if (!ok) TESSEL_FREE(*data, (int32_t)length + 1);
+    }
+    CloseHandle(file);
+    if (!ok) {
+        *data = NULL;
+        Log_Print("Unable to read '%s'\n", path);
+        return 0;
+    }
+    *size = (int32_t)length;
+    return 1;
+}
+
+// ---- The installation folder ----
+
+// The remembered "Install Path"; without one, the folder of this program when UNINSTALL NAME
+// is relative to the installation folder (ownPath ends with it). Refused: anything but a full
+// path with a drive, or a drive's root.
+static int FindInstallPath(InstallState *state, const char *ownPath) {
+    char path[UNINSTALL_PATH_SIZE] = "";
+    if (state->RegistryPath[0]) {
+        SysKey key;
+        if (Reg_OpenKey(&key, REG_ROOT_USER, state->RegistryPath)) {
+            Reg_GetString(key, "Install Path", path, sizeof path); // "" when missing
+            Reg_CloseKey(&key);
+        }
+    }
+    const char *name = state->UninstallName;
+    if (!path[0] && name[0] && name[0] != '$' && !PathText_StartsWithDrive(name)) {
+        int own = Str_Length(ownPath), tail = Str_Length(name);
+        if (own > tail && Str_EqualNoCase(ownPath + own - tail, name) &&
+            ownPath[own - tail - 1] == '\\')
+            Str_Format(path, sizeof path, "%.*s", own - tail, ownPath);
+    }
+    int length = Str_Length(path);
+    if (length > 0 && path[length - 1] != '\\') Str_Append(path, "\\");
+    length = Str_Length(path);
+    if (!PathText_StartsWithDrive(path) || length <= 3 || path[2] != '\\' ||
+        length >= (int)sizeof state->InstallPath) {
+        Log_Print("No installation folder to remove ('%s')\n", path);
+        return 0;
+    }
+    Str_Copy(state->InstallPath, path);
+    Log_Print("Install Path   : %s\n", state->InstallPath);
+    return 1;
+}
+
+// ---- Files and folders ----
+
+static void NotePending(const char *path) {
+    U.pendingCount++;
+    int used = Str_Length(U.pending), length = Str_Length(path);
+    if (used + length + 2 >= UNINSTALL_PENDING_SIZE) {
+        U.pendingCut++;
+        return;
+    }
+    Str_Append(U.pending, path);
+    Str_Append(U.pending, "\n");
+}
+
+// Deletes a file; one in use is left for the next restart. A missing file is no failure.
+static void RemoveFile(const char *path) {
+    if (DeleteFileA(path)) {
+        U.removed++;
+        Log_Print("Removed '%s'\n", path);
+        return;
+    }
+    DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return;
+    if (MoveFileExA(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+        Log_Print("In use, removed at the next restart: '%s' (%lu)\n", path, error);
+        NotePending(path);
+    } else {
+        Log_Print("Unable to remove '%s' (%lu)\n", path, GetLastError());
+    }
+}
+
+// 1 when folder (with its trailing backslash) is a macro's own folder or a drive's root: such
+// folders are never removed, empty or not.
+static int IsProtectedFolder(const char *folder) {
+    if (Str_Length(folder) <= 3) return 1;
+    for (char letter = '0'; letter <= '5'; letter++) {
+        char dir[UNINSTALL_PATH_SIZE];
+        if (Path_MacroDir(letter, dir, sizeof dir) == 1 && Str_EqualNoCase(dir, folder)) return 1;
+    }
+    return 0;
+}
+
+// Removes the empty folders from path's folder upwards while they lie below base (a folder
+// with its trailing backslash), base itself included when removeBase is set.
+static void RemoveEmptyParents(const char *path, const char *base, int removeBase) {
+    char folder[UNINSTALL_PATH_SIZE];
+    Str_Format(folder, sizeof folder, "%s", path);
+    int baseLength = Str_Length(base);
+    for (;;) {
+        int length = Str_Length(folder);
+        if (length > 0 && folder[length - 1] == '\\') folder[--length] = 0;
+        char *cut = NULL;
+        for (char *p = folder; *p; p++)
+            if (*p == '\\') cut = p;
+        if (!cut) return;
+        cut[1] = 0; // the parent, with its backslash
+        length = Str_Length(folder);
+        if (length < baseLength || Str_Length(folder) > UNINSTALL_PATH_SIZE - 1) return;
+        if (length == baseLength && !(removeBase && Str_EqualNoCase(folder, base))) return;
+        if (length > baseLength && !Str_StartsWithNoCase(folder, base)) return;
+        if (IsProtectedFolder(folder)) return;
+        if (!RemoveDirectoryA(folder)) return; // not empty: it holds what the user made
+        Log_Print("Removed folder '%s'\n", folder);
+    }
+}
+
+// The folder an item's path starts from: the macro's folder, or the installation folder.
+static int ItemBase(const InstallState *state, const char *item, char *base, int size) {
+    char letter = 0;
+    for (const char *p = item; p[0] == '$' && p[1]; p += 2)
+        if (p[1] >= '0' && p[1] <= '5') letter = p[1];
+    if (!letter) return Str_Format(base, size, "%s", state->InstallPath) < size;
+    return Path_MacroDir(letter, base, size) == 1;
+}
+
+// ---- The walks over the script ----
+
+static int CloseWindows(int32_t keyword, const char *arguments, void *context) {
+    InstallState *state = (InstallState *)context;
+    if (keyword != KW_WINDOW) return 1;
+    char mode[8], title[WND_NAME_SIZE], windowClass[WND_NAME_SIZE], relaunch[INSTALL_PATH_SIZE];
+    char prompt[WND_NAME_SIZE];
+    int32_t cursor = 0, milliseconds = 0;
+    Cmd_ReadArg(arguments, mode, &cursor);
+    if (!Cmd_ReadNumber(arguments, &milliseconds, &cursor)) milliseconds = 0;
+    int ready = Cmd_ReadArg(arguments, title, &cursor);
+    ready &= Cmd_ReadArg(arguments, windowClass, &cursor);
+    Cmd_ReadArg(arguments, relaunch, &cursor);
+    Cmd_ReadArg(arguments, prompt, &cursor);
+    if (!ready) return 1; // the setup refused these names too
+    int closeMode = mode[0] == '1'   ? WND_CLOSE_TELL
+                    : mode[0] == '2' ? WND_CLOSE_ASK
+                                     : WND_CLOSE_SILENT;
+    if (Wnd_CloseMatching(state, closeMode, milliseconds, title, windowClass, "", prompt))
+        return 1;
+    // A program the user keeps, or one that cannot be told to close: its files would stay in
+    // use. Asked and refused, nothing is removed; otherwise its files wait for the restart.
+    if (closeMode != WND_CLOSE_SILENT) {
+        U.cancelled = 1;
+        return 0;
+    }
+    return 1;
+}
+
+static int UnregisterServers(int32_t keyword, const char *arguments, void *context) {
+    const InstallState *state = (const InstallState *)context;
+    if (keyword != KW_OLE) return 1;
+    char verb[16], server[UNINSTALL_PATH_SIZE], expanded[UNINSTALL_PATH_SIZE];
+    int32_t cursor = 0;
+    uint32_t flags = 0;
+    Cmd_ReadArg(arguments, verb, &cursor);
+    if (!Str_EqualNoCase(verb, "REGISTER") || !Cmd_ReadArg(arguments, server, &cursor) ||
+        !Path_Expand(state, server, expanded, &flags))
+        return 1;
+    if (GetFileAttributesA(expanded) == INVALID_FILE_ATTRIBUTES) return 1;
+    Log_Print("OLE: unregister '%s'\n", expanded);
+    Ole_Register(expanded, 0); // a failure is logged
+    return 1;
+}
+
+// Each FILE LIST item, with its target and the folder it starts from; folders says whether
+// this walk removes the files or the folders they leave empty.
+static int ForEachItem(const InstallState *state, const char *arguments, int folders) {
+    int32_t cursor = 0;
+    while (!Keyword_IsTerminator(arguments[cursor])) {
+        char item[INSTALL_ITEM_SIZE], target[UNINSTALL_PATH_SIZE], base[UNINSTALL_PATH_SIZE];
+        uint32_t flags = 0;
+        int32_t before = cursor;
+        int read = FileList_NextItem(arguments, &cursor, item, sizeof item);
+        if (cursor == before) break;
+        if (!read || !item[0] || !Path_Expand(state, item, target, &flags)) continue;
+        if (!folders)
+            RemoveFile(target);
+        else if (ItemBase(state, item, base, sizeof base))
+            RemoveEmptyParents(target, base, 0);
+    }
+    return 1;
+}
+
+static int RemoveFiles(int32_t keyword, const char *arguments, void *context) {
+    if (keyword == KW_FILE_LIST) ForEachItem((const InstallState *)context, arguments, 0);
+    return 1;
+}
+
+static int RemoveFolders(int32_t keyword, const char *arguments, void *context) {
+    if (keyword == KW_FILE_LIST) ForEachItem((const InstallState *)context, arguments, 1);
+    return 1;
+}
+
+static int RemoveShortcuts(int32_t keyword, const char *arguments, void *context) {
+    (void)context;
+    int32_t cursor = 0;
+    if (keyword == KW_CREATE_GROUP) {
+        if (!Cmd_ReadArg(arguments, U.group, &cursor)) U.group[0] = 0;
+        return 1;
+    }
+    if (keyword != KW_ADD_ITEM) return 1;
+    char number[16], target[INSTALL_TEXT_SIZE], parameters[INSTALL_TEXT_SIZE];
+    char itemName[INSTALL_TEXT_SIZE], relative[SHELL_PATH_SIZE], link[SHELL_PATH_SIZE];
+    Cmd_ReadArg(arguments, number, &cursor);
+    Cmd_ReadArg(arguments, target, &cursor);
+    Cmd_ReadArg(arguments, parameters, &cursor);
+    if (!Cmd_ReadArg(arguments, itemName, &cursor)) return 1;
+    int fits = Str_Format(relative, sizeof relative, "%s%s%s.lnk", U.group, U.group[0] ? "\\" : "",
+                          itemName) < (int)sizeof relative;
+    if (fits && Shell_ProgramsPath(relative, link)) RemoveFile(link);
+    return 1;
+}
+
+// Each group's folders, deepest first, each only when empty; never the Programs folder.
+static int RemoveGroups(int32_t keyword, const char *arguments, void *context) {
+    (void)context;
+    if (keyword != KW_CREATE_GROUP) return 1;
+    char group[SHELL_GROUP_SIZE], folder[SHELL_PATH_SIZE];
+    int32_t cursor = 0;
+    if (!Cmd_ReadArg(arguments, group, &cursor) || !group[0]) return 1;
+    for (int length = Str_Length(group); length > 0;) {
+        group[length] = 0;
+        if (!Shell_ProgramsPath(group, folder)) return 1;
+        if (!RemoveDirectoryA(folder)) return 1;
+        Log_Print("Removed folder '%s'\n", folder);
+        while (length > 0 && group[length - 1] != '\\') length--;
+        if (length > 0) length--; // the backslash before the last part
+    }
+    return 1;
+}
+
+// ---- Registry ----
+
+static int IsEmptyKey(const char *path) {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return 0;
+    DWORD subkeys = 1, values = 1;
+    LONG queried = RegQueryInfoKeyA(key, NULL, NULL, NULL, &subkeys, NULL, NULL, &values, NULL,
+                                    NULL, NULL, NULL);
+    RegCloseKey(key);
+    return queried == ERROR_SUCCESS && subkeys == 0 && values == 0;
+}
+
+static void RemoveEntries(const InstallState *state) {
+    char keyName[UNINSTALL_PATH_SIZE];
+    int length = Str_Format(keyName, sizeof keyName, "%s%s %s", UNINSTALL_KEY, state->CompanyName,
+                            state->ProductName);
+    if (length < (int)sizeof keyName && RegDeleteKeyA(HKEY_LOCAL_MACHINE, keyName) == ERROR_SUCCESS)
+        Log_Print("Removed key 'HKLM\\%s'\n", keyName);
+    if (!state->RegistryPath[0]) return;
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, state->RegistryPath, 0, KEY_ALL_ACCESS, &key) !=
+        ERROR_SUCCESS)
+        return;
+    RegDeleteValueA(key, "Install Path");
+    RegCloseKey(key);
+    // The key, and the parents the installation made with it, each only when nothing is left
+    // in it; never a key at the top ("Software").
+    char path[INSTALL_TEXT_SIZE];
+    Str_Copy(path, state->RegistryPath);
+    for (;;) {
+        char *cut = NULL;
+        for (char *p = path; *p; p++)
+            if (*p == '\\') cut = p;
+        if (!cut || !IsEmptyKey(path) || RegDeleteKeyA(HKEY_CURRENT_USER, path) != ERROR_SUCCESS)
+            return;
+        Log_Print("Removed key 'HKCU\\%s'\n", path);
+        *cut = 0;
+    }
+}
+
+// ---- Removing its own file ----
+
+// Copies this program into a new folder of its own in the temporary folder and starts it to
+// delete ownPath once this process has ended, and the folders that leaves empty up to the
+// installation folder. Returns 1 when the copy runs.
+static int StartCleanup(const char *ownPath, const char *installPath) {
+    char temp[UNINSTALL_PATH_SIZE], folder[UNINSTALL_PATH_SIZE], copy[UNINSTALL_PATH_SIZE];
+    if (!Path_TempDir(temp, sizeof temp) || !GetTempFileNameA(temp, "uni", 0, folder)) return 0;
+    DeleteFileA(folder); // the unique name becomes the folder's
+    if (!CreateDirectoryA(folder, NULL) ||
+        Str_Format(copy, sizeof copy, "%s\\uninst.exe", folder) >= (int)sizeof copy ||
+        !CopyFileA(ownPath, copy, FALSE))
+        return 0;
+    HANDLE self = NULL;
+    DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &self,
+                    SYNCHRONIZE, TRUE, 0);
+    char command[3 * UNINSTALL_PATH_SIZE + 64];
+    Str_Format(command, sizeof command, "\"%s\" -Cleanup %lu \"%s\" \"%s\"", copy,
+               (unsigned long)(uintptr_t)self, ownPath, installPath);
+    STARTUPINFOA startup;
+    ZeroMemory(&startup, sizeof startup);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    BOOL started =
+        CreateProcessA(NULL, command, NULL, NULL, TRUE, 0, NULL, folder, &startup, &process);
+    if (self) CloseHandle(self);
+    if (!started) {
+        Log_Print("Unable to start the clean-up copy (%lu)\n", GetLastError());
+        return 0;
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return 1;
+}
+
+// The copy's work: "-Cleanup HANDLE "FILE" "INSTALLPATH"".
+static int Cleanup(const char *arguments) {
+    const char *p = arguments;
+    while (*p && *p != ' ') p++;
+    while (*p == ' ') p++;
+    HANDLE original = (HANDLE)(uintptr_t)strtoul(p, (char **)&p, 10);
+    char file[UNINSTALL_PATH_SIZE], installPath[UNINSTALL_PATH_SIZE];
+    const char *fields[2] = {NULL, NULL};
+    char *targets[2] = {file, installPath};
+    for (int i = 0; i < 2; i++) {
+        while (*p && *p != '"') p++;
+        if (!*p) return UNINSTALL_EXIT_DAMAGED;
+        fields[i] = ++p;
+        while (*p && *p != '"') p++;
+        Str_Format(targets[i], UNINSTALL_PATH_SIZE, "%.*s", (int)(p - fields[i]), fields[i]);
+        if (*p) p++;
+    }
+    if (original) {
+        WaitForSingleObject(original, 30000);
+        CloseHandle(original);
+    }
+    for (int attempt = 0; attempt < 50 && !DeleteFileA(file); attempt++) {
+        if (GetLastError() == ERROR_FILE_NOT_FOUND) break;
+        Sleep(100);
+    }
+    if (GetFileAttributesA(file) != INVALID_FILE_ATTRIBUTES)
+        MoveFileExA(file, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
+    RemoveEmptyParents(file, installPath, 1);
+    // This copy and its folder go at the next restart: a running program keeps its file.
+    char self[UNINSTALL_PATH_SIZE];
+    Sys_ExecutablePath(self, sizeof self);
+    MoveFileExA(self, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
+    char *cut = NULL;
+    for (char *q = self; *q; q++)
+        if (*q == '\\') cut = q;
+    if (cut) {
+        *cut = 0;
+        MoveFileExA(self, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
+    }
+    return UNINSTALL_EXIT_DONE;
+}
+
+// ---- The run ----
+
+static int Damaged(void) {
+    Ui_Problem(DAMAGED, U.title);
+    return UNINSTALL_EXIT_DAMAGED;
+}
+
+static int Finish(int exitCode) {
+    Progress_Destroy();
+    Sys_ExitCom();
+    Mem_Shutdown();
+    Log_Shutdown();
+    Log_Print("Uninstall exit code %d\n", exitCode);
+    return exitCode;
+}
+
+static void ShowClosingBox(const InstallState *state) {
+    char message[UNINSTALL_PENDING_SIZE + 256];
+    if (!U.pendingCount) {
+        Str_Format(message, sizeof message, "%s was removed from your computer.",
+                   state->ProductName);
+    } else {
+        Str_Format(message, sizeof message,
+                   "%s was removed from your computer, except for these files, which are in use "
+                   "and will be removed when Windows restarts:\n\n%s%s",
+                   state->ProductName, U.pending, U.pendingCut ? "...\n" : "");
+    }
+    Ui_Problem(message, U.title);
+}
+
+static int Uninstall(const char *ownPath) {
+    InstallState *state = &U.state;
+    uint8_t *file = NULL;
+    int32_t size = 0;
+    if (!ReadOwnFile(ownPath, &file, &size)) return Damaged();
+    char *script = NULL;
+    int32_t scriptSize = 0;
+    int found = UninstScript_Extract(file, size, &script, &scriptSize);
+    TESSEL_FREE(file, size + 1);
+    if (!found) return Damaged();
+    int result = UNINSTALL_EXIT_DONE;
+    if (!UninstScript_Settings(script, scriptSize, state) || !FindInstallPath(state, ownPath)) {
+        result = Damaged();
+    } else {
+        Str_Format(U.title, sizeof U.title, "%s Uninstall", state->ProductName);
+        char question[INSTALL_TEXT_SIZE + 64];
+        Str_Format(question, sizeof question,
+                   "Do you want to remove %s and all of its components?", state->ProductName);
+        if (!Core_Quiet() && !Ui_Confirm(question, U.title)) {
+            Log_Print("Uninstall declined\n");
+            result = UNINSTALL_EXIT_STOPPED;
+        }
+    }
+    if (result == UNINSTALL_EXIT_DONE) {
+        Progress_Create(GetModuleHandleA(NULL), NULL);
+        Progress_Show(!Core_Quiet());
+        UninstScript_Walk(script, scriptSize, CloseWindows, state);
+        if (U.cancelled) {
+            Log_Print("Uninstall stopped: the program is still running\n");
+            result = UNINSTALL_EXIT_STOPPED;
+        }
+    }
+    if (result == UNINSTALL_EXIT_DONE) {
+        const UninstVisit steps[] = {UnregisterServers, RemoveFiles, RemoveShortcuts,
+                                     RemoveGroups, RemoveFolders};
+        for (int i = 0; i < (int)(sizeof steps / sizeof steps[0]); i++) {
+            UninstScript_Walk(script, scriptSize, steps[i], state);
+            Progress_Set(100.0 * (i + 1) / (sizeof steps / sizeof steps[0] + 1));
+        }
+        RemoveEntries(state);
+        Progress_Set(100.0);
+        if (!StartCleanup(ownPath, state->InstallPath)) NotePending(ownPath);
+        Progress_Show(0);
+        ShowClosingBox(state);
+    }
+    UninstScript_Free(&script, scriptSize);
+    return result;
+}
+
+int Uninstall_Main(const char *arguments) {
+    const char *found = NULL;
+    int quiet = Str_FindNoCase(Sys_CommandLine(), "-Quiet", &found);
+    Core_SetQuiet(quiet);
+    uint32_t flags = 0;
+    int cleanup = Str_FindNoCase(arguments, "-Cleanup ", &found) && found == arguments;
+    if (!cleanup) Log_ParseOptions(&flags, arguments);
+    char logPath[LOG_PATH_SIZE];
+    if (!Path_TempDir(logPath, sizeof logPath - 16)) logPath[0] = 0;
+    Str_Append(logPath, "uninstall.log");
+    Log_Init(logPath, flags);
+    Mem_Init(MEM_NO_LIMIT, 0);
+    Sys_InitControls();
+    Sys_InitCom();
+    if (cleanup) return Cleanup(arguments);
+    Str_Copy(U.title, "Uninstall");
+    char ownPath[UNINSTALL_PATH_SIZE];
+    Sys_ExecutablePath(ownPath, sizeof ownPath);
+    Log_Print("Uninstall '%s' %s\n", ownPath, quiet ? "(quiet)" : "");
+    return Finish(Uninstall(ownPath));
+}
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR arguments, int show) {
+    (void)instance;
+    (void)previous;
+    (void)show;
+    return Uninstall_Main(arguments ? arguments : "");
+}

@@ -1,0 +1,106 @@
+// The uninstaller's side of its script: the scrambled copy behind the uninstaller file, the
+// walk over its commands, and its settings read by the setup's setters.
+#include "uninstscript.h"
+
+#include <string.h>
+
+#include "command.h"
+#include "keywords.h"
+#include "settings.h"
+#include "tessel-bytes.h"
+#include "tessel-core.h"
+#include "uninst.h"
+
+int UninstScript_Extract(const uint8_t *file, int32_t size, char **script, int32_t *scriptSize) {
+    CORE_GUARD(file);
+    CORE_GUARD(script);
+    CORE_GUARD(scriptSize);
+    *script = NULL;
+    *scriptSize = 0;
+    if (size < UNINST_EXTRA_SIZE) {
+        Log_Print("Uninstaller too short for its script (%d bytes)\n", size);
+        return 0;
+    }
+    uint32_t u = Le_Get32(file + size - UNINST_TRAILER_SIZE);
+    // The marker and the trailer must both fit behind U.
+    if (u > (uint32_t)(size - UNINST_EXTRA_SIZE)) {
+        Log_Print("Uninstaller script offset out of range (%u > %d)\n", (unsigned)u,
+                  size - UNINST_EXTRA_SIZE);
+        return 0;
+    }
+    if (memcmp(file + u, UNINST_MARKER, UNINST_MARKER_SIZE) != 0) {
+        Log_Print("Uninstaller script marker missing at %u\n", (unsigned)u);
+        return 0;
+    }
+    int32_t length = size - UNINST_EXTRA_SIZE - (int32_t)u;
+    char *text = (char *)TESSEL_ALLOC(length + 1); // zero-filled: the last byte ends the text
+    memcpy(text, file + u + UNINST_MARKER_SIZE, (size_t)length);
+    Uninst_Scramble((uint8_t *)text, length, UNINST_KEY, UNINST_KEY_LENGTH);
+    *script = text;
+    *scriptSize = length;
+    return 1;
+}
+
+int UninstScript_Free(char **script, int32_t scriptSize) {
+    CORE_GUARD(script);
+    if (*script) TESSEL_FREE(*script, scriptSize + 1);
+    *script = NULL;
+    return 1;
+}
+
+// The commands are found as the setup's interpreter finds them: a marker, the keyword up to
+// ':' (at most KEYWORD_SIZE - 1 characters), the arguments after it, and the scan goes on
+// behind the arguments the keyword takes.
+int UninstScript_Walk(const char *script, int32_t size, UninstVisit visit, void *context) {
+    CORE_GUARD(script);
+    for (int32_t p = 0; p < size; p++) {
+        if (script[p] != SCRIPT_MARKER) continue;
+        char keyword[KEYWORD_SIZE];
+        int32_t q = p + 1, length = 0;
+        while (q < size && script[q] != ':' && length < KEYWORD_SIZE - 1)
+            keyword[length++] = script[q++];
+        keyword[length] = 0;
+        int32_t id = Keyword_Find(keyword);
+        if (id < 0) {
+            Log_Print("Unknown script command '%s'\n", keyword);
+            return 0;
+        }
+        const char *arguments = q < size ? script + q + 1 : script + size;
+        if (!visit(id, arguments, context)) return 0;
+        // Past the command's arguments as its handler would read them, then one byte more
+        // (the loop's step): the LF after the consumed CR.
+        int32_t cursor = 0;
+        for (int32_t i = 0; i < Keyword_Info(id)->ArgCount; i++) {
+            cursor += Cmd_ArgLength(arguments, cursor);
+            if (arguments[cursor] != 0) cursor++;
+        }
+        p = (int32_t)(arguments - script) + cursor;
+    }
+    return 1;
+}
+
+static int ApplySetting(int32_t keyword, const char *arguments, void *context) {
+    static const int32_t wanted[] = {KW_COMPANY_NAME, KW_PRODUCT_NAME, KW_REGISTRY_PATH,
+                                     KW_INSTALL_DIR, KW_UNINSTALL_NAME};
+    int32_t count = 0;
+    const CommandBinding *bindings = Settings_Bindings(&count);
+    for (int32_t id : wanted) {
+        if (id != keyword) continue;
+        for (int32_t i = 0; i < count; i++) {
+            if (bindings[i].Id != keyword) continue;
+            int32_t cursor = 0;
+            bindings[i].Handler((InstallState *)context, arguments, &cursor); // refusals logged
+        }
+    }
+    return 1;
+}
+
+int UninstScript_Settings(const char *script, int32_t size, InstallState *state) {
+    CORE_GUARD(state);
+    char *text = state->ScriptText;
+    int32_t textSize = state->ScriptSize;
+    memset(state, 0, sizeof *state);
+    state->ScriptText = text;
+    state->ScriptSize = textSize;
+    return UninstScript_Walk(script, size, ApplySetting, state);
+}

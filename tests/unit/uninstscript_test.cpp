@@ -1,0 +1,136 @@
+// The uninstaller's reading of its own file: the script behind the marker found through the
+// trailer (and every way a damaged file is refused, U at its bounds), the walk over the commands
+// as the setup's interpreter finds them, and the settings read by the setup's setters.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "engine-support.h"
+#include "keywords.h"
+#include "tessel-core.h"
+#include "uninst.h"
+#include "uninstscript.h"
+
+using engine_test::Line;
+
+namespace {
+
+std::string Build(const std::string &program, const std::string &script) {
+    std::string file = program + std::string(script.size() + UNINST_EXTRA_SIZE, '\0');
+    Uninst_AppendScript((uint8_t *)&file[0], (int32_t)program.size(), script.c_str(),
+                        (int32_t)script.size());
+    return file;
+}
+
+// The script found in file, or "<damaged>".
+std::string Extract(const std::string &file) {
+    char *script = nullptr;
+    int32_t size = -1;
+    if (!UninstScript_Extract((const uint8_t *)file.data(), (int32_t)file.size(), &script,
+                              &size)) {
+        EXPECT_EQ(script, nullptr);
+        EXPECT_EQ(size, 0);
+        return "<damaged>";
+    }
+    EXPECT_EQ(script[size], 0);
+    std::string text(script, (size_t)size);
+    UninstScript_Free(&script, size);
+    EXPECT_EQ(script, nullptr);
+    return text;
+}
+
+class UninstScript : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        Log_Init("uninstscript-test.log", 0);
+        Mem_Init(MEM_NO_LIMIT, 0);
+    }
+};
+
+TEST_F(UninstScript, TheScriptComesBackFromBehindTheProgram) {
+    const std::string script = Line("COMPANY NAME", {"Acme"}) + Line("BREAK");
+    EXPECT_EQ(Extract(Build("MZ-program", script)), script);
+    EXPECT_EQ(Extract(Build("", script)), script);   // U = 0
+    EXPECT_EQ(Extract(Build("MZ-program", "")), ""); // an empty script is still a script
+}
+
+TEST_F(UninstScript, ADamagedFileIsRefused) {
+    const std::string good = Build("MZ-program", Line("BREAK"));
+    std::string marker = good;
+    marker[10] = 'X'; // "FFS?" changed
+    EXPECT_EQ(Extract(marker), "<damaged>");
+    EXPECT_EQ(Extract(good.substr(0, good.size() - 1)), "<damaged>"); // cut
+    EXPECT_EQ(Extract(std::string("FFS?\0\0\0", 7)), "<damaged>");    // shorter than 8 bytes
+    // U at its largest: the marker right before the trailer (an empty script); one more is out
+    // of range.
+    std::string empty = Build("MZ", "");
+    ASSERT_EQ(empty.size(), 10u);
+    EXPECT_EQ(Extract(empty), "");
+    std::string beyond = "MZFFS?" + std::string("\x03\0\0\0", 4);
+    EXPECT_EQ(Extract(beyond), "<damaged>");
+    EXPECT_EQ(Extract(std::string("MZ", 2) + std::string("\xff\xff\xff\xff", 4) +
+                      std::string("\xff\xff\xff\xff", 4)),
+              "<damaged>");
+}
+
+std::vector<std::pair<int32_t, std::string>> Walk(const std::string &script, int *result) {
+    std::vector<std::pair<int32_t, std::string>> seen;
+    *result = UninstScript_Walk(
+        script.c_str(), (int32_t)script.size(),
+        [](int32_t keyword, const char *arguments, void *context) {
+            std::string first;
+            for (const char *p = arguments; !Keyword_IsTerminator(*p); p++) first += *p;
+            ((std::vector<std::pair<int32_t, std::string>> *)context)->push_back({keyword, first});
+            return 1;
+        },
+        &seen);
+    return seen;
+}
+
+TEST_F(UninstScript, TheWalkSeesEachCommandOnceAndStepsOverItsArguments) {
+    int result = 0;
+    auto seen = Walk(Line("FILE LIST", {"a.txt,$3b.dll"}) +
+                         Line("WINDOW", {"2", "1000", "Rocket", "RocketMain", "", "Close it"}) +
+                         Line("add item", {"0", "a.txt", "", "Read Me"}) + Line("DONE", {"Bye"}),
+                     &result);
+    EXPECT_EQ(result, 1);
+    std::vector<std::pair<int32_t, std::string>> expected = {
+        {KW_FILE_LIST, "a.txt,$3b.dll"}, {KW_WINDOW, "2"}, {KW_ADD_ITEM, "0"}, {KW_DONE, "Bye"}};
+    EXPECT_EQ(seen, expected);
+}
+
+TEST_F(UninstScript, AnUnknownCommandMeansTheScriptDoesNotParse) {
+    int result = 1;
+    auto seen = Walk(Line("PRODUCT NAME", {"Rocket"}) + Line("FROBNICATE", {"x"}) + Line("DONE"),
+                     &result);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(seen.size(), 1u);
+}
+
+TEST_F(UninstScript, SettingsAreReadByTheSetupsSettersAndTheLastCounts) {
+    const std::string script =
+        Line("COMPANY NAME", {"Old"}) + Line("COMPANY NAME", {"Acme"}) +
+        Line("PRODUCT NAME", {"Rocket"}) + Line("INSTALL DIR", {"Acme\\Rocket"}) +
+        Line("REGISTRY PATH", {"Software\\Acme\\Rocket"}) +
+        Line("UNINSTALL NAME", {"bin\\uninst.exe"}) + Line("FILE LIST", {"a.txt"}) +
+        Line("INSTALL") + Line("DONE", {"Bye"});
+    InstallState state;
+    memset(&state, 0x55, sizeof state);
+    state.ScriptText = nullptr;
+    state.ScriptSize = 0;
+    ASSERT_EQ(UninstScript_Settings(script.c_str(), (int32_t)script.size(), &state), 1);
+    EXPECT_STREQ(state.CompanyName, "Acme");
+    EXPECT_STREQ(state.ProductName, "Rocket");
+    EXPECT_STREQ(state.InstallDir, "Acme\\Rocket\\"); // the setter's backslash
+    EXPECT_STREQ(state.RegistryPath, "Software\\Acme\\Rocket");
+    EXPECT_STREQ(state.UninstallName, "bin\\uninst.exe");
+    EXPECT_STREQ(state.InstallPath, ""); // cleared: the uninstaller finds it itself
+    EXPECT_EQ(state.FileCount, 0);       // only the five settings are read
+    EXPECT_EQ(state.Window, nullptr);
+    const std::string broken = script + Line("FROBNICATE");
+    EXPECT_EQ(UninstScript_Settings(broken.c_str(), (int32_t)broken.size(), &state), 0);
+}
+
+} // namespace
