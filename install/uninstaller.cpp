@@ -205,8 +205,7 @@ static int CloseWindows(int32_t keyword, const char *arguments, void *context) {
     int closeMode = mode[0] == '1'   ? WND_CLOSE_TELL
                     : mode[0] == '2' ? WND_CLOSE_ASK
                                      : WND_CLOSE_SILENT;
-    if (Wnd_CloseMatching(state, closeMode, milliseconds, title, windowClass, "", prompt))
-        return 1;
+    if (Wnd_CloseMatching(state, closeMode, milliseconds, title, windowClass, "", prompt)) return 1;
     // A program the user keeps, or one that cannot be told to close: its files would stay in
     // use. Asked and refused, nothing is removed; otherwise its files wait for the restart.
     if (closeMode != WND_CLOSE_SILENT) {
@@ -462,8 +461,8 @@ static int Uninstall(const char *ownPath) {
     } else {
         Str_Format(U.title, sizeof U.title, "%s Uninstall", state->ProductName);
         char question[INSTALL_TEXT_SIZE + 64];
-        Str_Format(question, sizeof question,
-                   "Do you want to remove %s and all of its components?", state->ProductName);
+        Str_Format(question, sizeof question, "Do you want to remove %s and all of its components?",
+                   state->ProductName);
         if (!Core_Quiet() && !Ui_Confirm(question, U.title)) {
             Log_Print("Uninstall declined\n");
             result = UNINSTALL_EXIT_STOPPED;
@@ -479,8 +478,8 @@ static int Uninstall(const char *ownPath) {
         }
     }
     if (result == UNINSTALL_EXIT_DONE) {
-        const UninstVisit steps[] = {UnregisterServers, RemoveFiles, RemoveShortcuts,
-                                     RemoveGroups, RemoveFolders};
+        const UninstVisit steps[] = {UnregisterServers, RemoveFiles, RemoveShortcuts, RemoveGroups,
+                                     RemoveFolders};
         for (int i = 0; i < (int)(sizeof steps / sizeof steps[0]); i++) {
             UninstScript_Walk(script, scriptSize, steps[i], state);
             Progress_Set(100.0 * (i + 1) / (sizeof steps / sizeof steps[0] + 1));

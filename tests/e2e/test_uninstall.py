@@ -108,8 +108,7 @@ class UninstallCase(SetupCase):
         setup = self.pack({"install.dat": product_script(), "readme.txt": README,
                            "bin\\comserver.dll": open(os.path.join(HELPERS, "comserver.dll"),
                                                       "rb").read(),
-                           "data\\deep\\big.dat": BIG, "rocket.ini": b"[Rocket]\r\nfast=1\r\n",
-                           "uninst.exe": open(UNINSTALLER, "rb").read()})
+                           "data\\deep\\big.dat": BIG, "rocket.ini": b"[Rocket]\r\nfast=1\r\n"})
         runner = self.window()
         result = self.wine.run_with_robot(setup, ["-Quiet", "-debug"])
         self.assertEqual(result.code, 1, self.log())

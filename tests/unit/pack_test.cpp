@@ -1,6 +1,7 @@
 // The builder's engine against the file system: a whole build from files (script, entries, stub,
-// output) with each of its file calls failing in turn, and what it leaves behind; and every
-// Type2 block proven by decoding before it is stored.
+// output) with each of its file calls failing in turn, and what it leaves behind; every Type2
+// block proven by decoding before it is stored; and the uninstaller a script's UNINSTALL NAME
+// asks for.
 #include <gtest/gtest.h>
 
 #include <string.h>

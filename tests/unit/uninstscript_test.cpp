@@ -28,8 +28,7 @@ std::string Build(const std::string &program, const std::string &script) {
 std::string Extract(const std::string &file) {
     char *script = nullptr;
     int32_t size = -1;
-    if (!UninstScript_Extract((const uint8_t *)file.data(), (int32_t)file.size(), &script,
-                              &size)) {
+    if (!UninstScript_Extract((const uint8_t *)file.data(), (int32_t)file.size(), &script, &size)) {
         EXPECT_EQ(script, nullptr);
         EXPECT_EQ(size, 0);
         return "<damaged>";
@@ -103,8 +102,8 @@ TEST_F(UninstScript, TheWalkSeesEachCommandOnceAndStepsOverItsArguments) {
 
 TEST_F(UninstScript, AnUnknownCommandMeansTheScriptDoesNotParse) {
     int result = 1;
-    auto seen = Walk(Line("PRODUCT NAME", {"Rocket"}) + Line("FROBNICATE", {"x"}) + Line("DONE"),
-                     &result);
+    auto seen =
+        Walk(Line("PRODUCT NAME", {"Rocket"}) + Line("FROBNICATE", {"x"}) + Line("DONE"), &result);
     EXPECT_EQ(result, 0);
     EXPECT_EQ(seen.size(), 1u);
 }
