@@ -484,6 +484,10 @@ static int Uninstall(const char *ownPath) {
             UninstScript_Walk(script, scriptSize, steps[i], state);
             Progress_Set(100.0 * (i + 1) / (sizeof steps / sizeof steps[0] + 1));
         }
+        // Empty now unless it holds the uninstaller (the clean-up copy removes it then) or a
+        // file the user made.
+        if (!IsProtectedFolder(state->InstallPath) && RemoveDirectoryA(state->InstallPath))
+            Log_Print("Removed folder '%s'\n", state->InstallPath);
         RemoveEntries(state);
         Progress_Set(100.0);
         if (!StartCleanup(ownPath, state->InstallPath)) NotePending(ownPath);

@@ -25,9 +25,10 @@ BIG = b"".join(b"line %05d of the big data file\r\n" % i for i in range(3000))
 QUESTION = "Do you want to remove Rocket and all of its components?"
 
 
-def product_script():
+def product_script(uninstall_name="uninst.exe", registry_path=KEY):
+    settings = [("REGISTRY PATH", registry_path)] if registry_path else []
     return script(("COMPANY NAME", "Acme"), ("PRODUCT NAME", "Rocket"), ("INSTALL DIR", "Rocket"),
-                  ("REGISTRY PATH", KEY), ("UNINSTALL NAME", "uninst.exe"),
+                  *settings, ("UNINSTALL NAME", uninstall_name),
                   ("FILE LIST", "readme.txt,bin\\comserver.dll,data\\deep\\big.dat,"
                                 "$1rocket.ini"),
                   ("BREAK", ""), ("WINDOW", "0", "2000", "Rocket", "RocketMain", "", "Close Rocket"),
@@ -47,6 +48,8 @@ def appears(path, seconds=60):
 
 
 class UninstallCase(SetupCase):
+    uninstall_name = "uninst.exe"
+
     @classmethod
     def setUpClass(cls):
         super().setUpClass()
@@ -104,8 +107,8 @@ class UninstallCase(SetupCase):
         self.assertTrue(appears(ready), "the product's window did not come up")
         return runner
 
-    def install(self):
-        setup = self.pack({"install.dat": product_script(), "readme.txt": README,
+    def install(self, install_dat=None):
+        setup = self.pack({"install.dat": install_dat or product_script(), "readme.txt": README,
                            "bin\\comserver.dll": open(os.path.join(HELPERS, "comserver.dll"),
                                                       "rb").read(),
                            "data\\deep\\big.dat": BIG, "rocket.ini": b"[Rocket]\r\nfast=1\r\n"})
@@ -113,8 +116,9 @@ class UninstallCase(SetupCase):
         result = self.wine.run_with_robot(setup, ["-Quiet", "-debug"])
         self.assertEqual(result.code, 1, self.log())
         self.assertEqual(runner.wait(timeout=30), 0)  # WINDOW closed it
-        self.assertTrue(os.path.isfile(os.path.join(self.target, "uninst.exe")))
-        with open(os.path.join(self.target, "uninst.exe"), "rb") as installed, \
+        uninstaller = os.path.join(self.target, *self.uninstall_name.split("\\"))
+        self.assertTrue(os.path.isfile(uninstaller))
+        with open(uninstaller, "rb") as installed, \
                 open(UNINSTALLER, "rb") as ours:
             self.assertTrue(installed.read().startswith(ours.read()), "not our uninstaller")
 
@@ -167,6 +171,20 @@ class UninstallTest(UninstallCase):
         self.assertIn("Removed '%sdata\\deep\\big.dat'\n" % TARGET, log)
         self.assertIn("Quiet: [Rocket Uninstall] Rocket was removed from your computer. -> OK\n",
                       log)
+
+    def test_without_a_remembered_folder_the_uninstallers_own_folder_is_removed(self):
+        # No REGISTRY PATH: the installation folder is found from the uninstaller's place, two
+        # levels up from "bin\uninst.exe", and the clean-up copy removes both folders.
+        files, registry = self.files(), self.registry()
+        self.uninstall_name = "bin\\uninst.exe"
+        self.install(product_script("bin\\uninst.exe", registry_path=""))
+        program = os.path.join(self.target, "bin", "uninst.exe")
+        result = self.wine.run_with_robot(program, ["-Quiet", "-debug"])
+        self.assertEqual(result.code, 1, self.uninstall_log())
+        self.assertIn("Install Path   : %s\n" % TARGET, self.uninstall_log())
+        self.assertIsNotNone(self.gone(self.target))
+        self.assertEqual(self.files(), files)
+        self.assertEqual(self.registry(), registry)
 
     def test_the_control_panels_way_asks_shows_progress_and_tells_what_was_removed(self):
         files, registry = self.files(), self.registry()
