@@ -10,6 +10,7 @@
 
 #include "tessel-bytes.h"
 #include "tessel-core.h"
+#include "tessel-pe.h"
 
 static struct {
     FILE *file;
@@ -225,6 +226,15 @@ int Ffs_Open(const char *path, int32_t offset) {
     if (fseek(F.file, 0, SEEK_END) == 0) end = ftell(F.file);
     if (end < 0 || end > 0x7FFFFFFF) end = 0; // unknown or beyond 2 GB: nothing to read
     F.fileLength = (int32_t)end;
+    // A signed setup: its archive ends where the certificate table that signing appended
+    // begins, and the trailer is looked for there.
+    uint8_t head[PE_HEAD_SIZE];
+    PeSignature signature;
+    if (Ffs_Seek(0)) {
+        int32_t got = (int32_t)fread(head, 1, sizeof head, F.file);
+        if (Pe_ReadSignature(head, got, &signature) && Pe_IsSigned(&signature, F.fileLength))
+            F.fileLength = (int32_t)signature.TableOffset;
+    }
     if (F.fileLength < offset) {
         Log_Print("Offset too large for flat file '%s' (%d < %d)!\n", path, F.fileLength, offset);
         return FailOpen();

@@ -11,6 +11,7 @@
 #include <time.h>
 
 #include "tessel-bytes.h"
+#include "tessel-pe.h"
 #include "tessel-sys.h"
 
 enum { LOG_WRITE_TRIES = 5, LOG_RETRY_MS = 100 };
@@ -489,14 +490,22 @@ int Core_ReadStamp(const uint8_t record[CORE_STAMP_SIZE], uint32_t key, CoreStam
     return (fields->NameCrc ^ fields->Position ^ fields->Crc ^ fields->Length) == (w[4] ^ key);
 }
 
-// Running CRC of file bytes [0, length) without the record at [position, position + 23).
-static uint32_t StampCrc(FILE *file, int32_t position, int32_t length) {
+// Running CRC of file bytes [0, length) without the record at [position, position + 23); the
+// bytes of the ranges in zeroed (offset and size pairs, count of them) read as zero.
+static uint32_t StampCrc(FILE *file, int32_t position, int32_t length, const int32_t *zeroed,
+                         int count) {
     static uint8_t chunk[CORE_STAMP_CHUNK];
     uint32_t running = 0xFFFFFFFF;
     int32_t at = 0;
     while (at < length) {
         int32_t want = length - at < CORE_STAMP_CHUNK ? length - at : CORE_STAMP_CHUNK;
         int32_t got = (int32_t)fread(chunk, 1, (size_t)want, file);
+        for (int i = 0; i < count; i++) {
+            int32_t from = zeroed[2 * i] - at, to = zeroed[2 * i] + zeroed[2 * i + 1] - at;
+            if (from < 0) from = 0;
+            if (to > got) to = got;
+            if (from < to) memset(chunk + from, 0, (size_t)(to - from));
+        }
         // The part of this chunk outside the record: before it, then after it.
         int32_t holeStart = position - at, holeEnd = position + CORE_STAMP_SIZE - at;
         int32_t before = holeStart < 0 ? 0 : (holeStart > got ? got : holeStart);
@@ -509,6 +518,9 @@ static uint32_t StampCrc(FILE *file, int32_t position, int32_t length) {
     return running;
 }
 
+// A file signed after the build: the certificate table begins where the built file ended and
+// reaches the end of the file. Its check sum reads the checksum and the security directory
+// entry, which signing rewrote, as zero: the builder stamps the setup with both zero.
 int Core_VerifyStampRecord(const uint8_t record[CORE_STAMP_SIZE], uint32_t key, const char *path,
                            int skipLengthCheck, int skipNameCheck) {
     CORE_GUARD(record);
@@ -526,20 +538,24 @@ int Core_VerifyStampRecord(const uint8_t record[CORE_STAMP_SIZE], uint32_t key, 
         Str_QuickCrc(name, &quick);
         if (quick != nameCrc) return 0;
     }
+    PeSignature signature;
+    int64_t end = 0;
+    int isSigned = Pe_FileSignature(path, &signature, &end) && signature.TableOffset == length;
     FILE *file = fopen(path, "rb");
     if (!file) {
         Log_Print("Couldn't open file '%s'!\n", path);
         return 0;
     }
-    if (!skipLengthCheck) {
-        long end = -1;
-        if (fseek(file, 0, SEEK_END) == 0) end = ftell(file);
-        if (end != (long)length || fseek(file, 0, SEEK_SET) != 0) {
-            fclose(file);
-            return 0;
-        }
+    if (!skipLengthCheck && !isSigned && end != (int64_t)length) {
+        fclose(file);
+        return 0;
     }
-    uint32_t running = StampCrc(file, (int32_t)position, (int32_t)length);
+    uint32_t running = StampCrc(file, (int32_t)position, (int32_t)length, NULL, 0);
+    if (~running != crc && isSigned && fseek(file, 0, SEEK_SET) == 0) {
+        const int32_t zeroed[4] = {signature.ChecksumOffset, PE_CHECKSUM_SIZE,
+                                   signature.EntryOffset, PE_ENTRY_SIZE};
+        running = StampCrc(file, (int32_t)position, (int32_t)length, zeroed, 2);
+    }
     fclose(file);
     return ~running == crc;
 }

@@ -12,6 +12,7 @@
 
 #include "ffs.h"
 #include "pack.h"
+#include "sign.h"
 #include "tessel-core.h"
 
 namespace fs = std::filesystem;
@@ -23,6 +24,7 @@ const char *kHelp =
     "\n"
     "Usage:\n"
     "  ffspack build --stub STUB -o SETUP [--script FILE] [--uninstaller FILE] [--flags N]\n"
+    "                [--sign CERT [--key KEY] [--password-file FILE] [--timestamp URL]]\n"
     "                [--dir FOLDER]... [ENTRY]...\n"
     "  ffspack build --standalone -o ARCHIVE [--flags N] [--dir FOLDER]... [ENTRY]...\n"
     "  ffspack script FILE -o INSTALL.DAT\n"
@@ -47,6 +49,13 @@ const char *kHelp =
     "        --uninstaller FILE names; the build is refused when there is none. A script\n"
     "        without UNINSTALL NAME gets no uninstaller.\n"
     "        --flags N sets the archive flags (default 6: names compared in any letter case).\n"
+    "        --sign CERT signs the finished setup (Authenticode, through osslsigncode): CERT\n"
+    "        is a PEM certificate with --key KEY its PEM private key, or a PKCS#12 file\n"
+    "        (.p12, .pfx). The key's password is read from --password-file FILE or from the\n"
+    "        environment variable FFSPACK_SIGN_PASSWORD, never from the command line.\n"
+    "        --timestamp URL has the signature timestamped by that server. The signed\n"
+    "        setup is checked as the setup checks itself; a setup can as well be signed\n"
+    "        afterwards with any tool (osslsigncode, signtool).\n"
     "        --standalone writes the archive alone, without stub, trailer or stamp.\n"
     "        Nothing is written unless the whole setup could be built.\n"
     "script  compiles the text form of a script: one command a line, KEYWORD:argument,\n"
@@ -128,6 +137,7 @@ int CompileCommand(int argc, char **argv) {
 
 int Build(int argc, char **argv) {
     std::string stub, output, scriptPath, uninstaller;
+    SignOptions sign;
     bool standalone = false;
     uint32_t flags = PACK_DEFAULT_FLAGS;
     std::vector<PackSource> sources;
@@ -147,6 +157,14 @@ int Build(int argc, char **argv) {
             scriptPath = argv[++i];
         } else if (arg == "--uninstaller" && hasValue) {
             uninstaller = argv[++i];
+        } else if (arg == "--sign" && hasValue) {
+            sign.certificate = argv[++i];
+        } else if (arg == "--key" && hasValue) {
+            sign.key = argv[++i];
+        } else if (arg == "--password-file" && hasValue) {
+            sign.passwordFile = argv[++i];
+        } else if (arg == "--timestamp" && hasValue) {
+            sign.timestampUrl = argv[++i];
         } else if (arg == "--standalone") {
             standalone = true;
         } else if (!arg.empty() && arg[0] == '-') {
@@ -164,6 +182,12 @@ int Build(int argc, char **argv) {
     if (sources.empty() && scriptPath.empty()) return Usage("build needs at least one entry");
     if (standalone && !uninstaller.empty())
         return Usage("--uninstaller is for a setup; a stand-alone archive takes it as an entry");
+    bool signing = !sign.certificate.empty();
+    if (standalone && signing) return Usage("--sign is for a setup; an archive is not a program");
+    if (!signing && (!sign.key.empty() || !sign.passwordFile.empty() || !sign.timestampUrl.empty()))
+        return Usage("--key, --password-file and --timestamp go with --sign");
+    if (signing && sign.key.empty() && !Sign_IsPkcs12(sign.certificate))
+        return Usage("--sign with a PEM certificate needs --key KEY (or give a .p12/.pfx file)");
     PackNotes notes;
     std::string bundled;
     if (!Pack_BuildFiles(standalone ? "" : stub, uninstaller, scriptPath, sources, flags, output,
@@ -171,6 +195,11 @@ int Build(int argc, char **argv) {
         return Fail(error);
     for (const std::string &note : notes) printf("note: %s\n", note.c_str());
     if (!bundled.empty()) printf("bundled uninstaller: %s\n", bundled.c_str());
+    if (signing) {
+        fflush(stdout);
+        if (!Sign_Setup(sign, output, &error)) return Fail(error);
+        printf("signed with %s\n", sign.certificate.c_str());
+    }
     size_t entries = sources.size() + (scriptPath.empty() ? 0 : 1) + (bundled.empty() ? 0 : 1);
     std::error_code code;
     printf("%s: %s entries, %s bytes\n", output.c_str(), std::to_string(entries).c_str(),

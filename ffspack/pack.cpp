@@ -15,6 +15,7 @@
 #include "script-source.h"
 #include "tessel-bytes.h"
 #include "tessel-core.h"
+#include "tessel-pe.h"
 #include "tessel-sys.h"
 #include "uninst.h"
 
@@ -157,7 +158,10 @@ bool Pack_BuildArchive(const std::vector<PackInput> &inputs, uint32_t flags, uin
     uint64_t tail = withTrailer ? FFS_TRAILER_SIZE : 0, padding = 0;
     if (!entries.empty() && entries.back().bytes.size() + tail < FFS_PEEK_SIZE)
         padding = FFS_PEEK_SIZE - (entries.back().bytes.size() + tail);
-    total += padding + tail;
+    // A setup's length is a multiple of 8, so that a signing tool appends its certificate table
+    // right behind the trailer, without padding of its own.
+    uint64_t align = withTrailer ? (8 - (archiveOffset + total + padding + tail) % 8) % 8 : 0;
+    total += padding + align + tail;
     if (total + archiveOffset > 0x7FFFFFFFu) {
         *error = "the finished file would be larger than 2 GB";
         return false;
@@ -188,7 +192,7 @@ bool Pack_BuildArchive(const std::vector<PackInput> &inputs, uint32_t flags, uin
         PutWord(&out, (uint32_t)entry.bytes.size());
         out.insert(out.end(), entry.bytes.begin(), entry.bytes.end());
     }
-    out.insert(out.end(), (size_t)padding, 0);
+    out.insert(out.end(), (size_t)(padding + align), 0);
     if (withTrailer) PutWord(&out, archiveOffset);
     return true;
 }
@@ -295,6 +299,19 @@ bool Pack_BuildSetup(const std::string &stubPath, const std::vector<PackInput> &
     if (file.empty()) {
         *error = "the stub " + Quoted(stubPath) + " is empty";
         return false;
+    }
+    // The fields that signing rewrites are stamped as zero, as the setup reads them in a signed
+    // file: the image's checksum (which no loader of a program checks) and the security entry.
+    PeSignature signature;
+    if (Pe_ReadSignature(file.data(), (int32_t)std::min(file.size(), (size_t)PE_HEAD_SIZE),
+                         &signature)) {
+        if (signature.TableOffset || signature.TableSize) {
+            *error = "the stub " + Quoted(stubPath) +
+                     " is signed; build with an unsigned stub "
+                     "and sign the finished setup";
+            return false;
+        }
+        memset(file.data() + signature.ChecksumOffset, 0, PE_CHECKSUM_SIZE);
     }
     if (!Pack_BuildArchive(inputs, flags, (uint32_t)file.size(), true, &archive, error, notes))
         return false;
@@ -473,6 +490,24 @@ bool Pack_Verify(const std::string &path, std::vector<std::string> *report) {
     bool standalone = Pack_ReadFile(path, &head, &readError) && head.size() >= 4 &&
                       memcmp(head.data(), FFS_TAG, 4) == 0;
     int64_t stamp = standalone ? -1 : Pack_FindStamp(path);
+    PeSignature signature;
+    if (!standalone &&
+        Pe_ReadSignature(head.data(), (int32_t)std::min(head.size(), (size_t)PE_HEAD_SIZE),
+                         &signature) &&
+        (signature.TableOffset || signature.TableSize)) {
+        int64_t end = (int64_t)signature.TableOffset + signature.TableSize;
+        int64_t length = (int64_t)head.size();
+        if (end == length) {
+            report->push_back("signed: " + std::to_string(signature.TableSize) +
+                              " bytes of certificates");
+        } else {
+            report->push_back(end < length ? "signed, but " + std::to_string(length - end) +
+                                                 " bytes follow the certificate table"
+                                           : "signed, but the certificate table is cut short (" +
+                                                 std::to_string(end - length) + " bytes missing)");
+            passed = false;
+        }
+    }
     if (standalone) {
         report->push_back("stamp: none (a stand-alone archive carries no stamp)");
     } else if (stamp < 0) {

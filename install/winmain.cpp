@@ -14,6 +14,7 @@
 #include "iscript.h"
 #include "system-actions.h"
 #include "tessel-core.h"
+#include "tessel-pe.h"
 #include "tessel-sys.h"
 #include "ui.h"
 
@@ -92,6 +93,15 @@ int Setup_Main(const char *arguments) {
               arguments);
     Sys_ExecutablePath(W.ownPath, sizeof W.ownPath);
     if (!Ffs_Open(W.ownPath, 0)) {
+        // A setup that was signed has had an archive: bytes behind its certificate table, or a
+        // table cut short, are damage, not a stub without an archive.
+        PeSignature signature;
+        int64_t length = 0;
+        Pe_FileSignature(W.ownPath, &signature, &length);
+        if (signature.TableOffset || signature.TableSize) {
+            Core_Locate(__FILE__, __LINE__);
+            Core_Abort("%s has been corrupted, please download a new copy.\n", INSTALL_NAME);
+        }
         Ui_Problem("The installation file has been damaged, please download a new copy.", NULL);
         return Shutdown(0, 0, INSTALL_EXIT_NO_ARCHIVE);
     }

@@ -1,0 +1,73 @@
+// The checksum and the security directory entry of a PE image, and the signed-file test.
+#include "tessel-pe.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include "tessel-bytes.h"
+#include "tessel-core.h"
+
+enum {
+    PE_NEW_HEADER_AT = 0x3C, // the file offset of the "PE\0\0" signature
+    PE_FILE_HEADER_SIZE = 24,
+    PE_OPT_CHECKSUM = 64,
+    PE32_DIRECTORY_COUNT = 92,
+    PE32_DIRECTORIES = 96,
+    PE64_DIRECTORY_COUNT = 108,
+    PE64_DIRECTORIES = 112,
+    PE_SECURITY_INDEX = 4,
+};
+
+int Pe_ReadSignature(const uint8_t *head, int32_t headSize, PeSignature *signature) {
+    CORE_GUARD(head);
+    CORE_GUARD(signature);
+    memset(signature, 0, sizeof *signature);
+    if (headSize < PE_NEW_HEADER_AT + 4 || head[0] != 'M' || head[1] != 'Z') return 0;
+    uint32_t pe = Le_Get32(head + PE_NEW_HEADER_AT);
+    if (pe > (uint32_t)headSize - PE_FILE_HEADER_SIZE - 2 || memcmp(head + pe, "PE\0\0", 4) != 0)
+        return 0;
+    uint32_t optional = pe + PE_FILE_HEADER_SIZE;
+    uint32_t magic = (uint32_t)head[optional] | (uint32_t)head[optional + 1] << 8;
+    uint32_t countAt, directories;
+    if (magic == 0x10B) {
+        countAt = optional + PE32_DIRECTORY_COUNT;
+        directories = optional + PE32_DIRECTORIES;
+    } else if (magic == 0x20B) {
+        countAt = optional + PE64_DIRECTORY_COUNT;
+        directories = optional + PE64_DIRECTORIES;
+    } else {
+        return 0;
+    }
+    uint32_t entry = directories + PE_SECURITY_INDEX * PE_ENTRY_SIZE;
+    if (entry + PE_ENTRY_SIZE > (uint32_t)headSize) return 0;
+    if (Le_Get32(head + countAt) <= PE_SECURITY_INDEX) return 0;
+    signature->ChecksumOffset = (int32_t)(optional + PE_OPT_CHECKSUM);
+    signature->EntryOffset = (int32_t)entry;
+    signature->TableOffset = Le_Get32(head + entry);
+    signature->TableSize = Le_Get32(head + entry + 4);
+    return 1;
+}
+
+int Pe_IsSigned(const PeSignature *signature, int64_t fileLength) {
+    CORE_GUARD(signature);
+    return signature->TableOffset > 0 && signature->TableSize > 0 &&
+           (int64_t)signature->TableOffset + signature->TableSize == fileLength;
+}
+
+int Pe_FileSignature(const char *path, PeSignature *signature, int64_t *fileLength) {
+    CORE_GUARD(path);
+    CORE_GUARD(signature);
+    CORE_GUARD(fileLength);
+    memset(signature, 0, sizeof *signature);
+    *fileLength = 0;
+    FILE *file = fopen(path, "rb");
+    if (!file) return 0;
+    uint8_t head[PE_HEAD_SIZE];
+    int32_t got = (int32_t)fread(head, 1, sizeof head, file);
+    long end = -1;
+    if (fseek(file, 0, SEEK_END) == 0) end = ftell(file);
+    fclose(file);
+    if (end < 0) return 0;
+    *fileLength = end;
+    return Pe_ReadSignature(head, got, signature) && Pe_IsSigned(signature, end);
+}

@@ -1,0 +1,28 @@
+// The two places of a Windows image that code signing rewrites, read from its PE header: the
+// checksum and the security directory entry, which names the certificate table that signing
+// appends to the file. The archive reader finds a signed setup's archive before that table,
+// and the integrity check leaves those 12 bytes out of a signed setup's check sum.
+#pragma once
+#include <stdint.h>
+
+enum {
+    PE_HEAD_SIZE = 1024,  // the bytes of a file's start that hold every header read here
+    PE_CHECKSUM_SIZE = 4, // the checksum field
+    PE_ENTRY_SIZE = 8,    // the security directory entry: the table's offset and size
+};
+
+typedef struct PeSignature {
+    int32_t ChecksumOffset; // file offset of the checksum field
+    int32_t EntryOffset;    // file offset of the security directory entry
+    uint32_t TableOffset;   // the entry's file offset of the certificate table; 0 when none
+    uint32_t TableSize;     // the entry's size of the table in bytes
+} PeSignature;
+
+// Reads the PE header from the first headSize bytes of a file (PE32 or PE32+, with a security
+// directory entry). Returns 1 with the fields set, 0 when the bytes are no such image.
+int Pe_ReadSignature(const uint8_t *head, int32_t headSize, PeSignature *signature);
+// 1 when the image names a certificate table that ends exactly at fileLength (a signed file).
+int Pe_IsSigned(const PeSignature *signature, int64_t fileLength);
+// Reads the start of the file at path and fills *signature. Returns 1 when the file is a signed
+// image (Pe_IsSigned with its length), 0 otherwise (also when it cannot be read).
+int Pe_FileSignature(const char *path, PeSignature *signature, int64_t *fileLength);

@@ -1,0 +1,98 @@
+// Signing a finished setup with osslsigncode, and the proof that the signed file still passes
+// the setup's integrity check.
+#include "sign.h"
+
+#include <errno.h>
+#include <spawn.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <vector>
+
+#include "pack.h"
+
+extern char **environ;
+
+bool Sign_IsPkcs12(const std::string &certificate) {
+    std::string lower;
+    for (char c : certificate) lower += (char)tolower((unsigned char)c);
+    auto endsWith = [&](const char *suffix) {
+        size_t n = strlen(suffix);
+        return lower.size() >= n && lower.compare(lower.size() - n, n, suffix) == 0;
+    };
+    return endsWith(".p12") || endsWith(".pfx");
+}
+
+// Runs the tool with its arguments, its output passed through; the exit code, or -1.
+static int Run(const std::vector<std::string> &arguments) {
+    std::vector<char *> argv;
+    for (const std::string &argument : arguments) argv.push_back((char *)argument.c_str());
+    argv.push_back(nullptr);
+    pid_t child = 0;
+    if (posix_spawnp(&child, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
+    int status = 0;
+    if (waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+}
+
+// The password of the environment in a file that only its owner can read, for the tool's
+// -readpass; empty when there is none or it cannot be written.
+static std::string PasswordFromEnvironment() {
+    const char *password = getenv("FFSPACK_SIGN_PASSWORD");
+    if (!password) return "";
+    char path[] = "/tmp/ffspack-pass-XXXXXX";
+    int descriptor = mkstemp(path); // created with mode 0600
+    if (descriptor < 0) return "";
+    size_t length = strlen(password);
+    bool written = write(descriptor, password, length) == (ssize_t)length;
+    close(descriptor);
+    if (!written) {
+        unlink(path);
+        return "";
+    }
+    return path;
+}
+
+bool Sign_Setup(const SignOptions &options, const std::string &path, std::string *error) {
+    std::string unsigned_ = path + ".unsigned";
+    if (rename(path.c_str(), unsigned_.c_str()) != 0) {
+        *error = "cannot move '" + path + "' aside for signing: " + strerror(errno);
+        return false;
+    }
+    std::vector<std::string> command = {options.tool, "sign"};
+    if (Sign_IsPkcs12(options.certificate)) {
+        command.insert(command.end(), {"-pkcs12", options.certificate});
+    } else {
+        command.insert(command.end(), {"-certs", options.certificate, "-key", options.key});
+    }
+    std::string environmentPassword;
+    if (!options.passwordFile.empty()) {
+        command.insert(command.end(), {"-readpass", options.passwordFile});
+    } else if (!(environmentPassword = PasswordFromEnvironment()).empty()) {
+        command.insert(command.end(), {"-readpass", environmentPassword});
+    }
+    if (!options.timestampUrl.empty()) command.insert(command.end(), {"-t", options.timestampUrl});
+    command.insert(command.end(), {"-in", unsigned_, "-out", path});
+    int code = Run(command);
+    if (!environmentPassword.empty()) unlink(environmentPassword.c_str());
+    unlink(unsigned_.c_str());
+    if (code != 0) {
+        unlink(path.c_str());
+        *error = code < 0 ? "cannot run '" + options.tool + "' (install osslsigncode)"
+                          : "'" + options.tool + " sign' failed (exit code " +
+                                std::to_string(code) + "); no setup was written";
+        return false;
+    }
+    std::vector<std::string> report;
+    if (!Pack_Verify(path, &report)) {
+        unlink(path.c_str());
+        *error = "the signed setup does not pass its integrity check; no setup was written";
+        for (const std::string &line : report) *error += "\n  " + line;
+        return false;
+    }
+    return true;
+}
