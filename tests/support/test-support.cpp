@@ -183,6 +183,28 @@ std::vector<RawEntry> SortedByHash(std::vector<RawEntry> entries) {
 
 uint32_t PlainHash(const std::string &name) { return Core_Crc32(name.data(), (int)name.size()); }
 
+std::string PeHeaderBytes(const PeHeader &header) {
+    const uint32_t optional = header.newHeaderAt + 24;
+    const uint32_t directories = optional + (header.magic == 0x20B ? 112 : 96);
+    const uint32_t countAt = directories - 4;
+    std::string bytes(directories + 16 * 8, '\0');
+    auto put = [&](uint32_t at, uint32_t value) {
+        for (int i = 0; i < 4; i++) bytes[at + i] = (char)(value >> (8 * i));
+    };
+    bytes[0] = 'M';
+    bytes[1] = 'Z';
+    put(0x3C, header.newHeaderAt);
+    bytes.replace(header.newHeaderAt, 4, std::string("PE\0\0", 4));
+    put(header.newHeaderAt + 4, 0x14C);                                        // machine: i386
+    put(header.newHeaderAt + 20, (uint32_t)(directories + 16 * 8 - optional)); // and flags 0
+    put(optional, header.magic);
+    put(optional + 64, header.checksum);
+    put(countAt, header.directoryCount);
+    put(header.EntryAt(), header.tableOffset);
+    put(header.EntryAt() + 4, header.tableSize);
+    return bytes;
+}
+
 int PaletteValue(int start, int end, int i) {
     double t = i / 256.0;
     return (int)(start * (1 - t) + end * t);

@@ -68,6 +68,23 @@ std::string RawArchive(const std::vector<RawEntry> &entries, uint32_t flags,
                        uint32_t archiveOffset = 0);
 // The entries in the order a reader looks them up: by hash.
 std::vector<RawEntry> SortedByHash(std::vector<RawEntry> entries);
+// The headers of a Windows image, written from the layout rather than with the reader's offsets:
+// "MZ" with the new header's offset at 0x3C, "PE\0\0" there, a file header without sections,
+// and an optional header of the magic (0x10B PE32, 0x20B PE32+) with the checksum at its byte
+// 64, the count of data directories, and room for 16 of them (at its byte 96 or 112), the
+// fifth (security) naming the certificate table. Zeros elsewhere; the bytes end behind the
+// directories.
+struct PeHeader {
+    uint16_t magic = 0x10B;
+    uint32_t newHeaderAt = 64;
+    uint32_t checksum = 0;
+    uint32_t directoryCount = 16;
+    uint32_t tableOffset = 0, tableSize = 0;
+    // File offsets of the checksum and of the security entry in these headers.
+    uint32_t ChecksumAt() const { return newHeaderAt + 24 + 64; }
+    uint32_t EntryAt() const { return newHeaderAt + 24 + (magic == 0x20B ? 112 : 96) + 4 * 8; }
+};
+std::string PeHeaderBytes(const PeHeader &header);
 // The hash of name in an archive of flags 0: the CRC-32 of the name as it is written.
 uint32_t PlainHash(const std::string &name);
 // The uninstaller's copy of the script read back, written from the layout's description rather
