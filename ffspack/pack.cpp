@@ -364,6 +364,19 @@ bool Pack_ScriptNamesUninstaller(const PackBytes &script) {
 
 // The uninstaller a setup's script asks for, added to inputs when no input is read as
 // "uninst.exe" (the same hash: what the setup would load under that name).
+// INSTALL appends the script behind the uninstaller on the user's machine: a signature the
+// uninstaller carries no longer ends its file there, and verifies no more.
+static void NoteSignedUninstaller(const PackBytes &data, const std::string &name,
+                                  PackNotes *notes) {
+    PeSignature signature;
+    if (Pe_ReadSignature(data.data(), (int32_t)std::min(data.size(), (size_t)PE_HEAD_SIZE),
+                         &signature) &&
+        Pe_IsSigned(&signature, (int64_t)data.size()))
+        notes->push_back("the uninstaller " + name + " is signed, but the setup appends its " +
+                         "script behind it when it installs it, and the installed copy's " +
+                         "signature no longer verifies; store it unsigned");
+}
+
 static bool AddUninstaller(const std::string &stubPath, const std::string &uninstallerPath,
                            uint32_t flags, std::vector<PackInput> *inputs, std::string *bundled,
                            std::string *error, PackNotes *notes) {
@@ -378,7 +391,10 @@ static bool AddUninstaller(const std::string &stubPath, const std::string &unins
                  Quoted(uninstallerPath) + "; give one of them";
         return false;
     }
-    if (given) return true;
+    if (given) {
+        NoteSignedUninstaller(given->data, Quoted(given->name), notes);
+        return true;
+    }
     if (!script || !Pack_ScriptNamesUninstaller(script->data)) {
         if (!uninstallerPath.empty())
             notes->push_back(Quoted(uninstallerPath) + " not stored: the script has no " +
@@ -395,6 +411,7 @@ static bool AddUninstaller(const std::string &stubPath, const std::string &unins
                  readError + "); pass --uninstaller FILE or an entry " UNINST_ENTRY "=FILE";
         return false;
     }
+    NoteSignedUninstaller(uninstaller.data, Quoted(path), notes);
     inputs->push_back(std::move(uninstaller));
     *bundled = path;
     return true;
