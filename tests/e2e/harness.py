@@ -32,6 +32,14 @@ def script(*commands):
     return b"".join(lines)
 
 
+def appears(path, seconds=60):
+    """True once path exists, waiting up to seconds for it (a helper's ready file)."""
+    deadline = time.time() + seconds
+    while not os.path.exists(path) and time.time() < deadline:
+        time.sleep(0.1)
+    return os.path.exists(path)
+
+
 def read_text(path):
     with open(path, encoding="latin-1") as text:
         return text.read()
@@ -200,8 +208,9 @@ class SetupCase(unittest.TestCase):
     def tearDown(self):
         shutil.rmtree(self.folder, ignore_errors=True)
 
-    def pack(self, entries, name="setup.exe"):
-        """A setup built by ffspack from this tree's stub and {archive name: bytes}; its path."""
+    def pack(self, entries, name="setup.exe", options=()):
+        """A setup built by ffspack from this tree's stub and {archive name: bytes}, with
+        further build options; its path. What ffspack printed is kept in self.packed."""
         arguments = []
         for index, (entry, data) in enumerate(sorted(entries.items())):
             path = os.path.join(self.folder, "input%d" % index)
@@ -209,8 +218,9 @@ class SetupCase(unittest.TestCase):
                 out.write(data)
             arguments.append("%s=%s" % (entry, path))
         setup = os.path.join(self.folder, name)
-        subprocess.run([FFSPACK, "build", "--stub", STUB, "-o", setup] + arguments, check=True,
-                       stdout=subprocess.DEVNULL)
+        done = subprocess.run([FFSPACK, "build", "--stub", STUB, "-o", setup] + list(options) +
+                              arguments, check=True, stdout=subprocess.PIPE)
+        self.packed = done.stdout.decode()
         return setup
 
     def log(self):

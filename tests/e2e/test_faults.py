@@ -33,10 +33,9 @@ import resource
 import shutil
 import subprocess
 import tempfile
-import time
 import unittest
 
-from harness import BUILD, SetupCase, restamp, script, windows_path
+from harness import BUILD, SetupCase, appears, restamp, script, windows_path
 
 HELPER = os.path.join(BUILD, "tests", "helpers", "helper.exe")
 README = b"Rocket 2.1\r\nRead me first.\r\n"
@@ -62,11 +61,6 @@ def fault_boxes(result):
             if b.title not in ("Installation Directory...", "Please wait...")]
 
 
-def appears(path, seconds=60):
-    deadline = time.time() + seconds
-    while not os.path.exists(path) and time.time() < deadline:
-        time.sleep(0.1)
-    return os.path.exists(path)
 
 
 class FaultCase(SetupCase):

@@ -4,10 +4,9 @@ dialogs); the helper program and the test DLL of tests/helpers leave their marke
 import os
 import shutil
 import subprocess
-import time
 import unittest
 
-from harness import BUILD, SetupCase, script, windows_path
+from harness import BUILD, SetupCase, appears, script, windows_path
 
 HELPERS = os.path.join(BUILD, "tests", "helpers")
 HELPER = os.path.join(HELPERS, "helper.exe")
@@ -16,11 +15,6 @@ WELCOME = b"Welcome to Rocket.\r\nIt flies.\r\n\r\nPress Continue.\r\n"
 LICENCE = b"You may use Rocket.\r\nYou may not sell it.\r\n"
 
 
-def appears(path, seconds=20):
-    deadline = time.time() + seconds
-    while not os.path.exists(path) and time.time() < deadline:
-        time.sleep(0.1)
-    return os.path.exists(path)
 
 
 class ProgramsTest(SetupCase):

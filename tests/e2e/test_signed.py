@@ -9,7 +9,7 @@ import shutil
 import subprocess
 import unittest
 
-from harness import FFSPACK, STUB, SetupCase, script, windows_path
+from harness import FFSPACK, SetupCase, script, windows_path
 
 README = b"Rocket 2.1\r\nRead me first.\r\n"
 BIG = b"".join(b"line %05d of the big data file\r\n" % i for i in range(3000))
@@ -87,19 +87,8 @@ class SignedTest(SetupCase):
         password = os.path.join(self.folder, "password.txt")
         with open(password, "w") as out:
             out.write("rocket-pass\n")
-        entries = self.product()
-        inputs = []
-        for index, (name, data) in enumerate(sorted(entries.items())):
-            path = os.path.join(self.folder, "input%d" % index)
-            with open(path, "wb") as out:
-                out.write(data)
-            inputs.append("%s=%s" % (name, path))
-        setup = os.path.join(self.folder, "setup.exe")
-        done = subprocess.run([FFSPACK, "build", "--stub", STUB, "-o", setup, "--sign", bundle,
-                               "--password-file", password] + inputs,
-                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-        self.assertEqual(done.returncode, 0, done.stdout.decode())
-        self.assertIn("signed with %s" % bundle, done.stdout.decode())
+        setup = self.pack(self.product(), options=["--sign", bundle, "--password-file", password])
+        self.assertIn("signed with %s" % bundle, self.packed)
         self.assert_valid_signature(setup)
         result = self.wine.run_with_robot(setup, ["-Quiet", "-debug"])
         self.assertEqual(result.code, 1, self.log())

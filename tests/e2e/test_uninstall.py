@@ -12,7 +12,7 @@ import subprocess
 import time
 import unittest
 
-from harness import BUILD, SetupCase, script, windows_path
+from harness import BUILD, SetupCase, appears, script, windows_path
 
 HELPERS = os.path.join(BUILD, "tests", "helpers")
 HELPER = os.path.join(HELPERS, "helper.exe")
@@ -40,11 +40,6 @@ def product_script(uninstall_name="uninst.exe", registry_path=KEY):
                   ("DONE", "Rocket is installed."))
 
 
-def appears(path, seconds=60):
-    deadline = time.time() + seconds
-    while not os.path.exists(path) and time.time() < deadline:
-        time.sleep(0.1)
-    return os.path.exists(path)
 
 
 class UninstallCase(SetupCase):
