@@ -281,7 +281,6 @@ static int AppendReportF(int used, const char *format, ...) {
         S.writing = 1;
         Log_Write(B.line);
         CheckLength(B.line);
-        if (S.quiet) Log_Write("Quiet: [" FATAL_CAPTION "] the report above -> the run ends\n");
     }
     Core_Unlock();
     // Ends at once: no exit handler runs on a state the report has just called broken (and a

@@ -63,7 +63,7 @@ int Core_Assert(int condition, const char *format, ...) TESSEL_PRINTF(2, 3);
 enum { CORE_EXIT_INTERNAL = 3 };
 
 // Quiet mode: no box is shown, the fatal one included; what a box would have said goes to the
-// log and the standard error handle instead. Off until set.
+// log (the fatal report is there anyway) and the standard error handle instead. Off until set.
 void Core_SetQuiet(int quiet);
 int Core_Quiet(void);
 // The box that quiet mode does not show: the log line "Quiet: [caption] text -> answer" and the

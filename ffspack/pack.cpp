@@ -377,6 +377,12 @@ static void NoteSignedUninstaller(const PackBytes &data, const std::string &name
                          "signature no longer verifies; store it unsigned");
 }
 
+// The uninstaller a setup's build stores when it bundles one: the file uninstallerPath names,
+// or "uninst.exe" beside the stub.
+static std::string BundledPath(const std::string &stubPath, const std::string &uninstallerPath) {
+    return uninstallerPath.empty() ? FolderOf(stubPath) + UNINST_ENTRY : uninstallerPath;
+}
+
 static bool AddUninstaller(const std::string &stubPath, const std::string &uninstallerPath,
                            uint32_t flags, std::vector<PackInput> *inputs, std::string *bundled,
                            std::string *error, PackNotes *notes) {
@@ -401,8 +407,7 @@ static bool AddUninstaller(const std::string &stubPath, const std::string &unins
                              "UNINSTALL NAME command, so the setup would never write it");
         return true;
     }
-    std::string path =
-        uninstallerPath.empty() ? FolderOf(stubPath) + UNINST_ENTRY : uninstallerPath;
+    std::string path = BundledPath(stubPath, uninstallerPath);
     PackInput uninstaller{UNINST_ENTRY, {}};
     std::string readError;
     if (!Pack_ReadFile(path, &uninstaller.data, &readError)) {
@@ -417,19 +422,88 @@ static bool AddUninstaller(const std::string &stubPath, const std::string &unins
     return true;
 }
 
+// Reads the text form at scriptPath (when given) into *text, with the entry "install.dat" first
+// in *inputs for its compiled bytes, then every source into *inputs. False with *error at the
+// first file that cannot be read.
+static bool ReadInputs(const std::string &scriptPath, const std::vector<PackSource> &sources,
+                       PackBytes *text, std::vector<PackInput> *inputs, std::string *error) {
+    if (!scriptPath.empty()) {
+        inputs->push_back(PackInput{"install.dat", {}});
+        if (!Pack_ReadFile(scriptPath, text, error)) return false;
+    }
+    for (const PackSource &source : sources) {
+        inputs->push_back(PackInput{source.name, {}});
+        if (!Pack_ReadFile(source.path, &inputs->back().data, error)) return false;
+    }
+    return true;
+}
+
+// The index of the source read as "install.dat" (a hand-made script), or -1.
+static int ScriptSource(const std::vector<PackSource> &sources, uint32_t flags) {
+    for (size_t i = 0; i < sources.size(); i++)
+        if (HashName(sources[i].name, flags) == HashName("install.dat", flags)) return (int)i;
+    return -1;
+}
+
+// Checks the script of ReadInputs' inputs against the others: the text form, compiled into
+// the first input when it passes, or else a source "install.dat". False with *error counting
+// the errors when the checks find any.
+static bool CheckScript(const std::string &scriptPath, const PackBytes &text,
+                        const std::vector<PackSource> &sources, uint32_t flags,
+                        bool uninstallerBundled, std::vector<PackInput> *inputs,
+                        CheckReport *report, std::string *error) {
+    size_t first = scriptPath.empty() ? 0 : 1, before = Check_Count(*report, CHECK_ERROR);
+    CheckBuild build{{}, flags, uninstallerBundled};
+    for (size_t i = first; i < inputs->size(); i++)
+        build.entries.push_back(CheckEntry{(*inputs)[i].name, &(*inputs)[i].data});
+    int handMade = ScriptSource(sources, flags);
+    std::string name = scriptPath.empty() && handMade >= 0 ? sources[handMade].path : scriptPath;
+    bool passed = true;
+    if (!scriptPath.empty())
+        passed = Check_Source(std::string(text.begin(), text.end()), scriptPath, build,
+                              &inputs->front().data, report);
+    else if (handMade >= 0)
+        passed = Check_Script((*inputs)[handMade].data, name, build, report);
+    if (passed) return true;
+    size_t errors = Check_Count(*report, CHECK_ERROR) - before;
+    *error = name + ": " + std::to_string(errors) + (errors == 1 ? " error" : " errors") +
+             " in the script";
+    return false;
+}
+
+bool Pack_CheckFiles(const std::string &stubPath, const std::string &uninstallerPath,
+                     const std::string &scriptPath, const std::vector<PackSource> &sources,
+                     uint32_t flags, CheckReport *report, std::string *error) {
+    if (scriptPath.empty() && ScriptSource(sources, flags) < 0) {
+        *error = "nothing to check: give the script's text form or an entry install.dat";
+        return false;
+    }
+    std::vector<PackInput> inputs;
+    PackBytes text;
+    if (!ReadInputs(scriptPath, sources, &text, &inputs, error)) return false;
+    bool bundled = true;
+    if (!stubPath.empty() || !uninstallerPath.empty()) {
+        PackBytes uninstaller;
+        std::string readError;
+        bundled = Pack_ReadFile(BundledPath(stubPath, uninstallerPath), &uninstaller, &readError);
+    }
+    return CheckScript(scriptPath, text, sources, flags, bundled, &inputs, report, error);
+}
+
 bool Pack_BuildFiles(const std::string &stubPath, const std::string &uninstallerPath,
                      const std::string &scriptPath, const std::vector<PackSource> &sources,
                      uint32_t flags, const std::string &outputPath, std::string *bundledUninstaller,
-                     std::string *error, PackNotes *notes) {
+                     std::string *error, PackNotes *notes, CheckReport *report) {
     bundledUninstaller->clear();
     std::vector<PackInput> inputs;
-    if (!scriptPath.empty()) {
-        inputs.push_back(PackInput{"install.dat", {}});
-        if (!Pack_CompileScript(scriptPath, &inputs.back().data, error)) return false;
-    }
-    for (const PackSource &source : sources) {
-        inputs.push_back(PackInput{source.name, {}});
-        if (!Pack_ReadFile(source.path, &inputs.back().data, error)) return false;
+    PackBytes text;
+    if (!ReadInputs(scriptPath, sources, &text, &inputs, error)) return false;
+    if (report) {
+        if (!CheckScript(scriptPath, text, sources, flags, true, &inputs, report, error))
+            return false;
+    } else if (!scriptPath.empty() && !Script_Compile(std::string(text.begin(), text.end()),
+                                                      scriptPath, &inputs.front().data, error)) {
+        return false;
     }
     if (stubPath.empty()) return Pack_BuildStandalone(inputs, flags, outputPath, error, notes);
     if (!AddUninstaller(stubPath, uninstallerPath, flags, &inputs, bundledUninstaller, error,

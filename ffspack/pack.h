@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "check.h"
+
 enum { PACK_DEFAULT_FLAGS = 6, PACK_MAX_NAME = 319 };
 
 typedef std::vector<uint8_t> PackBytes;
@@ -58,14 +60,26 @@ typedef struct PackSource {
 // an uninstaller (UNINSTALL NAME) and that has no source of the entry "uninst.exe" gets the
 // file at uninstallerPath (empty: "uninst.exe" beside the stub) as that entry, and
 // *bundledUninstaller its path (empty when none was added); any other build gets none, and a
-// note when uninstallerPath was given. Returns false with *error at the
-// first file that cannot be read or written, when the script names an uninstaller and none
-// can be read, when uninstallerPath is given beside a source "uninst.exe", and at every
-// refusal of the two builds; outputPath is then neither written nor replaced.
+// note when uninstallerPath was given. With report, the script (the text form, or else a
+// source "install.dat") is first checked against the sources (check.h, the uninstaller taken
+// as bundled: a stand-alone archive is no setup and is not asked for one) and the findings are
+// appended; null builds the script as it is, unchecked. Returns false with *error at the
+// first file that cannot be read or written, when the checks find an error, when the script
+// names an uninstaller and none can be read, when uninstallerPath is given beside a source
+// "uninst.exe", and at every refusal of the two builds; outputPath is then neither written nor
+// replaced.
 bool Pack_BuildFiles(const std::string &stubPath, const std::string &uninstallerPath,
                      const std::string &scriptPath, const std::vector<PackSource> &sources,
                      uint32_t flags, const std::string &outputPath, std::string *bundledUninstaller,
-                     std::string *error, PackNotes *notes);
+                     std::string *error, PackNotes *notes, CheckReport *report);
+// The checks of Pack_BuildFiles alone, with the findings appended to *report: the script is
+// the text form at scriptPath, or else the source "install.dat". The uninstaller counts as
+// bundled when stubPath and uninstallerPath are both empty (the build will add one or refuse),
+// otherwise only when the file the build would bundle can be read. Returns false with *error
+// when a file cannot be read, when there is no script, or when the checks find an error.
+bool Pack_CheckFiles(const std::string &stubPath, const std::string &uninstallerPath,
+                     const std::string &scriptPath, const std::vector<PackSource> &sources,
+                     uint32_t flags, CheckReport *report, std::string *error);
 // True when the compiled script, scanned as the setup runs it, reaches an UNINSTALL NAME
 // command (in any letter case): each marker starts a command whose keyword runs to ':', and
 // the scan goes on behind the arguments the keyword takes, so an argument is never read as a

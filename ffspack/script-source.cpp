@@ -19,54 +19,100 @@ bool KnownKeyword(const std::string &keyword) {
 
 } // namespace
 
+std::vector<ScriptLine> Script_Lines(const std::string &source) {
+    std::vector<ScriptLine> lines;
+    size_t start = 0;
+    for (int number = 1; start < source.size(); number++) {
+        size_t end = source.find('\n', start);
+        if (end == std::string::npos) end = source.size();
+        std::string text = source.substr(start, end - start);
+        start = end + 1;
+        if (!text.empty() && text.back() == '\r') text.pop_back();
+        std::string trimmed = Trim(text);
+        if (!trimmed.empty() && trimmed[0] != '#') lines.push_back(ScriptLine{number, text});
+    }
+    return lines;
+}
+
+std::string Script_Keyword(const ScriptLine &line, int *found) {
+    size_t colon = line.text.find(':');
+    *found = colon != std::string::npos;
+    return Trim(line.text.substr(0, colon));
+}
+
+std::vector<std::string> Script_Arguments(const ScriptLine &line) {
+    std::vector<std::string> arguments;
+    size_t colon = line.text.find(':');
+    if (colon == std::string::npos || colon + 1 == line.text.size()) return arguments;
+    const std::string text = line.text.substr(colon + 1);
+    arguments.emplace_back();
+    for (size_t i = 0; i < text.size(); i++) {
+        if (text[i] == '\\' && i + 1 < text.size() && text[i + 1] == '|') {
+            arguments.back().push_back('|');
+            i++;
+        } else if (text[i] == '|') {
+            arguments.emplace_back();
+        } else {
+            arguments.back().push_back(text[i]);
+        }
+    }
+    return arguments;
+}
+
+size_t Script_BadByte(const ScriptLine &line, unsigned char *byte) {
+    size_t colon = line.text.find(':');
+    if (colon == std::string::npos) return 0;
+    for (size_t i = colon + 1; i < line.text.size(); i++) {
+        if (!Keyword_IsTerminator(line.text[i])) continue;
+        *byte = (unsigned char)line.text[i];
+        return i + 1;
+    }
+    return 0;
+}
+
+std::string Script_BadByteText(unsigned char byte, size_t column) {
+    char text[8];
+    Str_Format(text, sizeof text, "0x%02X", byte);
+    return std::string("byte ") + text + " in column " + std::to_string(column) +
+           ": the setup takes bytes below 32 and from 128 up for the end of an argument";
+}
+
+void Script_Emit(const std::string &keyword, const std::vector<std::string> &arguments,
+                 ScriptBytes *script) {
+    script->push_back(SCRIPT_MARKER);
+    script->insert(script->end(), keyword.begin(), keyword.end());
+    script->push_back(':');
+    for (size_t i = 0; i < arguments.size(); i++) {
+        if (i > 0) script->push_back(SCRIPT_MARKER);
+        script->insert(script->end(), arguments[i].begin(), arguments[i].end());
+    }
+    script->push_back('\r');
+    script->push_back('\n');
+}
+
 bool Script_Compile(const std::string &source, const std::string &sourceName, ScriptBytes *script,
                     std::string *error) {
     script->clear();
     ScriptBytes out;
-    size_t start = 0;
-    for (int lineNumber = 1; start < source.size(); lineNumber++) {
-        size_t end = source.find('\n', start);
-        if (end == std::string::npos) end = source.size();
-        std::string line = source.substr(start, end - start);
-        start = end + 1;
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        std::string where = sourceName + ":" + std::to_string(lineNumber) + ": ";
-        std::string trimmed = Trim(line);
-        if (trimmed.empty() || trimmed[0] == '#') continue;
-        size_t colon = line.find(':');
-        if (colon == std::string::npos) {
+    for (const ScriptLine &line : Script_Lines(source)) {
+        std::string where = sourceName + ":" + std::to_string(line.number) + ": ";
+        int found = 0;
+        std::string keyword = Script_Keyword(line, &found);
+        if (!found) {
             *error = where + "no ':' after the keyword";
             return false;
         }
-        std::string keyword = Trim(line.substr(0, colon));
         if (!KnownKeyword(keyword)) {
             *error = where + "'" + keyword + "' is not a command this setup runs";
             return false;
         }
-        out.push_back(SCRIPT_MARKER);
-        out.insert(out.end(), keyword.begin(), keyword.end());
-        out.push_back(':');
-        std::string arguments = line.substr(colon + 1);
-        for (size_t i = 0; i < arguments.size(); i++) {
-            unsigned char c = (unsigned char)arguments[i];
-            if (c == '\\' && i + 1 < arguments.size() && arguments[i + 1] == '|') {
-                out.push_back('|');
-                i++;
-            } else if (c == '|') {
-                out.push_back(SCRIPT_MARKER);
-            } else if (Keyword_IsTerminator((char)c)) {
-                char text[8];
-                Str_Format(text, sizeof text, "0x%02X", c);
-                *error = where + "byte " + text + " in column " + std::to_string(colon + 2 + i) +
-                         ": the setup takes bytes below 32 and from 128 up for the end of an "
-                         "argument";
-                return false;
-            } else {
-                out.push_back(c);
-            }
+        unsigned char byte = 0;
+        size_t column = Script_BadByte(line, &byte);
+        if (column) {
+            *error = where + Script_BadByteText(byte, column);
+            return false;
         }
-        out.push_back('\r');
-        out.push_back('\n');
+        Script_Emit(keyword, Script_Arguments(line), &out);
     }
     *script = std::move(out);
     return true;

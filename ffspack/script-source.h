@@ -13,3 +13,30 @@ typedef std::vector<unsigned char> ScriptBytes;
 // end of an argument (below 32, or 128 and above). Returns false then and leaves *script empty.
 bool Script_Compile(const std::string &source, const std::string &sourceName, ScriptBytes *script,
                     std::string *error);
+
+// ---- The pieces of the compiler, shared with the builder's checks (check.h) ----
+
+// A line of the text form that holds a command: its number (the first line is 1) and its text
+// without the line end.
+typedef struct ScriptLine {
+    int number;
+    std::string text;
+} ScriptLine;
+
+// The lines of source that hold commands: neither empty, blanks only, nor remarks ('#').
+std::vector<ScriptLine> Script_Lines(const std::string &source);
+// The keyword of line, the blanks around it trimmed, and *found 1; without a ':' in the line,
+// the whole line trimmed and *found 0.
+std::string Script_Keyword(const ScriptLine &line, int *found);
+// The arguments after the line's first ':', split at '|' ("\|" is a '|'); none when nothing
+// follows the ':' or the line has none.
+std::vector<std::string> Script_Arguments(const ScriptLine &line);
+// The column (from 1) of the first byte after the line's ':' that the setup would take for the
+// end of an argument, with the byte in *byte; 0 when there is none.
+size_t Script_BadByte(const ScriptLine &line, unsigned char *byte);
+// What is wrong with such a byte, for a message: "byte 0xE9 in column 9: ...".
+std::string Script_BadByteText(unsigned char byte, size_t column);
+// Appends one command as the setup reads it: marker, keyword, ':', the arguments separated by
+// the marker, CR LF.
+void Script_Emit(const std::string &keyword, const std::vector<std::string> &arguments,
+                 ScriptBytes *script);

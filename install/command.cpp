@@ -201,9 +201,10 @@ static int Finish(InstallState *state, const char *arguments, int32_t *cursor) {
         Actions_Get()->RunProgram(state->RelaunchPath, "", 0, &exitCode); // a failure is logged
     }
     if (!state->Caption[0]) Str_Copy(state->Caption, "Installation Complete!");
-    if (state->Mode == Quiet) return Core_QuietReport(state->Caption, message, "OK");
-    Actions_Get()->Problem(message, state->Caption);
-    state->Caption[0] = 0;
+    if (state->Mode != Quiet) {
+        Actions_Get()->Problem(message, state->Caption);
+        state->Caption[0] = 0;
+    }
     return 1;
 }
 

@@ -108,8 +108,8 @@ static void ReportUnwritten(const char *target) {
     Ui_Problem(problem, NULL);
 }
 
-// 1 when the existing target of a "$?" item stays: in quiet mode (the question only logged), or
-// when the user says No.
+// 1 when the existing target of a "$?" item stays: in quiet mode (never asked there), or when
+// the user says No.
 static int KeepExisting(const InstallState *state, const char *name, const char *target,
                         uint32_t flags) {
     if (!(flags & PATH_FLAG_CONFIRM)) return 0;
@@ -118,9 +118,9 @@ static int KeepExisting(const InstallState *state, const char *name, const char 
     SysFile *existing = Sys_FileOpen(target, "rb");
     if (!existing && errno == ENOENT) return 0;
     if (existing) Sys_FileClose(existing); // only opened to be seen
+    if (state->Mode == Quiet) return 1;
     char question[INSTALL_QUESTION_SIZE];
     Str_Format(question, sizeof question, "File '%s' already exists - overwrite?", name);
-    if (state->Mode == Quiet) return Core_QuietReport(OVERWRITE_TITLE, question, "No");
     return !Ui_Confirm(question, OVERWRITE_TITLE);
 }
 

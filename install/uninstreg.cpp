@@ -8,7 +8,7 @@
 
 // ---- Uninstall entry ----
 
-static const char UNINSTALL_KEY[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+static const char UNINSTALL_KEY[] = UNINSTREG_KEY_PREFIX;
 
 int UninstReg_Write(const InstallState *state) {
     CORE_GUARD(state);

@@ -10,6 +10,10 @@ enum {
     UNINSTREG_KEY_LIMIT = 260, // the longest key name the registry's 8-bit functions take
 };
 
+// The key under HKEY_LOCAL_MACHINE that holds the entry "CompanyName ProductName"; the builder
+// checks that the whole name fits UNINSTREG_KEY_LIMIT.
+#define UNINSTREG_KEY_PREFIX "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
+
 // Writes "DisplayName" ("CompanyName ProductName") and "UninstallString" (the expansion of
 // UninstallName in quotation marks) into the key "CompanyName ProductName" under HKEY_LOCAL_MACHINE
 // "Software\Microsoft\Windows\CurrentVersion\Uninstall", opened when it exists and created

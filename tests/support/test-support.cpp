@@ -195,8 +195,8 @@ std::string PeHeaderBytes(const PeHeader &header) {
     bytes[1] = 'Z';
     put(0x3C, header.newHeaderAt);
     bytes.replace(header.newHeaderAt, 4, std::string("PE\0\0", 4));
-    put(header.newHeaderAt + 4, 0x14C);                                        // machine: i386
-    put(header.newHeaderAt + 20, (uint32_t)(directories + 16 * 8 - optional)); // and flags 0
+    put(header.newHeaderAt + 4, 0x14C);                                        // i386, no sections
+    put(header.newHeaderAt + 20, (uint32_t)(directories + 16 * 8 - optional)); // no flags
     put(optional, header.magic);
     put(optional + 64, header.checksum);
     put(countAt, header.directoryCount);

@@ -1,5 +1,6 @@
 // The ffspack command as a user meets it (host tree): its help, exit codes, and messages for bad
-// input, and that a failed build leaves no output file behind.
+// input, and that a failed build leaves no output file behind; signing through osslsigncode
+// with a throw-away certificate, proved by ffspack and by the tool.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -21,8 +22,9 @@ struct Outcome {
     std::string output;
 };
 
-Outcome RunFfspack(const std::string &arguments) {
-    std::string command = std::string(TESSEL_FFSPACK_PATH) + " " + arguments + " 2>&1";
+// A shell command's exit code and its output and error output.
+Outcome RunCommand(const std::string &line) {
+    std::string command = line + " 2>&1";
     FILE *pipe = popen(command.c_str(), "r");
     std::string output;
     char chunk[512];
@@ -30,6 +32,11 @@ Outcome RunFfspack(const std::string &arguments) {
     while ((got = fread(chunk, 1, sizeof chunk, pipe)) > 0) output.append(chunk, got);
     int status = pclose(pipe);
     return {WEXITSTATUS(status), output};
+}
+
+// The command with its arguments, under the environment's assignments given ("NAME=value ").
+Outcome RunFfspack(const std::string &arguments, const std::string &environment = "") {
+    return RunCommand(environment + TESSEL_FFSPACK_PATH + " " + arguments);
 }
 
 std::string Stub(const std::string &dir) {
@@ -134,6 +141,172 @@ TEST(Ffspack, BuildVerifyListExtract) {
     verified = RunFfspack("verify " + out);
     EXPECT_EQ(verified.code, 1);
     EXPECT_NE(verified.output.find("FILE DAMAGED"), std::string::npos) << verified.output;
+}
+
+// ---- Signing ----
+
+// A stub that is an image, as a signing tool wants one, with the checksum a linker writes.
+std::string ImageStub(const std::string &dir) {
+    std::string path = dir + "image-stub.exe";
+    testing_support::PeHeader header;
+    header.checksum = 0x5EED0001;
+    WriteFile(path, testing_support::PeHeaderBytes(header) + "|TesselStampUnwritten|" +
+                        std::string(1, '\0') + std::string(100, '.'));
+    return path;
+}
+
+TEST(Ffspack, SigningOptionsOutOfPlaceAreUsageErrors) {
+    std::string dir = MakeTempDir("ffspack-options");
+    std::string out = dir + "setup.exe";
+    std::string build = "build --stub " + Stub(dir) + " -o " + out + " ";
+    WriteFile(dir + "a.txt", "some text");
+    struct {
+        std::string arguments;
+        const char *message;
+    } rows[] = {
+        {build + "--sign " + dir + "cert.pem a.txt", "--sign with a PEM certificate needs --key"},
+        {build + "--sign " + dir + "cert.p12.pem a.txt", "--sign with a PEM certificate needs"},
+        {build + "--key " + dir + "key.pem a.txt", "go with --sign"},
+        {build + "--password-file " + dir + "pass.txt a.txt", "go with --sign"},
+        {build + "--timestamp http://localhost/ a.txt", "go with --sign"},
+        {"build --standalone -o " + out + " --sign " + dir + "cert.p12 a.txt",
+         "--sign is for a setup"},
+        {build + "a.txt --sign", "unknown or incomplete option '--sign'"},
+    };
+    for (auto &row : rows) {
+        Outcome outcome = RunFfspack(row.arguments);
+        EXPECT_EQ(outcome.code, 2) << row.arguments;
+        EXPECT_NE(outcome.output.find(row.message), std::string::npos) << outcome.output;
+        EXPECT_FALSE(FileExists(out)) << row.arguments;
+    }
+}
+
+// A PKCS#12 file by its name in any letter case: the build goes on to the signing tool, which
+// is not there.
+TEST(Ffspack, WithoutTheSigningToolNothingIsWritten) {
+    std::string dir = MakeTempDir("ffspack-notool");
+    std::string out = dir + "setup.exe";
+    WriteFile(dir + "a.txt", "some text");
+    for (const char *certificate : {"cert.p12", "CERT.PFX", "cert.P12"}) {
+        Outcome outcome = RunFfspack("build --stub " + ImageStub(dir) + " -o " + out + " --sign " +
+                                         dir + certificate + " " + dir + "a.txt",
+                                     "PATH=/nonexistent ");
+        EXPECT_EQ(outcome.code, 1) << certificate;
+        EXPECT_NE(outcome.output.find("cannot run 'osslsigncode' (install osslsigncode)"),
+                  std::string::npos)
+            << outcome.output;
+        EXPECT_FALSE(FileExists(out)) << certificate;
+        EXPECT_FALSE(FileExists(out + ".unsigned")) << certificate;
+    }
+}
+
+const char *kPassword = "tessel-pass";
+
+// Builds with a throw-away certificate for code signing: cert.pem with key.pem (no password),
+// and both in cert.p12 under kPassword, made with openssl; the password in right.txt.
+class FfspackSign : public ::testing::Test {
+  protected:
+    std::string dir, stub, out;
+
+    void SetUp() override {
+        for (const char *program : {"openssl", "osslsigncode"})
+            if (RunCommand(std::string("command -v ") + program).code != 0)
+                GTEST_SKIP() << program << " is not installed";
+        dir = MakeTempDir("ffspack-sign");
+        Outcome made = RunCommand("openssl req -x509 -newkey rsa:2048 -nodes -days 2 "
+                                  "-subj /CN=Tessel -addext extendedKeyUsage=codeSigning -keyout " +
+                                  dir + "key.pem -out " + dir + "cert.pem");
+        ASSERT_EQ(made.code, 0) << made.output;
+        Outcome exported =
+            RunCommand("openssl pkcs12 -export -in " + dir + "cert.pem -inkey " + dir +
+                       "key.pem -out " + dir + "cert.p12 -passout pass:" + kPassword);
+        ASSERT_EQ(exported.code, 0) << exported.output;
+        WriteFile(dir + "right.txt", std::string(kPassword) + "\n");
+        WriteFile(dir + "wrong.txt", "not the password\n");
+        WriteFile(dir + "a.txt", std::string(1000, 'a'));
+        stub = ImageStub(dir);
+        out = dir + "setup.exe";
+    }
+
+    Outcome Build(const std::string &output, const std::string &signing,
+                  const std::string &environment = "") {
+        return RunFfspack("build --stub " + stub + " -o " + output + " " + signing + " " + dir +
+                              "a.txt",
+                          environment);
+    }
+};
+
+// The tool appends its table right behind the built file (a multiple of 8 long) and rewrites
+// only the checksum and the security entry; ffspack and the tool both accept the result.
+TEST_F(FfspackSign, TheSignedSetupVerifiesBothWays) {
+    std::string plainDir = MakeTempDir("ffspack-plain");
+    ASSERT_EQ(Build(plainDir + "setup.exe", "").code, 0);
+    const std::string plain = ReadFile(plainDir + "setup.exe");
+    const testing_support::PeHeader header;
+    struct {
+        const char *label;
+        std::string signing, environment, certificate;
+    } rows[] = {
+        {"PKCS#12, password file",
+         "--sign " + dir + "cert.p12 --password-file " + dir + "right.txt", "", dir + "cert.p12"},
+        {"PKCS#12, password from the environment", "--sign " + dir + "cert.p12",
+         "FFSPACK_SIGN_PASSWORD=" + std::string(kPassword) + " ", dir + "cert.p12"},
+        {"PEM certificate and key", "--sign " + dir + "cert.pem --key " + dir + "key.pem", "",
+         dir + "cert.pem"},
+    };
+    for (auto &row : rows) {
+        std::remove(out.c_str());
+        Outcome built = Build(out, row.signing, row.environment);
+        ASSERT_EQ(built.code, 0) << row.label << "\n" << built.output;
+        EXPECT_NE(built.output.find("signed with " + row.certificate + "\n"), std::string::npos)
+            << built.output;
+        EXPECT_FALSE(FileExists(out + ".unsigned")) << row.label;
+
+        std::string file = ReadFile(out);
+        ASSERT_GT(file.size(), plain.size()) << row.label;
+        std::string head = file.substr(0, plain.size());
+        for (size_t at : {header.ChecksumAt(), header.EntryAt(), header.EntryAt() + 4})
+            head.replace(at, 4, plain, at, 4);
+        EXPECT_TRUE(head == plain) << row.label;
+        EXPECT_EQ(testing_support::LittleEndian(file, header.EntryAt()), plain.size());
+        EXPECT_EQ(testing_support::LittleEndian(file, header.EntryAt() + 4),
+                  file.size() - plain.size());
+
+        Outcome verified = RunFfspack("verify " + out);
+        EXPECT_EQ(verified.code, 0) << verified.output;
+        EXPECT_NE(verified.output.find("signed: " + std::to_string(file.size() - plain.size()) +
+                                       " bytes of certificates\n"),
+                  std::string::npos)
+            << verified.output;
+        EXPECT_NE(verified.output.find(out + ": OK"), std::string::npos) << verified.output;
+        Outcome proved = RunCommand("osslsigncode verify -CAfile " + dir + "cert.pem -in " + out);
+        EXPECT_EQ(proved.code, 0) << row.label << "\n" << proved.output;
+    }
+}
+
+TEST_F(FfspackSign, AFailedSigningLeavesNoSetup) {
+    struct {
+        const char *label;
+        std::string signing, environment;
+    } rows[] = {
+        {"wrong password file", "--sign " + dir + "cert.p12 --password-file " + dir + "wrong.txt",
+         ""},
+        {"wrong password in the environment", "--sign " + dir + "cert.p12",
+         "FFSPACK_SIGN_PASSWORD=wrong "},
+        {"no certificate file", "--sign " + dir + "none.p12 --password-file " + dir + "right.txt",
+         ""},
+        {"a key file that holds no key", "--sign " + dir + "cert.pem --key " + dir + "a.txt", ""},
+    };
+    for (auto &row : rows) {
+        std::remove(out.c_str());
+        Outcome built = Build(out, row.signing, row.environment);
+        EXPECT_EQ(built.code, 1) << row.label << "\n" << built.output;
+        EXPECT_NE(built.output.find("'osslsigncode sign' failed (exit code "), std::string::npos)
+            << built.output;
+        EXPECT_NE(built.output.find("no setup was written"), std::string::npos) << built.output;
+        EXPECT_FALSE(FileExists(out)) << row.label;
+        EXPECT_FALSE(FileExists(out + ".unsigned")) << row.label;
+    }
 }
 
 } // namespace

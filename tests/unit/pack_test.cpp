@@ -48,10 +48,11 @@ TEST(PackFiles, EachFailedFileCallFailsTheBuildAndKeepsTheOldOutput) {
     const std::vector<PackSource> sources = {{"a.txt", a}, {"docs\\b.bin", b}};
     std::string error, bundled;
     PackNotes notes;
+    CheckReport report; // the script's checks read no file
 
     int32_t before = Sys_FileCalls();
     ASSERT_TRUE(Pack_BuildFiles(stub, "", script, sources, PACK_DEFAULT_FLAGS, out, &bundled,
-                                &error, &notes))
+                                &error, &notes, &report))
         << error;
     const int32_t calls = Sys_FileCalls() - before;
     std::vector<std::string> report;
@@ -77,7 +78,7 @@ TEST(PackFiles, EachFailedFileCallFailsTheBuildAndKeepsTheOldOutput) {
             error.clear();
             Sys_FileFailAt(nth);
             bool built = Pack_BuildFiles(stub, "", script, sources, PACK_DEFAULT_FLAGS, out,
-                                         &bundled, &error, &notes);
+                                         &bundled, &error, &notes, &report);
             Sys_FileFailAt(0);
             EXPECT_FALSE(built) << "call " << nth;
             failures[Failure(error)]++;
@@ -255,8 +256,9 @@ TEST(PackUninstaller, StoredWhenTheScriptNamesOneAndNoEntryIsGiven) {
         std::string bundled;
         PackNotes notes;
         error.clear();
+        CheckReport report;
         bool built = Pack_BuildFiles(row.stub, row.uninstaller, row.script, row.sources,
-                                     PACK_DEFAULT_FLAGS, out, &bundled, &error, &notes);
+                                     PACK_DEFAULT_FLAGS, out, &bundled, &error, &notes, &report);
         if (row.bundled == refused) {
             EXPECT_FALSE(built) << row.said;
             EXPECT_NE(error.find(row.said), std::string::npos) << error;

@@ -1,0 +1,519 @@
+// The script checks: the script is read into its commands (the text form by its lines, a
+// compiled one by its markers and CR LF line ends), then one walk in script order holds each
+// command against the keyword table, the build's entries and what came before it, as the
+// setup's readers (command.cpp, settings.cpp) and its interpreter (iscript.cpp) take them.
+#include "check.h"
+
+#include <algorithm>
+#include <map>
+#include <set>
+
+#include "ffs.h"
+#include "filelist.h"
+#include "keywords.h"
+#include "script-source.h"
+#include "uninst.h"
+#include "uninstreg.h"
+
+namespace {
+
+// One command as the setup reads it.
+typedef struct Command {
+    int line;                           // the line its marker is on
+    std::string keyword;                // as written
+    int32_t id;                         // a KeywordId, -1 for a command the setup does not run
+    std::vector<std::string> arguments; // none when nothing follows the ':'
+} Command;
+
+// Faces that every Windows has since XP: a STRING may name them without a FONT.
+const char *const SYSTEM_FACES[] = {
+    "Arial",          "Arial Black",     "Comic Sans MS",        "Courier",
+    "Courier New",    "Georgia",         "Impact",               "Lucida Console",
+    "MS Sans Serif",  "MS Serif",        "Microsoft Sans Serif", "Palatino Linotype",
+    "Segoe UI",       "Symbol",          "System",               "Tahoma",
+    "Times New Roman", "Trebuchet MS",   "Verdana",              "Webdings",
+    "Wingdings",
+};
+
+// The faces the script's FONT commands add, read from their files' name tables.
+typedef struct Faces {
+    std::set<std::string> names; // upper case: Windows matches faces in any letter case
+    bool any;                    // a font file whose names cannot be read: any face may be it
+} Faces;
+
+// What the walk has seen so far, as the setup's state would hold it.
+typedef struct Walk {
+    int uninstallLine, installPathLine, breakLine;
+    bool sizeGiven;
+    std::string company, product;
+    std::map<uint32_t, uint64_t> installed; // FILE LIST entries: hash, size
+} Walk;
+
+typedef struct Checker {
+    std::string name; // the script, as the messages name it
+    const CheckBuild *build;
+    CheckReport *report;
+    std::map<uint32_t, const CheckEntry *> entries; // by the hash the archive stores
+    std::set<uint32_t> named;                       // hashes the script asks for
+    size_t errors;
+} Checker;
+
+std::string Quoted(const std::string &text) { return "'" + text + "'"; }
+
+std::string Upper(std::string text) {
+    for (char &c : text)
+        if (c >= 'a' && c <= 'z') c = (char)(c - 'a' + 'A');
+    return text;
+}
+
+void Say(Checker *c, CheckKind kind, const std::string &where, const std::string &text) {
+    c->report->push_back(CheckMessage{kind, where + text});
+    if (kind == CHECK_ERROR) c->errors++;
+}
+
+void SayAt(Checker *c, CheckKind kind, int line, const std::string &keyword,
+           const std::string &text) {
+    Say(c, kind, c->name + ":" + std::to_string(line) + ": " + keyword + ": ", text);
+}
+
+void SayOn(Checker *c, CheckKind kind, const Command &command, const std::string &text) {
+    const std::string keyword =
+        command.id >= 0 ? Keyword_Info(command.id)->Keyword : command.keyword;
+    SayAt(c, kind, command.line, keyword, text);
+}
+
+uint32_t Hash(const Checker *c, const std::string &name) {
+    return Ffs_HashNameFlags(name.c_str(), c->build->flags);
+}
+
+int32_t FindKeyword(const std::string &keyword) {
+    return keyword.size() < KEYWORD_SIZE ? Keyword_Find(keyword.c_str()) : -1;
+}
+
+// ---- Reading the script ----
+
+std::vector<Command> ReadSource(Checker *c, const std::string &source) {
+    std::vector<Command> commands;
+    for (const ScriptLine &line : Script_Lines(source)) {
+        int found = 0;
+        std::string keyword = Script_Keyword(line, &found);
+        if (!found) {
+            SayAt(c, CHECK_ERROR, line.number, keyword, "no ':' after the keyword");
+            continue;
+        }
+        unsigned char byte = 0;
+        size_t column = Script_BadByte(line, &byte);
+        if (column) SayAt(c, CHECK_ERROR, line.number, keyword, Script_BadByteText(byte, column));
+        commands.push_back(
+            Command{line.number, keyword, FindKeyword(keyword), Script_Arguments(line)});
+    }
+    return commands;
+}
+
+// The command that starts at the marker at line[marker] and runs to end (a bare LF or the
+// line's end). Its keyword runs to the ':', as the setup reads it; the first byte in its
+// arguments that the setup ends an argument at is an error.
+Command ReadCompiledCommand(Checker *c, const std::string &line, int number, size_t marker,
+                            size_t end) {
+    const std::string text = line.substr(marker + 1, end - marker - 1);
+    size_t colon = text.find(':');
+    std::string keyword = text.substr(0, colon);
+    Command command{number, keyword, FindKeyword(keyword), {}};
+    if (colon == std::string::npos || colon + 1 == text.size()) return command;
+    command.arguments.emplace_back();
+    size_t badColumn = 0;
+    for (size_t i = colon + 1; i < text.size(); i++) {
+        if (text[i] == SCRIPT_MARKER) {
+            command.arguments.emplace_back();
+            continue;
+        }
+        if (Keyword_IsTerminator(text[i]) && !badColumn) {
+            badColumn = marker + 1 + i + 1;
+            SayOn(c, CHECK_ERROR, command, Script_BadByteText((unsigned char)text[i], badColumn));
+        }
+        command.arguments.back().push_back(text[i]);
+    }
+    return command;
+}
+
+// The commands of a compiled script. Lines end with CR LF; a bare LF ends a command too (the
+// setup reads it as the end of an argument), and is an error of its own.
+std::vector<Command> ReadCompiled(Checker *c, const std::string &script) {
+    std::vector<Command> commands;
+    if (script.find((char)SCRIPT_MARKER) == std::string::npos) {
+        Say(c, CHECK_ERROR, c->name + ": ",
+            "no command marker (byte 0x16) anywhere: the setup runs no command");
+        return commands;
+    }
+    size_t start = 0;
+    for (int number = 1; start < script.size(); number++) {
+        size_t lineEnd = script.find("\r\n", start);
+        if (lineEnd == std::string::npos) lineEnd = script.size();
+        const std::string line = script.substr(start, lineEnd - start);
+        start = lineEnd + 2;
+        for (size_t at = 0; at <= line.size();) {
+            size_t bareLf = line.find('\n', at);
+            size_t end = bareLf == std::string::npos ? line.size() : bareLf;
+            size_t marker = line.find((char)SCRIPT_MARKER, at);
+            if (marker < end) {
+                commands.push_back(ReadCompiledCommand(c, line, number, marker, end));
+                if (bareLf != std::string::npos)
+                    SayOn(c, CHECK_ERROR, commands.back(),
+                          "bare LF in column " + std::to_string(bareLf + 1) +
+                              ": the setup reads CR LF line ends and steps one byte past a "
+                              "command's last argument, here over the next command's marker, "
+                              "which then never runs");
+            }
+            if (bareLf == std::string::npos) break;
+            at = bareLf + 1;
+        }
+    }
+    return commands;
+}
+
+// ---- Each command ----
+
+std::string Amount(size_t count) { return count == 0 ? "none" : std::to_string(count); }
+
+// More arguments than the keyword takes, or fewer. A short command reads the missing ones
+// beyond its line: over the CR LF and the next command's marker, so that command never runs.
+// The last command reads them as empty, which fails only FONT (a font without a name).
+void CheckCount(Checker *c, const Command &command, const Command *next) {
+    const KeywordInfo *info = Keyword_Info(command.id);
+    size_t takes = (size_t)info->ArgCount, given = command.arguments.size();
+    if (takes > 0 && given == 0) given = 1; // nothing after the ':' is one empty argument
+    if (given > takes) {
+        SayOn(c, CHECK_ERROR, command,
+              std::to_string(given) + " arguments where the command takes " + Amount(takes) +
+                  ": the setup passes over the first extra one and takes each further one for "
+                  "a command of its own");
+    } else if (given < takes && next) {
+        SayOn(c, CHECK_ERROR, command,
+              std::to_string(given) + " of its " + std::to_string(takes) +
+                  " arguments: the setup reads the missing ones from the next line, steps over "
+                  "its marker, and the command on line " +
+                  std::to_string(next->line) + " never runs");
+    } else if (given < takes) {
+        bool fails = command.id == KW_FONT;
+        SayOn(c, fails ? CHECK_ERROR : CHECK_WARNING, command,
+              std::to_string(given) + " of its " + std::to_string(takes) +
+                  " arguments: the setup reads the missing ones as empty" +
+                  (fails ? " and the command fails" : ""));
+    }
+}
+
+// A decimal number as the setup reads it (blanks, a sign, digits, anything after them
+// ignored) that fits 32 signed bits.
+bool FitsInt32(const std::string &text) {
+    size_t p = text.find_first_not_of(' ');
+    if (p == std::string::npos) return true;
+    bool negative = text[p] == '-';
+    if (text[p] == '-' || text[p] == '+') p++;
+    uint64_t magnitude = 0;
+    for (; p < text.size() && text[p] >= '0' && text[p] <= '9'; p++) {
+        magnitude = magnitude * 10 + (uint64_t)(text[p] - '0');
+        if (magnitude > 0x80000000u) return false;
+    }
+    return magnitude <= (negative ? 0x80000000u : 0x7FFFFFFFu);
+}
+
+// Each argument against its field: a refused one is an error, a cut one a warning.
+void CheckFields(Checker *c, const Command &command) {
+    const KeywordInfo *info = Keyword_Info(command.id);
+    size_t count = std::min(command.arguments.size(), (size_t)info->ArgCount);
+    for (size_t i = 0; i < count; i++) {
+        const std::string &argument = command.arguments[i];
+        const KeywordArg &field = info->Args[i];
+        std::string which = "argument " + std::to_string(i + 1);
+        size_t length = argument.size(), room = field.Size > 0 ? (size_t)field.Size - 1 : 0;
+        if (field.Kind == ARG_NUMBER && !FitsInt32(argument)) {
+            SayOn(c, CHECK_ERROR, command,
+                  which + " (" + argument + ") lies outside 32 signed bits: the setup refuses it");
+        } else if (field.Kind == ARG_CUT && length > room) {
+            SayOn(c, CHECK_WARNING, command,
+                  which + " is " + std::to_string(length) + " characters long: the setup keeps " +
+                      "the first " + std::to_string(room));
+        } else if (field.Kind == ARG_REFUSE) {
+            // INSTALL DIR adds a backslash when it does not end in one, and it must fit too.
+            bool backslash = command.id == KW_INSTALL_DIR && length > 0 && argument.back() != '\\';
+            if (length + backslash <= room) continue;
+            SayOn(c, CHECK_ERROR, command,
+                  which + " is " + std::to_string(length) + " characters long" +
+                      (backslash ? " and gets a backslash" : "") + ": the setup takes at most " +
+                      std::to_string(room) + " and refuses it");
+        }
+    }
+}
+
+// A name the script asks the archive for; 1 when an entry answers to it.
+bool Ask(Checker *c, const Command &command, const std::string &what, const std::string &name) {
+    uint32_t hash = Hash(c, name);
+    c->named.insert(hash);
+    if (c->entries.count(hash)) return true;
+    SayOn(c, CHECK_ERROR, command,
+          what + Quoted(name) + " is not among the entries: the setup will not find it");
+    return false;
+}
+
+void CheckFileList(Checker *c, const Command &command, Walk *walk) {
+    const std::string &list = command.arguments.empty() ? std::string() : command.arguments[0];
+    size_t start = 0;
+    for (int item = 1; start <= list.size(); item++) {
+        size_t end = std::min(list.find(',', start), list.size());
+        const std::string text = list.substr(start, end - start);
+        start = end + 1;
+        std::string which = "item " + std::to_string(item) + " ";
+        if (text.size() >= INSTALL_ITEM_SIZE) {
+            SayOn(c, CHECK_ERROR, command,
+                  which + "is " + std::to_string(text.size()) +
+                      " characters long: INSTALL takes at most " +
+                      std::to_string(INSTALL_ITEM_SIZE - 1) + " and refuses it");
+            continue;
+        }
+        const std::string name = FileList_ArchiveName(text.c_str());
+        if (Ask(c, command, which, name))
+            walk->installed[Hash(c, name)] = c->entries[Hash(c, name)]->data->size();
+    }
+}
+
+// 1 when the command has argument index (from 0) and it fits its field: a name the setup
+// asks the archive for. A refused name was reported above; a missing one by the count.
+bool HasName(const Command &command, size_t index) {
+    return index < command.arguments.size() &&
+           command.arguments[index].size() < (size_t)Keyword_Info(command.id)->Args[index].Size;
+}
+
+// The names the command asks the archive for.
+void CheckNames(Checker *c, const Command &command, Walk *walk) {
+    switch (command.id) {
+    case KW_FILE_LIST:
+        CheckFileList(c, command, walk);
+        break;
+    case KW_MESSAGE:
+    case KW_AGREEMENT:
+        // Nothing after the ':' is an empty name, which no entry has.
+        if (command.arguments.empty() || HasName(command, 0))
+            Ask(c, command, "the text ", command.arguments.empty() ? "" : command.arguments[0]);
+        break;
+    case KW_FONT:
+        if (HasName(command, 1)) Ask(c, command, "the font ", command.arguments[1]);
+        break;
+    case KW_UNINSTALL_NAME:
+        c->named.insert(Hash(c, UNINST_ENTRY));
+        if (!c->build->uninstallerBundled && !c->entries.count(Hash(c, UNINST_ENTRY)))
+            Ask(c, command, "the uninstaller ", UNINST_ENTRY);
+        break;
+    }
+}
+
+// What the setup relies on from the commands before this one.
+void CheckOrder(Checker *c, const Command &command, Walk *walk) {
+    const std::string first = command.arguments.empty() ? std::string() : command.arguments[0];
+    const size_t textRoom = (size_t)Keyword_Info(KW_COMPANY_NAME)->Args[0].Size - 1;
+    switch (command.id) {
+    case KW_COMPANY_NAME:
+        if (first.size() <= textRoom) walk->company = first;
+        break;
+    case KW_PRODUCT_NAME:
+        if (first.size() <= textRoom) walk->product = first;
+        break;
+    case KW_UNINSTALL_NAME:
+        walk->uninstallLine = command.line;
+        break;
+    case KW_INSTALL_PATH:
+        walk->installPathLine = command.line;
+        break;
+    case KW_INSTALL_SIZE:
+        walk->sizeGiven = true;
+        if (walk->uninstallLine)
+            SayOn(c, CHECK_ERROR, command,
+                  "comes after UNINSTALL NAME (line " + std::to_string(walk->uninstallLine) +
+                      "), which added the uninstaller's share to the size: this value "
+                      "replaces it and the share is lost");
+        break;
+    case KW_BREAK:
+        if (walk->breakLine)
+            SayOn(c, CHECK_ERROR, command,
+                  "a second BREAK (the first is on line " + std::to_string(walk->breakLine) +
+                      "): the setup's window run stops here and never runs the rest");
+        else
+            walk->breakLine = command.line;
+        break;
+    case KW_INSTALL:
+        if (!walk->installPathLine)
+            SayOn(c, CHECK_ERROR, command,
+                  "no INSTALL PATH before it: the files would be installed before an "
+                  "installation folder is chosen");
+        break;
+    case KW_DONE: {
+        const size_t prefix = sizeof UNINSTREG_KEY_PREFIX - 1;
+        size_t length = prefix + walk->company.size() + 1 + walk->product.size();
+        if (walk->uninstallLine && length > UNINSTREG_KEY_LIMIT)
+            SayOn(c, CHECK_ERROR, command,
+                  "company and product make the uninstall key " + std::to_string(length) +
+                      " characters long, and the registry takes at most " +
+                      std::to_string(UNINSTREG_KEY_LIMIT) + ": DONE fails (company and " +
+                      "product at most " + std::to_string(UNINSTREG_KEY_LIMIT - prefix - 1) +
+                      " characters together)");
+        break;
+    }
+    }
+}
+
+// ---- Fonts ----
+
+uint32_t Big16(const std::vector<uint8_t> &data, size_t at) {
+    return at + 2 <= data.size() ? (uint32_t)data[at] << 8 | data[at + 1] : 0;
+}
+
+uint32_t Big32(const std::vector<uint8_t> &data, size_t at) {
+    return Big16(data, at) << 16 | Big16(data, at + 2);
+}
+
+// The family names (name 1) of the TrueType or OpenType font at offset at of data, added to
+// *names in upper case; false when it has no name table that can be read.
+bool ReadFamilies(const std::vector<uint8_t> &data, size_t at, std::set<std::string> *names) {
+    size_t table = 0;
+    for (uint32_t i = 0, tables = Big16(data, at + 4); i < tables && !table; i++) {
+        size_t record = at + 12 + 16 * (size_t)i;
+        if (Big32(data, record) == 0x6E616D65) table = Big32(data, record + 8); // "name"
+    }
+    if (!table || table + 6 > data.size()) return false;
+    size_t strings = table + Big16(data, table + 4);
+    bool found = false;
+    for (uint32_t i = 0, count = Big16(data, table + 2); i < count; i++) {
+        size_t record = table + 6 + 12 * (size_t)i;
+        uint32_t platform = Big16(data, record), length = Big16(data, record + 8);
+        size_t text = strings + Big16(data, record + 10);
+        if (record + 12 > data.size() || Big16(data, record + 6) != 1 ||
+            text + length > data.size())
+            continue;
+        std::string family;
+        if (platform == 1) // Macintosh: one byte a character
+            family.assign(data.begin() + (long)text, data.begin() + (long)(text + length));
+        else // Unicode and Windows: UTF-16, big-endian
+            for (size_t k = 0; k + 1 < length; k += 2)
+                family.push_back(data[text + k] ? '?' : (char)data[text + k + 1]);
+        names->insert(Upper(family));
+        found = true;
+    }
+    return found;
+}
+
+// The faces of the script's FONT files that are among the entries.
+Faces FontFaces(Checker *c, const std::vector<Command> &commands) {
+    Faces faces{{}, false};
+    for (const Command &command : commands) {
+        if (command.id != KW_FONT || command.arguments.size() < 2) continue;
+        auto entry = c->entries.find(Hash(c, command.arguments[1]));
+        if (entry == c->entries.end()) continue;
+        const std::vector<uint8_t> &data = *entry->second->data;
+        bool read = false;
+        if (Big32(data, 0) == 0x74746366) // "ttcf": a collection, its fonts' offsets at 12
+            for (uint32_t i = 0, fonts = Big32(data, 8); i < fonts && i < 256; i++)
+                read = ReadFamilies(data, Big32(data, 12 + 4 * (size_t)i), &faces.names) || read;
+        else
+            read = ReadFamilies(data, 0, &faces.names);
+        faces.any = faces.any || !read;
+    }
+    return faces;
+}
+
+void CheckFace(Checker *c, const Command &command, const Faces &faces) {
+    if (!HasName(command, 1) || command.arguments[1].empty() || faces.any) return;
+    const std::string face = Upper(command.arguments[1]);
+    for (const char *system : SYSTEM_FACES)
+        if (face == Upper(system)) return;
+    if (faces.names.count(face)) return;
+    SayOn(c, CHECK_WARNING, command,
+          "the face " + Quoted(command.arguments[1]) +
+              " is not one that every Windows has, and no FONT adds it: the text is drawn in "
+              "a font Windows picks");
+}
+
+// ---- The whole script ----
+
+void CheckUnnamed(Checker *c) {
+    for (const CheckEntry &entry : c->build->entries) {
+        uint32_t hash = Hash(c, entry.name);
+        if (c->named.count(hash) || hash == Hash(c, "install.dat") || hash == Hash(c, UNINST_ENTRY))
+            continue;
+        Say(c, CHECK_WARNING, c->name + ": ",
+            "the entry " + Quoted(entry.name) +
+                " is named nowhere in the script: the setup never uses it");
+        c->named.insert(hash); // an entry given twice is the build's error
+    }
+}
+
+Walk CheckCommands(Checker *c, const std::vector<Command> &commands) {
+    Walk walk{0, 0, 0, false, "", "", {}};
+    const Faces faces = FontFaces(c, commands);
+    for (size_t i = 0; i < commands.size(); i++) {
+        const Command &command = commands[i];
+        if (command.id < 0) {
+            SayOn(c, CHECK_ERROR, command,
+                  "not a command this setup runs: it stops there with \"Installation script "
+                  "corrupted!\"");
+            continue;
+        }
+        CheckCount(c, command, i + 1 < commands.size() ? &commands[i + 1] : nullptr);
+        CheckFields(c, command);
+        CheckNames(c, command, &walk);
+        CheckOrder(c, command, &walk);
+        if (command.id == KW_STRING) CheckFace(c, command, faces);
+    }
+    CheckUnnamed(c);
+    return walk;
+}
+
+Checker Start(const std::string &name, const CheckBuild &build, CheckReport *report) {
+    Checker c{name, &build, report, {}, {}, 0};
+    for (const CheckEntry &entry : build.entries) c.entries[Hash(&c, entry.name)] = &entry;
+    return c;
+}
+
+} // namespace
+
+bool Check_Source(const std::string &source, const std::string &sourceName,
+                  const CheckBuild &build, std::vector<uint8_t> *script, CheckReport *report) {
+    script->clear();
+    Checker c = Start(sourceName, build, report);
+    std::vector<Command> commands = ReadSource(&c, source);
+    Walk walk = CheckCommands(&c, commands);
+    if (c.errors) return false;
+    if (!walk.sizeGiven && !walk.installed.empty()) {
+        // First: UNINSTALL NAME adds the uninstaller's share to it, and the directory dialog
+        // of INSTALL PATH shows it, in whichever run they come.
+        uint64_t bytes = 0;
+        for (const auto &file : walk.installed) bytes += file.second;
+        const std::string kb = std::to_string(Check_KiloBytes(bytes));
+        SayAt(&c, CHECK_NOTE, commands.front().line, "INSTALL SIZE",
+              kb + " (KB) computed from the FILE LIST files (" + std::to_string(bytes) +
+                  " bytes, rounded up to whole KB) and written as the script's first command");
+        commands.insert(commands.begin(),
+                        Command{commands.front().line, "INSTALL SIZE", KW_INSTALL_SIZE, {kb}});
+    }
+    for (const Command &command : commands)
+        Script_Emit(command.keyword, command.arguments, script);
+    return true;
+}
+
+bool Check_Script(const std::vector<uint8_t> &script, const std::string &scriptName,
+                  const CheckBuild &build, CheckReport *report) {
+    Checker c = Start(scriptName, build, report);
+    CheckCommands(&c, ReadCompiled(&c, std::string(script.begin(), script.end())));
+    return c.errors == 0;
+}
+
+uint64_t Check_KiloBytes(uint64_t bytes) { return bytes / 1024 + (bytes % 1024 != 0); }
+
+size_t Check_Count(const CheckReport &report, CheckKind kind) {
+    size_t count = 0;
+    for (const CheckMessage &message : report) count += message.kind == kind;
+    return count;
+}
+
+std::string Check_Format(const CheckMessage &message) {
+    static const char *const PREFIXES[] = {"error: ", "warning: ", "note: "};
+    return PREFIXES[message.kind] + message.text;
+}
