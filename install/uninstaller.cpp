@@ -27,6 +27,7 @@
 #include "tessel-core.h"
 #include "tessel-sys.h"
 #include "ui.h"
+#include "uninstreg.h"
 #include "uninstscript.h"
 
 enum {
@@ -39,7 +40,6 @@ enum {
 };
 
 static const char DAMAGED[] = "The uninstaller has been damaged.";
-static const char UNINSTALL_KEY[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 
 static struct {
     InstallState state; // the settings of the script and the installation folder
@@ -312,8 +312,8 @@ static int IsEmptyKey(const char *path) {
 
 static void RemoveEntries(const InstallState *state) {
     char keyName[UNINSTALL_PATH_SIZE];
-    int length = Str_Format(keyName, sizeof keyName, "%s%s %s", UNINSTALL_KEY, state->CompanyName,
-                            state->ProductName);
+    int length = Str_Format(keyName, sizeof keyName, "%s%s %s", UNINSTREG_KEY_PREFIX,
+                            state->CompanyName, state->ProductName);
     if (length < (int)sizeof keyName && RegDeleteKeyA(HKEY_LOCAL_MACHINE, keyName) == ERROR_SUCCESS)
         Log_Print("Removed key 'HKLM\\%s'\n", keyName);
     if (!state->RegistryPath[0]) return;
