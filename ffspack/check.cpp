@@ -27,11 +27,26 @@ typedef struct Command {
 
 // Faces that every Windows has since XP: a STRING may name them without a FONT.
 const char *const SYSTEM_FACES[] = {
-    "Arial",          "Arial Black",     "Comic Sans MS",        "Courier",
-    "Courier New",    "Georgia",         "Impact",               "Lucida Console",
-    "MS Sans Serif",  "MS Serif",        "Microsoft Sans Serif", "Palatino Linotype",
-    "Segoe UI",       "Symbol",          "System",               "Tahoma",
-    "Times New Roman", "Trebuchet MS",   "Verdana",              "Webdings",
+    "Arial",
+    "Arial Black",
+    "Comic Sans MS",
+    "Courier",
+    "Courier New",
+    "Georgia",
+    "Impact",
+    "Lucida Console",
+    "MS Sans Serif",
+    "MS Serif",
+    "Microsoft Sans Serif",
+    "Palatino Linotype",
+    "Segoe UI",
+    "Symbol",
+    "System",
+    "Tahoma",
+    "Times New Roman",
+    "Trebuchet MS",
+    "Verdana",
+    "Webdings",
     "Wingdings",
 };
 
@@ -175,6 +190,10 @@ std::vector<Command> ReadCompiled(Checker *c, const std::string &script) {
 
 std::string Amount(size_t count) { return count == 0 ? "none" : std::to_string(count); }
 
+std::string Arguments(size_t count) {
+    return std::to_string(count) + (count == 1 ? " argument" : " arguments");
+}
+
 // More arguments than the keyword takes, or fewer. A short command reads the missing ones
 // beyond its line: over the CR LF and the next command's marker, so that command never runs.
 // The last command reads them as empty, which fails only FONT (a font without a name).
@@ -184,7 +203,7 @@ void CheckCount(Checker *c, const Command &command, const Command *next) {
     if (takes > 0 && given == 0) given = 1; // nothing after the ':' is one empty argument
     if (given > takes) {
         SayOn(c, CHECK_ERROR, command,
-              std::to_string(given) + " arguments where the command takes " + Amount(takes) +
+              Arguments(given) + " where the command takes " + Amount(takes) +
                   ": the setup passes over the first extra one and takes each further one for "
                   "a command of its own");
     } else if (given < takes && next) {
@@ -245,7 +264,7 @@ void CheckFields(Checker *c, const Command &command) {
     }
 }
 
-// A name the script asks the archive for; 1 when an entry answers to it.
+// A name the script asks the archive for; true when an entry answers to it.
 bool Ask(Checker *c, const Command &command, const std::string &what, const std::string &name) {
     uint32_t hash = Hash(c, name);
     c->named.insert(hash);
@@ -276,7 +295,7 @@ void CheckFileList(Checker *c, const Command &command, Walk *walk) {
     }
 }
 
-// 1 when the command has argument index (from 0) and it fits its field: a name the setup
+// True when the command has argument index (from 0) and it fits its field: a name the setup
 // asks the archive for. A refused name was reported above; a missing one by the count.
 bool HasName(const Command &command, size_t index) {
     return index < command.arguments.size() &&
@@ -301,7 +320,9 @@ void CheckNames(Checker *c, const Command &command, Walk *walk) {
     case KW_UNINSTALL_NAME:
         c->named.insert(Hash(c, UNINST_ENTRY));
         if (!c->build->uninstallerBundled && !c->entries.count(Hash(c, UNINST_ENTRY)))
-            Ask(c, command, "the uninstaller ", UNINST_ENTRY);
+            SayOn(c, CHECK_ERROR, command,
+                  "'" UNINST_ENTRY "' is not among the entries and the build has none to "
+                  "bundle: INSTALL cannot write the uninstaller");
         break;
     }
 }
@@ -474,8 +495,8 @@ Checker Start(const std::string &name, const CheckBuild &build, CheckReport *rep
 
 } // namespace
 
-bool Check_Source(const std::string &source, const std::string &sourceName,
-                  const CheckBuild &build, std::vector<uint8_t> *script, CheckReport *report) {
+bool Check_Source(const std::string &source, const std::string &sourceName, const CheckBuild &build,
+                  std::vector<uint8_t> *script, CheckReport *report) {
     script->clear();
     Checker c = Start(sourceName, build, report);
     std::vector<Command> commands = ReadSource(&c, source);
@@ -488,13 +509,12 @@ bool Check_Source(const std::string &source, const std::string &sourceName,
         for (const auto &file : walk.installed) bytes += file.second;
         const std::string kb = std::to_string(Check_KiloBytes(bytes));
         SayAt(&c, CHECK_NOTE, commands.front().line, "INSTALL SIZE",
-              kb + " (KB) computed from the FILE LIST files (" + std::to_string(bytes) +
-                  " bytes, rounded up to whole KB) and written as the script's first command");
+              kb + " KB computed from the FILE LIST files (" + std::to_string(bytes) +
+                  " bytes, rounded up): the compiled script starts with INSTALL SIZE:" + kb);
         commands.insert(commands.begin(),
                         Command{commands.front().line, "INSTALL SIZE", KW_INSTALL_SIZE, {kb}});
     }
-    for (const Command &command : commands)
-        Script_Emit(command.keyword, command.arguments, script);
+    for (const Command &command : commands) Script_Emit(command.keyword, command.arguments, script);
     return true;
 }
 

@@ -43,8 +43,8 @@ typedef struct CheckBuild {
 // *report in script order. When it finds no error, *script gets the compiled script; when the
 // script has a FILE LIST and no INSTALL SIZE, the computed size goes first (with a note).
 // Returns true when there is no error; *script is then filled, otherwise left empty.
-bool Check_Source(const std::string &source, const std::string &sourceName,
-                  const CheckBuild &build, std::vector<uint8_t> *script, CheckReport *report);
+bool Check_Source(const std::string &source, const std::string &sourceName, const CheckBuild &build,
+                  std::vector<uint8_t> *script, CheckReport *report);
 // Checks a compiled script (a hand-made "install.dat", named scriptName in the messages; lines
 // are counted by CR LF) and appends the findings to *report. True when there is no error.
 bool Check_Script(const std::vector<uint8_t> &script, const std::string &scriptName,

@@ -1,5 +1,6 @@
-// ffspack, the builder: makes a finished setup from the stub and the product's files, and lists,
-// verifies or extracts the archive of a finished one. Exit code 0 on success, 1 when the work
+// ffspack, the builder: makes a finished setup from the stub and the product's files after
+// checking its script, checks a script alone, and lists, verifies or extracts the archive of a
+// finished one. Exit code 0 on success, 1 when the work
 // failed (bad input, a damaged file), 2 for a command line it does not understand.
 #include <stdio.h>
 #include <stdlib.h>
@@ -23,10 +24,12 @@ const char *kHelp =
     "ffspack: builds and inspects setup programs with an FFS archive.\n"
     "\n"
     "Usage:\n"
-    "  ffspack build --stub STUB -o SETUP [--script FILE] [--uninstaller FILE] [--flags N]\n"
+    "  ffspack build [--stub STUB] -o SETUP [--script FILE] [--uninstaller FILE] [--flags N]\n"
     "                [--sign CERT [--key KEY] [--password-file FILE] [--timestamp URL]]\n"
-    "                [--dir FOLDER]... [ENTRY]...\n"
+    "                [--no-check] [--dir FOLDER]... [ENTRY]...\n"
     "  ffspack build --standalone -o ARCHIVE [--flags N] [--dir FOLDER]... [ENTRY]...\n"
+    "  ffspack check SCRIPT [--stub STUB | --uninstaller FILE] [--flags N]\n"
+    "                [--dir FOLDER]... [ENTRY]...\n"
     "  ffspack script FILE -o INSTALL.DAT\n"
     "  ffspack list SETUP [--dir FOLDER]... [NAME]...\n"
     "  ffspack verify SETUP\n"
@@ -34,7 +37,8 @@ const char *kHelp =
     "  ffspack --help\n"
     "\n"
     "build   appends an archive of the entries to a copy of STUB (the setup program as\n"
-    "        built, e.g. build/win32/install/setup.exe), writes the trailer and then the\n"
+    "        built, e.g. build/win32/install/setup.exe; without --stub the one installed\n"
+    "        with ffspack, ../share/tessel/setup.exe), writes the trailer and then the\n"
     "        integrity stamp over the whole file. The setup refuses to run when any byte of\n"
     "        the finished file changes. Entries are Type2-compressed where that shrinks them.\n"
     "        ENTRY is NAME=PATH (the file PATH, stored under the archive name NAME) or PATH\n"
@@ -57,7 +61,28 @@ const char *kHelp =
     "        setup is checked as the setup checks itself; a setup can as well be signed\n"
     "        afterwards with any tool (osslsigncode, signtool).\n"
     "        --standalone writes the archive alone, without stub, trailer or stamp.\n"
+    "        The script (--script FILE, or an entry \"install.dat\") is checked first, as\n"
+    "        'check' does: errors refuse the build, warnings are printed and the build goes\n"
+    "        on. When the text form has a FILE LIST and no INSTALL SIZE, the size of the\n"
+    "        FILE LIST files in KB (rounded up) is written as its first command. --no-check\n"
+    "        builds the script as it is (for tests of the setup's own handling of faults).\n"
     "        Nothing is written unless the whole setup could be built.\n"
+    "check   checks SCRIPT against the entries the build would get, without building.\n"
+    "        SCRIPT is the text form, or a compiled script when its name is install.dat.\n"
+    "        Each finding names the script, the line and the keyword. Errors: a keyword the\n"
+    "        setup does not run; more arguments than the keyword takes, or fewer when\n"
+    "        another command follows (the setup would lose it) or the command fails\n"
+    "        without them; an argument the setup refuses as too long, a number outside 32\n"
+    "        signed bits; a FILE LIST item, MESSAGE or AGREEMENT text, FONT file or\n"
+    "        uninstaller that is not among the entries; INSTALL SIZE after UNINSTALL NAME;\n"
+    "        a company and product too long for the uninstall key that DONE writes; a\n"
+    "        second BREAK; INSTALL before any INSTALL PATH; in a compiled script, bare LF\n"
+    "        line ends, no command marker at all, and bytes in an argument that the setup\n"
+    "        takes for its end. Warnings: an argument the setup cuts, fewer arguments at the\n"
+    "        end of the script, an entry the script never names, a STRING face that is no\n"
+    "        system font and that no FONT adds. Exit code 0 without errors, 1 with errors.\n"
+    "        The uninstaller counts as bundled unless --stub or --uninstaller names the\n"
+    "        place the build would take it from and there is none.\n"
     "script  compiles the text form of a script: one command a line, KEYWORD:argument,\n"
     "        arguments separated by '|' (\"\\|\" is a '|' inside an argument); empty lines\n"
     "        and lines beginning with '#' are remarks. Keywords the setup does not run and\n"
@@ -108,6 +133,20 @@ bool ScanFolder(const std::string &folder, std::vector<PackSource> *sources, std
     return true;
 }
 
+// An entry of the command line: NAME=PATH, or PATH stored under its file name.
+PackSource EntryOf(const std::string &arg) {
+    size_t equals = arg.find('=');
+    if (equals == std::string::npos) return PackSource{fs::path(arg).filename().string(), arg};
+    return PackSource{arg.substr(0, equals), arg.substr(equals + 1)};
+}
+
+// The checks' findings, on the error output as a compiler gives them.
+void PrintReport(const CheckReport &report) {
+    fflush(stdout);
+    for (const CheckMessage &message : report)
+        fprintf(stderr, "%s\n", Check_Format(message).c_str());
+}
+
 bool ParseFlags(const char *text, uint32_t *flags) {
     char *end = nullptr;
     unsigned long value = strtoul(text, &end, 0);
@@ -135,10 +174,20 @@ int CompileCommand(int argc, char **argv) {
     return 0;
 }
 
+// The stub of an installed ffspack: share/tessel/setup.exe beside its bin/ folder; "" when
+// there is none.
+std::string InstalledStub() {
+    std::error_code code;
+    fs::path self = fs::read_symlink("/proc/self/exe", code);
+    if (code) return "";
+    fs::path stub = self.parent_path() / ".." / "share" / "tessel" / "setup.exe";
+    return fs::is_regular_file(stub, code) ? stub.string() : "";
+}
+
 int Build(int argc, char **argv) {
     std::string stub, output, scriptPath, uninstaller;
     SignOptions sign;
-    bool standalone = false;
+    bool standalone = false, check = true;
     uint32_t flags = PACK_DEFAULT_FLAGS;
     std::vector<PackSource> sources;
     std::string error;
@@ -167,18 +216,19 @@ int Build(int argc, char **argv) {
             sign.timestampUrl = argv[++i];
         } else if (arg == "--standalone") {
             standalone = true;
+        } else if (arg == "--no-check") {
+            check = false;
         } else if (!arg.empty() && arg[0] == '-') {
             return Usage("unknown or incomplete option '" + arg + "'");
         } else {
-            size_t equals = arg.find('=');
-            if (equals == std::string::npos)
-                sources.push_back(PackSource{fs::path(arg).filename().string(), arg});
-            else
-                sources.push_back(PackSource{arg.substr(0, equals), arg.substr(equals + 1)});
+            sources.push_back(EntryOf(arg));
         }
     }
     if (output.empty()) return Usage("build needs -o SETUP");
-    if (stub.empty() && !standalone) return Usage("build needs --stub STUB (or --standalone)");
+    if (stub.empty() && !standalone) stub = InstalledStub();
+    if (stub.empty() && !standalone)
+        return Usage("build needs --stub STUB (or --standalone); none is installed beside ffspack "
+                     "(../share/tessel/setup.exe)");
     if (sources.empty() && scriptPath.empty()) return Usage("build needs at least one entry");
     if (standalone && !uninstaller.empty())
         return Usage("--uninstaller is for a setup; a stand-alone archive takes it as an entry");
@@ -189,10 +239,12 @@ int Build(int argc, char **argv) {
     if (signing && sign.key.empty() && !Sign_IsPkcs12(sign.certificate))
         return Usage("--sign with a PEM certificate needs --key KEY (or give a .p12/.pfx file)");
     PackNotes notes;
+    CheckReport report;
     std::string bundled;
-    if (!Pack_BuildFiles(standalone ? "" : stub, uninstaller, scriptPath, sources, flags, output,
-                         &bundled, &error, &notes))
-        return Fail(error);
+    bool built = Pack_BuildFiles(standalone ? "" : stub, uninstaller, scriptPath, sources, flags,
+                                 output, &bundled, &error, &notes, check ? &report : nullptr);
+    PrintReport(report);
+    if (!built) return Fail(error);
     for (const std::string &note : notes) printf("note: %s\n", note.c_str());
     if (!bundled.empty()) printf("bundled uninstaller: %s\n", bundled.c_str());
     if (signing) {
@@ -204,6 +256,46 @@ int Build(int argc, char **argv) {
     std::error_code code;
     printf("%s: %s entries, %s bytes\n", output.c_str(), std::to_string(entries).c_str(),
            std::to_string(fs::file_size(output, code)).c_str());
+    return 0;
+}
+
+int Check(int argc, char **argv) {
+    std::string scriptPath, stub, uninstaller, error;
+    uint32_t flags = PACK_DEFAULT_FLAGS;
+    std::vector<PackSource> sources;
+    for (int i = 0; i < argc; i++) {
+        std::string arg = argv[i];
+        bool hasValue = i + 1 < argc;
+        if (arg == "--dir" && hasValue) {
+            if (!ScanFolder(argv[++i], &sources, &error)) return Fail(error);
+        } else if (arg == "--flags" && hasValue) {
+            if (!ParseFlags(argv[++i], &flags)) return Usage("--flags needs a number");
+        } else if (arg == "--stub" && hasValue) {
+            stub = argv[++i];
+        } else if (arg == "--uninstaller" && hasValue) {
+            uninstaller = argv[++i];
+        } else if (!arg.empty() && arg[0] == '-') {
+            return Usage("unknown or incomplete option '" + arg + "'");
+        } else if (scriptPath.empty()) {
+            scriptPath = arg;
+        } else {
+            sources.push_back(EntryOf(arg));
+        }
+    }
+    if (scriptPath.empty()) return Usage("check needs a SCRIPT");
+    // A compiled script is checked as the build checks an entry "install.dat".
+    std::string scriptName = fs::path(scriptPath).filename().string();
+    if (Ffs_HashNameFlags(scriptName.c_str(), flags) == Ffs_HashNameFlags("install.dat", flags)) {
+        sources.insert(sources.begin(), PackSource{"install.dat", scriptPath});
+        scriptPath.clear();
+    }
+    CheckReport report;
+    bool passed = Pack_CheckFiles(stub, uninstaller, scriptPath, sources, flags, &report, &error);
+    PrintReport(report);
+    if (!passed) return Fail(error);
+    size_t warnings = Check_Count(report, CHECK_WARNING);
+    printf("%s: no errors, %s %s\n", scriptName.c_str(), std::to_string(warnings).c_str(),
+           warnings == 1 ? "warning" : "warnings");
     return 0;
 }
 
@@ -289,6 +381,8 @@ int main(int argc, char **argv) {
     int result;
     if (command == "build")
         result = Build(argc - 2, argv + 2);
+    else if (command == "check")
+        result = Check(argc - 2, argv + 2);
     else if (command == "script")
         result = CompileCommand(argc - 2, argv + 2);
     else if (command == "list")

@@ -25,6 +25,10 @@ configure_windows() { # build folder, toolchain file
 
 echo "==== win32 tree"
 configure_windows build/win32 mingw-i686.cmake
+
+echo "==== Debian package (release ffspack, the win32 stub and uninstaller)"
+bash scripts/package.sh
+bash tests/package/test-package.sh build/release/tessel-install_*.deb
 if /lib/ld-linux.so.2 --help >/dev/null 2>&1; then
   windows_tree=build/win32
 else

@@ -49,12 +49,35 @@ std::string Stub(const std::string &dir) {
 TEST(Ffspack, HelpAndUsage) {
     Outcome help = RunFfspack("--help");
     EXPECT_EQ(help.code, 0);
-    EXPECT_NE(help.output.find("ffspack build --stub STUB -o SETUP"), std::string::npos);
+    EXPECT_NE(help.output.find("ffspack build [--stub STUB] -o SETUP"), std::string::npos);
     EXPECT_NE(help.output.find("--uninstaller FILE"), std::string::npos);
     EXPECT_EQ(RunFfspack("").code, 2);
     EXPECT_EQ(RunFfspack("frobnicate").code, 2);
     EXPECT_EQ(RunFfspack("build -o x").code, 2);
     EXPECT_EQ(RunFfspack("build --standalone -o x --uninstaller u.exe a.txt").code, 2);
+}
+
+// Installed (bin/ffspack beside share/tessel/), the builder takes the stub and the uninstaller
+// from there without --stub; without them it asks for --stub.
+TEST(Ffspack, AnInstalledBuilderFindsItsStubAndUninstaller) {
+    std::string prefix = MakeTempDir("ffspack-prefix");
+    RunCommand("mkdir -p " + prefix + "bin " + prefix + "share/tessel && cp " +
+               TESSEL_FFSPACK_PATH + " " + prefix + "bin/ffspack");
+    std::string script = prefix + "setup.txt", out = prefix + "setup.exe";
+    WriteFile(script, "PRODUCT NAME:Rocket\nUNINSTALL NAME:uninst.exe\n");
+    std::string build = prefix + "bin/ffspack build --no-check -o " + out + " --script " + script;
+    Outcome missing = RunCommand(build);
+    EXPECT_EQ(missing.code, 2) << missing.output;
+    EXPECT_NE(missing.output.find("../share/tessel/setup.exe"), std::string::npos);
+    RunCommand("mv " + Stub(prefix) + " " + prefix + "share/tessel/setup.exe");
+    WriteFile(prefix + "share/tessel/uninst.exe", "MZ installed uninstaller");
+    Outcome built = RunCommand(build);
+    EXPECT_EQ(built.code, 0) << built.output;
+    EXPECT_NE(
+        built.output.find("bundled uninstaller: " + prefix + "bin/../share/tessel/uninst.exe"),
+        std::string::npos)
+        << built.output;
+    EXPECT_EQ(RunFfspack("verify " + out).code, 0);
 }
 
 // A script with UNINSTALL NAME: the build names the uninstaller it stored, beside the stub or

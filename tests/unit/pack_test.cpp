@@ -48,11 +48,11 @@ TEST(PackFiles, EachFailedFileCallFailsTheBuildAndKeepsTheOldOutput) {
     const std::vector<PackSource> sources = {{"a.txt", a}, {"docs\\b.bin", b}};
     std::string error, bundled;
     PackNotes notes;
-    CheckReport report; // the script's checks read no file
+    CheckReport checks; // they read no file
 
     int32_t before = Sys_FileCalls();
     ASSERT_TRUE(Pack_BuildFiles(stub, "", script, sources, PACK_DEFAULT_FLAGS, out, &bundled,
-                                &error, &notes, &report))
+                                &error, &notes, &checks))
         << error;
     const int32_t calls = Sys_FileCalls() - before;
     std::vector<std::string> report;
@@ -78,7 +78,7 @@ TEST(PackFiles, EachFailedFileCallFailsTheBuildAndKeepsTheOldOutput) {
             error.clear();
             Sys_FileFailAt(nth);
             bool built = Pack_BuildFiles(stub, "", script, sources, PACK_DEFAULT_FLAGS, out,
-                                         &bundled, &error, &notes, &report);
+                                         &bundled, &error, &notes, &checks);
             Sys_FileFailAt(0);
             EXPECT_FALSE(built) << "call " << nth;
             failures[Failure(error)]++;
