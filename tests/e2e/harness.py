@@ -19,6 +19,7 @@ import zlib
 BUILD = os.environ.get("TESSEL_BUILD", "")
 FFSPACK = os.environ.get("TESSEL_FFSPACK", "")
 STUB = os.path.join(BUILD, "install", "setup.exe")
+HELPER = os.path.join(BUILD, "tests", "helpers", "helper.exe")
 MARKER = b"\x16"
 
 
@@ -224,6 +225,19 @@ class SetupCase(unittest.TestCase):
                               list(options) + arguments, check=True, stdout=subprocess.PIPE)
         self.packed = done.stdout.decode()
         return setup
+
+    def start_helper(self, *args):
+        """The test helper (tests/helpers/helper.exe) started with args beside the test and up
+        (it made its ready file); the process, ended with the test."""
+        ready = os.path.join(self.folder, "helper-ready")
+        if os.path.exists(ready):
+            os.remove(ready)
+        env = dict(self.wine.env, TESSEL_HELPER_READY=windows_path(ready))
+        process = subprocess.Popen([self.wine.runner, HELPER] + list(args), env=env,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.addCleanup(process.kill)
+        self.assertTrue(appears(ready), "the helper did not come up: %s" % " ".join(args))
+        return process
 
     def log(self):
         with open(os.path.join(self.folder, "debug.log"), "rb") as log:

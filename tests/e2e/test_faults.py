@@ -29,14 +29,12 @@ stay); the interactive runs also show the directory dialog and the progress wind
 """
 import os
 import resource
-import shutil
 import subprocess
 import tempfile
 import unittest
 
-from harness import BUILD, SetupCase, appears, restamp, script, windows_path
+from harness import SetupCase, restamp, script, windows_path
 
-HELPER = os.path.join(BUILD, "tests", "helpers", "helper.exe")
 README = b"Rocket 2.1\r\nRead me first.\r\n"
 BIG = b"".join(b"line %06d of the big data file, which fills a small disk\r\n" % i
                for i in range(8000))  # 472 KB, Type2
@@ -162,12 +160,7 @@ class DiskFaults(FaultCase):
         held = os.path.join(target, "readme.txt")
         with open(held, "wb") as old:
             old.write(b"version 1, in use")
-        ready = os.path.join(self.folder, "ready")
-        env = dict(self.wine.env, TESSEL_HELPER_READY=windows_path(ready))
-        holder = subprocess.Popen([self.wine.runner, HELPER, "--hold", windows_path(held)],
-                                  env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.addCleanup(holder.kill)
-        self.assertTrue(appears(ready), "the helper did not open the file")
+        self.start_helper("--hold", windows_path(held))
         setup = self.pack({"install.dat": setup_script(windows_path(target)),
                            "readme.txt": README, "data\\big.dat": BIG})
 

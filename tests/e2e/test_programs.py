@@ -3,7 +3,6 @@ EXECUTE, OLE and WINDOW run under Wine, quiet and interactive (the robot answers
 dialogs); the helper program and the test DLL of tests/helpers leave their marker files."""
 import os
 import shutil
-import subprocess
 import unittest
 
 from harness import BUILD, SetupCase, appears, script, windows_path
@@ -58,40 +57,22 @@ class ProgramsTest(SetupCase):
         self.assertTrue(os.path.exists(server + ".log"), "the commands after them ran")
 
     def test_quiet_run_closes_a_running_program(self):
-        ready = self.marker("ready")
-        env = dict(self.wine.env, TESSEL_HELPER_READY=windows_path(ready))
-        runner = subprocess.Popen([self.wine.runner, HELPER, "--window", "RocketMain", "Rocket"],
-                                  env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        try:
-            self.assertTrue(appears(ready, 60), "the program's window did not come up")
-            setup = self.build(("WINDOW", "0", "2000", "Rocket", "RocketMain", "$3rocket.exe",
-                                "Please close Rocket"))
-            result = self.wine.run_with_robot(setup, ["-Quiet", "-debug"])
-            self.assertEqual(result.code, 1, self.log())
-            self.assertEqual(runner.wait(timeout=30), 0)
-        finally:
-            if runner.poll() is None:
-                runner.kill()
+        runner = self.start_helper("--window", "RocketMain", "Rocket")
+        setup = self.build(("WINDOW", "0", "2000", "Rocket", "RocketMain", "$3rocket.exe",
+                            "Please close Rocket"))
+        result = self.wine.run_with_robot(setup, ["-Quiet", "-debug"])
+        self.assertEqual(result.code, 1, self.log())
+        self.assertEqual(runner.wait(timeout=30), 0)
         log = self.log()
         self.assertIn("Find [0] Windows = 'Rocket' / 'RocketMain' [$3rocket.exe]\n", log)
         self.assertIn("Window Match 0: [Rocket / RocketMain]\n", log)
-
-    def start_window(self):
-        """The helper's window "Rocket" of class "RocketMain", up; the process."""
-        ready = self.marker("ready")
-        env = dict(self.wine.env, TESSEL_HELPER_READY=windows_path(ready))
-        runner = subprocess.Popen([self.wine.runner, HELPER, "--window", "RocketMain", "Rocket"],
-                                  env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.addCleanup(runner.kill)
-        self.assertTrue(appears(ready, 60), "the program's window did not come up")
-        return runner
 
     def test_quiet_window_modes_that_would_ask_stop_without_a_box(self):
         # Mode 1 would tell the user to close the program, mode 2 would ask to close it: quiet,
         # neither box appears, nothing is closed and the run stops.
         for mode, line in (("1", "Quiet: [Install problem...] Please close Rocket -> OK\n"),
                            ("2", "Quiet: [Attempt #1] Please close Rocket -> No\n")):
-            runner = self.start_window()
+            runner = self.start_helper("--window", "RocketMain", "Rocket")
             setup = self.build(("WINDOW", mode, "2000", "Rocket", "RocketMain", "$3rocket.exe",
                                 "Please close Rocket"))
             result = self.wine.run_with_robot(setup, ["-Quiet", "-debug"], timeout=60)

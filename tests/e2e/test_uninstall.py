@@ -8,14 +8,12 @@ import glob
 import os
 import re
 import shutil
-import subprocess
 import time
 import unittest
 
-from harness import BUILD, SetupCase, appears, script, windows_path
+from harness import BUILD, SetupCase, script, windows_path
 
 HELPERS = os.path.join(BUILD, "tests", "helpers")
-HELPER = os.path.join(HELPERS, "helper.exe")
 UNINSTALLER = os.path.join(BUILD, "install", "uninst.exe")
 ENTRY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Acme Rocket"
 KEY = "Software\\TesselE2E\\Rocket"
@@ -92,15 +90,7 @@ class UninstallCase(SetupCase):
 
     def window(self):
         """The product's running window; the helper process."""
-        ready = os.path.join(self.folder, "ready")
-        if os.path.exists(ready):
-            os.remove(ready)
-        env = dict(self.wine.env, TESSEL_HELPER_READY=windows_path(ready))
-        runner = subprocess.Popen([self.wine.runner, HELPER, "--window", "RocketMain", "Rocket"],
-                                  env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.addCleanup(runner.kill)
-        self.assertTrue(appears(ready), "the product's window did not come up")
-        return runner
+        return self.start_helper("--window", "RocketMain", "Rocket")
 
     def install(self, install_dat=None):
         setup = self.pack({"install.dat": install_dat or product_script(), "readme.txt": README,
@@ -209,12 +199,7 @@ class UninstallTest(UninstallCase):
     def test_a_file_in_use_waits_for_the_restart_and_is_named(self):
         self.install()
         held = os.path.join(self.target, "data", "deep", "big.dat")
-        ready = os.path.join(self.folder, "held")
-        env = dict(self.wine.env, TESSEL_HELPER_READY=windows_path(ready))
-        holder = subprocess.Popen([self.wine.runner, HELPER, "--hold", windows_path(held)],
-                                  env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.addCleanup(holder.kill)
-        self.assertTrue(appears(ready), "the helper did not open the file")
+        holder = self.start_helper("--hold", windows_path(held))
         program = os.path.join(self.target, "uninst.exe")
         result = self.wine.run_with_robot(program, ["-debug"],
                                           press=[(QUESTION, "Yes"), ("removed", "OK")])
