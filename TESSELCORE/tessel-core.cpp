@@ -537,26 +537,33 @@ int Core_VerifyStampRecord(const uint8_t record[CORE_STAMP_SIZE], uint32_t key, 
         Str_QuickCrc(name, &quick);
         if (quick != nameCrc) return 0;
     }
-    PeSignature signature;
-    int64_t end = 0;
-    int isSigned = Pe_FileSignature(path, &signature, &end) && signature.TableOffset == length;
     FILE *file = fopen(path, "rb");
     if (!file) {
         Log_Print("Couldn't open file '%s'!\n", path);
         return 0;
     }
-    if (!skipLengthCheck && !isSigned && end != (int64_t)length) {
-        fclose(file);
-        return 0;
-    }
     uint32_t running = StampCrc(file, (int32_t)position, (int32_t)length, NULL, 0);
-    if (~running != crc && isSigned && fseek(file, 0, SEEK_SET) == 0) {
+    int lengthHolds = skipLengthCheck;
+    if (!lengthHolds) {
+        long end = -1;
+        if (fseek(file, 0, SEEK_END) == 0) end = ftell(file);
+        lengthHolds = end == (long)length;
+    }
+    if (~running == crc && lengthHolds) {
+        fclose(file);
+        return 1;
+    }
+    // Only a signed file may still pass: its table ends the file and begins at the length.
+    PeSignature signature;
+    int64_t end = 0;
+    int isSigned = Pe_FileSignature(path, &signature, &end) && signature.TableOffset == length;
+    if (isSigned && ~running != crc && fseek(file, 0, SEEK_SET) == 0) {
         const int32_t zeroed[4] = {signature.ChecksumOffset, PE_CHECKSUM_SIZE,
                                    signature.EntryOffset, PE_ENTRY_SIZE};
         running = StampCrc(file, (int32_t)position, (int32_t)length, zeroed, 2);
     }
     fclose(file);
-    return ~running == crc;
+    return isSigned && ~running == crc;
 }
 
 int Core_VerifyStamp(uint32_t key, const char *path, int skipLengthCheck, int skipNameCheck) {

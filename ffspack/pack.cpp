@@ -291,6 +291,12 @@ static std::string FolderOf(const std::string &path) {
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
+// The PE header's signing fields of a whole file in memory (see Pe_ReadSignature).
+static bool ReadSignature(const PackBytes &file, PeSignature *signature) {
+    return Pe_ReadSignature(file.data(), (int32_t)std::min(file.size(), (size_t)PE_HEAD_SIZE),
+                            signature) == 1;
+}
+
 bool Pack_BuildSetup(const std::string &stubPath, const std::vector<PackInput> &inputs,
                      uint32_t flags, const std::string &outputPath, std::string *error,
                      PackNotes *notes) {
@@ -303,8 +309,7 @@ bool Pack_BuildSetup(const std::string &stubPath, const std::vector<PackInput> &
     // The fields that signing rewrites are stamped as zero, as the setup reads them in a signed
     // file: the image's checksum (which no loader of a program checks) and the security entry.
     PeSignature signature;
-    if (Pe_ReadSignature(file.data(), (int32_t)std::min(file.size(), (size_t)PE_HEAD_SIZE),
-                         &signature)) {
+    if (ReadSignature(file, &signature)) {
         if (signature.TableOffset || signature.TableSize) {
             *error = "the stub " + Quoted(stubPath) +
                      " is signed; build with an unsigned stub "
@@ -369,9 +374,7 @@ bool Pack_ScriptNamesUninstaller(const PackBytes &script) {
 static void NoteSignedUninstaller(const PackBytes &data, const std::string &name,
                                   PackNotes *notes) {
     PeSignature signature;
-    if (Pe_ReadSignature(data.data(), (int32_t)std::min(data.size(), (size_t)PE_HEAD_SIZE),
-                         &signature) &&
-        Pe_IsSigned(&signature, (int64_t)data.size()))
+    if (ReadSignature(data, &signature) && Pe_IsSigned(&signature, (int64_t)data.size()))
         notes->push_back("the uninstaller " + name + " is signed, but the setup appends its " +
                          "script behind it when it installs it, and the installed copy's " +
                          "signature no longer verifies; store it unsigned");
@@ -582,9 +585,7 @@ bool Pack_Verify(const std::string &path, std::vector<std::string> *report) {
                       memcmp(head.data(), FFS_TAG, 4) == 0;
     int64_t stamp = standalone ? -1 : Pack_FindStamp(path);
     PeSignature signature;
-    if (!standalone &&
-        Pe_ReadSignature(head.data(), (int32_t)std::min(head.size(), (size_t)PE_HEAD_SIZE),
-                         &signature) &&
+    if (!standalone && ReadSignature(head, &signature) &&
         (signature.TableOffset || signature.TableSize)) {
         int64_t end = (int64_t)signature.TableOffset + signature.TableSize;
         int64_t length = (int64_t)head.size();

@@ -47,7 +47,6 @@ static struct {
     char group[SHELL_GROUP_SIZE]; // the current group while the shortcuts are walked
     char pending[UNINSTALL_PENDING_SIZE];
     int32_t pendingCount, pendingCut;
-    int32_t removed;
     int cancelled;
 } U;
 
@@ -129,7 +128,6 @@ static void NotePending(const char *path) {
 // Deletes a file; one in use is left for the next restart. A missing file is no failure.
 static void RemoveFile(const char *path) {
     if (DeleteFileA(path)) {
-        U.removed++;
         Log_Print("Removed '%s'\n", path);
         return;
     }
@@ -169,7 +167,7 @@ static void RemoveEmptyParents(const char *path, const char *base, int removeBas
         if (!cut) return;
         cut[1] = 0; // the parent, with its backslash
         length = Str_Length(folder);
-        if (length < baseLength || Str_Length(folder) > UNINSTALL_PATH_SIZE - 1) return;
+        if (length < baseLength) return;
         if (length == baseLength && !(removeBase && Str_EqualNoCase(folder, base))) return;
         if (length > baseLength && !Str_StartsWithNoCase(folder, base)) return;
         if (IsProtectedFolder(folder)) return;
@@ -380,14 +378,13 @@ static int Cleanup(const char *arguments) {
     while (*p == ' ') p++;
     HANDLE original = (HANDLE)(uintptr_t)strtoul(p, (char **)&p, 10);
     char file[UNINSTALL_PATH_SIZE], installPath[UNINSTALL_PATH_SIZE];
-    const char *fields[2] = {NULL, NULL};
     char *targets[2] = {file, installPath};
     for (int i = 0; i < 2; i++) {
         while (*p && *p != '"') p++;
         if (!*p) return UNINSTALL_EXIT_DAMAGED;
-        fields[i] = ++p;
+        const char *field = ++p;
         while (*p && *p != '"') p++;
-        Str_Format(targets[i], UNINSTALL_PATH_SIZE, "%.*s", (int)(p - fields[i]), fields[i]);
+        Str_Format(targets[i], UNINSTALL_PATH_SIZE, "%.*s", (int)(p - field), field);
         if (*p) p++;
     }
     if (original) {
