@@ -52,7 +52,13 @@ typedef struct Type2State {
     int32_t matchLength;
 } Type2State;
 
+// The builder encodes on several threads at once, each with a state of its own; the setup and
+// the uninstaller decode on one thread and keep a plain global.
+#ifdef _WIN32
 static Type2State *T;
+#else
+static thread_local Type2State *T;
+#endif
 
 // The position code: canonical, by the upper six bits of a position.
 static const struct {
@@ -113,7 +119,9 @@ int Type2_Init(void) {
         Reset(NULL, 0, NULL, 0);
         return 1;
     }
-    BuildPositionTables();
+    // The tables are the same for every state: built by the first Init, which a program that
+    // codes on several threads makes before it starts them.
+    if (Codes.encodeLength[0] == 0) BuildPositionTables();
     T = (Type2State *)TESSEL_ALLOC(sizeof(Type2State));
     T->freq = (uint16_t *)TESSEL_ALLOC(FREQ_COUNT * 2);
     T->window = (uint8_t *)TESSEL_ALLOC(WINDOW_BYTES);

@@ -1,6 +1,8 @@
 // The Type2 codec: LZ77 over a 4096-byte window with literals and match lengths in one adaptive
 // Huffman code and positions in a fixed prefix code. The archive reader decodes with it; the
-// builder encodes with it. One working state, allocated by Type2_Init, serves every call.
+// builder encodes with it. One working state, allocated by Type2_Init, serves every call; in the
+// host build each thread has a state of its own (the builder's first Init comes before its
+// threads start).
 #pragma once
 #include <stdint.h>
 
@@ -31,7 +33,7 @@ int Type2_Decompress(const uint8_t *block, int32_t blockLength, uint8_t *output,
 int Type2_GetSize(const uint8_t *block, int32_t *size);
 // 1 when the block begins with the tag.
 int Type2_Identify(const uint8_t *block);
-// Allocates the working state once (a second call keeps the first state). Returns 1.
+// Allocates the (thread's) working state once (a second call keeps the first state). Returns 1.
 int Type2_Init(void);
 // Frees the working state. Returns 1.
 int Type2_Shutdown(void);

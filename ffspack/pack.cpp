@@ -8,6 +8,8 @@
 #include <string.h>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 
 #include "ffs-cmp2.h"
 #include "ffs.h"
@@ -117,7 +119,52 @@ bool CheckInput(const PackInput &input, std::string *error) {
     return true;
 }
 
+int Jobs = 0; // 0: one thread a core
+
+// Every entry encoded, on as many threads as Jobs allows. Each thread takes the largest entry
+// not yet taken (so that no thread is left with a large one at the end) and codes with a state
+// of its own; the blocks, and the notes and the first error in the entries' order, are those
+// of one thread working through them in turn.
+bool EncodeAll(std::vector<Stored> *entries, std::string *error, PackNotes *notes) {
+    size_t count = entries->size();
+    std::vector<std::string> errors(count);
+    std::vector<PackNotes> entryNotes(count);
+    std::vector<char> failed(count, 0);
+    std::vector<size_t> order(count);
+    for (size_t i = 0; i < count; i++) order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [entries](size_t a, size_t b) {
+        return (*entries)[a].input->data.size() > (*entries)[b].input->data.size();
+    });
+    std::atomic<size_t> next(0);
+    auto work = [&]() {
+        Type2_Init();
+        for (size_t k; (k = next.fetch_add(1)) < count;) {
+            size_t i = order[k];
+            failed[i] = !Encode(*(*entries)[i].input, &(*entries)[i], &errors[i], &entryNotes[i]);
+        }
+        Type2_Shutdown();
+    };
+    size_t threads = Jobs > 0 ? (size_t)Jobs : std::max(1u, std::thread::hardware_concurrency());
+    threads = std::min(threads, count);
+    Type2_Init(); // the codec's shared tables, made before any thread starts
+    std::vector<std::thread> pool;
+    for (size_t t = 1; t < threads; t++) pool.emplace_back(work);
+    work();
+    for (std::thread &thread : pool) thread.join();
+    Type2_Shutdown();
+    for (size_t i = 0; i < count; i++) {
+        notes->insert(notes->end(), entryNotes[i].begin(), entryNotes[i].end());
+        if (failed[i]) {
+            *error = errors[i];
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
+
+void Pack_SetJobs(int jobs) { Jobs = jobs > 0 ? jobs : 0; }
 
 bool Pack_BuildArchive(const std::vector<PackInput> &inputs, uint32_t flags, uint32_t archiveOffset,
                        bool withTrailer, PackBytes *archive, std::string *error, PackNotes *notes) {
@@ -144,12 +191,7 @@ bool Pack_BuildArchive(const std::vector<PackInput> &inputs, uint32_t flags, uin
                      "); rename one of them";
         return false;
     }
-    Type2_Init();
-    bool encoded = true;
-    for (Stored &entry : entries)
-        if (!(encoded = Encode(*entry.input, &entry, error, notes))) break;
-    Type2_Shutdown();
-    if (!encoded) return false;
+    if (!EncodeAll(&entries, error, notes)) return false;
 
     uint64_t total = FFS_HEADER_SIZE + (uint64_t)entries.size() * FFS_DIRECTORY_ENTRY_SIZE;
     for (const Stored &entry : entries) total += FFS_BLOCK_HEADER_SIZE + entry.bytes.size();

@@ -10,7 +10,7 @@
 
 #include "check.h"
 
-enum { PACK_DEFAULT_FLAGS = 6, PACK_MAX_NAME = 319 };
+enum { PACK_DEFAULT_FLAGS = 6, PACK_MAX_NAME = 319, PACK_MAX_JOBS = 256 };
 
 typedef std::vector<uint8_t> PackBytes;
 
@@ -31,6 +31,9 @@ typedef struct PackEntryInfo {
 // What a build did beyond the plain case (one line each), for the user.
 typedef std::vector<std::string> PackNotes;
 
+// The number of threads that encode entries at once (at most PACK_MAX_JOBS, the command's
+// bound); 0 (the default) or less: one a core.
+void Pack_SetJobs(int jobs);
 // The archive for inputs, placed at archiveOffset of its file (absolute block offsets), with
 // its trailer when withTrailer. Returns false with *error naming the problem: an empty or
 // over-long name, an empty file, two names of one hash.

@@ -55,6 +55,21 @@ TEST(Ffspack, HelpAndUsage) {
     EXPECT_EQ(RunFfspack("frobnicate").code, 2);
     EXPECT_EQ(RunFfspack("build -o x").code, 2);
     EXPECT_EQ(RunFfspack("build --standalone -o x --uninstaller u.exe a.txt").code, 2);
+    // --jobs takes 1 to 256.
+    std::string dir = MakeTempDir("ffspack-jobs");
+    WriteFile(dir + "a.txt", std::string(3000, 'a'));
+    for (const char *jobs : {"0", "257", "-1", "two"}) {
+        Outcome refused = RunFfspack("build --standalone --jobs " + std::string(jobs) + " -o " +
+                                     dir + "a.ffs " + dir + "a.txt");
+        EXPECT_EQ(refused.code, 2) << jobs;
+        EXPECT_NE(refused.output.find("--jobs needs a number from 1 to 256"), std::string::npos);
+    }
+    for (const char *jobs : {"1", "256"})
+        EXPECT_EQ(RunFfspack("build --standalone --jobs " + std::string(jobs) + " -o " + dir +
+                             "a.ffs " + dir + "a.txt")
+                      .code,
+                  0)
+            << jobs;
 }
 
 // Installed (bin/ffspack beside share/tessel/), the builder takes the stub and the uninstaller

@@ -175,6 +175,45 @@ TEST(PackEncoding, ABlockThatDoesNotDecodeBackIsStoredRaw) {
     EXPECT_TRUE(extracted == data);
 }
 
+// Entries are encoded on several threads; the archive and the notes are the same byte for byte
+// and line for line whatever their number, more threads than entries included.
+TEST(PackEncoding, AnyNumberOfThreadsGivesTheSameArchive) {
+    Mem_Init(MEM_NO_LIMIT, 0);
+    std::vector<PackInput> inputs = {
+        {"deep.txt", DeepTreeInput()},                            // stored raw, with a note
+        {"tagged.bin", PackBytes({'F', 'F', 'C', '@', 1, 2, 3})}, // encoded although longer
+        {"short.txt", PackBytes(5, 'y')},
+        {"plain.txt", PackBytes(70000, 'x')},
+    };
+    PackBytes mixed(200000);
+    uint32_t seed = 12345;
+    for (size_t i = 0; i < mixed.size(); i++) {
+        seed = seed * 1103515245u + 12345u;
+        mixed[i] = (uint8_t)(i % 7 == 0 ? seed >> 24 : "abcabd"[(seed >> 16) % 6]);
+    }
+    inputs.push_back({"docs\\mixed.dat", mixed});
+    PackBytes first;
+    PackNotes firstNotes;
+    for (int jobs : {1, 2, 3, 8}) {
+        Pack_SetJobs(jobs);
+        PackBytes archive;
+        PackNotes notes;
+        std::string error;
+        ASSERT_TRUE(
+            Pack_BuildArchive(inputs, PACK_DEFAULT_FLAGS, 0, false, &archive, &error, &notes))
+            << error;
+        if (jobs == 1) {
+            first = archive;
+            firstNotes = notes;
+            ASSERT_EQ(notes.size(), 2u);
+            continue;
+        }
+        EXPECT_TRUE(archive == first) << jobs << " threads";
+        EXPECT_EQ(notes, firstNotes) << jobs << " threads";
+    }
+    Pack_SetJobs(0);
+}
+
 } // namespace
 
 namespace {
