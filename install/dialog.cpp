@@ -29,6 +29,10 @@ intptr_t TextDlg_Proc(SysWindow dialog, unsigned message, uintptr_t wparam, intp
         CORE_GUARD(param);
         SetWindowTextA((HWND)dialog, param->Caption);
         Dlg_SetEditText(dialog, param->Control, param->Text, param->Size + TEXT_LIMIT_EXTRA);
+        // The setter leaves the whole text selected, the caret and the view at its end: a text
+        // is read from its first line.
+        SendDlgItemMessageA((HWND)dialog, param->Control, EM_SETSEL, 0, 0);
+        SendDlgItemMessageA((HWND)dialog, param->Control, EM_SCROLLCARET, 0, 0);
         Wnd_Center(dialog, NULL);
         return 0; // the system leaves the keyboard focus alone
     }

@@ -52,7 +52,8 @@ def windows_path(path):
 
 
 class Box:
-    """One box the robot met: title, owner window class, texts, buttons [(id, text)], pressed."""
+    """One box the robot met: title, owner window class, texts, buttons [(id, text)], pressed,
+    tops (the line at the top of each edit control's view, as the user first sees it)."""
 
     def __init__(self, fields):
         unescape = lambda t: (t.replace("\\n", "\n").replace("\\s", ";")
@@ -65,6 +66,7 @@ class Box:
             ident, _, text = item.partition(":")
             self.buttons.append((int(ident), unescape(text)))
         self.pressed = int(fields[4])
+        self.tops = [unescape(t) for t in fields[5].split(";")] if fields[5:] and fields[5] else []
 
     @property
     def text(self):

@@ -103,6 +103,22 @@ class ProgramsTest(SetupCase):
         self.assertTrue(appears(marker), "the program was not started")
         self.assertIn("Executed '%s' with a result of '0'\n" % windows_path(HELPER), self.log())
 
+    def test_the_text_dialogs_open_at_their_first_line(self):
+        # Texts far longer than the edit's view: the user must meet the first line, not the end.
+        text = "".join("Line %d of the text.\r\n" % n for n in range(1, 121)).encode()
+        setup = self.pack({"install.dat": script(*(SETTINGS + [("MESSAGE", "long.txt"),
+                                                               ("AGREEMENT", "long.txt")])),
+                           "long.txt": text})
+        result = self.wine.run_with_robot(
+            setup, ["-debug"], press=[("Welcome...", "Continue"),
+                                      ("End User Agreement...", "I Accept")])
+        self.assertEqual(result.code, 1, result.boxes)
+        self.assertEqual([b.title for b in result.boxes], ["Welcome...", "End User Agreement..."])
+        for box in result.boxes:
+            self.assertIn("Line 120 of the text.", box.text)
+            self.assertEqual(len(box.tops), 1, box.title)
+            self.assertTrue(box.tops[0].startswith("Line 1 of the text."), (box.title, box.tops))
+
     def test_declining_the_agreement_fails_the_setup(self):
         setup = self.build(("MESSAGE", "welcome.txt"), ("AGREEMENT", "licence.txt"))
         result = self.wine.run_with_robot(

@@ -11,10 +11,12 @@
 // is pressed; "none" leaves the box alone. The robot ends when the stop file appears or the
 // timeout (default 120 s) runs out. Each box becomes one line of the log (its texts are those of
 // its "Static" and "Edit" children, in window order):
-//   box|<title>|<owner class>|<text>;<text>|<id>:<text>;<id>:<text>|<pressed id>
-// with '|', ';' and line ends in the fields written as \p, \s and \n. A --shot rule saves the
-// whole screen as a 24-bit BMP file when a box that MATCH finds appears, before it is answered.
-// Every visible top-level window of another process (boxes included) is also logged once, as
+//   box|<title>|<owner class>|<text>;<text>|<id>:<text>;<id>:<text>|<pressed id>|<top>;<top>
+// with '|', ';' and line ends in the fields written as \p, \s and \n; <top> is the line at the
+// top of each "Edit" child's view (what a user reads first), one for each edit with a text. A
+// --shot rule saves the whole screen as a 24-bit BMP file when a box that MATCH finds appears,
+// before it is answered. Every visible top-level window of another process (boxes included) is also
+// logged once, as
 //   window|<class>|<title>
 // so that a test can tell that a program showed no window at all.
 #include <windows.h>
@@ -39,6 +41,7 @@ struct Control {
     int id;
     std::string className;
     std::string text;
+    std::string top; // an edit's first visible line
 };
 
 struct Options {
@@ -92,11 +95,25 @@ std::string EditText(HWND edit) {
     return text;
 }
 
+// The line of text at the top of an edit control's view, found by character index in its
+// whole text (both count a line end as two characters).
+std::string TopLine(HWND edit, const std::string &text) {
+    DWORD_PTR line = 0, start = 0, length = 0;
+    SendMessageTimeoutA(edit, EM_GETFIRSTVISIBLELINE, 0, 0, SMTO_ABORTIFHUNG, 2000, &line);
+    SendMessageTimeoutA(edit, EM_LINEINDEX, line, 0, SMTO_ABORTIFHUNG, 2000, &start);
+    SendMessageTimeoutA(edit, EM_LINELENGTH, start, 0, SMTO_ABORTIFHUNG, 2000, &length);
+    return start < text.size() ? text.substr(start, length) : "";
+}
+
 BOOL CALLBACK CollectChild(HWND child, LPARAM data) {
     auto *controls = reinterpret_cast<std::vector<Control> *>(data);
     std::string className = ClassOf(child);
-    controls->push_back({GetDlgCtrlID(child), className,
-                         className == "Edit" ? EditText(child) : WindowText(child)});
+    if (className == "Edit") {
+        std::string text = EditText(child);
+        controls->push_back({GetDlgCtrlID(child), className, text, TopLine(child, text)});
+    } else {
+        controls->push_back({GetDlgCtrlID(child), className, WindowText(child), ""});
+    }
     return TRUE;
 }
 
@@ -170,8 +187,10 @@ void HandleBox(const Options &options, HWND box, FILE *log) {
     std::vector<Control> controls;
     EnumChildWindows(box, CollectChild, reinterpret_cast<LPARAM>(&controls));
     std::string title = WindowText(box);
-    std::string texts, buttons;
+    std::string texts, buttons, tops;
     for (const Control &control : controls) {
+        if (control.className == "Edit" && !control.text.empty())
+            tops += (tops.empty() ? "" : ";") + Escape(control.top);
         if (control.className == "Button") {
             if (!buttons.empty()) buttons += ";";
             buttons += std::to_string(control.id) + ":" + Escape(control.text);
@@ -185,9 +204,9 @@ void HandleBox(const Options &options, HWND box, FILE *log) {
         if (Matches(shot.match, title, controls) && !WriteScreenshot(shot.button))
             fprintf(log, "shot failed|%s\n", Escape(shot.button).c_str());
     int pressed = ChooseButton(options, title, controls);
-    fprintf(log, "box|%s|%s|%s|%s|%d\n", Escape(title).c_str(),
+    fprintf(log, "box|%s|%s|%s|%s|%d|%s\n", Escape(title).c_str(),
             Escape(ClassOf(GetWindow(box, GW_OWNER))).c_str(), texts.c_str(), buttons.c_str(),
-            pressed);
+            pressed, tops.c_str());
     fflush(log);
     if (pressed > 0) testing_support::PressButton(box, pressed);
 }
