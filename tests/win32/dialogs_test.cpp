@@ -194,6 +194,7 @@ struct SeenDialog {
     LONG fieldStyle = 0, fieldExStyle = 0;
     int limit = 0, lineCount = 0;
     DWORD selectionEnd = 0;
+    int firstVisibleLine = -1;
     RECT rect = {0, 0, 0, 0};
 };
 
@@ -226,6 +227,7 @@ void AnswerDialog(SeenDialog *seen, int field, Answer answer) {
     seen->limit = (int)SendMessageA(edit, EM_GETLIMITTEXT, 0, 0);
     seen->lineCount = (int)SendMessageA(edit, EM_GETLINECOUNT, 0, 0);
     SendMessageA(edit, EM_GETSEL, 0, (LPARAM)&seen->selectionEnd);
+    seen->firstVisibleLine = (int)SendMessageA(edit, EM_GETFIRSTVISIBLELINE, 0, 0);
     GetWindowRect(dialog, &seen->rect);
     switch (answer) {
     case Press1:
@@ -312,8 +314,9 @@ TEST_F(TextDialogs, MessageShowsTheArchiveTextJoinedAndContinueGivesOne) {
     // The edit control turns the template's plain border into a sunken edge.
     EXPECT_TRUE((seen.fieldStyle & WS_BORDER) || (seen.fieldExStyle & WS_EX_CLIENTEDGE))
         << std::hex << seen.fieldStyle << " " << seen.fieldExStyle;
-    EXPECT_EQ(seen.limit, (int)sizeof kWelcome - 1 + 10);  // the file's size and ten
-    EXPECT_EQ(seen.selectionEnd, (DWORD)seen.text.size()); // all of it selected
+    EXPECT_EQ(seen.limit, (int)sizeof kWelcome - 1 + 10); // the file's size and ten
+    EXPECT_EQ(seen.selectionEnd, 0u);    // the caret at the start: nothing selected
+    EXPECT_EQ(seen.firstVisibleLine, 0); // read from its first line
     // Centred on the desktop.
     RECT desktop;
     GetWindowRect(GetDesktopWindow(), &desktop);
