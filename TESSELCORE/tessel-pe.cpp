@@ -18,14 +18,32 @@ enum {
     PE_SECURITY_INDEX = 4,
 };
 
-int Pe_ReadSignature(const uint8_t *head, int32_t headSize, PeSignature *signature) {
-    CORE_GUARD(head);
-    CORE_GUARD(signature);
-    memset(signature, 0, sizeof *signature);
+// The offset of the "PE\0\0" signature, with the file header and the optional header's magic
+// inside the head; 0 when the head holds no such image.
+static uint32_t NewHeaderAt(const uint8_t *head, int32_t headSize) {
     if (headSize < PE_NEW_HEADER_AT + 4 || head[0] != 'M' || head[1] != 'Z') return 0;
     uint32_t pe = Le_Get32(head + PE_NEW_HEADER_AT);
     if (pe > (uint32_t)headSize - PE_FILE_HEADER_SIZE - 2 || memcmp(head + pe, "PE\0\0", 4) != 0)
         return 0;
+    return pe;
+}
+
+int Pe_ReadMachine(const uint8_t *head, int32_t headSize, uint16_t *machine) {
+    CORE_GUARD(head);
+    CORE_GUARD(machine);
+    *machine = 0;
+    uint32_t pe = NewHeaderAt(head, headSize);
+    if (!pe) return 0;
+    *machine = (uint16_t)(head[pe + 4] | head[pe + 5] << 8);
+    return 1;
+}
+
+int Pe_ReadSignature(const uint8_t *head, int32_t headSize, PeSignature *signature) {
+    CORE_GUARD(head);
+    CORE_GUARD(signature);
+    memset(signature, 0, sizeof *signature);
+    uint32_t pe = NewHeaderAt(head, headSize);
+    if (!pe) return 0;
     uint32_t optional = pe + PE_FILE_HEADER_SIZE;
     uint32_t magic = (uint32_t)head[optional] | (uint32_t)head[optional + 1] << 8;
     uint32_t countAt, directories;

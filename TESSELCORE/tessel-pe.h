@@ -1,7 +1,8 @@
 // The two places of a Windows image that code signing rewrites, read from its PE header: the
 // checksum and the security directory entry, which names the certificate table that signing
 // appends to the file. The archive reader finds a signed setup's archive before that table,
-// and the integrity check leaves those 12 bytes out of a signed setup's check sum.
+// and the integrity check leaves those 12 bytes out of a signed setup's check sum. The machine
+// field tells 'ffspack test' which Wine runs a setup.
 #pragma once
 #include <stdint.h>
 
@@ -9,6 +10,8 @@ enum {
     PE_HEAD_SIZE = 1024,  // the bytes of a file's start that hold every header read here
     PE_CHECKSUM_SIZE = 4, // the checksum field
     PE_ENTRY_SIZE = 8,    // the security directory entry: the table's offset and size
+    PE_MACHINE_I386 = 0x14C,
+    PE_MACHINE_AMD64 = 0x8664,
 };
 
 typedef struct PeSignature {
@@ -21,6 +24,10 @@ typedef struct PeSignature {
 // Reads the PE header from the first headSize bytes of a file (PE32 or PE32+, with a security
 // directory entry). Returns 1 with the fields set, 0 when the bytes are no such image.
 int Pe_ReadSignature(const uint8_t *head, int32_t headSize, PeSignature *signature);
+// Reads the machine field of the file header from the first headSize bytes of a file
+// (PE_MACHINE_I386, PE_MACHINE_AMD64, ...). Returns 1 with *machine set, 0 with *machine 0 when
+// the bytes are no PE image.
+int Pe_ReadMachine(const uint8_t *head, int32_t headSize, uint16_t *machine);
 // 1 when the image names a certificate table that ends exactly at fileLength (a signed file).
 int Pe_IsSigned(const PeSignature *signature, int64_t fileLength);
 // Reads the start of the file at path and fills *signature. Returns 1 when the file is a signed

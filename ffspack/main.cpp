@@ -1,6 +1,6 @@
 // ffspack, the builder: makes a finished setup from the stub and the product's files after
-// checking its script, checks a script alone, and lists, verifies or extracts the archive of a
-// finished one. Exit code 0 on success, 1 when the work
+// checking its script, checks a script alone, lists, verifies or extracts the archive of a
+// finished one, and tries one under Wine. Exit code 0 on success, 1 when the work
 // failed (bad input, a damaged file), 2 for a command line it does not understand.
 #include <stdio.h>
 #include <stdlib.h>
@@ -15,6 +15,7 @@
 #include "pack.h"
 #include "sign.h"
 #include "tessel-core.h"
+#include "tryout.h"
 
 namespace fs = std::filesystem;
 
@@ -34,6 +35,7 @@ const char *kHelp =
     "  ffspack list SETUP [--dir FOLDER]... [NAME]...\n"
     "  ffspack verify SETUP\n"
     "  ffspack extract SETUP -o FOLDER NAME...\n"
+    "  ffspack test SETUP [--wine PROGRAM] [--keep] [--timeout SECONDS]\n"
     "  ffspack --help\n"
     "\n"
     "build   appends an archive of the entries to a copy of STUB (the setup program as\n"
@@ -94,6 +96,17 @@ const char *kHelp =
     "        one of the NAMEs given or a file below a --dir FOLDER.\n"
     "verify  checks the integrity stamp and decodes every entry; exit code 0 when all pass.\n"
     "extract writes the named entries into FOLDER (created when missing).\n"
+    "test    tries SETUP as a user would meet it. In a new Wine prefix of its own (under\n"
+    "        $TMPDIR or /tmp, without a display, its Desktop and Documents kept apart from\n"
+    "        your home folder) it runs \"setup.exe -Quiet -debug\" and shows the files,\n"
+    "        shortcuts and registry values it wrote, its uninstall entry, its exit code and\n"
+    "        the failures its debug.log reports; then it runs the uninstaller that the entry\n"
+    "        names, quietly, and shows its exit code, its log's failures and everything it\n"
+    "        leaves behind. Exit code 0 when the setup ended with 1 and its uninstaller, if\n"
+    "        it has one, with 1, leaving nothing; 1 otherwise. An i386 setup runs under\n"
+    "        'wine' (WINEARCH=win32), an x86-64 one under /usr/lib/wine/wine64; --wine\n"
+    "        PROGRAM names another Wine. --timeout SECONDS bounds each run (default 300, at\n"
+    "        most 86400); then the Wine server is killed. --keep keeps the prefix.\n"
     "\n"
     "Example:\n"
     "  ffspack build --stub setup-stub.exe -o setup.exe --script setup.txt \\\n"
@@ -374,6 +387,33 @@ int Extract(int argc, char **argv) {
     return 0;
 }
 
+int Test(int argc, char **argv) {
+    TryoutOptions options;
+    for (int i = 0; i < argc; i++) {
+        std::string arg = argv[i];
+        bool hasValue = i + 1 < argc;
+        if (arg == "--wine" && hasValue) {
+            options.wine = argv[++i];
+        } else if (arg == "--keep") {
+            options.keep = true;
+        } else if (arg == "--timeout" && hasValue) {
+            uint32_t seconds = 0;
+            if (!ParseFlags(argv[++i], &seconds) || seconds < 1 || seconds > TRYOUT_TIMEOUT_MAX)
+                return Usage("--timeout needs a number of seconds from 1 to " +
+                             std::to_string(TRYOUT_TIMEOUT_MAX));
+            options.timeout = (int)seconds;
+        } else if (!arg.empty() && arg[0] == '-') {
+            return Usage("unknown or incomplete option '" + arg + "'");
+        } else if (options.setup.empty()) {
+            options.setup = arg;
+        } else {
+            return Usage("test takes one SETUP");
+        }
+    }
+    if (options.setup.empty()) return Usage("test needs a SETUP");
+    return Tryout_Run(options);
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -398,6 +438,8 @@ int main(int argc, char **argv) {
         result = Verify(argc - 2, argv + 2);
     else if (command == "extract")
         result = Extract(argc - 2, argv + 2);
+    else if (command == "test")
+        result = Test(argc - 2, argv + 2);
     else
         result = Usage("unknown command '" + command + "'");
     return result;

@@ -156,6 +156,35 @@ TEST(PeRead, TheNewHeaderMustLieWithItsEntryInsideTheHead) {
     }
 }
 
+// The machine field lies in the file header: a head that holds the new header with the optional
+// header's magic (26 bytes behind it) is read whatever follows.
+TEST(PeRead, MachineOfTheFileHeader) {
+    std::string amd64 = PeHeaderBytes(Header(0x20B));
+    amd64[64 + 4] = 0x64, amd64[64 + 5] = (char)0x86;
+    const std::string i386 = PeHeaderBytes(Header(0x10B));
+    struct {
+        const char *label;
+        std::string bytes;
+        size_t headSize;
+        int read;
+        uint16_t machine;
+    } rows[] = {
+        {"i386", i386, i386.size(), 1, PE_MACHINE_I386},
+        {"x86-64", amd64, amd64.size(), 1, PE_MACHINE_AMD64},
+        {"head ends behind the magic", i386, 64 + 26, 1, PE_MACHINE_I386},
+        {"head one byte shorter", i386, 64 + 25, 0, 0},
+        {"no MZ", "MX" + i386.substr(2), i386.size(), 0, 0},
+        {"no PE", i386.substr(0, 64) + "PX" + i386.substr(66), i386.size(), 0, 0},
+    };
+    for (auto &row : rows) {
+        std::vector<uint8_t> head = Head(row.bytes, row.headSize);
+        uint16_t machine = 0xFFFF;
+        EXPECT_EQ(Pe_ReadMachine(head.data(), (int32_t)row.headSize, &machine), row.read)
+            << row.label;
+        EXPECT_EQ(machine, row.machine) << row.label;
+    }
+}
+
 TEST(PeSigned, TheTableMustEndExactlyAtTheEndOfTheFile) {
     struct {
         uint32_t tableOffset, tableSize;
