@@ -81,7 +81,14 @@ int UninstScript_Walk(const char *script, int32_t size, UninstVisit visit, void 
 
 static int ApplySetting(int32_t keyword, const char *arguments, void *context) {
     static const int32_t wanted[] = {KW_COMPANY_NAME, KW_PRODUCT_NAME, KW_REGISTRY_PATH,
-                                     KW_INSTALL_DIR, KW_UNINSTALL_NAME};
+                                     KW_INSTALL_DIR};
+    if (keyword == KW_UNINSTALL_NAME) { // the name alone: the setter's size query is the setup's
+        InstallState *state = (InstallState *)context;
+        int32_t cursor = 0;
+        Cmd_ReadField("UNINSTALL NAME", arguments, state->UninstallName,
+                      sizeof state->UninstallName, CMD_REFUSE, &cursor); // a refusal is logged
+        return 1;
+    }
     int32_t count = 0;
     const CommandBinding *bindings = Settings_Bindings(&count);
     for (int32_t id : wanted) {

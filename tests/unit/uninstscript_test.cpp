@@ -119,7 +119,10 @@ TEST_F(UninstScript, SettingsAreReadByTheSetupsSettersAndTheLastCounts) {
     memset(&state, 0x55, sizeof state);
     state.ScriptText = nullptr;
     state.ScriptSize = 0;
+    testing_support::LogCapture log("uninstscript-settings-test.log");
     ASSERT_EQ(UninstScript_Settings(script.c_str(), (int32_t)script.size(), &state), 1);
+    // The uninstaller carries no archive: the setup's size query for itself is not made.
+    EXPECT_EQ(log.Take(), "");
     EXPECT_STREQ(state.CompanyName, "Acme");
     EXPECT_STREQ(state.ProductName, "Rocket");
     EXPECT_STREQ(state.InstallDir, "Acme\\Rocket\\"); // the setter's backslash
