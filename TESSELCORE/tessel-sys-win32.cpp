@@ -226,6 +226,80 @@ int Reg_GetString(SysKey key, const char *valueName, char *buffer, int size) {
     return 1;
 }
 
+// ---- The DLL search ----
+
+static struct {
+    int dllSearchRestricted; // SetDefaultDllDirectories took the system folder only
+} S;
+
+typedef BOOL(WINAPI *SetDefaultDllDirectoriesFunction)(DWORD);
+typedef BOOL(WINAPI *SetDllDirectoryFunction)(LPCSTR);
+
+// DLLs that the system's modules load by name, lazily, for the programs' calls. They are
+// loaded from the system folder at the start, so that a later load by name finds them loaded,
+// whatever search the loader would use for it: a system without SetDefaultDllDirectories
+// keeps the program's folder in the search, and delay-loaded imports do not follow the
+// restriction everywhere (Wine resolves them with the old search). One missing from the
+// system is passed over.
+static const char *const PRELOADED[] = {
+    "uxtheme.dll",   // the common controls' themes
+    "msimg32.dll",   // their gradients and blending, a delay-loaded import of uxtheme
+    "dwmapi.dll",    // window frames
+    "oleacc.dll",    // the controls' accessibility
+    "propsys.dll",   // the shell's properties: links, the folder picker
+    "version.dll",   // version resources the shell reads
+    "userenv.dll",   // profile folders
+    "profapi.dll",   // the same, on newer systems
+    "cryptbase.dll", // the random source behind RtlGenRandom
+    "ntmarta.dll",   // the security descriptors of new folders
+    "clbcatq.dll",   // COM's class catalogue
+};
+
+// kernel32 is a known DLL, always loaded from the system folder: asking it by name is safe.
+int Sys_RestrictDllSearch(void) {
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    SetDefaultDllDirectoriesFunction setDefault =
+        kernel ? (SetDefaultDllDirectoriesFunction)(void *)GetProcAddress(
+                     kernel, "SetDefaultDllDirectories")
+               : NULL;
+    S.dllSearchRestricted = setDefault && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (!S.dllSearchRestricted && kernel) {
+        SetDllDirectoryFunction setDirectory =
+            (SetDllDirectoryFunction)(void *)GetProcAddress(kernel, "SetDllDirectoryA");
+        if (setDirectory) setDirectory("");
+    }
+    char path[MAX_PATH + 16];
+    UINT length = GetSystemDirectoryA(path, MAX_PATH);
+    if (length > 0 && length < MAX_PATH) {
+        for (const char *name : PRELOADED) {
+            Str_Format(path + length, (int)sizeof path - (int)length, "\\%s", name);
+            LoadLibraryA(path); // a full path: no search
+        }
+    }
+    return S.dllSearchRestricted;
+}
+
+// "C:\..." or "\\server\...": a path that no search completes.
+static int IsFullPath(const char *path) {
+    char letter = (char)(path[0] | 0x20);
+    if (letter >= 'a' && letter <= 'z' && path[1] == ':') return path[2] == '\\' || path[2] == '/';
+    return path[0] == '\\' && path[1] == '\\';
+}
+
+void *Sys_LoadDll(const char *path) {
+    CORE_GUARD(path);
+    if (!IsFullPath(path)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return NULL;
+    }
+    // With the restricted search the flags name the folders; without it the altered search
+    // starts from the DLL's own folder.
+    DWORD flags = S.dllSearchRestricted
+                      ? LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32
+                      : LOAD_WITH_ALTERED_SEARCH_PATH;
+    return LoadLibraryExA(path, NULL, flags);
+}
+
 // ---- COM and common controls ----
 
 int Sys_InitControls(void) {
@@ -481,4 +555,29 @@ int Sys_BrowseFolder(SysWindow owner, const char *title, char *path, const char 
     allocator->Free(root);
     allocator->Release();
     return result;
+}
+
+// ---- The process's memory ----
+
+#include <psapi.h>
+
+typedef BOOL(WINAPI *MemoryInfoFunction)(HANDLE, PPROCESS_MEMORY_COUNTERS, DWORD);
+
+// kernel32 has the call from Windows 7 on, and is a known DLL: asking it by name is safe. No
+// psapi is loaded for an older system, which gives no figure.
+int Sys_PeakMemory(int32_t *workingSetKB, int32_t *privateKB) {
+    CORE_GUARD(workingSetKB);
+    CORE_GUARD(privateKB);
+    *workingSetKB = *privateKB = 0;
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    MemoryInfoFunction query =
+        kernel ? (MemoryInfoFunction)(void *)GetProcAddress(kernel, "K32GetProcessMemoryInfo")
+               : NULL;
+    PROCESS_MEMORY_COUNTERS counters;
+    ZeroMemory(&counters, sizeof counters);
+    counters.cb = sizeof counters;
+    if (!query || !query(GetCurrentProcess(), &counters, sizeof counters)) return 0;
+    *workingSetKB = (int32_t)(counters.PeakWorkingSetSize / 1024);
+    *privateKB = (int32_t)(counters.PeakPagefileUsage / 1024);
+    return 1;
 }

@@ -95,6 +95,21 @@ int Reg_GetValue(SysKey key, uint32_t type, const char *typeName, const char *va
 int Reg_SetString(SysKey key, const char *valueName, const char *text);
 int Reg_GetString(SysKey key, const char *valueName, char *buffer, int size);
 
+// Restricts the DLL search of this process to the system folder, so that no DLL lying beside
+// the program (a download folder, a temporary folder) is loaded under a system DLL's name: the
+// system's SetDefaultDllDirectories, looked up at run time, with the system folder only; where
+// the system lacks it, SetDllDirectory("") (the current folder leaves the search, the program's
+// folder stays in it). Then the DLLs that the system loads lazily for the programs are loaded
+// from the system folder by their full paths (the list in tessel-sys-win32.cpp). Called first
+// by the programs, before the common controls, COM or the shell start. Returns 1 when the
+// search is the system folder only, 0 for the fallback.
+int Sys_RestrictDllSearch(void);
+// Loads the DLL at path, which must be a full path ("C:\..." or "\\server\..."), its own
+// dependencies from its folder and the system folder. Returns the module, or null when the
+// path is not a full one (GetLastError then says ERROR_INVALID_PARAMETER) or the system refused
+// it (GetLastError says why).
+void *Sys_LoadDll(const char *path);
+
 int Sys_InitControls(void);
 int Sys_InitCom(void);
 int Sys_ExitCom(void);
@@ -122,5 +137,10 @@ int Sys_BrowseFolder(SysWindow owner, const char *title, char *path, const char 
 // The picker's callback: on its start centres it over its parent and selects the folder named
 // by data (a path). Returns 0.
 int Browse_Callback(SysWindow window, unsigned message, intptr_t lparam, intptr_t data);
+
+// The process's peak memory so far, in KB: its peak working set and its peak private
+// (committed) bytes. Returns 1, or 0 with both 0 where the system cannot tell (before
+// Windows 7).
+int Sys_PeakMemory(int32_t *workingSetKB, int32_t *privateKB);
 
 #endif

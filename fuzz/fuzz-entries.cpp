@@ -9,9 +9,13 @@
 #include "command.h"
 #include "ffs-cmp2.h"
 #include "ffs.h"
+#include "filelist.h"
 #include "host-ui.h"
 #include "iscript.h"
+#include "keywords.h"
+#include "pathguard.h"
 #include "tessel-core.h"
+#include "uninstscript.h"
 
 static void Check(int condition) {
     if (!condition) __builtin_trap();
@@ -157,7 +161,97 @@ void Fuzz_Script(const uint8_t *data, size_t size) {
     CheckAllGivenBack(before);
 }
 
+// ---- The uninstaller's script ----
+
+// Reads one FILE LIST's items as the uninstaller does, each through the path tests.
+static void ReadItems(const char *list) {
+    static const GuardedFolder guarded[] = {{"the Windows folder", "C:\\Windows\\"}};
+    int32_t cursor = 0;
+    while (!Keyword_IsTerminator(list[cursor])) {
+        char item[INSTALL_ITEM_SIZE];
+        int32_t before = cursor;
+        FileList_NextItem(list, &cursor, item, sizeof item);
+        CheckText(item, sizeof item);
+        if (cursor == before) break;
+        int which = 0;
+        int verdict = PathGuard_CheckFolder(item, guarded, 1, &which);
+        Check(verdict >= GUARD_ACCEPTED && verdict <= GUARD_HOLDS && which >= -1 && which < 1);
+        PathGuard_IsInside(item, "C:\\Program Files\\Rocket\\");
+        char reason[64];
+        PathGuard_Describe(verdict, item, "the Windows folder", reason, sizeof reason);
+        CheckText(reason, sizeof reason);
+    }
+}
+
+static int VisitCommand(int32_t keyword, const char *arguments, void *context) {
+    const char *script = (const char *)context;
+    Check(arguments >= script);
+    if (keyword == KW_FILE_LIST) {
+        ReadItems(arguments);
+        return 1;
+    }
+    int32_t cursor = 0;
+    for (int32_t i = 0; i < Keyword_Info(keyword)->ArgCount; i++) {
+        char field[INSTALL_TEXT_SIZE];
+        Cmd_ReadArg(arguments, field, &cursor);
+        CheckText(field, sizeof field);
+    }
+    return 1;
+}
+
+void Fuzz_Uninst(const uint8_t *data, size_t size) {
+    StartMemory();
+    static const uint8_t program[64] = {'M', 'Z'}; // the uninstaller's own image before U
+    if (size > (1u << 20)) return;
+    size_t total = sizeof program + size;
+    uint8_t *file = (uint8_t *)malloc(total); // an exact heap area
+    memcpy(file, program, sizeof program);
+    memcpy(file + sizeof program, data, size);
+    MemStats before = Stats();
+    char *script = NULL;
+    int32_t scriptSize = -1;
+    if (UninstScript_Extract(file, (int32_t)total, &script, &scriptSize)) {
+        Check(script && scriptSize >= 0 && (size_t)scriptSize <= total && script[scriptSize] == 0);
+        InstallState state;
+        memset(&state, 0, sizeof state);
+        UninstScript_Settings(script, scriptSize, &state);
+        const char *fields[] = {state.CompanyName, state.ProductName, state.RegistryPath,
+                                state.InstallDir, state.UninstallName};
+        for (const char *field : fields) CheckText(field, INSTALL_TEXT_SIZE);
+        UninstScript_Walk(script, scriptSize, VisitCommand, script);
+        UninstScript_Free(&script, scriptSize);
+    }
+    Check(script == NULL);
+    CheckAllGivenBack(before);
+    free(file);
+}
+
 // ---- Type2 codec ----
+
+// A block read again in pieces: the source never asked past the block, the sink handed no more
+// than the whole decoder's bytes, and those.
+typedef struct Pieces {
+    const uint8_t *block;
+    size_t length, read;
+    const uint8_t *expected;
+    size_t size, compared;
+} Pieces;
+
+static int ReadPiece(void *context, uint8_t *buffer, int32_t n) {
+    Pieces *pieces = (Pieces *)context;
+    Check(n > 0 && n <= TYPE2_PIECE_SIZE && pieces->read + (size_t)n <= pieces->length);
+    memcpy(buffer, pieces->block + pieces->read, (size_t)n);
+    pieces->read += (size_t)n;
+    return 1;
+}
+
+static int ComparePiece(void *context, const uint8_t *output, int32_t n) {
+    Pieces *pieces = (Pieces *)context;
+    Check(n > 0 && n <= TYPE2_PIECE_SIZE && pieces->compared + (size_t)n <= pieces->size);
+    Check(memcmp(output, pieces->expected + pieces->compared, (size_t)n) == 0);
+    pieces->compared += (size_t)n;
+    return 1;
+}
 
 static void Decode(const uint8_t *data, size_t size) {
     if (size < 2) return;
@@ -170,6 +264,10 @@ static void Decode(const uint8_t *data, size_t size) {
     memcpy(block + TYPE2_HEADER_SIZE, data + 2, size - 2);
     uint8_t *output = (uint8_t *)malloc((size_t)wanted);
     Check(Type2_Decompress(block, (int32_t)blockLength, output, wanted) == 1);
+    Pieces pieces = {block, blockLength, 0, output, (size_t)wanted, 0};
+    Check(Type2_DecompressStream(ReadPiece, &pieces, (int32_t)blockLength, ComparePiece, &pieces,
+                                 wanted) == 1);
+    Check(pieces.compared == (size_t)wanted);
     free(output);
     free(block);
 }

@@ -23,6 +23,14 @@ void Fuzz_Archive(const uint8_t *data, size_t size);
 // terminated inside its field, the lists lie inside the script, and every block is given back.
 void Fuzz_Script(const uint8_t *data, size_t size);
 
+// The input as the end of an uninstaller's file, behind a small program image: the script is
+// looked for as the uninstaller looks for it (U in the last four bytes, the marker at U, the
+// scrambled script between them). Found, its settings are read with the setup's setters and
+// every command is walked with its arguments read as the uninstaller reads them, the FILE LIST
+// items through the guard rails' path tests: the script lies terminated in its own block,
+// every field stays terminated inside its buffer, and every block is given back.
+void Fuzz_Uninst(const uint8_t *data, size_t size);
+
 // The first two bytes choose a size of 1 to 65536 bytes; the rest is the code stream of a block
 // of that size, which must decode into an exact heap area from an exact heap copy of the block.
 // The same bytes are then compressed and, when they shrink, must decompress to themselves.

@@ -55,7 +55,7 @@ typedef HRESULT(STDAPICALLTYPE *ServerEntry)(void);
 
 int Ole_Register(const char *path, int reg) {
     CORE_GUARD(path);
-    HMODULE server = LoadLibraryExA(path, NULL, LOAD_WITH_ALTERED_SEARCH_PATH);
+    HMODULE server = (HMODULE)Sys_LoadDll(path);
     if (!server) {
         Log_Print("Error attempting to load '%s' (0x%.8X)\n", path, (unsigned)GetLastError());
         return 0;

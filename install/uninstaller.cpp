@@ -4,15 +4,20 @@
 // next restart), the shortcuts and the group folders removed, the folders the files left
 // empty, the uninstall entry and the remembered installation folder; last, a copy of the
 // program in a fresh temporary folder waits for this process to end and deletes its file.
+// Guard rails: an installation folder that is no plain full path, a drive's root or a folder
+// of the system (pathguard.h) stops it before anything is removed, and it removes only the
+// files of its script's FILE LIST inside their folders, its shortcuts and empty folders.
 //
 //   uninst.exe [-Quiet] [debug-log switches]
 //
 // The log, with the same switches as the setup's, is "uninstall.log" in the temporary folder
 // (the program's own folder is being removed). Exit codes: 1 removed, 2 stopped (the user said
-// No, or a program could not be closed), 3 damaged (no readable script, no installation
-// folder) or an internal error.
+// No, or a program could not be closed), 3 damaged (no readable script), a refused
+// installation folder, or an internal error.
 #include <windows.h>
 
+#include <sddl.h>
+#include <shlobj.h>
 #include <stdlib.h>
 
 #include "command.h"
@@ -20,6 +25,7 @@
 #include "filelist.h"
 #include "installdir.h"
 #include "keywords.h"
+#include "pathguard.h"
 #include "pathtext.h"
 #include "programs.h"
 #include "settings.h"
@@ -37,9 +43,16 @@ enum {
     UNINSTALL_FILE_LIMIT = 64 << 20, // an uninstaller with its script is far smaller
     UNINSTALL_PENDING_SIZE = 4096,   // the closing message's list of files left for the restart
     UNINSTALL_PATH_SIZE = 320,
+    UNINSTALL_REASON_SIZE = 480, // a refusal's text: the folder and why
+    GUARDED_LIMIT = 48,          // the guarded folders, each in two spellings at most
+    COPY_RANDOM_BYTES = 16,      // 128 random bits name the clean-up copy's folder
 };
 
+// RtlGenRandom of advapi32, the system's random source (its header clashes with state.h's names).
+extern "C" BOOLEAN WINAPI SystemFunction036(PVOID buffer, ULONG length);
+
 static const char DAMAGED[] = "The uninstaller has been damaged.";
+static const char COPY_NAME[] = "uninst.exe"; // the clean-up copy in its folder
 
 static struct {
     InstallState state; // the settings of the script and the installation folder
@@ -48,6 +61,9 @@ static struct {
     char pending[UNINSTALL_PENDING_SIZE];
     int32_t pendingCount, pendingCut;
     int cancelled;
+    GuardedFolder guarded[GUARDED_LIMIT]; // the folders an installation folder may not be
+    char guardedPaths[GUARDED_LIMIT][UNINSTALL_PATH_SIZE];
+    int guardedCount;
 } U;
 
 // ---- Reading its own file ----
@@ -78,22 +94,151 @@ static int ReadOwnFile(const char *path, uint8_t **data, int32_t *size) {
     return 1;
 }
 
+// ---- Guard rails ----
+
+enum {
+    ASK_TEMP = -1,          // GetTempPath
+    ASK_WINDOWS = -2,       // GetWindowsDirectory
+    ASK_SYSTEM = -3,        // GetSystemDirectory
+    ASK_PROGRAM_FILES = -4, // the Program Files folder of "$0", as the setup found it
+    ASK_NATIVE_FILES = -5,  // the 64-bit Program Files folder, seen from a 32-bit program
+};
+
+// The folders that no installation folder may be nor hold, asked of the system at run time
+// (a CSIDL, or one of the ASK_ queries); parent: the folder above the one asked for. A folder
+// this system does not have is left out.
+static const struct {
+    int ask, parent;
+    const char *name;
+} GUARDED[] = {
+    {ASK_WINDOWS, 0, "the Windows folder"},
+    {CSIDL_WINDOWS, 0, "the Windows folder"},
+    {ASK_SYSTEM, 0, "the system folder"},
+    {CSIDL_SYSTEMX86, 0, "the system folder"},
+    {ASK_PROGRAM_FILES, 0, "the Program Files folder"},
+    {CSIDL_PROGRAM_FILES, 0, "the Program Files folder"},
+    {CSIDL_PROGRAM_FILESX86, 0, "the Program Files folder"},
+    {ASK_NATIVE_FILES, 0, "the Program Files folder"},
+    {CSIDL_PROGRAM_FILES_COMMON, 0, "the Common Files folder"},
+    {CSIDL_PROGRAM_FILES_COMMONX86, 0, "the Common Files folder"},
+    {ASK_TEMP, 0, "the temporary folder"},
+    {CSIDL_PROFILE, 0, "your profile folder"},
+    {CSIDL_PROFILE, 1, "the folder of the profiles"},
+    {CSIDL_COMMON_DOCUMENTS, 1, "the shared profile folder"},
+    {CSIDL_APPDATA, 0, "the application data folder"},
+    {CSIDL_LOCAL_APPDATA, 0, "the application data folder"},
+    {CSIDL_COMMON_APPDATA, 0, "the application data folder"},
+    {CSIDL_PERSONAL, 0, "the Documents folder"},
+    {CSIDL_DESKTOPDIRECTORY, 0, "the desktop folder"},
+    {CSIDL_COMMON_DESKTOPDIRECTORY, 0, "the desktop folder"},
+    {CSIDL_STARTMENU, 0, "the Start menu"},
+    {CSIDL_COMMON_STARTMENU, 0, "the Start menu"},
+    {CSIDL_FONTS, 0, "the Fonts folder"},
+};
+static_assert(2 * sizeof GUARDED / sizeof GUARDED[0] <= GUARDED_LIMIT, "room for two spellings");
+
+static int AskFolder(int ask, char *folder, int size) {
+    switch (ask) {
+    case ASK_TEMP:
+        return Path_TempDir(folder, size);
+    case ASK_WINDOWS:
+        return Path_WindowsDir(folder, size);
+    case ASK_SYSTEM:
+        return Path_SystemDir(folder, size);
+    case ASK_PROGRAM_FILES:
+        return Path_MacroDir('0', folder, size) == 1;
+    case ASK_NATIVE_FILES: {
+        DWORD length = GetEnvironmentVariableA("ProgramW6432", folder, (DWORD)size);
+        return length > 0 && length < (DWORD)size;
+    }
+    default:
+        return size >= MAX_PATH && SHGetFolderPathA(NULL, ask, NULL, 0, folder) == S_OK;
+    }
+}
+
+typedef DWORD(WINAPI *FinalPathFunction)(HANDLE, LPSTR, DWORD, DWORD);
+
+// The name the disk gives an existing folder, through junctions, links and short names, into
+// out (size bytes; the "\\?\" of a drive path dropped). Returns 1, or 0 when the folder cannot
+// be opened or the name cannot be had (GetFinalPathNameByHandle, looked up at run time, or
+// GetLongPathName where it is missing).
+static int DiskName(const char *folder, char *out, int size) {
+    HANDLE handle = CreateFileA(folder, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    if (handle == INVALID_HANDLE_VALUE) return 0;
+    FinalPathFunction finalPath = (FinalPathFunction)(void *)GetProcAddress(
+        GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleA");
+    char name[UNINSTALL_PATH_SIZE + 8];
+    DWORD length = finalPath ? finalPath(handle, name, sizeof name, 0)
+                             : GetLongPathNameA(folder, name, sizeof name);
+    CloseHandle(handle);
+    if (length == 0 || length >= sizeof name) return 0;
+    const char *drivePath = name;
+    if (Str_StartsWith(name, "\\\\?\\") && PathText_StartsWithDrive(name + 4)) drivePath += 4;
+    return Str_Format(out, size, "%s", drivePath) >= 0;
+}
+
+// Adds a guarded folder (the name, path) unless the list holds that spelling already.
+static void AddGuarded(const char *name, const char *path) {
+    for (int i = 0; i < U.guardedCount; i++)
+        if (PathGuard_SameFolder(U.guarded[i].Path, path)) return;
+    if (U.guardedCount == GUARDED_LIMIT) return;
+    Str_Copy(U.guardedPaths[U.guardedCount], path);
+    U.guarded[U.guardedCount].Name = name;
+    U.guarded[U.guardedCount].Path = U.guardedPaths[U.guardedCount];
+    U.guardedCount++;
+}
+
+// Fills U.guarded: each folder of GUARDED as the system gives it and as the disk names it.
+static void LookUpGuardedFolders(void) {
+    U.guardedCount = 0;
+    for (const auto &row : GUARDED) {
+        char folder[UNINSTALL_PATH_SIZE], disk[UNINSTALL_PATH_SIZE];
+        if (!AskFolder(row.ask, folder, sizeof folder)) continue;
+        int length = Str_Length(folder);
+        while (length > 0 && folder[length - 1] == '\\') folder[--length] = 0;
+        if (row.parent) {
+            while (length > 0 && folder[length - 1] != '\\') length--;
+            folder[length > 0 ? length - 1 : 0] = 0;
+        }
+        if (!folder[0]) continue;
+        AddGuarded(row.name, folder);
+        if (DiskName(folder, disk, sizeof disk)) AddGuarded(row.name, disk);
+    }
+}
+
+// The guard rails' verdict on an installation folder, in its own spelling and in the one the
+// disk gives it: GUARD_ACCEPTED, or a refusal whose text goes into reason (size bytes).
+static int CheckInstallFolder(const char *folder, char *reason, int size) {
+    int which = -1;
+    int verdict = PathGuard_CheckFolder(folder, U.guarded, U.guardedCount, &which);
+    char disk[UNINSTALL_PATH_SIZE];
+    if (verdict == GUARD_ACCEPTED && DiskName(folder, disk, sizeof disk))
+        verdict = PathGuard_CheckFolder(disk, U.guarded, U.guardedCount, &which);
+    PathGuard_Describe(verdict, folder, which >= 0 ? U.guarded[which].Name : NULL, reason, size);
+    return verdict;
+}
+
 // ---- The installation folder ----
 
 // The remembered "Install Path"; without one, the folder of this program when UNINSTALL NAME
-// is relative to the installation folder (ownPath ends with it). Refused: anything but a full
-// path with a drive, or a drive's root.
-static int FindInstallPath(InstallState *state, const char *ownPath) {
+// is relative to the installation folder (ownPath ends with it). A remembered value that is
+// empty or cannot be read counts as no folder (it never falls back to another). Returns 1, or
+// 0 with the text of the refusal in reason (size bytes) when the guard rails refuse it.
+static int FindInstallPath(InstallState *state, const char *ownPath, char *reason, int size) {
     char path[UNINSTALL_PATH_SIZE] = "";
+    int remembered = 0;
     if (state->RegistryPath[0]) {
         SysKey key;
         if (Reg_OpenKey(&key, REG_ROOT_USER, state->RegistryPath)) {
-            Reg_GetString(key, "Install Path", path, sizeof path); // "" when missing
+            remembered = RegQueryValueExA((HKEY)key, "Install Path", NULL, NULL, NULL, NULL) ==
+                         ERROR_SUCCESS;
+            if (remembered) Reg_GetString(key, "Install Path", path, sizeof path); // "" if bad
             Reg_CloseKey(&key);
         }
     }
     const char *name = state->UninstallName;
-    if (!path[0] && name[0] && name[0] != '$' && !PathText_StartsWithDrive(name)) {
+    if (!remembered && name[0] && name[0] != '$' && !PathText_StartsWithDrive(name)) {
         int own = Str_Length(ownPath), tail = Str_Length(name);
         if (own > tail && Str_EqualNoCase(ownPath + own - tail, name) &&
             ownPath[own - tail - 1] == '\\')
@@ -101,12 +246,9 @@ static int FindInstallPath(InstallState *state, const char *ownPath) {
     }
     int length = Str_Length(path);
     if (length > 0 && path[length - 1] != '\\') Str_Append(path, "\\");
-    length = Str_Length(path);
-    if (!PathText_StartsWithDrive(path) || length <= 3 || path[2] != '\\' ||
-        length >= (int)sizeof state->InstallPath) {
-        Log_Print("No installation folder to remove ('%s')\n", path);
-        return 0;
-    }
+    // Refused, never cut: a cut folder is another folder.
+    if (Str_Length(path) >= (int)sizeof state->InstallPath) path[0] = 0;
+    if (CheckInstallFolder(path, reason, size) != GUARD_ACCEPTED) return 0;
     Str_Copy(state->InstallPath, path);
     Log_Print("Install Path   : %s\n", state->InstallPath);
     return 1;
@@ -141,14 +283,16 @@ static void RemoveFile(const char *path) {
     }
 }
 
-// 1 when folder (with its trailing backslash) is a macro's own folder or a drive's root: such
-// folders are never removed, empty or not.
+// 1 when folder (with its trailing backslash) is a macro's own folder, a drive's root or a
+// guarded folder: such folders are never removed, empty or not.
 static int IsProtectedFolder(const char *folder) {
     if (Str_Length(folder) <= 3) return 1;
     for (char letter = '0'; letter <= '5'; letter++) {
         char dir[UNINSTALL_PATH_SIZE];
         if (Path_MacroDir(letter, dir, sizeof dir) == 1 && Str_EqualNoCase(dir, folder)) return 1;
     }
+    for (int i = 0; i < U.guardedCount; i++)
+        if (PathGuard_SameFolder(U.guarded[i].Path, folder)) return 1;
     return 0;
 }
 
@@ -176,12 +320,14 @@ static void RemoveEmptyParents(const char *path, const char *base, int removeBas
     }
 }
 
-// The folder an item's path starts from: the macro's folder, or the installation folder.
+// The folder an item's path starts from: the macro's folder, or the installation folder. 0 for
+// "$3" and "$5": the uninstaller's own and current folders are not the setup's.
 static int ItemBase(const InstallState *state, const char *item, char *base, int size) {
     char letter = 0;
     for (const char *p = item; p[0] == '$' && p[1]; p += 2)
         if (p[1] >= '0' && p[1] <= '5') letter = p[1];
-    if (!letter) return Str_Format(base, size, "%s", state->InstallPath) < size;
+    if (letter == '3' || letter == '5') return 0;
+    if (!letter) return Str_Format(base, size, "%s", state->InstallPath) >= 0;
     return Path_MacroDir(letter, base, size) == 1;
 }
 
@@ -230,7 +376,8 @@ static int UnregisterServers(int32_t keyword, const char *arguments, void *conte
 }
 
 // Each FILE LIST item, with its target and the folder it starts from; folders says whether
-// this walk removes the files or the folders they leave empty.
+// this walk removes the files or the folders they leave empty. An item whose target does not
+// lie below its folder (a drive of its own, a ".." name, "$3" or "$5") is left alone.
 static int ForEachItem(const InstallState *state, const char *arguments, int folders) {
     int32_t cursor = 0;
     while (!Keyword_IsTerminator(arguments[cursor])) {
@@ -240,9 +387,13 @@ static int ForEachItem(const InstallState *state, const char *arguments, int fol
         int read = FileList_NextItem(arguments, &cursor, item, sizeof item);
         if (cursor == before) break;
         if (!read || !item[0] || !Path_Expand(state, item, target, &flags)) continue;
+        if (!ItemBase(state, item, base, sizeof base) || !PathGuard_IsInside(target, base)) {
+            if (!folders) Log_Print("Not removed, outside its folder: '%s'\n", target);
+            continue;
+        }
         if (!folders)
             RemoveFile(target);
-        else if (ItemBase(state, item, base, sizeof base))
+        else
             RemoveEmptyParents(target, base, 0);
     }
     return 1;
@@ -256,6 +407,12 @@ static int RemoveFiles(int32_t keyword, const char *arguments, void *context) {
 static int RemoveFolders(int32_t keyword, const char *arguments, void *context) {
     if (keyword == KW_FILE_LIST) ForEachItem((const InstallState *)context, arguments, 1);
     return 1;
+}
+
+// 1 when path lies below the Start menu's Programs folder, where the shortcuts and groups are.
+static int InsidePrograms(const char *path) {
+    char programs[SHELL_PATH_SIZE];
+    return Shell_ProgramsPath("", programs) && PathGuard_IsInside(path, programs);
 }
 
 static int RemoveShortcuts(int32_t keyword, const char *arguments, void *context) {
@@ -274,7 +431,12 @@ static int RemoveShortcuts(int32_t keyword, const char *arguments, void *context
     if (!Cmd_ReadArg(arguments, itemName, &cursor)) return 1;
     int fits = Str_Format(relative, sizeof relative, "%s%s%s.lnk", U.group, U.group[0] ? "\\" : "",
                           itemName) < (int)sizeof relative;
-    if (fits && Shell_ProgramsPath(relative, link)) RemoveFile(link);
+    if (fits && Shell_ProgramsPath(relative, link)) {
+        if (InsidePrograms(link))
+            RemoveFile(link);
+        else
+            Log_Print("Not removed, outside the Programs folder: '%s'\n", link);
+    }
     return 1;
 }
 
@@ -287,7 +449,7 @@ static int RemoveGroups(int32_t keyword, const char *arguments, void *context) {
     if (!Cmd_ReadArg(arguments, group, &cursor) || !group[0]) return 1;
     for (int length = Str_Length(group); length > 0;) {
         group[length] = 0;
-        if (!Shell_ProgramsPath(group, folder)) return 1;
+        if (!Shell_ProgramsPath(group, folder) || !InsidePrograms(folder)) return 1;
         if (!RemoveDirectoryA(folder)) return 1;
         Log_Print("Removed folder '%s'\n", folder);
         while (length > 0 && group[length - 1] != '\\') length--;
@@ -338,17 +500,72 @@ static void RemoveEntries(const InstallState *state) {
 
 // ---- Removing its own file ----
 
-// Copies this program into a new folder of its own in the temporary folder and starts it to
-// delete ownPath once this process has ended, and the folders that leaves empty up to the
-// installation folder. Returns 1 when the copy runs.
-static int StartCleanup(const char *ownPath, const char *installPath) {
-    char temp[UNINSTALL_PATH_SIZE], folder[UNINSTALL_PATH_SIZE], copy[UNINSTALL_PATH_SIZE];
-    if (!Path_TempDir(temp, sizeof temp) || !GetTempFileNameA(temp, "uni", 0, folder)) return 0;
-    DeleteFileA(folder); // the unique name becomes the folder's
-    if (!CreateDirectoryA(folder, NULL) ||
-        Str_Format(copy, sizeof copy, "%s\\uninst.exe", folder) >= (int)sizeof copy ||
-        !CopyFileA(ownPath, copy, FALSE))
+// A new folder for the clean-up copy in the temporary folder, into folder (size bytes, no
+// trailing backslash): "tsu-" and 32 hex digits from the system's random source, so that nobody
+// can guess it to make or fill it beforehand; made afresh (never one that exists), for the
+// system, the administrators and its owner only (an elevated uninstaller's owner is the
+// administrators' group: the user's unelevated programs cannot write there) where the system
+// knows those rights. Returns 1, or 0 with one log line.
+static int MakeCopyFolder(char *folder, int size) {
+    static const char HEX[] = "0123456789abcdef";
+    char temp[UNINSTALL_PATH_SIZE], name[2 * COPY_RANDOM_BYTES + 1];
+    uint8_t random[COPY_RANDOM_BYTES];
+    if (!Path_TempDir(temp, sizeof temp) || !SystemFunction036(random, sizeof random)) {
+        Log_Print("No folder for the clean-up copy (%lu)\n", GetLastError());
         return 0;
+    }
+    for (int i = 0; i < COPY_RANDOM_BYTES; i++) {
+        name[2 * i] = HEX[random[i] >> 4];
+        name[2 * i + 1] = HEX[random[i] & 15];
+    }
+    name[2 * COPY_RANDOM_BYTES] = 0;
+    if (Str_Format(folder, size, "%stsu-%s", temp, name) < 0) return 0;
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, NULL, FALSE};
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(
+            "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;OW)", SDDL_REVISION_1,
+            &attributes.lpSecurityDescriptor, NULL))
+        attributes.lpSecurityDescriptor = NULL; // the temporary folder's rights, then
+    BOOL made = CreateDirectoryA(folder, &attributes);
+    DWORD error = GetLastError();
+    if (attributes.lpSecurityDescriptor) LocalFree(attributes.lpSecurityDescriptor);
+    if (!made) Log_Print("Unable to make the folder '%s' (%lu)\n", folder, error);
+    return made;
+}
+
+// 1 when folder holds the copy's file and nothing else.
+static int HoldsOnlyTheCopy(const char *folder) {
+    char pattern[UNINSTALL_PATH_SIZE];
+    if (Str_Format(pattern, sizeof pattern, "%s\\*", folder) < 0) return 0;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(pattern, &found);
+    if (search == INVALID_HANDLE_VALUE) return 0;
+    int copies = 0, others = 0;
+    do {
+        const char *name = found.cFileName;
+        if (Str_EqualNoCase(name, ".") || Str_EqualNoCase(name, "..")) continue;
+        if (Str_EqualNoCase(name, COPY_NAME))
+            copies++;
+        else
+            others++;
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return copies == 1 && others == 0;
+}
+
+// Copies this program into a new folder of its own (MakeCopyFolder) and starts it there, in
+// the system folder as its current folder, to delete ownPath once this process has ended, and
+// the folders that leaves empty up to the installation folder. Returns 1 when the copy runs.
+static int StartCleanup(const char *ownPath, const char *installPath) {
+    char folder[UNINSTALL_PATH_SIZE], copy[UNINSTALL_PATH_SIZE], system[UNINSTALL_PATH_SIZE];
+    if (!MakeCopyFolder(folder, sizeof folder)) return 0;
+    if (Str_Format(copy, sizeof copy, "%s\\%s", folder, COPY_NAME) < 0 ||
+        !Path_SystemDir(system, sizeof system) || !CopyFileA(ownPath, copy, TRUE) ||
+        !HoldsOnlyTheCopy(folder)) {
+        Log_Print("The clean-up copy was not started from '%s'\n", folder);
+        DeleteFileA(copy);
+        RemoveDirectoryA(folder);
+        return 0;
+    }
     HANDLE self = NULL;
     DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &self,
                     SYNCHRONIZE, TRUE, 0);
@@ -360,18 +577,42 @@ static int StartCleanup(const char *ownPath, const char *installPath) {
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process;
     BOOL started =
-        CreateProcessA(NULL, command, NULL, NULL, TRUE, 0, NULL, folder, &startup, &process);
+        CreateProcessA(NULL, command, NULL, NULL, TRUE, 0, NULL, system, &startup, &process);
     if (self) CloseHandle(self);
     if (!started) {
         Log_Print("Unable to start the clean-up copy (%lu)\n", GetLastError());
         return 0;
     }
+    Log_Print("Clean-up copy  : %s\n", copy);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return 1;
 }
 
-// The copy's work: "-Cleanup HANDLE "FILE" "INSTALLPATH"".
+// The copy's own file and folder, at its end: a running program cannot be deleted, but it can
+// be renamed. The file moves beside its folder ("tsu-....tmp" in the temporary folder) to wait
+// there for the next restart, and the folder, empty then, goes at once; where the move fails,
+// both wait for the restart.
+static void LeaveCopyFolder(void) {
+    char self[UNINSTALL_PATH_SIZE], folder[UNINSTALL_PATH_SIZE], parked[UNINSTALL_PATH_SIZE];
+    Sys_ExecutablePath(self, sizeof self);
+    Str_Copy(folder, self);
+    char *cut = NULL;
+    for (char *q = folder; *q; q++)
+        if (*q == '\\') cut = q;
+    if (!cut) return;
+    *cut = 0;
+    if (Str_Format(parked, sizeof parked, "%s.tmp", folder) >= 0 && MoveFileExA(self, parked, 0)) {
+        MoveFileExA(parked, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
+        if (RemoveDirectoryA(folder)) return;
+    } else {
+        MoveFileExA(self, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
+    }
+    MoveFileExA(folder, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
+}
+
+// The copy's work: "-Cleanup HANDLE "FILE" "INSTALLPATH"". The installation folder passes the
+// guard rails again before a folder is removed.
 static int Cleanup(const char *arguments) {
     const char *p = arguments;
     while (*p && *p != ' ') p++;
@@ -397,18 +638,11 @@ static int Cleanup(const char *arguments) {
     }
     if (GetFileAttributesA(file) != INVALID_FILE_ATTRIBUTES)
         MoveFileExA(file, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
-    RemoveEmptyParents(file, installPath, 1);
-    // This copy and its folder go at the next restart: a running program keeps its file.
-    char self[UNINSTALL_PATH_SIZE];
-    Sys_ExecutablePath(self, sizeof self);
-    MoveFileExA(self, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
-    char *cut = NULL;
-    for (char *q = self; *q; q++)
-        if (*q == '\\') cut = q;
-    if (cut) {
-        *cut = 0;
-        MoveFileExA(self, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
-    }
+    LookUpGuardedFolders();
+    char reason[UNINSTALL_REASON_SIZE];
+    if (CheckInstallFolder(installPath, reason, sizeof reason) == GUARD_ACCEPTED)
+        RemoveEmptyParents(file, installPath, 1);
+    LeaveCopyFolder();
     return UNINSTALL_EXIT_DONE;
 }
 
@@ -416,6 +650,17 @@ static int Cleanup(const char *arguments) {
 
 static int Damaged(void) {
     Ui_Problem(DAMAGED, U.title);
+    return UNINSTALL_EXIT_DAMAGED;
+}
+
+// The guard rails stopped the run before anything was removed: one log line (in quiet mode the
+// box's own) and the box.
+static int Refused(const InstallState *state, const char *reason) {
+    char message[UNINSTALL_REASON_SIZE + INSTALL_TEXT_SIZE + 64];
+    Str_Format(message, sizeof message, "%s was not removed: %s. Nothing was removed.",
+               state->ProductName, reason);
+    if (!Core_Quiet()) Log_Print("%s\n", message);
+    Ui_Problem(message, U.title);
     return UNINSTALL_EXIT_DAMAGED;
 }
 
@@ -453,10 +698,16 @@ static int Uninstall(const char *ownPath) {
     TESSEL_FREE(file, size + 1);
     if (!found) return Damaged();
     int result = UNINSTALL_EXIT_DONE;
-    if (!UninstScript_Settings(script, scriptSize, state) || !FindInstallPath(state, ownPath)) {
+    if (!UninstScript_Settings(script, scriptSize, state)) {
         result = Damaged();
     } else {
         Str_Format(U.title, sizeof U.title, "%s Uninstall", state->ProductName);
+        LookUpGuardedFolders();
+        char reason[UNINSTALL_REASON_SIZE];
+        if (!FindInstallPath(state, ownPath, reason, sizeof reason))
+            result = Refused(state, reason);
+    }
+    if (result == UNINSTALL_EXIT_DONE) {
         char question[INSTALL_TEXT_SIZE + 64];
         Str_Format(question, sizeof question, "Do you want to remove %s and all of its components?",
                    state->ProductName);
@@ -466,8 +717,10 @@ static int Uninstall(const char *ownPath) {
         }
     }
     if (result == UNINSTALL_EXIT_DONE) {
-        Progress_Create(GetModuleHandleA(NULL), NULL);
-        Progress_Show(!Core_Quiet());
+        if (!Core_Quiet()) { // a quiet run has no window, nor one to fail to make
+            Progress_Create(GetModuleHandleA(NULL), NULL);
+            Progress_Show(1);
+        }
         UninstScript_Walk(script, scriptSize, CloseWindows, state);
         if (U.cancelled) {
             Log_Print("Uninstall stopped: the program is still running\n");
@@ -496,6 +749,9 @@ static int Uninstall(const char *ownPath) {
 }
 
 int Uninstall_Main(const char *arguments) {
+    // Before anything can load a DLL: the uninstaller runs elevated, and its copy from the
+    // temporary folder.
+    int dllSearchRestricted = Sys_RestrictDllSearch();
     const char *found = NULL;
     int quiet = Str_FindNoCase(Sys_CommandLine(), "-Quiet", &found);
     Core_SetQuiet(quiet);
@@ -514,6 +770,8 @@ int Uninstall_Main(const char *arguments) {
     char ownPath[UNINSTALL_PATH_SIZE];
     Sys_ExecutablePath(ownPath, sizeof ownPath);
     Log_Print("Uninstall '%s' %s\n", ownPath, quiet ? "(quiet)" : "");
+    Log_Print("DLL search     : %s\n",
+              dllSearchRestricted ? "the system folder only" : "without the current folder");
     return Finish(Uninstall(ownPath));
 }
 

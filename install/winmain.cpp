@@ -38,6 +38,14 @@ static int ScriptEnded(void) {
     return W.state && W.state->ScriptPosition == W.state->ScriptText + W.state->ScriptSize;
 }
 
+// The process's peak memory, in a run that keeps a log: what the installation really took.
+static void LogPeakMemory(void) {
+    int32_t workingSet = 0, committed = 0;
+    if (Log_Flags() && Sys_PeakMemory(&workingSet, &committed))
+        Log_Print("Peak memory: %d KB working set, %d KB private\n", (int)workingSet,
+                  (int)committed);
+}
+
 // Shutdown steps 1 to 5 (from the archive on when there is no script), then the class and the
 // closing line. Exit code 1 when the script ran to its end, 2 when it stopped on a failed or
 // unknown command or the user left the installation.
@@ -47,6 +55,7 @@ static int Shutdown(int releaseScript, int classRegistered, int exitCode) {
     Cmd_ReleaseAll();
     Sys_ExitCom();
     Mem_Shutdown();
+    LogPeakMemory();
     Log_Shutdown();
     if (classRegistered) Backdrop_Close();
     Log_Print("Successful Exit...\n");
@@ -73,6 +82,9 @@ static int RunInteractive(void) {
 }
 
 int Setup_Main(const char *arguments) {
+    // Before anything can load a DLL: the setup runs elevated from a download folder. (Its log
+    // keeps its fixed lines; the result is not written.)
+    Sys_RestrictDllSearch();
     // Quiet from the first step: no box of any kind, the fatal one included.
     const char *found = NULL;
     W.mode = Str_FindNoCase(Sys_CommandLine(), "-Quiet", &found) ? Quiet : Interactive;

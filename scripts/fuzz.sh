@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 seconds=${1:-60}
 [ $# -gt 0 ] && shift
-targets=${*:-"archive_fuzz type2_fuzz script_fuzz"}
+targets=${*:-"archive_fuzz type2_fuzz script_fuzz uninst_fuzz"}
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -DTESSEL_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build/fuzz -j"$(nproc)" --target $targets >/dev/null
 status=0

@@ -9,6 +9,9 @@
 //   helper.exe --hold PATH           opens the existing file PATH without sharing it (no other
 //                                    program can open it) and keeps it open until it is ended;
 //                                    TESSEL_HELPER_READY as for --window
+//   helper.exe --load NAME           loads the DLL NAME by its bare name, with the search that a
+//                                    program gets by default (its own folder first); exit code
+//                                    0 when it loaded, 7 when not
 //   helper.exe                       writes its command line into the file named by the
 //                                    environment variable TESSEL_HELPER_RAN (a program that
 //                                    is started again without parameters)
@@ -61,6 +64,7 @@ static int HoldFile(const char *path) {
 
 int main(int argc, char **argv) {
     if (argc >= 3 && !strcmp(argv[1], "--hold")) return HoldFile(argv[2]);
+    if (argc >= 3 && !strcmp(argv[1], "--load")) return LoadLibraryA(argv[2]) ? 0 : 7;
     if (argc >= 4 && !strcmp(argv[1], "--window")) {
         g_refuse = argc >= 5 && !strcmp(argv[4], "--refuse");
         return ShowWindowUntilClosed(argv[2], argv[3]);

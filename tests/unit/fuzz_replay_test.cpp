@@ -30,6 +30,7 @@ const struct {
     {"archive", Fuzz_Archive},
     {"script", Fuzz_Script},
     {"type2", Fuzz_Type2},
+    {"uninst", Fuzz_Uninst},
 };
 
 // The names in folder (without "." and ".."), sorted; false when it cannot be read.
