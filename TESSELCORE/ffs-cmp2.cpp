@@ -1,6 +1,7 @@
 // The Type2 codec: the working state and its reset, bit output and input over 16-bit buffers,
 // the adaptive Huffman tree of literals and match lengths with its rebuild, the fixed position
-// code, the binary-tree match finder of the encoder, and the block encoder and decoder.
+// code, the binary-tree match finder of the encoder, the block encoder, and the one decoder,
+// over whole buffers or over pieces read from a source and handed to a sink.
 #include "ffs-cmp2.h"
 
 #include <string.h>
@@ -50,6 +51,17 @@ typedef struct Type2State {
     uint16_t *right;
     int32_t matchPosition;
     int32_t matchLength;
+    // The decoder in pieces (all zero for whole buffers): input is a piece of inputPiece,
+    // refilled through source while storedLeft bytes of the block are unread; output is a
+    // piece that goes to sink whenever it is full, handed bytes so far.
+    FfsSource source;
+    void *sourceContext;
+    uint8_t *inputPiece;
+    int32_t storedLeft;
+    FfsSink sink;
+    void *sinkContext;
+    int32_t handed;
+    int failed; // a read or the sink failed: decoding stops
 } Type2State;
 
 // The builder encodes on several threads at once, each with a state of its own; the setup and
@@ -107,6 +119,14 @@ static void Reset(const uint8_t *input, int32_t inputLength, uint8_t *output, in
     T->writeCount = 0;
     T->matchPosition = 0;
     T->matchLength = 0;
+    T->source = NULL;
+    T->sourceContext = NULL;
+    T->inputPiece = NULL;
+    T->storedLeft = 0;
+    T->sink = NULL;
+    T->sinkContext = NULL;
+    T->handed = 0;
+    T->failed = 0;
     memset(T->window, 0, WINDOW_BYTES);
     memset(T->window, ' ', START);
     for (int i = 0; i < UP_COUNT; i++) T->up[i] = NONE;
@@ -179,11 +199,27 @@ static void FlushBits(void) {
     if (T->writeCount != 0) OutputByte(T->writeBuffer >> 8);
 }
 
-// Bits past the end of the input read as 0.
+// The next piece of a block read in pieces, while the block has unread bytes: 1 with the input
+// refilled; 0 at the block's end, for a whole block, and after a failed read.
+static int FetchInput(void) {
+    if (!T->source || T->storedLeft == 0 || T->failed) return 0;
+    int32_t n = T->storedLeft < TYPE2_PIECE_SIZE ? T->storedLeft : TYPE2_PIECE_SIZE;
+    if (!T->source(T->sourceContext, T->inputPiece, n)) {
+        T->failed = 1;
+        return 0;
+    }
+    T->storedLeft -= n;
+    T->input = T->inputPiece;
+    T->inputLength = n;
+    T->inputPosition = 0;
+    return 1;
+}
+
+// Bits past the end of the block read as 0.
 static void Refill(void) {
     while (T->readCount <= 8) {
         unsigned next = 0;
-        if (T->inputPosition < T->inputLength) next = T->input[T->inputPosition++];
+        if (T->inputPosition < T->inputLength || FetchInput()) next = T->input[T->inputPosition++];
         T->readBuffer = (uint16_t)(T->readBuffer | (next << (8 - T->readCount)));
         T->readCount = (uint8_t)(T->readCount + 8);
     }
@@ -398,8 +434,10 @@ static void DeleteNode(int p) {
 // ---- Blocks ----
 
 // Writes the whole block for length >= 1 bytes (bytes beyond capacity are dropped) and returns
-// the block's full length.
-static int32_t Encode(const uint8_t *data, int32_t length, uint8_t *block, int32_t capacity) {
+// the block's full length; or stops once more than stopAfter bytes are out, a block the caller
+// refuses (which also keeps the count of a 2 GB block inside 31 bits).
+static int32_t Encode(const uint8_t *data, int32_t length, uint8_t *block, int32_t capacity,
+                      int32_t stopAfter) {
     memcpy(block, TYPE2_TAG, 4);
     Le_Put32(block + 4, ~(uint32_t)length);
     Reset(data, length, block, capacity);
@@ -436,7 +474,7 @@ static int32_t Encode(const uint8_t *data, int32_t length, uint8_t *block, int32
             r = (r + 1) & (WINDOW_SIZE - 1);
             if (--len) InsertNode(r);
         }
-    } while (len > 0);
+    } while (len > 0 && T->outputLength <= stopAfter);
     FlushBits();
     return T->outputLength;
 }
@@ -447,7 +485,7 @@ int Type2_Compress(const uint8_t *data, int32_t length, uint8_t *block, int32_t 
     CORE_GUARD(blockLength);
     RequireState();
     if (length <= 10) return 0;
-    int32_t encoded = Encode(data, length, block, *blockLength);
+    int32_t encoded = Encode(data, length, block, *blockLength, length - 1);
     if (encoded >= length) return 0;
     *blockLength = encoded;
     return 1;
@@ -460,10 +498,64 @@ int Type2_CompressAlways(const uint8_t *data, int32_t length, uint8_t *block,
     CORE_GUARD(blockLength);
     RequireState();
     if (length < 1 || *blockLength < TYPE2_HEADER_SIZE) return 0;
-    int32_t encoded = Encode(data, length, block, *blockLength);
-    if (encoded > *blockLength) return 0;
+    int32_t stopAfter = *blockLength < INT32_MAX - 64 ? *blockLength : INT32_MAX - 64;
+    int32_t encoded = Encode(data, length, block, *blockLength, stopAfter);
+    if (encoded > stopAfter) return 0;
     *blockLength = encoded;
     return 1;
+}
+
+// The output piece to the sink, which starts the next one. A whole buffer has no sink: it is
+// full only at its end.
+static void HandOn(void) {
+    if (!T->sink || T->outputLength == 0) return;
+    if (!T->failed && !T->sink(T->sinkContext, T->output, T->outputLength)) T->failed = 1;
+    T->handed += T->outputLength;
+    T->outputLength = 0;
+}
+
+static void PutByte(unsigned value) {
+    T->output[T->outputLength++] = (uint8_t)value;
+    if (T->outputLength == T->outputCapacity) HandOn();
+}
+
+// The decoder: size bytes from the code stream into the output, which a whole buffer holds
+// exactly. Returns 1, or 0 when a read or the sink failed (decoding stops there).
+static int Decode(int32_t size) {
+    StartTree();
+    uint8_t *window = T->window;
+    int r = START;
+    int32_t left = size;
+    while (left > 0 && !T->failed) {
+        int c = DecodeSymbol();
+        if (c < 256) {
+            PutByte((unsigned)c);
+            window[r] = (uint8_t)c;
+            r = (r + 1) & (WINDOW_SIZE - 1);
+            left--;
+            continue;
+        }
+        int from = (r - (int)DecodePosition() - 1) & (WINDOW_SIZE - 1);
+        int32_t count = c - LENGTH_BASE;
+        if (count > left) count = left; // a match past the size is cut there
+        left -= count;
+        for (int32_t k = 0; k < count; k++) {
+            uint8_t b = window[(from + k) & (WINDOW_SIZE - 1)];
+            PutByte(b);
+            window[r] = b;
+            r = (r + 1) & (WINDOW_SIZE - 1);
+        }
+    }
+    HandOn();
+    return !T->failed;
+}
+
+// 1 when a block's 8 header bytes are a Type2 header of outputLength (at least 1) bytes.
+static int HeaderFits(const uint8_t *header, int32_t outputLength) {
+    int32_t size = 0;
+    if (!Type2_Identify(header)) return 0;
+    Type2_GetSize(header, &size);
+    return size > 0 && size == outputLength;
 }
 
 int Type2_Decompress(const uint8_t *block, int32_t blockLength, uint8_t *output,
@@ -471,33 +563,33 @@ int Type2_Decompress(const uint8_t *block, int32_t blockLength, uint8_t *output,
     CORE_GUARD(block);
     CORE_GUARD(output);
     RequireState();
-    if (blockLength < TYPE2_HEADER_SIZE || !Type2_Identify(block)) return 0;
-    int32_t size = 0;
-    Type2_GetSize(block, &size);
-    if (size <= 0 || size != outputLength) return 0;
-    Reset(block + TYPE2_HEADER_SIZE, blockLength - TYPE2_HEADER_SIZE, output, size);
-    StartTree();
-    uint8_t *window = T->window;
-    int r = START;
-    while (T->outputLength < size) {
-        int c = DecodeSymbol();
-        if (c < 256) {
-            OutputByte((unsigned)c);
-            window[r] = (uint8_t)c;
-            r = (r + 1) & (WINDOW_SIZE - 1);
-            continue;
-        }
-        int from = (r - (int)DecodePosition() - 1) & (WINDOW_SIZE - 1);
-        int matchLength = c - LENGTH_BASE;
-        // Bytes of a match beyond the requested size are dropped by OutputByte.
-        for (int k = 0; k < matchLength && T->outputLength < size; k++) {
-            uint8_t b = window[(from + k) & (WINDOW_SIZE - 1)];
-            OutputByte(b);
-            window[r] = b;
-            r = (r + 1) & (WINDOW_SIZE - 1);
-        }
-    }
-    return 1;
+    if (blockLength < TYPE2_HEADER_SIZE || !HeaderFits(block, outputLength)) return 0;
+    Reset(block + TYPE2_HEADER_SIZE, blockLength - TYPE2_HEADER_SIZE, output, outputLength);
+    return Decode(outputLength);
+}
+
+int Type2_DecompressStream(FfsSource source, void *sourceContext, int32_t blockLength, FfsSink sink,
+                           void *sinkContext, int32_t outputLength) {
+    Core_Locate(__FILE__, __LINE__);
+    Core_Assert(source && sink, "Pointer is NULL...\n");
+    RequireState();
+    uint8_t header[TYPE2_HEADER_SIZE];
+    if (blockLength < TYPE2_HEADER_SIZE || !source(sourceContext, header, TYPE2_HEADER_SIZE) ||
+        !HeaderFits(header, outputLength))
+        return 0;
+    // One block for both pieces: the input's, then the output's.
+    uint8_t *pieces = (uint8_t *)TESSEL_ALLOC(2 * TYPE2_PIECE_SIZE);
+    Reset(NULL, 0, pieces + TYPE2_PIECE_SIZE, TYPE2_PIECE_SIZE);
+    T->source = source;
+    T->sourceContext = sourceContext;
+    T->inputPiece = pieces;
+    T->storedLeft = blockLength - TYPE2_HEADER_SIZE;
+    T->sink = sink;
+    T->sinkContext = sinkContext;
+    int result = Decode(outputLength);
+    TESSEL_FREE(pieces, 2 * TYPE2_PIECE_SIZE);
+    Reset(NULL, 0, NULL, 0); // no pointer to the pieces, or to the caller's ends, stays
+    return result;
 }
 
 int Type2_GetSize(const uint8_t *block, int32_t *size) {
@@ -512,7 +604,10 @@ int Type2_Identify(const uint8_t *block) {
     return memcmp(block, TYPE2_TAG, 4) == 0;
 }
 
-FfsCodec Type2_Codec = {
-    "Type2",    "1.0",          Type2_Compress, Type2_Decompress, Type2_GetSize, Type2_Identify,
-    Type2_Init, Type2_Shutdown, NULL,
-};
+// Name, version, Compress, Decompress, GetSize, Identify, Init, Shutdown, Next (set by
+// Ffs_AddCodec), DecompressStream.
+FfsCodec Type2_Codec = {"Type2",        "1.0",
+                        Type2_Compress, Type2_Decompress,
+                        Type2_GetSize,  Type2_Identify,
+                        Type2_Init,     Type2_Shutdown,
+                        NULL,           Type2_DecompressStream};

@@ -10,7 +10,11 @@
 
 #define TYPE2_TAG "FFC@"
 
-enum { TYPE2_HEADER_SIZE = 8, TYPE2_MIN_LENGTH = 11 };
+enum {
+    TYPE2_HEADER_SIZE = 8,
+    TYPE2_MIN_LENGTH = 11,
+    TYPE2_PIECE_SIZE = 65536, // the pieces in which a block is read and its bytes handed on
+};
 
 // The codec record "Type2" / "1.0" for Ffs_AddCodec.
 extern FfsCodec Type2_Codec;
@@ -29,6 +33,15 @@ int Type2_CompressAlways(const uint8_t *data, int32_t length, uint8_t *block, in
 // past blockLength, whatever the stream holds.
 int Type2_Decompress(const uint8_t *block, int32_t blockLength, uint8_t *output,
                      int32_t outputLength);
+// The same decoder over pieces: the block's blockLength bytes read through source in pieces of
+// at most TYPE2_PIECE_SIZE (never a byte past blockLength), its outputLength bytes handed to
+// sink in pieces of at most TYPE2_PIECE_SIZE (never a byte past outputLength), the bytes that
+// Type2_Decompress gives. Holds the two pieces and the 4 KB window, never the block or the
+// output. Returns 1 when every byte went to the sink; 0, with nothing handed on, when the header
+// is refused as Type2_Decompress refuses it, and 0 at the first failed read or the sink's first
+// 0 (decoding stops there). Neither may use the codec.
+int Type2_DecompressStream(FfsSource source, void *sourceContext, int32_t blockLength, FfsSink sink,
+                           void *sinkContext, int32_t outputLength);
 // The size recorded in the block (complement of its second word). 0 only for a null block.
 int Type2_GetSize(const uint8_t *block, int32_t *size);
 // 1 when the block begins with the tag.

@@ -1,7 +1,7 @@
 // The FFS archive reader: header and trailer, the directory of name hashes held in memory, entry
-// blocks read raw or through a codec, sequential mode, and the disk-file fallback while no
-// archive is open. Bytes the file did not give are never trusted: a directory or an entry that
-// would reach past the end of the file is refused before anything is allocated for it.
+// blocks read raw or through a codec, whole or in pieces, sequential mode, the disk-file fallback
+// while no archive is open. Bytes the file did not give are never trusted: a directory or an
+// entry reaching past the end of the file is refused before anything is allocated for it.
 #include "ffs.h"
 
 #include <stdio.h>
@@ -141,38 +141,107 @@ static FfsCodec *IdentifyCodec(const uint8_t *block) {
     return NULL;
 }
 
+// ---- Entries, whole or in pieces ----
+
+// The entry's stored bytes found and identified: the file at their first byte, *length of them,
+// their *codec (null: raw) and *size, the file's size. 0 when the entry is missing, reaches past
+// the end of the file or cannot be read, or when its codec cannot tell its size (logged).
+static int FindStored(uint32_t hash, int32_t *length, FfsCodec **codec, int32_t *size) {
+    int32_t position = 0;
+    if (!Ffs_SeekEntry(hash, length) || !StoredBytesInFile(*length) || !Ffs_Tell(&position))
+        return 0;
+    // A codec looks at the first 16 bytes; a shorter block is shown zeros after its end.
+    uint8_t peek[FFS_PEEK_SIZE] = {0};
+    if (!Ffs_Read(peek, *length < FFS_PEEK_SIZE ? *length : FFS_PEEK_SIZE) || !Ffs_Seek(position))
+        return 0;
+    *codec = IdentifyCodec(peek);
+    *size = *length;
+    if (*codec && !(*codec)->GetSize(peek, size)) {
+        Log_Print("[%s] Unable to get size\n", (*codec)->Name);
+        return 0;
+    }
+    return 1;
+}
+
+typedef struct StreamTarget {
+    FfsSink sink;
+    void *context;
+    int refused; // the sink returned 0
+} StreamTarget;
+
+static int HandOn(void *context, const uint8_t *data, int32_t n) {
+    StreamTarget *target = (StreamTarget *)context;
+    if (target->sink(target->context, data, n)) return 1;
+    target->refused = 1;
+    return 0;
+}
+
+static int ReadStored(void *context, uint8_t *buffer, int32_t n) {
+    (void)context;
+    return Ffs_Read(buffer, n);
+}
+
+// Exactly length bytes of file from its position to the target, a piece at a time.
+static int CopyPieces(FILE *file, int32_t length, StreamTarget *target) {
+    uint8_t *piece = (uint8_t *)TESSEL_ALLOC(FFS_PIECE_SIZE);
+    int result = 1;
+    for (int32_t left = length; result && left > 0;) {
+        int32_t n = left < FFS_PIECE_SIZE ? left : FFS_PIECE_SIZE;
+        result = fread(piece, 1, (size_t)n, file) == (size_t)n && HandOn(target, piece, n);
+        left -= n;
+    }
+    TESSEL_FREE(piece, FFS_PIECE_SIZE);
+    return result;
+}
+
+// The stored bytes that FindStored found, decoded, to the target in pieces. 0 when a read, the
+// codec ("[%s] Failed to decompress" logged) or the sink failed.
+static int PassStored(int32_t length, FfsCodec *codec, int32_t size, StreamTarget *target) {
+    if (!codec) return CopyPieces(F.file, length, target);
+    if (codec->DecompressStream &&
+        codec->DecompressStream(ReadStored, NULL, length, HandOn, target, size))
+        return 1;
+    if (!target->refused) Log_Print("[%s] Failed to decompress\n", codec->Name);
+    return 0;
+}
+
+// A caller's buffer filled by the pieces, never past its capacity.
+typedef struct Filling {
+    uint8_t *buffer;
+    int32_t capacity;
+    int32_t filled;
+} Filling;
+
+static int Fill(void *context, const uint8_t *data, int32_t n) {
+    Filling *filling = (Filling *)context;
+    if (n > filling->capacity - filling->filled) return 0;
+    memcpy(filling->buffer + filling->filled, data, (size_t)n);
+    filling->filled += n;
+    return 1;
+}
+
 int Ffs_LoadEntry(uint32_t hash, void *buffer, int32_t size) {
     CORE_GUARD(buffer);
-    int32_t length = 0;
-    if (!Ffs_SeekEntry(hash, &length)) return 0;
-    if (!StoredBytesInFile(length)) return 0; // the same end as a short read, without the block
-    uint8_t *block = (uint8_t *)TESSEL_ALLOC(length);
-    int result = 0;
-    if (Ffs_Read(block, length)) {
-        // A codec looks at the first 16 bytes; a shorter block is shown zeros after its end.
-        uint8_t peek[FFS_PEEK_SIZE] = {0};
-        memcpy(peek, block, (size_t)(length < FFS_PEEK_SIZE ? length : FFS_PEEK_SIZE));
-        FfsCodec *codec = IdentifyCodec(peek);
-        int32_t uncompressed = 0;
-        if (!codec) {
-            if (length == size) {
-                memcpy(buffer, block, (size_t)length);
-                result = 1;
-            } else {
-                Log_Print("Incompatible sizes (%d != %d)\n", length, size);
-            }
-        } else if (!codec->GetSize(peek, &uncompressed)) {
-            Log_Print("[%s] Unable to get size\n", codec->Name);
-        } else if (uncompressed != size) {
-            Log_Print("[%s] Memory size not same (%d != %d)\n", codec->Name, uncompressed, size);
-        } else if (!codec->Decompress(block, length, (uint8_t *)buffer, size)) {
-            Log_Print("[%s] Failed to decompress\n", codec->Name);
-        } else {
-            result = 1;
-        }
+    int32_t length = 0, entrySize = 0;
+    FfsCodec *codec = NULL;
+    if (!FindStored(hash, &length, &codec, &entrySize)) return 0;
+    if (entrySize != size) {
+        if (codec)
+            Log_Print("[%s] Memory size not same (%d != %d)\n", codec->Name, entrySize, size);
+        else
+            Log_Print("Incompatible sizes (%d != %d)\n", length, size);
+        return 0;
     }
-    TESSEL_FREE(block, length);
-    return result;
+    if (!codec) return Ffs_Read(buffer, length);
+    Filling filling = {(uint8_t *)buffer, size, 0};
+    StreamTarget target = {Fill, &filling, 0};
+    return PassStored(length, codec, size, &target);
+}
+
+static int StreamEntry(uint32_t hash, StreamTarget *target) {
+    int32_t length = 0, size = 0;
+    FfsCodec *codec = NULL;
+    return FindStored(hash, &length, &codec, &size) && PassStored(length, codec, size, target);
 }
 
 // ---- Disk files, while no archive is open ----
@@ -196,6 +265,16 @@ static int DiskLoad(const char *name, void *buffer, int32_t size) {
         return 0;
     }
     return 1;
+}
+
+static int StreamDisk(const char *name, StreamTarget *target) {
+    int32_t size = 0;
+    if (!DiskSize(name, &size)) return 0;
+    FILE *file = fopen(name, "rb");
+    if (!file) return 0;
+    int result = CopyPieces(file, size, target);
+    fclose(file);
+    return result;
 }
 
 // ---- Public operations ----
@@ -350,6 +429,16 @@ int Ffs_Load(const char *name, void *buffer, int32_t size) {
     CORE_GUARD(buffer);
     if (!F.open) return DiskLoad(name, buffer, size);
     return Ffs_LoadEntry(Ffs_HashName(name), buffer, size);
+}
+
+int Ffs_Stream(const char *name, FfsSink sink, void *context) {
+    CORE_GUARD(name);
+    Core_Locate(__FILE__, __LINE__);
+    Core_Assert(sink != NULL, "Pointer is NULL...\n");
+    StreamTarget target = {sink, context, 0};
+    int result = F.open ? StreamEntry(Ffs_HashName(name), &target) : StreamDisk(name, &target);
+    if (!result && !target.refused) Log_Print("Unable to load '%s'\n", name);
+    return result;
 }
 
 int Ffs_LoadBlock(const char *name, int32_t limit, int32_t extra, int log, FfsBlock *block) {

@@ -14,6 +14,7 @@ enum {
     FFS_TRAILER_SIZE = 4,
     FFS_FLAG_SEQUENTIAL = 0x1,
     FFS_FLAG_UPPER_NAMES = 0x2,
+    FFS_PIECE_SIZE = 65536, // the pieces in which Ffs_Stream reads a raw entry or a disk file
 };
 
 #define FFS_TAG "FFS!"
@@ -24,13 +25,20 @@ typedef struct FfsEntry {
     uint32_t BlockOffset;
 } FfsEntry;
 
+// Reading in pieces. A source fills buffer with exactly the next n stored bytes: 1, or 0 when
+// they cannot be read. A sink takes the next n (at least 1) bytes of a file: 1 to go on, 0 to
+// stop the reading.
+typedef int (*FfsSource)(void *context, uint8_t *buffer, int32_t n);
+typedef int (*FfsSink)(void *context, const uint8_t *data, int32_t n);
+
 // A compression method. The record belongs to the codec's module; the reader only links it.
 typedef struct FfsCodec {
     const char *Name;
     const char *Version;
     // in: *blockLength is the output capacity; out: the block's length.
     int (*Compress)(const uint8_t *data, int32_t length, uint8_t *block, int32_t *blockLength);
-    // Decodes a whole block into exactly outputLength bytes.
+    // Decodes a whole block into exactly outputLength bytes (for the tools: the reader decodes
+    // in pieces, through DecompressStream).
     int (*Decompress)(const uint8_t *block, int32_t blockLength, uint8_t *output,
                       int32_t outputLength);
     // Both decide from the first FFS_PEEK_SIZE bytes of a block.
@@ -39,6 +47,11 @@ typedef struct FfsCodec {
     int (*Init)(void);
     int (*Shutdown)(void);
     struct FfsCodec *Next;
+    // Decodes a block of blockLength bytes, read through source, into exactly outputLength bytes
+    // handed to sink, holding neither whole; 0 when it cannot or the sink stops it. A codec
+    // without it (null) cannot be read.
+    int (*DecompressStream)(FfsSource source, void *sourceContext, int32_t blockLength,
+                            FfsSink sink, void *sinkContext, int32_t outputLength);
 } FfsCodec;
 
 // Opens path and finds the archive at offset, or through the file's trailer. Returns 1 with the
@@ -52,6 +65,13 @@ int Ffs_GetSize(const char *name, int32_t *size);
 // Fills buffer with exactly size bytes of the named file; size must be what Ffs_GetSize gave.
 // Returns 0 on failure, leaving the buffer untouched or partly written.
 int Ffs_Load(const char *name, void *buffer, int32_t size);
+// Hands the named file to sink in pieces as it is read and decoded, without holding it whole:
+// an entry of the open archive (the same bytes as Ffs_Load), or a disk file while none is open.
+// Returns 1 when every byte went to the sink (none for an empty disk file). Returns 0 when the
+// sink returned 0, without a log line (the sink's owner says why); and when the file is missing
+// or cannot be read or decoded, with the codec's line as for Ffs_Load and "Unable to load
+// '%s'\n". The sink has then had a start of the file, and must not use the reader.
+int Ffs_Stream(const char *name, FfsSink sink, void *context);
 // A named file loaded whole into a block of its own (Ffs_LoadBlock).
 typedef struct FfsBlock {
     uint8_t *Data;     // zero-filled, Size bytes of the file and the caller's extra bytes

@@ -489,16 +489,37 @@ int Core_ReadStamp(const uint8_t record[CORE_STAMP_SIZE], uint32_t key, CoreStam
     return (fields->NameCrc ^ fields->Position ^ fields->Crc ^ fields->Length) == (w[4] ^ key);
 }
 
-// Running CRC of file bytes [0, length) without the record at [position, position + 23); the
-// bytes of the ranges in zeroed (offset and size pairs, count of them) read as zero.
-static uint32_t StampCrc(FILE *file, int32_t position, int32_t length, const int32_t *zeroed,
-                         int count) {
-    static uint8_t chunk[CORE_STAMP_CHUNK];
+// The 12 bytes that signing rewrote, read as zero in a signed file's check sum (offset and size
+// pairs): the checksum and the security entry, when the file's head names a certificate table
+// that begins where the covered length ends and ends the file. Returns the pairs' count, 0 or 2.
+static int SigningRanges(const uint8_t *head, int32_t headSize, uint32_t length, int64_t fileLength,
+                         int32_t ranges[4]) {
+    PeSignature signature;
+    if (!Pe_ReadSignature(head, headSize < PE_HEAD_SIZE ? headSize : PE_HEAD_SIZE, &signature) ||
+        !Pe_IsSigned(&signature, fileLength) || signature.TableOffset != length)
+        return 0;
+    ranges[0] = signature.ChecksumOffset;
+    ranges[1] = PE_CHECKSUM_SIZE;
+    ranges[2] = signature.EntryOffset;
+    ranges[3] = PE_ENTRY_SIZE;
+    return 2;
+}
+
+// One pass over file bytes [0, length) in chunks of CORE_STAMP_CHUNK: their running CRC without
+// the record at [position, position + 23), and *isSigned as SigningRanges finds it in the first
+// chunk, whose ranges then read as zero. A chunk that reads short ends the pass.
+static uint32_t StampCrc(FILE *file, int32_t position, int32_t length, int64_t fileLength,
+                         int *isSigned) {
+    uint32_t *table = (uint32_t *)TESSEL_ALLOC(CORE_CRC32_TABLE_WORDS * 4);
+    uint8_t *chunk = (uint8_t *)TESSEL_ALLOC(CORE_STAMP_CHUNK);
+    Core_Crc32MakeTable(table);
+    int32_t zeroed[4];
+    int count = 0;
     uint32_t running = 0xFFFFFFFF;
-    int32_t at = 0;
-    while (at < length) {
+    for (int32_t at = 0; at < length;) {
         int32_t want = length - at < CORE_STAMP_CHUNK ? length - at : CORE_STAMP_CHUNK;
         int32_t got = (int32_t)fread(chunk, 1, (size_t)want, file);
+        if (at == 0) count = SigningRanges(chunk, got, (uint32_t)length, fileLength, zeroed);
         for (int i = 0; i < count; i++) {
             int32_t from = zeroed[2 * i] - at, to = zeroed[2 * i] + zeroed[2 * i + 1] - at;
             if (from < 0) from = 0;
@@ -509,61 +530,52 @@ static uint32_t StampCrc(FILE *file, int32_t position, int32_t length, const int
         int32_t holeStart = position - at, holeEnd = position + CORE_STAMP_SIZE - at;
         int32_t before = holeStart < 0 ? 0 : (holeStart > got ? got : holeStart);
         int32_t after = holeEnd < 0 ? 0 : (holeEnd > got ? got : holeEnd);
-        if (before > 0) running = Core_Crc32Update(running, chunk, before);
-        if (got - after > 0) running = Core_Crc32Update(running, chunk + after, got - after);
+        if (before > 0) running = Core_Crc32Sliced(table, running, chunk, before);
+        if (got - after > 0) running = Core_Crc32Sliced(table, running, chunk + after, got - after);
         at += got;
         if (got < want) break;
     }
+    TESSEL_FREE(chunk, CORE_STAMP_CHUNK);
+    TESSEL_FREE(table, CORE_CRC32_TABLE_WORDS * 4);
+    *isSigned = count > 0;
     return running;
 }
 
 // A file signed after the build: the certificate table begins where the built file ended and
 // reaches the end of the file. Its check sum reads the checksum and the security directory
-// entry, which signing rewrote, as zero: the builder stamps the setup with both zero.
+// entry, which signing rewrote, as zero: the builder stamps the setup with both zero. Any other
+// file passes only with its length, unless the length check is skipped.
 int Core_VerifyStampRecord(const uint8_t record[CORE_STAMP_SIZE], uint32_t key, const char *path,
                            int skipLengthCheck, int skipNameCheck) {
     CORE_GUARD(record);
     CORE_GUARD(path);
     CoreStampFields stamp;
     if (!Core_ReadStamp(record, key, &stamp)) return 0;
-    uint32_t nameCrc = stamp.NameCrc, position = stamp.Position, crc = stamp.Crc,
-             length = stamp.Length;
-    if ((int32_t)position < 0 || (int32_t)position > (int32_t)length) return 0;
+    if ((int32_t)stamp.Position < 0 || (int32_t)stamp.Position > (int32_t)stamp.Length) return 0;
     if (!skipNameCheck) {
         const char *name = path;
         for (const char *p = path; *p; p++)
             if (*p == '/' || *p == '\\') name = p + 1;
         uint32_t quick = 0;
         Str_QuickCrc(name, &quick);
-        if (quick != nameCrc) return 0;
+        if (quick != stamp.NameCrc) return 0;
     }
     FILE *file = fopen(path, "rb");
     if (!file) {
         Log_Print("Couldn't open file '%s'!\n", path);
         return 0;
     }
-    uint32_t running = StampCrc(file, (int32_t)position, (int32_t)length, NULL, 0);
-    int lengthHolds = skipLengthCheck;
-    if (!lengthHolds) {
-        long end = -1;
-        if (fseek(file, 0, SEEK_END) == 0) end = ftell(file);
-        lengthHolds = end == (long)length;
-    }
-    if (~running == crc && lengthHolds) {
-        fclose(file);
-        return 1;
-    }
-    // Only a signed file may still pass: its table ends the file and begins at the length.
-    PeSignature signature;
-    int64_t end = 0;
-    int isSigned = Pe_FileSignature(path, &signature, &end) && signature.TableOffset == length;
-    if (isSigned && ~running != crc && fseek(file, 0, SEEK_SET) == 0) {
-        const int32_t zeroed[4] = {signature.ChecksumOffset, PE_CHECKSUM_SIZE,
-                                   signature.EntryOffset, PE_ENTRY_SIZE};
-        running = StampCrc(file, (int32_t)position, (int32_t)length, zeroed, 2);
+    long end = -1; // unknown: the file is neither signed nor of the stamped length
+    if (fseek(file, 0, SEEK_END) == 0) end = ftell(file);
+    int isSigned = 0, passed = 0;
+    if (fseek(file, 0, SEEK_SET) == 0) {
+        uint32_t running =
+            StampCrc(file, (int32_t)stamp.Position, (int32_t)stamp.Length, (int64_t)end, &isSigned);
+        passed =
+            ~running == stamp.Crc && (isSigned || skipLengthCheck || end == (long)stamp.Length);
     }
     fclose(file);
-    return isSigned && ~running == crc;
+    return passed;
 }
 
 int Core_VerifyStamp(uint32_t key, const char *path, int skipLengthCheck, int skipNameCheck) {

@@ -108,7 +108,10 @@ int Mem_GetStats(MemStats *stats);
 // Integrity stamp: a 23-byte record in the program's initialised data, '|', five scrambled
 // little-endian words, '|', 0. The builder finds the unstamped record in the finished file
 // (exactly once) and writes the stamp there last, covering the whole file.
-enum { CORE_STAMP_SIZE = 23, CORE_STAMP_CHUNK = 4095 };
+enum {
+    CORE_STAMP_SIZE = 23,
+    CORE_STAMP_CHUNK = 65536, // the check reads the file in one pass of chunks of this size
+};
 #define CORE_STAMP_KEY 0x7E55E1A5u
 #define CORE_STAMP_UNSET "|TesselStampUnwritten|"
 extern uint8_t Core_Stamp[CORE_STAMP_SIZE];
@@ -127,8 +130,10 @@ typedef struct CoreStampFields {
 // Decodes record into *fields. Returns 1 when the record is well formed (its two bars and its
 // check word agree), else 0 (*fields then holds what the words gave).
 int Core_ReadStamp(const uint8_t record[CORE_STAMP_SIZE], uint32_t key, CoreStampFields *fields);
-// Checks the program's stamp against the file at path. Returns 1 when it passes, 0 when the
-// record is inconsistent, the file differs or cannot be read ("Couldn't open file" logged).
+// Checks the program's stamp against the file at path, in one pass over the file with a CRC
+// table made at run time (its table and chunk are taken from Mem_Alloc for the call). Returns 1
+// when it passes, 0 when the record is inconsistent, the file differs or cannot be read
+// ("Couldn't open file" logged).
 int Core_VerifyStamp(uint32_t key, const char *path, int skipLengthCheck, int skipNameCheck);
 // The same check of a given record (the builder's and the tests' entry point).
 int Core_VerifyStampRecord(const uint8_t record[CORE_STAMP_SIZE], uint32_t key, const char *path,

@@ -8,6 +8,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "tessel-bytes.h"
 #include "tessel-core.h"
 
 // mingw routes strtod to its own C99 parser (about 19 KB of the stub); the runs this module
@@ -195,6 +196,31 @@ uint32_t Core_Crc32Update(uint32_t running, const void *buffer, int length) {
     const unsigned char *bytes = (const unsigned char *)buffer;
     for (int i = 0; i < length; i++)
         running = Crc32Entry((running ^ bytes[i]) & 0xFF) ^ (running >> 8);
+    return running;
+}
+
+// Table k gives the CRC step of a byte followed by k zero bytes, so that eight bytes are taken
+// at once: the first four folded into the running value, the next four as they are.
+int Core_Crc32MakeTable(uint32_t *table) {
+    CORE_GUARD(table);
+    for (uint32_t i = 0; i < 256; i++) table[i] = Crc32Entry(i);
+    for (int i = 256; i < CORE_CRC32_TABLE_WORDS; i++)
+        table[i] = (table[i - 256] >> 8) ^ table[table[i - 256] & 0xFF];
+    return 1;
+}
+
+uint32_t Core_Crc32Sliced(const uint32_t *table, uint32_t running, const void *buffer, int length) {
+    CORE_GUARD(table);
+    CORE_GUARD(buffer);
+    const uint8_t *p = (const uint8_t *)buffer;
+    for (; length >= 8; length -= 8, p += 8) {
+        uint32_t low = running ^ Le_Get32(p), high = Le_Get32(p + 4);
+        running = table[7 * 256 + (low & 0xFF)] ^ table[6 * 256 + ((low >> 8) & 0xFF)] ^
+                  table[5 * 256 + ((low >> 16) & 0xFF)] ^ table[4 * 256 + (low >> 24)] ^
+                  table[3 * 256 + (high & 0xFF)] ^ table[2 * 256 + ((high >> 8) & 0xFF)] ^
+                  table[1 * 256 + ((high >> 16) & 0xFF)] ^ table[high >> 24];
+    }
+    for (; length > 0; length--, p++) running = table[(running ^ *p) & 0xFF] ^ (running >> 8);
     return running;
 }
 

@@ -45,3 +45,11 @@ int Str_QuickCrc(const char *text, uint32_t *value);
 uint32_t Core_Crc32(const void *buffer, int length);
 // One step of the same CRC over a further piece: start with 0xFFFFFFFF, end with ~running.
 uint32_t Core_Crc32Update(uint32_t running, const void *buffer, int length);
+
+// The same CRC eight bytes at a time, for whole files: CORE_CRC32_TABLE_WORDS words of tables
+// that Core_Crc32MakeTable fills at run time (the program file stores none).
+enum { CORE_CRC32_TABLE_WORDS = 8 * 256 };
+// Fills table. Returns 1.
+int Core_Crc32MakeTable(uint32_t *table);
+// Core_Crc32Update through a table made by Core_Crc32MakeTable: the same running value.
+uint32_t Core_Crc32Sliced(const uint32_t *table, uint32_t running, const void *buffer, int length);

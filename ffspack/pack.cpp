@@ -41,13 +41,40 @@ typedef struct Stored {
     PackBytes bytes;
 } Stored;
 
+// A block read back from memory in pieces by the setup's own decoder, its output compared with
+// the data it was made from as it comes.
+typedef struct ReadBack {
+    const PackBytes *block;
+    size_t read;
+    const PackBytes *data;
+    size_t compared;
+} ReadBack;
+
+int ReadBlock(void *context, uint8_t *buffer, int32_t n) {
+    ReadBack *back = (ReadBack *)context;
+    if (n > 0 && back->read + (size_t)n > back->block->size()) return 0;
+    memcpy(buffer, back->block->data() + back->read, (size_t)n);
+    back->read += (size_t)n;
+    return 1;
+}
+
+int CompareOutput(void *context, const uint8_t *output, int32_t n) {
+    ReadBack *back = (ReadBack *)context;
+    if (back->compared + (size_t)n > back->data->size() ||
+        memcmp(output, back->data->data() + back->compared, (size_t)n) != 0)
+        return 0;
+    back->compared += (size_t)n;
+    return 1;
+}
+
 // 1 when block decodes back to exactly data: the adaptive tree can grow deeper than the 16 bits
-// a code is kept in, and a block made then would install other bytes than it was given.
+// a code is kept in, and a block made then would install other bytes than it was given. The
+// decoded data is compared in pieces, never held whole.
 bool DecodesBack(const PackBytes &data, const PackBytes &block) {
-    PackBytes decoded(data.size() + 1);
-    return Type2_Decompress(block.data(), (int32_t)block.size(), decoded.data(),
-                            (int32_t)data.size()) == 1 &&
-           memcmp(decoded.data(), data.data(), data.size()) == 0;
+    ReadBack back = {&block, 0, &data, 0};
+    return Type2_DecompressStream(ReadBlock, &back, (int32_t)block.size(), CompareOutput, &back,
+                                  (int32_t)data.size()) == 1 &&
+           back.compared == data.size();
 }
 
 // The stored bytes of one file: Type2 where that shrinks it and decodes back to it, raw
@@ -56,8 +83,9 @@ bool DecodesBack(const PackBytes &data, const PackBytes &block) {
 bool Encode(const PackInput &input, Stored *stored, std::string *error, PackNotes *notes) {
     const PackBytes &data = input.data;
     int32_t length = (int32_t)data.size();
-    PackBytes block((size_t)length * 3 + 64);
-    int32_t blockLength = (int32_t)block.size();
+    // Room for the data's length: a block that would be longer is not used.
+    PackBytes block((size_t)length);
+    int32_t blockLength = length;
     bool tagged = length >= 4 && memcmp(data.data(), TYPE2_TAG, 4) == 0;
     bool shrinks = Type2_Compress(data.data(), length, block.data(), &blockLength) == 1;
     if (!shrinks && !tagged) {
@@ -65,6 +93,8 @@ bool Encode(const PackInput &input, Stored *stored, std::string *error, PackNote
         return true;
     }
     if (!shrinks) {
+        // Room for a block three times the data, as far as a length of 31 bits goes.
+        block.resize((size_t)std::min<uint64_t>((uint64_t)length * 3 + 64, INT32_MAX));
         blockLength = (int32_t)block.size();
         if (!Type2_CompressAlways(data.data(), length, block.data(), &blockLength)) {
             *error = Quoted(input.name) + " begins with \"FFC@\" and could not be encoded";
@@ -112,8 +142,9 @@ bool CheckInput(const PackInput &input, std::string *error) {
                  "as a missing entry)";
         return false;
     }
-    if (input.data.size() > 0x7FFFFF00u) {
-        *error = Quoted(input.name) + " is larger than 2 GB";
+    if (!Pack_EntryFits(input.data.size())) {
+        *error = Quoted(input.name) + " is 2 GB or larger (" + std::to_string(input.data.size()) +
+                 " bytes); an entry holds at most " + std::to_string(PACK_MAX_LENGTH) + " bytes";
         return false;
     }
     return true;
@@ -146,6 +177,9 @@ bool EncodeAll(std::vector<Stored> *entries, std::string *error, PackNotes *note
     };
     size_t threads = Jobs > 0 ? (size_t)Jobs : std::max(1u, std::thread::hardware_concurrency());
     threads = std::min(threads, count);
+#ifdef _WIN32
+    threads = std::min(threads, (size_t)1); // the codec's state is one global there, not a thread's
+#endif
     Type2_Init(); // the codec's shared tables, made before any thread starts
     std::vector<std::thread> pool;
     for (size_t t = 1; t < threads; t++) pool.emplace_back(work);
@@ -165,6 +199,9 @@ bool EncodeAll(std::vector<Stored> *entries, std::string *error, PackNotes *note
 } // namespace
 
 void Pack_SetJobs(int jobs) { Jobs = jobs > 0 ? jobs : 0; }
+
+bool Pack_EntryFits(uint64_t size) { return size <= PACK_MAX_LENGTH; }
+bool Pack_FileFits(uint64_t length) { return length <= PACK_MAX_LENGTH; }
 
 bool Pack_BuildArchive(const std::vector<PackInput> &inputs, uint32_t flags, uint32_t archiveOffset,
                        bool withTrailer, PackBytes *archive, std::string *error, PackNotes *notes) {
@@ -204,8 +241,10 @@ bool Pack_BuildArchive(const std::vector<PackInput> &inputs, uint32_t flags, uin
     // right behind the trailer, without padding of its own.
     uint64_t align = withTrailer ? (8 - (archiveOffset + total + padding + tail) % 8) % 8 : 0;
     total += padding + align + tail;
-    if (total + archiveOffset > 0x7FFFFFFFu) {
-        *error = "the finished file would be larger than 2 GB";
+    if (!Pack_FileFits(total + archiveOffset)) {
+        *error = "the finished file would be " + std::to_string(total + archiveOffset) +
+                 " bytes; a setup or an archive is at most " + std::to_string(PACK_MAX_LENGTH) +
+                 " bytes long (2 GB less one byte)";
         return false;
     }
     if (padding)
@@ -257,11 +296,14 @@ bool Pack_Stamp(PackBytes *file, const std::string &fileName, std::string *error
         return false;
     }
     uint32_t position = (uint32_t)found[0], length = (uint32_t)file->size();
+    std::vector<uint32_t> table(CORE_CRC32_TABLE_WORDS);
+    Core_Crc32MakeTable(table.data());
     uint32_t running = 0xFFFFFFFF;
-    running = Core_Crc32Update(running, file->data(), (int)position);
+    running = Core_Crc32Sliced(table.data(), running, file->data(), (int)position);
     size_t after = position + CORE_STAMP_SIZE;
     if (after < file->size())
-        running = Core_Crc32Update(running, file->data() + after, (int)(file->size() - after));
+        running = Core_Crc32Sliced(table.data(), running, file->data() + after,
+                                   (int)(file->size() - after));
     uint32_t nameCrc = 0;
     Str_QuickCrc(fileName.c_str(), &nameCrc);
     Core_MakeStamp(file->data() + position, CORE_STAMP_KEY, nameCrc, position, ~running, length);

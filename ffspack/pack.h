@@ -10,7 +10,14 @@
 
 #include "check.h"
 
-enum { PACK_DEFAULT_FLAGS = 6, PACK_MAX_NAME = 319, PACK_MAX_JOBS = 256 };
+enum {
+    PACK_DEFAULT_FLAGS = 6,
+    PACK_MAX_NAME = 319,
+    PACK_MAX_JOBS = 256,
+    // The reader takes sizes, offsets and the file's length as signed 32-bit numbers: an
+    // entry's bytes and a finished file's length are at most this.
+    PACK_MAX_LENGTH = 0x7FFFFFFF,
+};
 
 typedef std::vector<uint8_t> PackBytes;
 
@@ -31,12 +38,18 @@ typedef struct PackEntryInfo {
 // What a build did beyond the plain case (one line each), for the user.
 typedef std::vector<std::string> PackNotes;
 
+// The format's bounds: true when a file of size bytes can be an entry, when a finished setup
+// or archive of length bytes can be read.
+bool Pack_EntryFits(uint64_t size);
+bool Pack_FileFits(uint64_t length);
 // The number of threads that encode entries at once (at most PACK_MAX_JOBS, the command's
-// bound); 0 (the default) or less: one a core.
+// bound); 0 (the default) or less: one a core. The Windows build encodes on one thread: its
+// codec state is a single global.
 void Pack_SetJobs(int jobs);
 // The archive for inputs, placed at archiveOffset of its file (absolute block offsets), with
 // its trailer when withTrailer. Returns false with *error naming the problem: an empty or
-// over-long name, an empty file, two names of one hash.
+// over-long name, an empty file, two names of one hash, a file or a finished file beyond the
+// format's bounds (Pack_EntryFits, Pack_FileFits).
 bool Pack_BuildArchive(const std::vector<PackInput> &inputs, uint32_t flags, uint32_t archiveOffset,
                        bool withTrailer, PackBytes *archive, std::string *error, PackNotes *notes);
 // Finds the unstamped record in file (exactly one) and writes the stamp for the whole file,

@@ -1,6 +1,6 @@
 // File installation (win32 tree): INSTALL's copying of every listed archive entry to its place
-// with the progress window, the uninstaller with the script behind it, and the writing of
-// files and creation of directories that other commands share.
+// in pieces as it is decoded, with the progress window, the uninstaller with the script behind
+// it, and the writing of files and creation of directories that other commands share.
 #include "fileinstall.h"
 
 #include <windows.h>
@@ -66,24 +66,74 @@ static int CreateParents(const char *path) {
     return Dir_CreatePath(directory);
 }
 
+// The file at path opened for writing, created or emptied; the missing directories along the
+// path are made when the first open fails. Null with the log line "Unable to create file".
+static SysFile *OpenTarget(const char *path) {
+    SysFile *file = Sys_FileOpen(path, "wb");
+    if (!file && CreateParents(path)) file = Sys_FileOpen(path, "wb");
+    if (!file) Log_Print("Unable to create file '%s'\n", path);
+    return file;
+}
+
+// Closes the file, which written says was written completely. Returns 1, or 0 with the log line
+// "Unable to write to file" when it was not or the close failed; the file is then removed.
+static int CloseTarget(SysFile *file, const char *path, int written) {
+    // A failed close is a failed write: the system may tell of a write's trouble only then.
+    int closed = Sys_FileClose(file);
+    if (written && closed) return 1;
+    Log_Print("Unable to write to file '%s'\n", path);
+    DeleteFileA(path); // a cut file must not pass for an installed one
+    return 0;
+}
+
 int File_WriteAll(const char *path, const void *data, int32_t count) {
     CORE_GUARD(path);
     CORE_GUARD(data);
-    SysFile *file = Sys_FileOpen(path, "wb");
-    if (!file && CreateParents(path)) file = Sys_FileOpen(path, "wb");
-    if (!file) {
-        Log_Print("Unable to create file '%s'\n", path);
-        return 0;
-    }
-    int written = Sys_FileWrite(file, data, count); // 0 for a negative count
-    // A failed close is a failed write: the system may tell of a write's trouble only then.
-    int closed = Sys_FileClose(file);
-    if (!written || !closed) {
-        Log_Print("Unable to write to file '%s'\n", path);
-        DeleteFileA(path); // a cut file must not pass for an installed one
-        return 0;
-    }
-    return 1;
+    SysFile *file = OpenTarget(path);
+    if (!file) return 0;
+    return CloseTarget(file, path, Sys_FileWrite(file, data, count)); // 0 for a negative count
+}
+
+// What became of an entry written to its file.
+enum {
+    ENTRY_WRITTEN = 1,
+    ENTRY_UNWRITTEN = 0, // the file could not be created or written
+    ENTRY_UNREAD = -1,   // the entry could not be read or decoded
+};
+
+typedef struct EntryFile {
+    const char *path;
+    SysFile *file; // opened at the first piece (for an empty entry, at its end)
+    int failed;    // the file could not be created or written
+} EntryFile;
+
+// Opens the file when it is not open yet. 1, or 0 when it cannot be created (logged).
+static int OpenEntryFile(EntryFile *target) {
+    if (!target->file) target->file = OpenTarget(target->path);
+    target->failed = target->file == NULL;
+    return !target->failed;
+}
+
+static int WritePiece(void *context, const uint8_t *data, int32_t n) {
+    EntryFile *target = (EntryFile *)context;
+    if (!OpenEntryFile(target)) return 0;
+    target->failed = !Sys_FileWrite(target->file, data, n);
+    return !target->failed;
+}
+
+// The archive entry name written to path as it is read and decoded, a piece at a time, so that
+// no file is ever held whole. The file is opened at the first piece: an entry that cannot be
+// read at all leaves the place as it was. Each failure is logged and leaves no file at path.
+static int WriteEntry(const char *name, const char *path) {
+    EntryFile target = {path, NULL, 0};
+    int streamed = Ffs_Stream(name, WritePiece, &target); // logs a failed read
+    if (streamed && !OpenEntryFile(&target)) return ENTRY_UNWRITTEN;
+    if (!target.file) return target.failed ? ENTRY_UNWRITTEN : ENTRY_UNREAD;
+    if (streamed || target.failed)
+        return CloseTarget(target.file, path, streamed) ? ENTRY_WRITTEN : ENTRY_UNWRITTEN;
+    Sys_FileClose(target.file);
+    DeleteFileA(path); // the start of an entry is no installed file either
+    return ENTRY_UNREAD;
 }
 
 // Writes InstallPath as "Install Path" under HKEY_CURRENT_USER\RegistryPath.
@@ -128,23 +178,27 @@ static int KeepExisting(const InstallState *state, const char *name, const char 
 // skipped. 0 at a failure, logged (and shown when the file cannot be written).
 static int InstallItem(const InstallState *state, const char *item, int32_t *kb) {
     const char *name = FileList_ArchiveName(item);
-    FfsBlock entry; // an empty entry becomes an empty file
-    if (Ffs_LoadBlock(name, INT32_MAX, 0, 1, &entry) != FFS_LOAD_DONE) return 0;
-    int32_t size = entry.Size;
+    int32_t size = 0; // an empty entry becomes an empty file
+    if (!Ffs_GetSize(name, &size)) {
+        Log_Print("Unable to get size for '%s'\n", name);
+        return 0;
+    }
+    if (size < 0) { // a damaged entry's size: no file is made for it
+        Log_Print("Unable to load '%s'\n", name);
+        return 0;
+    }
     ShowInstalled(state, *kb + (size >> 11)); // half of this file
     char target[INSTALL_TARGET_SIZE];
     uint32_t flags = 0;
-    int result = Path_Expand(state, item, target, &flags); // refused when too long: logged
-    if (result) {
-        Log_Print("%s to %s [0x%.8X]\n", name, target, (unsigned)flags);
-        if (!KeepExisting(state, name, target, flags) && !File_WriteAll(target, entry.Data, size)) {
-            ReportUnwritten(target);
-            result = 0;
-        }
+    if (!Path_Expand(state, item, target, &flags)) return 0; // refused when too long: logged
+    Log_Print("%s to %s [0x%.8X]\n", name, target, (unsigned)flags);
+    if (!KeepExisting(state, name, target, flags)) {
+        int written = WriteEntry(name, target);
+        if (written == ENTRY_UNWRITTEN) ReportUnwritten(target);
+        if (written != ENTRY_WRITTEN) return 0;
     }
-    Ffs_FreeBlock(&entry);
     *kb += size >> 10;
-    return result;
+    return 1;
 }
 
 // The entry "uninst.exe" with the scrambled script behind it, written to UninstallName; no

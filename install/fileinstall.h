@@ -24,7 +24,9 @@ int Dir_CreatePath(char *path);
 // item of FileList to its expanded path (asking before an existing "$?" file is overwritten,
 // skipping it in quiet mode; a target that cannot be opened, but is not known to be missing,
 // counts as existing), moves the progress window, and writes the uninstaller to
-// UninstallName when that is set. Returns 1 when everything was written or skipped, 0 at the
-// first failure (logged; a file that cannot be written is also shown in a problem box). Files
-// written before a failure stay.
+// UninstallName when that is set. Each item is written in pieces as its entry is decoded, so
+// that memory does not grow with a file's size. Returns 1 when everything was written or
+// skipped, 0 at the first failure (logged; a file that cannot be written is also shown in a
+// problem box; the file that failed, written or read, is not left). Files written before a
+// failure stay.
 int Install_Files(InstallState *state);

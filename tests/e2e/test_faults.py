@@ -20,9 +20,10 @@ target file held open      quiet        2     none                              
 entry damaged, re-stamped  quiet        2     none                               [Type2] Failed to decompress
                                                                                  Unable to load 'data\\big.dat'
                            interactive  2     abort question                     the same
-memory limit reached       quiet        3     none                               ABORT: No Memory available (134217728 / ...)
-                                                                                 (the report, also on standard error)
-                           interactive  3     Internal error... (OK)             ABORT: No Memory available (...)
+memory limit reached       quiet        3     none                               ABORT: No Memory available (N / ...), N the
+(a 128 MB uninstaller,                                                           uninstaller, the script and 8 bytes
+loaded whole with the                                                            (the report, also on standard error)
+script behind it)          interactive  3     Internal error... (OK)             ABORT: No Memory available (...)
 
 In every case nothing of the failed file is left on disk (files completed before the fault
 stay); the interactive runs also show the directory dialog and the progress window first.
@@ -197,19 +198,23 @@ class ArchiveFaults(FaultCase):
         self.run_both(setup, check)
 
     def test_the_memory_limit_ends_the_run_with_code_3(self):
-        # A 128 MB entry (zeros: a small block) that the setup loads whole, in a process whose
-        # data may not grow past 112 MB: the heap refuses it as a full machine would.
+        # A 128 MB uninstaller (zeros: a small block), which the setup loads whole to put the
+        # script behind it, in a process whose data may not grow past 112 MB: the heap refuses
+        # it as a full machine would. (The files of the list are written in pieces.)
         target = os.path.join(self.folder, "Rocket")
-        setup = self.pack({"install.dat": script(
+        install = script(
             ("PRODUCT NAME", "Rocket"), ("INSTALL DIR", windows_path(target)),
-            ("FILE LIST", "zeros.bin"), ("BREAK", ""), ("INSTALL PATH", "Where to?"),
-            ("INSTALL", ""), ("DONE", "Rocket is installed.")), "zeros.bin": bytes(128 << 20)})
-        os.remove(os.path.join(self.folder, "input1"))  # the 128 MB input, no longer needed
+            ("UNINSTALL NAME", "uninst.exe"), ("FILE LIST", "readme.txt"), ("BREAK", ""),
+            ("INSTALL PATH", "Where to?"), ("INSTALL", ""), ("DONE", "Rocket is installed."))
+        setup = self.pack({"install.dat": install, "readme.txt": README,
+                           "uninst.exe": bytes(128 << 20)})
+        os.remove(os.path.join(self.folder, "input2"))  # the 128 MB input, no longer needed
+        wanted = (128 << 20) + len(install) + 8  # the uninstaller, the script, marker, trailer
 
         def check(result, quiet):
             log = self.log()
             self.assertEqual(result.code, 3, log)
-            report = "ABORT: No Memory available (134217728 / 134217736)\n"
+            report = "ABORT: No Memory available (%d / %d)\n" % (wanted, (wanted + 11) & ~3)
             self.assertIn(report, log)
             self.assertIn(report, result.output)  # the standard error handle
             self.assertRegex(log, r"ABORT: No Memory available .*\n +\(TESSELCORE/ffs\.cpp/\d+\)\n$")
@@ -217,7 +222,9 @@ class ArchiveFaults(FaultCase):
                 boxes = fault_boxes(result)
                 self.assertEqual([title for title, _ in boxes], ["Internal error..."])
                 self.assertTrue(boxes[0][1].startswith(report), boxes[0][1])
-            self.assertFalse(os.path.exists(os.path.join(target, "zeros.bin")))
+            with open(os.path.join(target, "readme.txt"), "rb") as written:
+                self.assertEqual(written.read(), README)  # complete before the uninstaller
+            self.assertFalse(os.path.exists(os.path.join(target, "uninst.exe")))
         self.run_both(setup, check, limits=[(resource.RLIMIT_DATA, 112 << 20)])
 
 

@@ -37,6 +37,7 @@ class SetupTest(SetupCase):
         self.assertEqual(tail[5], "Flat/Fast File System Removed...")
         self.assertEqual(tail[6], RULE[:4] + "[Memory Remove]" + RULE[19:])
         self.assertNotIn("Not all memory", log)
+        self.assertRegex(tail[-3], r"^Peak memory: \d+ KB working set, \d+ KB private$")
         self.assertEqual(tail[-2:], ["Successful Exit...", ""])
         self.assertNotIn("Break Encountered", log)  # BREAK passes in quiet mode
 

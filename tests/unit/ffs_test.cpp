@@ -1,8 +1,8 @@
 // The archive reader against archives made by the builder and by hand: entries of every size
 // back byte for byte, through the trailer and at offset 0, names in any case, the failure lines
 // of a damaged header, the size checks, the 16-byte peek, sequential mode, the disk-file
-// fallback; and the integrity stamp of a built setup against every single changed byte, also
-// once the setup is signed.
+// fallback, the reading in pieces; and the integrity stamp of a built setup against every single
+// changed byte, also once the setup is signed; the builder's bounds at their edges.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -387,7 +387,7 @@ int NeverIdentify(const uint8_t *) { return 0; }
 
 TEST_F(Ffs, CodecsAreInitialisedOnceAndShutDownByClose) {
     FfsCodec other = {"Other",       "0",       nullptr,       nullptr, nullptr,
-                      NeverIdentify, CountInit, CountShutdown, nullptr};
+                      NeverIdentify, CountInit, CountShutdown, nullptr, nullptr};
     ASSERT_TRUE(Open(Build({{"x", Bytes(std::string(50, 'x'))}}, "")));
     Ffs_AddCodec(&other); // behind Type2, which still decodes
     EXPECT_EQ(initCalls, 1);
@@ -430,6 +430,31 @@ TEST_F(Ffs, BuilderRefusesWhatTheReaderCouldNotServe) {
     PackNotes notes;
     EXPECT_TRUE(Pack_BuildArchive({{std::string(319, 'n'), Bytes("x")}}, 6, 0, false, &archive,
                                   &error, &notes));
+}
+
+// Sizes, offsets and the file's length are signed 32-bit numbers to the reader: an entry and a
+// finished file hold at most 2^31 - 1 bytes. The file's bound is met through the archive's
+// offset in its file, without writing gigabytes.
+TEST_F(Ffs, BuilderBoundsAreTheReadersAtTheirEdges) {
+    EXPECT_TRUE(Pack_EntryFits(0x7FFFFFFF));
+    EXPECT_FALSE(Pack_EntryFits(0x80000000u));
+    EXPECT_TRUE(Pack_FileFits(0x7FFFFFFF));
+    EXPECT_FALSE(Pack_FileFits(0x80000000u));
+    std::vector<PackInput> inputs = {{"install.dat", Bytes("script")}};
+    PackBytes archive;
+    std::string error;
+    PackNotes notes;
+    ASSERT_TRUE(Pack_BuildArchive(inputs, 6, 0, false, &archive, &error, &notes));
+    const uint32_t largest = 0x7FFFFFFFu - (uint32_t)archive.size(); // ends on the last byte
+    EXPECT_TRUE(Pack_BuildArchive(inputs, 6, largest, false, &archive, &error, &notes)) << error;
+    EXPECT_FALSE(Pack_BuildArchive(inputs, 6, largest + 1, false, &archive, &error, &notes));
+    EXPECT_EQ(error, "the finished file would be 2147483648 bytes; a setup or an archive is at "
+                     "most 2147483647 bytes long (2 GB less one byte)");
+    // A setup ends on a multiple of 8: its last one below 2^31 is the largest.
+    ASSERT_TRUE(Pack_BuildArchive(inputs, 6, 0, true, &archive, &error, &notes));
+    const uint32_t setupLargest = 0x7FFFFFF8u - (uint32_t)archive.size();
+    EXPECT_TRUE(Pack_BuildArchive(inputs, 6, setupLargest, true, &archive, &error, &notes));
+    EXPECT_FALSE(Pack_BuildArchive(inputs, 6, setupLargest + 1, true, &archive, &error, &notes));
 }
 
 TEST_F(Ffs, SameInputsGiveTheSameBytes) {
@@ -498,6 +523,36 @@ TEST_F(Ffs, BuiltSetupPassesAndAnyChangedByteFails) {
     EXPECT_EQ(TakeLog(), "Couldn't open file '" + dir + "gone.exe'!\n");
     // The program's own record is unstamped until the builder writes it.
     EXPECT_EQ(Core_VerifyStamp(CORE_STAMP_KEY, setup.c_str(), 1, 1), 0);
+}
+
+// The check reads the file in chunks of CORE_STAMP_CHUNK: a record that straddles a chunk's
+// end is left out all the same, and a changed byte on either side of a chunk's end is found.
+TEST_F(Ffs, StampCheckHoldsAcrossItsChunks) {
+    std::mt19937 random(17);
+    const size_t chunk = CORE_STAMP_CHUNK;
+    std::vector<PackInput> inputs = {{"install.dat", Bytes("script")},
+                                     {"data.bin", Random(random, 2 * chunk + 300, 256)}};
+    for (size_t at : {chunk - CORE_STAMP_SIZE, chunk - 10, chunk - 1, chunk, 2 * chunk - 5}) {
+        std::string stub = "MZ" + std::string(at - 2, '.') + CORE_STAMP_UNSET;
+        stub.push_back('\0');
+        stub += std::string(100, '#');
+        std::string setup = dir + "setup.exe", error;
+        PackNotes notes;
+        ASSERT_TRUE(Pack_BuildSetup(Write("stub.exe", stub), inputs, 6, setup, &error, &notes));
+        std::string file = ReadFile(setup);
+        uint8_t record[CORE_STAMP_SIZE];
+        memcpy(record, file.data() + at, CORE_STAMP_SIZE);
+        EXPECT_EQ(Core_VerifyStampRecord(record, CORE_STAMP_KEY, setup.c_str(), 0, 1), 1) << at;
+        std::string damaged = dir + "damaged.exe";
+        for (size_t i : {chunk - 1, chunk, 2 * chunk - 1, 2 * chunk, file.size() - 1}) {
+            if (i >= at && i < at + CORE_STAMP_SIZE) continue; // the record itself
+            std::string copy = file;
+            copy[i] ^= 0x20;
+            WriteFile(damaged, copy);
+            EXPECT_EQ(Core_VerifyStampRecord(record, CORE_STAMP_KEY, damaged.c_str(), 0, 1), 0)
+                << at << " byte " << i;
+        }
+    }
 }
 
 TEST_F(Ffs, StampRecordIsFoundExactlyOnce) {
@@ -844,6 +899,96 @@ TEST_F(Ffs, LoadBlockKeepsItsBoundAndSaysWhyItFailed) {
     EXPECT_EQ(Ffs_LoadBlock("gone.txt", INT32_MAX, 0, 0, &block), FFS_LOAD_NO_SIZE);
     EXPECT_EQ(Ffs_LoadBlock("ten.txt", 9, 0, 0, &block), FFS_LOAD_TOO_LARGE);
     EXPECT_EQ(TakeLog(), ""); // silent when the caller reports itself
+}
+
+// ---- Reading in pieces ----
+
+// What a sink was handed: the bytes and each piece's size; it refuses its refuseAt-th piece.
+struct Taken {
+    std::string bytes;
+    std::vector<int32_t> pieces;
+    int refuseAt = 0;
+
+    static int Take(void *context, const uint8_t *data, int32_t n) {
+        Taken *taken = (Taken *)context;
+        taken->pieces.push_back(n);
+        if ((int)taken->pieces.size() == taken->refuseAt) return 0;
+        taken->bytes.append((const char *)data, (size_t)n);
+        return 1;
+    }
+};
+
+// Ffs_Stream of name into a fresh sink.
+Taken Stream(const std::string &name, int expected = 1, int refuseAt = 0) {
+    Taken taken;
+    taken.refuseAt = refuseAt;
+    EXPECT_EQ(Ffs_Stream(name.c_str(), Taken::Take, &taken), expected) << name;
+    return taken;
+}
+
+// Raw and Type2 entries of every size around the pieces' bounds come in pieces of at most
+// FFS_PIECE_SIZE, exactly the bytes that Ffs_Load gives, in any order of the calls.
+TEST_F(Ffs, StreamGivesEveryEntryInPiecesAsLoadGivesIt) {
+    std::mt19937 random(31);
+    std::vector<PackInput> inputs;
+    const size_t piece = FFS_PIECE_SIZE;
+    for (size_t size : {(size_t)1, (size_t)15, (size_t)16, (size_t)17, (size_t)4095, (size_t)4097,
+                        piece - 1, piece, piece + 1, 2 * piece + 4097, (size_t)300000}) {
+        inputs.push_back({"raw" + std::to_string(size), Random(random, size, 256)});
+        inputs.push_back({"text" + std::to_string(size), Random(random, size, 4)});
+    }
+    inputs.push_back({"tagged", Bytes("FFC@" + std::string(200000, 't'))}); // encoded always
+    ASSERT_TRUE(Open(Build(inputs, std::string(3000, 'M'))));
+    TakeLog();
+    for (const PackInput &input : inputs) {
+        Taken taken = Stream(input.name);
+        EXPECT_EQ(taken.bytes, Text(input.data)) << input.name;
+        for (int32_t n : taken.pieces) EXPECT_TRUE(n >= 1 && n <= FFS_PIECE_SIZE) << input.name;
+        EXPECT_EQ(Load(input.name), Text(input.data)) << input.name;
+    }
+    EXPECT_EQ(TakeLog(), "");
+}
+
+TEST_F(Ffs, StreamSaysWhyAnEntryCannotBeReadAndStopsWhereTheSinkSays) {
+    std::mt19937 random(32);
+    PackBytes big = Random(random, 3 * FFS_PIECE_SIZE, 256), packed = Random(random, 300000, 3);
+    std::string tagged = std::string(TYPE2_TAG) + std::string(4, '\0') + std::string(20, 'z');
+    std::vector<RawEntry> entries = {{Crc("big"), Text(big)}, {Crc("sizeless"), tagged}};
+    std::string path = Write("stream.bin", RawArchive(testing_support::SortedByHash(entries), 4));
+    ASSERT_TRUE(Open(path));
+    TakeLog();
+    Stream("missing", 0);
+    EXPECT_EQ(TakeLog(), "Unable to load 'missing'\n");
+    EXPECT_TRUE(Stream("sizeless", 0).bytes.empty()); // a block that claims no bytes
+    EXPECT_EQ(TakeLog(), "[Type2] Failed to decompress\nUnable to load 'sizeless'\n");
+    // The sink's own refusal: no line (its owner says why), and nothing handed on after it.
+    Taken refused = Stream("big", 0, 2);
+    EXPECT_EQ(refused.pieces.size(), 2u);
+    EXPECT_EQ(refused.bytes, Text(big).substr(0, FFS_PIECE_SIZE));
+    EXPECT_EQ(TakeLog(), "");
+    EXPECT_EQ(Stream("big").bytes, Text(big)); // the next read starts afresh
+    Ffs_Close();
+
+    // Compressed, then cut short after the archive was opened (a read fails half way): the
+    // sink has had a true start of the file, and no more than its size.
+    ASSERT_TRUE(Open(Build({{"packed", packed}}, "")));
+    std::string archive = ReadFile(dir + "archive.bin");
+    ASSERT_TRUE(WriteFile(dir + "archive.bin", archive.substr(0, archive.size() / 2)));
+    TakeLog();
+    Taken cut = Stream("packed", 0);
+    EXPECT_LT(cut.bytes.size(), packed.size());
+    EXPECT_EQ(cut.bytes, Text(packed).substr(0, cut.bytes.size()));
+    EXPECT_EQ(TakeLog(), "[Type2] Failed to decompress\nUnable to load 'packed'\n");
+}
+
+TEST_F(Ffs, StreamReadsDiskFilesWhileNoArchiveIsOpen) {
+    std::mt19937 random(33);
+    std::string data = Text(Random(random, 2 * FFS_PIECE_SIZE + 5, 256));
+    EXPECT_EQ(Stream(Write("disk.bin", data)).bytes, data);
+    Taken empty = Stream(Write("empty.bin", ""));
+    EXPECT_TRUE(empty.pieces.empty()); // an empty file is read, and nothing is handed on
+    Stream(dir + "none.bin", 0);
+    EXPECT_EQ(TakeLog(), "Unable to load '" + dir + "none.bin'\n");
 }
 
 TEST_F(Ffs, LoadBlockGivesAnEmptyFileABlockOfOneByte) {

@@ -1,5 +1,6 @@
 // String utilities: folding, searches, formatting cuts, the lenient number parser, the keyword
-// quick CRC and CRC-32 against an independent table-driven implementation.
+// quick CRC and CRC-32 against an independent table-driven implementation, and the sliced CRC-32
+// against the bitwise one.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -52,6 +53,73 @@ TEST(Crc32, PiecewiseUpdateEqualsWholeBuffer) {
     for (int cut = 0; cut <= length; cut++) {
         uint32_t running = Core_Crc32Update(0xFFFFFFFFu, text, cut);
         running = Core_Crc32Update(running, text + cut, length - cut);
+        EXPECT_EQ(~running, 0x414FA339u) << "cut at " << cut;
+    }
+}
+
+// Bit by bit, as the polynomial defines the CRC: the reference of the sliced one.
+uint32_t BitwiseCrc32(uint32_t running, const unsigned char *data, size_t length) {
+    for (size_t i = 0; i < length; i++) {
+        running ^= data[i];
+        for (int k = 0; k < 8; k++) running = (running >> 1) ^ (0xEDB88320u & (0u - (running & 1)));
+    }
+    return running;
+}
+
+std::vector<uint32_t> SliceTable() {
+    std::vector<uint32_t> table(CORE_CRC32_TABLE_WORDS, 0);
+    EXPECT_EQ(Core_Crc32MakeTable(table.data()), 1);
+    return table;
+}
+
+TEST(Crc32Sliced, KnownVectors) {
+    std::vector<uint32_t> table = SliceTable();
+    struct {
+        const char *text;
+        uint32_t crc;
+    } rows[] = {
+        {"123456789", 0xCBF43926u},
+        {"INSTALL.DAT", 0x69BD3630u},
+        {"The quick brown fox jumps over the lazy dog", 0x414FA339u},
+        {"", 0u},
+    };
+    for (auto &row : rows)
+        EXPECT_EQ(~Core_Crc32Sliced(table.data(), 0xFFFFFFFFu, row.text, (int)strlen(row.text)),
+                  row.crc)
+            << row.text;
+}
+
+// Every length from 0 to 80 and random odd ones, from every alignment, continuing any running
+// value: the sliced CRC is the bitwise one, and the library's table-free one.
+TEST(Crc32Sliced, MatchesTheBitwiseCrcOnRandomData) {
+    std::vector<uint32_t> table = SliceTable();
+    std::mt19937 random(99);
+    std::vector<unsigned char> data(200008);
+    for (auto &byte : data) byte = (unsigned char)random();
+    std::vector<size_t> lengths;
+    for (size_t length = 0; length <= 80; length++) lengths.push_back(length);
+    for (int i = 0; i < 40; i++) lengths.push_back((random() % 100000) | 1);
+    lengths.push_back(200001);
+    for (size_t length : lengths) {
+        for (size_t offset = 0; offset < 8; offset++) {
+            uint32_t start = offset == 0 ? 0xFFFFFFFFu : (uint32_t)random();
+            const unsigned char *bytes = data.data() + offset;
+            uint32_t sliced = Core_Crc32Sliced(table.data(), start, bytes, (int)length);
+            ASSERT_EQ(sliced, BitwiseCrc32(start, bytes, length)) << length << " at " << offset;
+            if (length < 5000) {
+                ASSERT_EQ(sliced, Core_Crc32Update(start, bytes, (int)length)) << length;
+            }
+        }
+    }
+}
+
+TEST(Crc32Sliced, PiecewiseEqualsWholeBuffer) {
+    std::vector<uint32_t> table = SliceTable();
+    const char *text = "The quick brown fox jumps over the lazy dog";
+    int length = (int)strlen(text);
+    for (int cut = 0; cut <= length; cut++) {
+        uint32_t running = Core_Crc32Sliced(table.data(), 0xFFFFFFFFu, text, cut);
+        running = Core_Crc32Sliced(table.data(), running, text + cut, length - cut);
         EXPECT_EQ(~running, 0x414FA339u) << "cut at " << cut;
     }
 }

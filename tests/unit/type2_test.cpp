@@ -1,8 +1,10 @@
 // The Type2 codec: the published blocks byte for byte, round trips over many sizes and shapes
-// (tree rebuilds, long runs, far matches), the size checks of Decompress, and damaged streams
-// that must never write past the output or read past the block.
+// (tree rebuilds, long runs, far matches), the size checks of Decompress, damaged streams that
+// must never write past the output or read past the block, and the decoder in pieces: the whole
+// decoder's bytes across every piece boundary, and its stops at a failed read or a refusal.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
@@ -118,6 +120,14 @@ Bytes Random(std::mt19937 &random, size_t size, int alphabet) {
     return data;
 }
 
+// A block of stream random bytes whose header claims size bytes: a damaged stream.
+Bytes DamagedBlock(std::mt19937 &random, size_t stream, int32_t size) {
+    Bytes block = Random(random, stream, 256);
+    block.insert(block.begin(), {'F', 'F', 'C', '@', 0, 0, 0, 0});
+    for (int i = 0; i < 4; i++) block[4 + i] = (uint8_t)(~(uint32_t)size >> (8 * i));
+    return block;
+}
+
 TEST_F(Type2, RoundTripsOfManySizesAndShapes) {
     std::mt19937 random(7);
     for (size_t size : {11, 12, 59, 60, 61, 100, 1000, 4095, 4096, 4097, 5000, 70000}) {
@@ -184,9 +194,7 @@ TEST_F(Type2, DamagedStreamsStayInsideTheirBuffers) {
     std::mt19937 random(9);
     for (int round = 0; round < 300; round++) {
         int32_t size = 1 + (int32_t)(random() % 5000);
-        Bytes block = Random(random, random() % 64, 256);
-        block.insert(block.begin(), {'F', 'F', 'C', '@', 0, 0, 0, 0});
-        for (int i = 0; i < 4; i++) block[4 + i] = (uint8_t)(~(uint32_t)size >> (8 * i));
+        Bytes block = DamagedBlock(random, random() % 64, size);
         // The block and the output sit exactly at the ends of their heap areas, so the
         // sanitizer catches a single byte beyond either.
         std::vector<uint8_t> exactBlock(block), output((size_t)size);
@@ -194,6 +202,210 @@ TEST_F(Type2, DamagedStreamsStayInsideTheirBuffers) {
             Type2_Decompress(exactBlock.data(), (int32_t)exactBlock.size(), output.data(), size),
             1);
     }
+}
+
+// ---- The decoder in pieces ----
+
+// A block read through the source in pieces and its output taken by the sink, with every
+// request and piece recorded; the sink refuses its refuseAt-th piece and the source fails its
+// failAt-th read (0: never).
+struct Pieces {
+    const Bytes *block = nullptr;
+    size_t read = 0;
+    std::vector<int32_t> reads; // each request's n
+    int failAt = 0;
+    Bytes output;
+    std::vector<int32_t> pieces; // each piece's n
+    int refuseAt = 0;
+
+    static int Read(void *context, uint8_t *buffer, int32_t n) {
+        Pieces *p = (Pieces *)context;
+        p->reads.push_back(n);
+        if ((int)p->reads.size() == p->failAt) return 0;
+        if (n < 1 || p->read + (size_t)n > p->block->size()) {
+            ADD_FAILURE() << "a read of " << n << " at " << p->read << " of " << p->block->size();
+            return 0;
+        }
+        memcpy(buffer, p->block->data() + p->read, (size_t)n);
+        p->read += (size_t)n;
+        return 1;
+    }
+    static int Take(void *context, const uint8_t *data, int32_t n) {
+        Pieces *p = (Pieces *)context;
+        p->pieces.push_back(n);
+        if ((int)p->pieces.size() == p->refuseAt) return 0;
+        p->output.insert(p->output.end(), data, data + n);
+        return 1;
+    }
+    int Decode(const Bytes &stored, int32_t size) {
+        block = &stored;
+        return Type2_DecompressStream(Read, this, (int32_t)stored.size(), Take, this, size);
+    }
+};
+
+// A block of any data, shrinking or not (the builder's form for data it must encode).
+Bytes Block(const Bytes &data) {
+    Bytes block(data.size() * 3 + 64);
+    int32_t length = (int32_t)block.size();
+    EXPECT_EQ(Type2_CompressAlways(data.data(), (int32_t)data.size(), block.data(), &length), 1);
+    block.resize((size_t)length);
+    return block;
+}
+
+// The whole decoder's output, or "refused" as an empty vector.
+Bytes WholeDecode(const Bytes &block, int32_t size) {
+    Bytes output((size_t)size);
+    if (!Type2_Decompress(block.data(), (int32_t)block.size(), output.data(), size)) return {};
+    return output;
+}
+
+// The pieces' bounds: the block read once, front to back, and every piece at most
+// TYPE2_PIECE_SIZE, the output's pieces full but for the last.
+void ExpectWholePieces(const Pieces &p, const Bytes &block, size_t size, const std::string &label) {
+    EXPECT_EQ(p.read, block.size()) << label;
+    for (int32_t n : p.reads) EXPECT_LE(n, TYPE2_PIECE_SIZE) << label;
+    for (size_t i = 0; i < p.pieces.size(); i++) {
+        if (i + 1 < p.pieces.size())
+            EXPECT_EQ(p.pieces[i], TYPE2_PIECE_SIZE) << label << " piece " << i;
+        else
+            EXPECT_EQ((size_t)p.pieces[i], size - i * TYPE2_PIECE_SIZE) << label;
+    }
+}
+
+TEST_F(Type2, InPiecesThePublishedBlocksGiveTheirBytes) {
+    std::string abc;
+    for (int i = 0; i < 8; i++) abc += "abc";
+    for (const std::string &text : {std::string(40, ' '), abc}) {
+        Bytes block = Compress(FromText(text));
+        Pieces p;
+        ASSERT_EQ(p.Decode(block, (int32_t)text.size()), 1) << text;
+        EXPECT_EQ(p.output, FromText(text));
+        ExpectWholePieces(p, block, text.size(), text);
+    }
+}
+
+TEST_F(Type2, InPiecesEveryBlockGivesTheWholeDecodersBytes) {
+    std::mt19937 random(21);
+    const int32_t piece = TYPE2_PIECE_SIZE;
+    for (size_t size : {(size_t)1, (size_t)2, (size_t)11, (size_t)4095, (size_t)4096, (size_t)4097,
+                        (size_t)piece - 1, (size_t)piece, (size_t)piece + 1, (size_t)2 * piece,
+                        (size_t)2 * piece + 4097, (size_t)300000}) {
+        // Random bytes (a block longer than the data: input in several pieces too), few values
+        // (matches and literals), one value (long matches that cross the output's pieces).
+        for (int alphabet : {256, 5, 1}) {
+            Bytes data = Random(random, size, alphabet);
+            Bytes block = Block(data);
+            std::string label = std::to_string(size) + " bytes of " + std::to_string(alphabet);
+            ASSERT_EQ(WholeDecode(block, (int32_t)size), data) << label;
+            Pieces p;
+            ASSERT_EQ(p.Decode(block, (int32_t)size), 1) << label;
+            EXPECT_EQ(p.output, data) << label;
+            ExpectWholePieces(p, block, size, label);
+        }
+    }
+}
+
+// Whatever the code stream holds, both forms give the same bytes, exactly size of them, and
+// read nothing past the block (the source fails the test if asked to).
+TEST_F(Type2, InPiecesADamagedStreamGivesTheSameBytesAndNoMore) {
+    std::mt19937 random(22);
+    for (int round = 0; round < 200; round++) {
+        int32_t size = 1 + (int32_t)(random() % 140000);
+        Bytes block = DamagedBlock(random, random() % 3000, size);
+        Pieces p;
+        ASSERT_EQ(p.Decode(block, size), 1) << round;
+        EXPECT_EQ(p.output, WholeDecode(block, size)) << round;
+        EXPECT_EQ(p.output.size(), (size_t)size) << round;
+        EXPECT_EQ(p.read, block.size()) << round;
+    }
+}
+
+// Code streams whose stored length sits at the input's piece bounds, with room for far more
+// output than they hold: read to their last byte in pieces, never a byte further.
+TEST_F(Type2, InPiecesTheBlockIsReadToItsLastByteAndNoFurther) {
+    std::mt19937 random(24);
+    const size_t piece = TYPE2_PIECE_SIZE;
+    for (size_t stored : {(size_t)1, piece - 1, piece, piece + 1, 2 * piece + 1}) {
+        int32_t size = (int32_t)(20 * stored + 100);
+        Bytes block = DamagedBlock(random, stored, size);
+        Pieces p;
+        ASSERT_EQ(p.Decode(block, size), 1) << stored;
+        EXPECT_EQ(p.read, block.size()) << stored;
+        EXPECT_EQ(p.output, WholeDecode(block, size)) << stored;
+    }
+}
+
+TEST_F(Type2, InPiecesARefusedHeaderHandsOnNothing) {
+    Bytes block = Compress(FromText(std::string(40, ' ')));
+    struct {
+        const char *label;
+        Bytes block;
+        int32_t request;
+    } rows[] = {
+        {"one byte less", block, 39},
+        {"one byte more", block, 41},
+        {"no tag",
+         [&] {
+             Bytes b = block;
+             b[0] = 'X';
+             return b;
+         }(),
+         40},
+        {"size 0",
+         [&] {
+             Bytes b = block;
+             b[4] = b[5] = b[6] = b[7] = 0xFF;
+             return b;
+         }(),
+         0},
+        {"size negative",
+         [&] {
+             Bytes b = block;
+             b[7] = 0x00;
+             return b;
+         }(),
+         (int32_t)~0x00FFFFD7u},
+    };
+    for (auto &row : rows) {
+        Pieces p;
+        EXPECT_EQ(p.Decode(row.block, row.request), 0) << row.label;
+        EXPECT_TRUE(p.pieces.empty()) << row.label;
+        EXPECT_EQ(p.read, (size_t)TYPE2_HEADER_SIZE) << row.label; // the header alone
+    }
+    // A block shorter than its header is not read at all.
+    Bytes seven(block.begin(), block.begin() + 7);
+    Pieces p;
+    EXPECT_EQ(p.Decode(seven, 40), 0);
+    EXPECT_TRUE(p.reads.empty());
+}
+
+TEST_F(Type2, InPiecesAFailedReadOrARefusingSinkStopsTheDecoder) {
+    std::mt19937 random(23);
+    Bytes data = Random(random, 5 * TYPE2_PIECE_SIZE + 100, 256);
+    Bytes block = Block(data); // about six pieces of input
+    for (int failAt : {1, 2, 4}) {
+        Pieces p;
+        p.failAt = failAt;
+        EXPECT_EQ(p.Decode(block, (int32_t)data.size()), 0) << failAt;
+        EXPECT_EQ((int)p.reads.size(), failAt) << failAt; // not asked again
+        ASSERT_LE(p.output.size(), data.size());
+        EXPECT_TRUE(std::equal(p.output.begin(), p.output.end(), data.begin())) << failAt;
+    }
+    for (int refuseAt : {1, 3, 6}) {
+        Pieces p;
+        p.refuseAt = refuseAt;
+        EXPECT_EQ(p.Decode(block, (int32_t)data.size()), 0) << refuseAt;
+        EXPECT_EQ((int)p.pieces.size(), refuseAt) << refuseAt; // nothing handed on after it
+        EXPECT_EQ(p.output, Bytes(data.begin(), data.begin() + (refuseAt - 1) * TYPE2_PIECE_SIZE));
+    }
+    Pieces first;
+    first.refuseAt = 1;
+    first.Decode(block, (int32_t)data.size());
+    EXPECT_LT(first.read, block.size() / 2); // and no more read than that piece took
+    // The codec is ready for the next block.
+    Pieces again;
+    EXPECT_EQ(again.Decode(block, (int32_t)data.size()), 1);
+    EXPECT_EQ(again.output, data);
 }
 
 } // namespace

@@ -1,8 +1,8 @@
 // File installation with the real file system and registry under Wine: writing files and
 // creating directories (nested, blocked by a file, read-only), and the INSTALL command over
-// archives made by the builder (and by hand where a block is damaged) opened with Ffs_Open, the
-// uninstaller's copy of the script read back with the test kit's decoder; on a display also the
-// overwrite question, the problem box and the progress bar.
+// archives made by the builder (and by hand where a block is damaged) opened with Ffs_Open, files
+// written in pieces, the uninstaller's copy of the script read back with the test kit's decoder;
+// on a display also the overwrite question, the problem box and the progress bar.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -165,6 +165,16 @@ class Install : public Files {
         EXPECT_EQ(after.blockCount, before.blockCount); // every buffer released, also on failure
         return result;
     }
+    // INSTALL of fileList into the new folder "run<nth>" with the nth file call from now on
+    // failing: the folder, in *root, and the result.
+    int RunFailingAt(int32_t nth, const std::string &fileList, std::string *root) {
+        *root = dir + "run" + std::to_string(nth) + "\\";
+        strcpy(state.InstallPath, root->c_str());
+        Sys_FileFailAt(nth);
+        int result = Run(fileList);
+        Sys_FileFailAt(0);
+        return result;
+    }
     std::string Remembered() {
         char value[MAX_PATH] = "";
         DWORD size = sizeof value;
@@ -311,6 +321,77 @@ TEST_F(Install, ABlockThatClaimsNoOrNegativeBytesIsDamaged) {
         EXPECT_NE(log.find(line), std::string::npos) << line << log;
 }
 
+// ---- Files in pieces ----
+
+// Bytes that are not the same in any two pieces: a piece written twice, or lost, shows.
+std::string Numbered(size_t size, const char *word) {
+    std::string text;
+    for (int i = 0; text.size() < size; i++) text += std::string(word) + std::to_string(i) + "\r\n";
+    return text.substr(0, size);
+}
+
+std::string Noise(size_t size, uint32_t seed) {
+    std::string bytes(size, '\0');
+    for (auto &b : bytes) b = (char)((seed = seed * 1103515245u + 12345u) >> 24);
+    return bytes;
+}
+
+// Files of several pieces, compressed and raw, come out whole, while the memory taken from the
+// memory manager stays far below their size.
+TEST_F(Install, LargeFilesAreWrittenInPiecesWithoutBeingHeldWhole) {
+    const std::string text = Numbered(3 * FFS_PIECE_SIZE + 1000, "line "),
+                      noise = Noise(2 * FFS_PIECE_SIZE + 7, 1);
+    Open({{"text.txt", text}, {"noise.bin", noise}});
+    Mem_Init(MEM_NO_LIMIT, 0); // the peak from here on
+    EXPECT_EQ(Run("text.txt,noise.bin"), 1);
+    EXPECT_EQ(ReadFile(dir + "text.txt"), text);
+    EXPECT_EQ(ReadFile(dir + "noise.bin"), noise);
+    MemStats stats;
+    Mem_GetStats(&stats);
+    EXPECT_LT(stats.peakBytes, 3 * FFS_PIECE_SIZE) << "the decoder's two pieces, no file";
+}
+
+// The file is opened at the first piece: an entry that cannot be read leaves the place as it
+// was; one whose reading fails after pieces were written leaves no file.
+TEST_F(Install, AnEntryThatCannotBeReadLeavesThePlaceAsItWas) {
+    auto claimsNothing = [] {
+        std::string bytes = TYPE2_TAG;
+        PutWord(&bytes, 0xFFFFFFFFu);
+        return bytes + std::string(16, '\x55');
+    };
+    OpenRaw({{"zero.bin", claimsNothing()}, {"sub\\new.bin", claimsNothing()}});
+    WriteFile(dir + "zero.bin", "the old file");
+    EXPECT_EQ(Run("zero.bin"), 0);
+    EXPECT_EQ(ReadFile(dir + "zero.bin"), "the old file");
+    EXPECT_EQ(Run("sub\\new.bin"), 0);
+    EXPECT_FALSE(IsDirectory(dir + "sub")); // no folder made for it either
+    Ffs_Close();
+    TakeLog();
+
+    // Cut in the middle of the block, under the reader that has the archive open, once the
+    // first pieces are written: raw, and Type2 (16 values: about half the size).
+    std::string sixteen = Noise(6 * FFS_PIECE_SIZE, 2);
+    for (auto &b : sixteen) b &= 0x0F;
+    const Contents cases = {{"raw.bin", Noise(6 * FFS_PIECE_SIZE, 3)}, {"packed.bin", sixteen}};
+    for (const auto &entry : cases) {
+        Open({entry});
+        const std::string archive = dir + "archive.ffs";
+        HANDLE file = CreateFileA(archive.c_str(), GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        SetFilePointer(file, (LONG)(GetFileSize(file, NULL) / 2), NULL, FILE_BEGIN);
+        ASSERT_TRUE(SetEndOfFile(file));
+        CloseHandle(file);
+        WriteFile(dir + entry.first, "the old file");
+        EXPECT_EQ(Run(entry.first), 0);
+        EXPECT_FALSE(testing_support::FileExists(dir + entry.first)) << entry.first;
+        const std::string log = TakeLog();
+        EXPECT_NE(log.find("Unable to load '" + entry.first + "'\n"), std::string::npos) << log;
+        EXPECT_EQ(log.find("Unable to write"), std::string::npos) << log;
+        Ffs_Close();
+    }
+}
+
 // ---- On a display: the question, the problem box and the progress bar ----
 
 using testing_support::DisplayAvailable;
@@ -412,11 +493,8 @@ TEST_F(Install, AFailedFileCallFailsTheCommandAtItsFileOrIsGotOver) {
 
     std::map<std::string, int> failures; // log line with the file's name: runs
     for (int32_t nth = 1; nth <= calls; nth++) {
-        const std::string root = dir + "run" + std::to_string(nth) + "\\";
-        strcpy(state.InstallPath, root.c_str());
-        Sys_FileFailAt(nth);
-        int result = Run("a.txt,sub\\b.bin");
-        Sys_FileFailAt(0);
+        std::string root;
+        int result = RunFailingAt(nth, "a.txt,sub\\b.bin", &root);
         std::string log = TakeLog();
         size_t written = 0; // files complete, in the order of writing
         while (written < names.size() && ReadFile(root + names[written]) == complete[written])
@@ -464,6 +542,43 @@ TEST_F(Install, AFailedCallNeverOverwritesAFileThatQuietModeKeeps) {
         Sys_FileFailAt(0);
         EXPECT_EQ(ReadFile(dir + "keep.txt"), "old keep") << "call " << nth;
     }
+}
+
+// Each file call of a file written in three pieces fails in turn: the command fails at that
+// file with its one line and leaves none of it, except for the first open, which is tried again
+// once the new folder is made.
+TEST_F(Install, AFailedCallWhileAFileIsWrittenInPiecesLeavesNoneOfIt) {
+    if (DisplayAvailable()) GTEST_SKIP() << "each failure's problem box would wait for a click";
+    const std::string text = Numbered(2 * FFS_PIECE_SIZE + 500, "row ");
+    Open({{"text.txt", text}});
+    const std::string clean = dir + "clean\\";
+    strcpy(state.InstallPath, clean.c_str());
+    int32_t before = Sys_FileCalls();
+    ASSERT_EQ(Run("text.txt"), 1);
+    const int32_t calls = Sys_FileCalls() - before;
+    ASSERT_EQ(ReadFile(clean + "text.txt"), text);
+    TakeLog();
+    std::map<std::string, int> lines;
+    for (int32_t nth = 1; nth <= calls; nth++) {
+        std::string root;
+        int result = RunFailingAt(nth, "text.txt", &root);
+        const std::string log = TakeLog();
+        if (result == 1) {
+            EXPECT_EQ(ReadFile(root + "text.txt"), text) << "call " << nth;
+            continue;
+        }
+        EXPECT_FALSE(testing_support::FileExists(root + "text.txt")) << "call " << nth;
+        const size_t at = log.find("Unable");
+        ASSERT_NE(at, std::string::npos) << "call " << nth << ": " << log;
+        lines[Replaced(log.substr(at), root, "")]++;
+    }
+    // The log's own calls are tried again; of the file's: the second open, three writes, the
+    // close.
+    const std::map<std::string, int> expected = {
+        {"Unable to create file 'text.txt'\n", 1},
+        {"Unable to write to file 'text.txt'\n", 4},
+    };
+    EXPECT_EQ(lines, expected) << calls << " calls";
 }
 
 } // namespace
