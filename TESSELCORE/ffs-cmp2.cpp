@@ -66,10 +66,10 @@ typedef struct Type2State {
 
 // The builder encodes on several threads at once, each with a state of its own; the setup and
 // the uninstaller decode on one thread and keep a plain global.
-#ifdef _WIN32
-static Type2State *T;
-#else
+#if TYPE2_THREAD_STATES
 static thread_local Type2State *T;
+#else
+static Type2State *T;
 #endif
 
 // The position code: canonical, by the upper six bits of a position.

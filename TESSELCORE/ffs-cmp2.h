@@ -8,6 +8,14 @@
 
 #include "ffs.h"
 
+// 1 where each thread has a working state of its own (the host build, where the builder encodes
+// on several threads), 0 where one global state serves the process (the Windows programs).
+#ifdef _WIN32
+#define TYPE2_THREAD_STATES 0
+#else
+#define TYPE2_THREAD_STATES 1
+#endif
+
 #define TYPE2_TAG "FFC@"
 
 enum {

@@ -177,9 +177,7 @@ bool EncodeAll(std::vector<Stored> *entries, std::string *error, PackNotes *note
     };
     size_t threads = Jobs > 0 ? (size_t)Jobs : std::max(1u, std::thread::hardware_concurrency());
     threads = std::min(threads, count);
-#ifdef _WIN32
-    threads = std::min(threads, (size_t)1); // the codec's state is one global there, not a thread's
-#endif
+    if (!TYPE2_THREAD_STATES) threads = std::min(threads, (size_t)1); // one global codec state
     Type2_Init(); // the codec's shared tables, made before any thread starts
     std::vector<std::thread> pool;
     for (size_t t = 1; t < threads; t++) pool.emplace_back(work);
