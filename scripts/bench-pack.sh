@@ -36,7 +36,7 @@ measure() {
     "$ffspack" build --standalone --jobs "$jobs" -o "$work/out-$jobs.ffs" \
       --dir "$work/payload" >/dev/null
     end=$(date +%s.%N)
-    times+=("$(echo "$end - $start" | bc)")
+    times+=("$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }')")
   done
   printf '%s\n' "${times[@]}" | sort -n | sed -n "$(((runs + 1) / 2))p"
 }
@@ -48,7 +48,7 @@ for build in bench host; do
   label=$([ "$build" = bench ] && echo "optimised (installed)" || echo "test build (sanitizers)")
   for jobs in 1 "$cores"; do
     seconds=$(measure "build/$build/ffspack/ffspack" "$jobs")
-    mb=$(echo "scale=1; $bytes / 1000000 / $seconds" | bc)
+    mb=$(awk -v n="$bytes" -v s="$seconds" 'BEGIN { printf "%.1f", n / 1000000 / s }')
     printf '| %s | %s | %.2f | %s |\n' "$label" "$jobs" "$seconds" "$mb"
     cp "$work/out-$jobs.ffs" "$work/$build-$jobs.ffs"
   done
