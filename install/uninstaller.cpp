@@ -320,6 +320,16 @@ static void RemoveEmptyParents(const char *path, const char *base, int removeBas
     }
 }
 
+// Removes the empty folders above an installation folder that is gone, up to the Program Files
+// folder: a setup made "Acme\Rocket" below it, and an empty "Acme" is its leftover. Folders
+// elsewhere (a drive's root, a folder the user picked) are left as they are.
+static void RemoveEmptyAbove(const char *installPath) {
+    char programs[UNINSTALL_PATH_SIZE];
+    if (GetFileAttributesA(installPath) != INVALID_FILE_ATTRIBUTES) return;
+    if (Path_MacroDir('0', programs, sizeof programs) != 1) return;
+    if (PathGuard_IsInside(installPath, programs)) RemoveEmptyParents(installPath, programs, 0);
+}
+
 // The folder an item's path starts from: the macro's folder, or the installation folder. 0 for
 // "$3" and "$5": the uninstaller's own and current folders are not the setup's.
 static int ItemBase(const InstallState *state, const char *item, char *base, int size) {
@@ -640,8 +650,10 @@ static int Cleanup(const char *arguments) {
         MoveFileExA(file, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
     LookUpGuardedFolders();
     char reason[UNINSTALL_REASON_SIZE];
-    if (CheckInstallFolder(installPath, reason, sizeof reason) == GUARD_ACCEPTED)
+    if (CheckInstallFolder(installPath, reason, sizeof reason) == GUARD_ACCEPTED) {
         RemoveEmptyParents(file, installPath, 1);
+        RemoveEmptyAbove(installPath);
+    }
     LeaveCopyFolder();
     return UNINSTALL_EXIT_DONE;
 }
@@ -738,6 +750,7 @@ static int Uninstall(const char *ownPath) {
         // file the user made.
         if (!IsProtectedFolder(state->InstallPath) && RemoveDirectoryA(state->InstallPath))
             Log_Print("Removed folder '%s'\n", state->InstallPath);
+        RemoveEmptyAbove(state->InstallPath);
         RemoveEntries(state);
         Progress_Set(100.0);
         if (!StartCleanup(ownPath, state->InstallPath)) NotePending(ownPath);

@@ -23,9 +23,9 @@ BIG = b"".join(b"line %05d of the big data file\r\n" % i for i in range(3000))
 QUESTION = "Do you want to remove Rocket and all of its components?"
 
 
-def product_script(uninstall_name="uninst.exe", registry_path=KEY):
+def product_script(uninstall_name="uninst.exe", registry_path=KEY, install_dir="Rocket"):
     settings = [("REGISTRY PATH", registry_path)] if registry_path else []
-    return script(("COMPANY NAME", "Acme"), ("PRODUCT NAME", "Rocket"), ("INSTALL DIR", "Rocket"),
+    return script(("COMPANY NAME", "Acme"), ("PRODUCT NAME", "Rocket"), ("INSTALL DIR", install_dir),
                   *settings, ("UNINSTALL NAME", uninstall_name),
                   ("FILE LIST", "readme.txt,bin\\comserver.dll,data\\deep\\big.dat,"
                                 "$1rocket.ini"),
@@ -170,6 +170,30 @@ class UninstallTest(UninstallCase):
         self.assertIsNotNone(self.gone(self.target))
         self.assertEqual(self.files(), files)
         self.assertEqual(self.registry(), registry)
+
+    def test_empty_folders_above_a_nested_installation_folder_go_with_it(self):
+        # "Acme\Rocket" below Program Files: an empty "Acme" goes too, one that holds a file of
+        # the user's stays; Program Files itself always stays.
+        files = self.files()
+        acme = os.path.join(self.drive_c, "Program Files", "Acme")
+        self.addCleanup(shutil.rmtree, acme, True)
+        self.target = os.path.join(acme, "Rocket")
+        for keep in (None, os.path.join(acme, "keep.txt")):
+            self.install(product_script(install_dir="Acme\\Rocket"))
+            if keep:
+                with open(keep, "w") as mine:
+                    mine.write("mine")
+            program = os.path.join(self.target, "uninst.exe")
+            result = self.wine.run_with_robot(program, ["-Quiet", "-debug"])
+            self.assertEqual(result.code, 1, self.uninstall_log())
+            self.assertIsNotNone(self.gone(self.target))
+            if keep:
+                time.sleep(1)  # the clean-up copy has ended: what stays, stays
+                self.assertEqual(self.files(), files | {"Program Files/Acme",
+                                                        "Program Files/Acme/keep.txt"})
+            else:
+                self.assertIsNotNone(self.gone(acme), "the empty parent folder stayed")
+                self.assertEqual(self.files(), files)
 
     def test_the_control_panels_way_asks_shows_progress_and_tells_what_was_removed(self):
         files, registry = self.files(), self.registry()
