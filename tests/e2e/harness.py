@@ -78,13 +78,15 @@ class Box:
 
 class Result:
     """code, boxes (Box), windows ((class, title) of every visible top-level window the robot
-    saw, boxes included), output (standard output and error)."""
+    saw, boxes included), output (standard output and error), window_shots ((class, title,
+    shots) of each window a window_shots rule shot)."""
 
-    def __init__(self, code, boxes, output, windows=()):
+    def __init__(self, code, boxes, output, windows=(), window_shots=()):
         self.code = code
         self.boxes = boxes
         self.output = output
         self.windows = list(windows)
+        self.window_shots = list(window_shots)
 
 
 class Wine:
@@ -116,9 +118,10 @@ class Wine:
         return done.returncode, done.stdout.decode("latin-1")
 
     def run_with_robot(self, program, args=(), press=(), default="none", timeout=120, cwd=None,
-                       shots=(), limits=()):
+                       shots=(), limits=(), window_shots=()):
         """Runs a program with the robot beside it; press is a list of (match, button) rules,
-        shots a list of (match, BMP path) rules: the screen as the box appeared. The robot
+        shots a list of (match, BMP path) rules: the screen as the box appeared; window_shots
+        the same for any top-level window, its last shot while it was up. The robot
         (and with it the Wine server) starts first, outside the program's limits."""
         work = tempfile.mkdtemp(prefix="tessel-robot-")
         log = os.path.join(work, "robot.log")
@@ -129,6 +132,8 @@ class Wine:
             command += ["--press", "%s=%s" % (match, button)]
         for match, path in shots:
             command += ["--shot", "%s=%s" % (match, windows_path(path))]
+        for match, path in window_shots:
+            command += ["--shot-window", "%s=%s" % (match, windows_path(path))]
         robot = subprocess.Popen(command, env=self.env, stdout=subprocess.DEVNULL,
                                  stderr=subprocess.DEVNULL)
         deadline = time.time() + 60
@@ -145,8 +150,10 @@ class Wine:
             lines = records.read().splitlines()
         boxes = [Box(line.split("|")[1:]) for line in lines if line.startswith("box|")]
         windows = [tuple(line.split("|")[1:3]) for line in lines if line.startswith("window|")]
+        shot = [line.split("|")[1:4] for line in lines if line.startswith("shot window|")]
         shutil.rmtree(work, ignore_errors=True)
-        return Result(code, boxes, output, windows)
+        return Result(code, boxes, output, windows,
+                      [(kind, title, int(count)) for kind, title, count in shot])
 
 
 STAMP_KEY = 0x7E55E1A5

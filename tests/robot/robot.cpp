@@ -3,7 +3,7 @@
 // buttons, owner) and presses the button a test asks for, so that real setups run unattended.
 //
 //   robot.exe --log FILE --stop FILE [--press MATCH=BUTTON]... [--default BUTTON] [--timeout S]
-//             [--shot MATCH=FILE]...
+//             [--shot MATCH=FILE]... [--shot-window MATCH=FILE]...
 //
 // Every visible top-level window of class "#32770" is handled once. A --press rule applies when
 // MATCH occurs in the box's title or one of its texts (first rule wins); BUTTON is a button's
@@ -19,6 +19,11 @@
 // logged once, as
 //   window|<class>|<title>
 // so that a test can tell that a program showed no window at all.
+// A --shot-window rule is for a window that is no box to answer and may be up only for a moment
+// (the progress window): while a visible top-level window of another process whose title or
+// class MATCH occurs in is up, the screen is saved again at every look (every 10 ms while such a
+// rule waits), and FILE keeps the last shot after which the window was still up. Each rule
+// shoots one window; "shot window|<class>|<title>|<shots>" is logged when it goes.
 #include <windows.h>
 
 #include <stdio.h>
@@ -48,7 +53,8 @@ struct Options {
     std::string logPath;
     std::string stopPath;
     std::vector<Rule> rules;
-    std::vector<Rule> shots; // match and BMP file
+    std::vector<Rule> shots;       // match and BMP file
+    std::vector<Rule> windowShots; // the same, for any top-level window
     std::string defaultButton = "none";
     int timeoutSeconds = 120;
 };
@@ -117,8 +123,14 @@ BOOL CALLBACK CollectChild(HWND child, LPARAM data) {
     return TRUE;
 }
 
-// The screen as a bottom-up 24-bit BMP file. false when it cannot be written.
-bool WriteScreenshot(const std::string &path) {
+// The screen as the pixels of a bottom-up 24-bit BMP file, rows padded to 4 bytes.
+struct Screenshot {
+    int width = 0, height = 0;
+    std::vector<unsigned char> pixels;
+};
+
+Screenshot TakeScreenshot() {
+    Screenshot shot;
     int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
     BITMAPINFO info = {};
     info.bmiHeader.biSize = sizeof info.bmiHeader;
@@ -132,23 +144,43 @@ bool WriteScreenshot(const std::string &path) {
     void *bits = nullptr;
     HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, NULL, 0);
     HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY);
-    GdiFlush();
-    BITMAPFILEHEADER file = {};
-    file.bfType = 0x4D42; // "BM"
-    file.bfOffBits = sizeof file + sizeof info.bmiHeader;
-    file.bfSize = file.bfOffBits + info.bmiHeader.biSizeImage;
-    FILE *out = fopen(path.c_str(), "wb");
-    bool written = out && fwrite(&file, sizeof file, 1, out) == 1 &&
-                   fwrite(&info.bmiHeader, sizeof info.bmiHeader, 1, out) == 1 &&
-                   fwrite(bits, info.bmiHeader.biSizeImage, 1, out) == 1;
-    if (out && fclose(out) != 0) written = false;
+    if (bits && BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY)) {
+        GdiFlush();
+        const unsigned char *start = static_cast<const unsigned char *>(bits);
+        shot.width = width;
+        shot.height = height;
+        shot.pixels.assign(start, start + info.bmiHeader.biSizeImage);
+    }
     SelectObject(memory, old);
     DeleteObject(bitmap);
     DeleteDC(memory);
     ReleaseDC(NULL, screen);
+    return shot;
+}
+
+// The shot as a BMP file. false when there is none or it cannot be written.
+bool WriteBmp(const Screenshot &shot, const std::string &path) {
+    if (shot.pixels.empty()) return false;
+    BITMAPINFOHEADER header = {};
+    header.biSize = sizeof header;
+    header.biWidth = shot.width;
+    header.biHeight = shot.height;
+    header.biPlanes = 1;
+    header.biBitCount = 24;
+    header.biSizeImage = (DWORD)shot.pixels.size();
+    BITMAPFILEHEADER file = {};
+    file.bfType = 0x4D42; // "BM"
+    file.bfOffBits = sizeof file + sizeof header;
+    file.bfSize = file.bfOffBits + header.biSizeImage;
+    FILE *out = fopen(path.c_str(), "wb");
+    bool written = out && fwrite(&file, sizeof file, 1, out) == 1 &&
+                   fwrite(&header, sizeof header, 1, out) == 1 &&
+                   fwrite(shot.pixels.data(), shot.pixels.size(), 1, out) == 1;
+    if (out && fclose(out) != 0) written = false;
     return written;
 }
+
+bool WriteScreenshot(const std::string &path) { return WriteBmp(TakeScreenshot(), path); }
 
 bool Matches(const std::string &match, const std::string &title,
              const std::vector<Control> &controls) {
@@ -211,6 +243,64 @@ void HandleBox(const Options &options, HWND box, FILE *log) {
     if (pressed > 0) testing_support::PressButton(box, pressed);
 }
 
+// A --shot-window rule's window: the one being shot, and the rules already done.
+struct WindowShot {
+    HWND window = NULL;
+    std::string className, title;
+    int shots = 0; // shots after which the window was still up
+    bool done = false;
+};
+std::vector<WindowShot> g_windowShots; // one for each --shot-window rule
+
+struct WindowSearch {
+    const std::string *match;
+    HWND found;
+};
+
+BOOL CALLBACK FindShotWindow(HWND window, LPARAM data) {
+    auto *search = reinterpret_cast<WindowSearch *>(data);
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process == GetCurrentProcessId() || !IsWindowVisible(window)) return TRUE;
+    if (ClassOf(window).find(*search->match) == std::string::npos &&
+        WindowText(window).find(*search->match) == std::string::npos)
+        return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
+// Shoots the windows of the --shot-window rules; true while a rule still waits for its window.
+bool ShootWindows(const Options &options, FILE *log) {
+    bool waiting = false;
+    for (size_t i = 0; i < options.windowShots.size(); i++) {
+        WindowShot &state = g_windowShots[i];
+        if (state.done) continue;
+        waiting = true;
+        const Rule &rule = options.windowShots[i];
+        if (!state.window) {
+            WindowSearch search = {&rule.match, NULL};
+            EnumWindows(FindShotWindow, reinterpret_cast<LPARAM>(&search));
+            if (!search.found) continue;
+            state.window = search.found;
+            state.className = ClassOf(search.found);
+            state.title = WindowText(search.found);
+        }
+        Screenshot shot = TakeScreenshot();
+        if (IsWindow(state.window) && IsWindowVisible(state.window)) {
+            if (WriteBmp(shot, rule.button))
+                state.shots++;
+            else
+                fprintf(log, "shot failed|%s\n", Escape(rule.button).c_str());
+            continue;
+        }
+        state.done = true; // gone: the file holds the last shot that it was up for
+        fprintf(log, "shot window|%s|%s|%d\n", Escape(state.className).c_str(),
+                Escape(state.title).c_str(), state.shots);
+        fflush(log);
+    }
+    return waiting;
+}
+
 BOOL CALLBACK LogNewWindow(HWND window, LPARAM data) {
     DWORD process = 0;
     GetWindowThreadProcessId(window, &process);
@@ -238,12 +328,14 @@ bool ParseOptions(int argc, char **argv, Options *options) {
             options->defaultButton = value;
         else if (arg == "--timeout")
             options->timeoutSeconds = atoi(value);
-        else if (arg == "--press" || arg == "--shot") {
+        else if (arg == "--press" || arg == "--shot" || arg == "--shot-window") {
             std::string rule = value;
             size_t split = arg == "--press" ? rule.rfind('=') : rule.find('=');
             if (split == std::string::npos) return false;
-            (arg == "--press" ? options->rules : options->shots)
-                .push_back({rule.substr(0, split), rule.substr(split + 1)});
+            std::vector<Rule> &rules = arg == "--press"  ? options->rules
+                                       : arg == "--shot" ? options->shots
+                                                         : options->windowShots;
+            rules.push_back({rule.substr(0, split), rule.substr(split + 1)});
         } else
             return false;
         i++;
@@ -257,7 +349,8 @@ int main(int argc, char **argv) {
     Options options;
     if (!ParseOptions(argc, argv, &options)) {
         fprintf(stderr, "usage: robot.exe --log FILE --stop FILE [--press MATCH=BUTTON]... "
-                        "[--default BUTTON|none] [--timeout SECONDS] [--shot MATCH=FILE]...\n");
+                        "[--default BUTTON|none] [--timeout SECONDS] [--shot MATCH=FILE]... "
+                        "[--shot-window MATCH=FILE]...\n");
         return 2;
     }
     FILE *log = fopen(options.logPath.c_str(), "w");
@@ -268,6 +361,7 @@ int main(int argc, char **argv) {
     fprintf(log, "ready\n");
     fflush(log);
     DWORD deadline = GetTickCount() + (DWORD)options.timeoutSeconds * 1000;
+    g_windowShots.resize(options.windowShots.size());
     while (GetFileAttributesA(options.stopPath.c_str()) == INVALID_FILE_ATTRIBUTES) {
         if ((LONG)(GetTickCount() - deadline) > 0) {
             fprintf(log, "timeout\n");
@@ -278,14 +372,20 @@ int main(int argc, char **argv) {
             if (!IsWindow(g_seen[i])) g_seen.erase(g_seen.begin() + (long)i);
         for (size_t i = g_windows.size(); i-- > 0;)
             if (!IsWindow(g_windows[i])) g_windows.erase(g_windows.begin() + (long)i);
+        bool waiting = ShootWindows(options, log);
         EnumWindows(LogNewWindow, reinterpret_cast<LPARAM>(log));
         for (HWND box : testing_support::VisibleDialogs(0)) {
             if (Seen(box)) continue;
-            Sleep(150); // let the box finish creating its children
+            // Let the box finish creating its children, still shooting the windows of the
+            // --shot-window rules meanwhile.
+            for (int waited = 0; waited < 150; waited += 10) {
+                if (waiting) waiting = ShootWindows(options, log);
+                Sleep(10);
+            }
             g_seen.push_back(box);
             HandleBox(options, box, log);
         }
-        Sleep(50);
+        Sleep(waiting ? 10 : 50);
     }
     fprintf(log, "stopped\n");
     fclose(log);
