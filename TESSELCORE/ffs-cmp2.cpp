@@ -1,7 +1,7 @@
-// The Type2 codec: the working state and its reset, bit output and input over 16-bit buffers,
-// the adaptive Huffman tree of literals and match lengths with its rebuild, the fixed position
-// code, the binary-tree match finder of the encoder, the block encoder, and the one decoder,
-// over whole buffers or over pieces read from a source and handed to a sink.
+// The Type2 codec: the working state and its reset, bit output over a 16-bit buffer and input
+// over a 64-bit one, the adaptive Huffman tree of literals and match lengths with its rebuild,
+// the fixed position code, the binary-tree match finder of the encoder, the block encoder, and
+// the one decoder, over whole buffers or over pieces read from a source and handed to a sink.
 #include "ffs-cmp2.h"
 
 #include <string.h>
@@ -20,6 +20,7 @@ enum {
     NONE = WINDOW_SIZE,
     START = WINDOW_SIZE - LOOKAHEAD,   // 4036: first window position written
     LENGTH_BASE = 256 - THRESHOLD - 1, // symbol = 252 + match length
+    PATH_SIZE = 64,                    // a decoded symbol's path kept for the update
 };
 
 enum {
@@ -27,16 +28,16 @@ enum {
     WINDOW_BYTES = WINDOW_SIZE + LOOKAHEAD - 1, // positions 0..58 copied behind the window
     PARENT_COUNT = TREE_SIZE + SYMBOLS,         // nodes, then each symbol's leaf
     UP_COUNT = WINDOW_SIZE + 1,
-    LEFT_COUNT = WINDOW_SIZE + 1,
-    RIGHT_COUNT = WINDOW_SIZE + 257, // right[4097 + b]: root of the strings beginning with b
+    // A left and a right link for each window position, none (4096), and the 256 trees' roots:
+    // the right link of 4097 + b is the root of the strings that begin with byte b.
+    LINK_COUNT = 2 * (WINDOW_SIZE + 257),
+    LEFT = 0,
+    RIGHT = 1,
 };
 
 typedef struct Type2State {
     const uint8_t *input;
     int32_t inputLength;
-    int32_t inputPosition;
-    uint16_t readBuffer;
-    uint8_t readCount;
     uint8_t *output;
     int32_t outputCapacity;
     int32_t outputLength;
@@ -47,8 +48,7 @@ typedef struct Type2State {
     uint16_t *parent;
     uint16_t *up;
     uint16_t *child;
-    uint16_t *left;
-    uint16_t *right;
+    uint16_t *links; // links[2 * p + LEFT], links[2 * p + RIGHT]
     int32_t matchPosition;
     int32_t matchLength;
     // The decoder in pieces (all zero for whole buffers): input is a piece of inputPiece,
@@ -106,32 +106,37 @@ static void BuildPositionTables(void) {
 
 // ---- State ----
 
+static void ResetState(Type2State *t, const uint8_t *input, int32_t inputLength, uint8_t *output,
+                       int32_t capacity) {
+    t->input = input;
+    t->inputLength = inputLength;
+    t->output = output;
+    t->outputCapacity = capacity;
+    t->outputLength = 0;
+    t->writeBuffer = 0;
+    t->writeCount = 0;
+    t->matchPosition = 0;
+    t->matchLength = 0;
+    t->source = NULL;
+    t->sourceContext = NULL;
+    t->inputPiece = NULL;
+    t->storedLeft = 0;
+    t->sink = NULL;
+    t->sinkContext = NULL;
+    t->handed = 0;
+    t->failed = 0;
+    memset(t->window, 0, WINDOW_BYTES);
+    memset(t->window, ' ', START);
+}
+
 static void Reset(const uint8_t *input, int32_t inputLength, uint8_t *output, int32_t capacity) {
-    T->input = input;
-    T->inputLength = inputLength;
-    T->inputPosition = 0;
-    T->readBuffer = 0;
-    T->readCount = 0;
-    T->output = output;
-    T->outputCapacity = capacity;
-    T->outputLength = 0;
-    T->writeBuffer = 0;
-    T->writeCount = 0;
-    T->matchPosition = 0;
-    T->matchLength = 0;
-    T->source = NULL;
-    T->sourceContext = NULL;
-    T->inputPiece = NULL;
-    T->storedLeft = 0;
-    T->sink = NULL;
-    T->sinkContext = NULL;
-    T->handed = 0;
-    T->failed = 0;
-    memset(T->window, 0, WINDOW_BYTES);
-    memset(T->window, ' ', START);
+    ResetState(T, input, inputLength, output, capacity);
+}
+
+// Every link of the match finder none: the encoder's reset (the decoder has no use for them).
+static void ResetLinks(void) {
     for (int i = 0; i < UP_COUNT; i++) T->up[i] = NONE;
-    for (int i = 0; i < LEFT_COUNT; i++) T->left[i] = NONE;
-    for (int i = 0; i < RIGHT_COUNT; i++) T->right[i] = NONE;
+    for (int i = 0; i < LINK_COUNT; i++) T->links[i] = NONE;
 }
 
 int Type2_Init(void) {
@@ -147,8 +152,7 @@ int Type2_Init(void) {
     T->window = (uint8_t *)TESSEL_ALLOC(WINDOW_BYTES);
     T->parent = (uint16_t *)TESSEL_ALLOC(PARENT_COUNT * 2);
     T->child = (uint16_t *)TESSEL_ALLOC(TREE_SIZE * 2);
-    T->left = (uint16_t *)TESSEL_ALLOC(LEFT_COUNT * 2);
-    T->right = (uint16_t *)TESSEL_ALLOC(RIGHT_COUNT * 2);
+    T->links = (uint16_t *)TESSEL_ALLOC(LINK_COUNT * 2);
     T->up = (uint16_t *)TESSEL_ALLOC(UP_COUNT * 2);
     Reset(NULL, 0, NULL, 0);
     return 1;
@@ -160,8 +164,7 @@ int Type2_Shutdown(void) {
     TESSEL_FREE(T->window, WINDOW_BYTES);
     TESSEL_FREE(T->parent, PARENT_COUNT * 2);
     TESSEL_FREE(T->child, TREE_SIZE * 2);
-    TESSEL_FREE(T->left, LEFT_COUNT * 2);
-    TESSEL_FREE(T->right, RIGHT_COUNT * 2);
+    TESSEL_FREE(T->links, LINK_COUNT * 2);
     TESSEL_FREE(T->up, UP_COUNT * 2);
     TESSEL_FREE(T, (int32_t)sizeof(Type2State));
     return 1;
@@ -172,79 +175,100 @@ static void RequireState(void) {
     Core_Assert(T != NULL, "Type2 used before Type2_Init");
 }
 
-// ---- Bits ----
+// ---- Bits out ----
 
-static void OutputByte(unsigned value) {
-    if (T->outputLength < T->outputCapacity) T->output[T->outputLength] = (uint8_t)value;
-    T->outputLength++;
+static void OutputByte(Type2State *t, unsigned value) {
+    if (t->outputLength < t->outputCapacity) t->output[t->outputLength] = (uint8_t)value;
+    t->outputLength++;
 }
 
 // n bits of code, left-aligned in 16 bits.
-static void PutCode(int n, unsigned code) {
-    T->writeBuffer = (uint16_t)(T->writeBuffer | (code >> T->writeCount));
-    T->writeCount = (uint8_t)(T->writeCount + n);
-    if (T->writeCount < 8) return;
-    OutputByte(T->writeBuffer >> 8);
-    T->writeCount = (uint8_t)(T->writeCount - 8);
-    if (T->writeCount >= 8) {
-        OutputByte(T->writeBuffer & 0xFF);
-        T->writeCount = (uint8_t)(T->writeCount - 8);
-        T->writeBuffer = (uint16_t)(code << (n - T->writeCount));
+static void PutCode(Type2State *t, int n, unsigned code) {
+    t->writeBuffer = (uint16_t)(t->writeBuffer | (code >> t->writeCount));
+    t->writeCount = (uint8_t)(t->writeCount + n);
+    if (t->writeCount < 8) return;
+    OutputByte(t, t->writeBuffer >> 8);
+    t->writeCount = (uint8_t)(t->writeCount - 8);
+    if (t->writeCount >= 8) {
+        OutputByte(t, t->writeBuffer & 0xFF);
+        t->writeCount = (uint8_t)(t->writeCount - 8);
+        t->writeBuffer = (uint16_t)(code << (n - t->writeCount));
     } else {
-        T->writeBuffer = (uint16_t)(T->writeBuffer << 8);
+        t->writeBuffer = (uint16_t)(t->writeBuffer << 8);
     }
 }
 
-static void FlushBits(void) {
-    if (T->writeCount != 0) OutputByte(T->writeBuffer >> 8);
+static void FlushBits(Type2State *t) {
+    if (t->writeCount != 0) OutputByte(t, t->writeBuffer >> 8);
 }
 
-// The next piece of a block read in pieces, while the block has unread bytes: 1 with the input
-// refilled; 0 at the block's end, for a whole block, and after a failed read.
-static int FetchInput(void) {
-    if (!T->source || T->storedLeft == 0 || T->failed) return 0;
-    int32_t n = T->storedLeft < TYPE2_PIECE_SIZE ? T->storedLeft : TYPE2_PIECE_SIZE;
-    if (!T->source(T->sourceContext, T->inputPiece, n)) {
-        T->failed = 1;
+// ---- Bits in ----
+
+// The machine's word: the decoder's bit buffer and the match finder's unit of comparison.
+typedef uintptr_t Word;
+enum { WORD_BYTES = (int)sizeof(Word), WORD_BITS = 8 * WORD_BYTES };
+
+// Leading zero bits of a word that is not 0.
+static int LeadingZeros(Word x) {
+    return __builtin_clzll((unsigned long long)x) - (64 - WORD_BITS);
+}
+
+// A word of bytes, the first byte highest: words compare as the bytes do.
+static Word LoadHigh(const uint8_t *bytes) {
+    Word value;
+    memcpy(&value, bytes, WORD_BYTES);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    value = WORD_BYTES == 8 ? (Word)__builtin_bswap64(value) : __builtin_bswap32((uint32_t)value);
+#endif
+    return value;
+}
+
+// The decoder's bits: a word of them, the next at the top and count of them valid. The bits
+// below those (a byte of the stream not yet counted, from a wide read) are the stream's own next
+// bits or zero, so that a later read may OR the same bytes over them.
+typedef struct Reader {
+    Word bits;
+    int count;
+    const uint8_t *next;
+    const uint8_t *end;
+} Reader;
+
+// The next piece of a block read in pieces, while the block has unread bytes: 1 with the reader
+// on it; 0 at the block's end, for a whole block, and after a failed read.
+static int FetchInput(Type2State *t, Reader *in) {
+    if (!t->source || t->storedLeft == 0 || t->failed) return 0;
+    int32_t n = t->storedLeft < TYPE2_PIECE_SIZE ? t->storedLeft : TYPE2_PIECE_SIZE;
+    if (!t->source(t->sourceContext, t->inputPiece, n)) {
+        t->failed = 1;
         return 0;
     }
-    T->storedLeft -= n;
-    T->input = T->inputPiece;
-    T->inputLength = n;
-    T->inputPosition = 0;
+    t->storedLeft -= n;
+    in->next = t->inputPiece;
+    in->end = t->inputPiece + n;
     return 1;
 }
 
-// Bits past the end of the block read as 0.
-static void Refill(void) {
-    while (T->readCount <= 8) {
-        unsigned next = 0;
-        if (T->inputPosition < T->inputLength || FetchInput()) next = T->input[T->inputPosition++];
-        T->readBuffer = (uint16_t)(T->readBuffer | (next << (8 - T->readCount)));
-        T->readCount = (uint8_t)(T->readCount + 8);
+// At least a word less 8 bits held afterwards; bits past the end of the block read as 0.
+static void Refill(Type2State *t, Reader *in) {
+    if (in->count > WORD_BITS - 8) return;
+    if (in->end - in->next >= WORD_BYTES) {
+        in->bits |= LoadHigh(in->next) >> in->count;
+        in->next += (WORD_BITS - 1 - in->count) >> 3; // the whole bytes that fitted
+        in->count |= WORD_BITS - 8;                   // count + 8 times those bytes
+        return;
     }
-}
-
-static unsigned GetBit(void) {
-    Refill();
-    unsigned bit = T->readBuffer >> 15;
-    T->readBuffer = (uint16_t)(T->readBuffer << 1);
-    T->readCount--;
-    return bit;
-}
-
-static unsigned GetByte(void) {
-    Refill();
-    unsigned byte = T->readBuffer >> 8;
-    T->readBuffer = (uint16_t)(T->readBuffer << 8);
-    T->readCount = (uint8_t)(T->readCount - 8);
-    return byte;
+    while (in->count <= WORD_BITS - 8) {
+        unsigned byte = 0;
+        if (in->next < in->end || FetchInput(t, in)) byte = *in->next++;
+        in->bits |= (Word)byte << (WORD_BITS - 8 - in->count);
+        in->count += 8;
+    }
 }
 
 // ---- Adaptive Huffman tree ----
 
-static void StartTree(void) {
-    uint16_t *freq = T->freq, *child = T->child, *parent = T->parent;
+static void StartTree(Type2State *t) {
+    uint16_t *freq = t->freq, *child = t->child, *parent = t->parent;
     for (int s = 0; s < SYMBOLS; s++) {
         freq[s] = 1;
         child[s] = (uint16_t)(TREE_SIZE + s);
@@ -260,8 +284,8 @@ static void StartTree(void) {
 }
 
 // Halves the frequencies and rebuilds the tree from its leaves.
-static void Rebuild(void) {
-    uint16_t *freq = T->freq, *child = T->child, *parent = T->parent;
+static void Rebuild(Type2State *t) {
+    uint16_t *freq = t->freq, *child = t->child, *parent = t->parent;
     int j = 0;
     for (int i = 0; i < TREE_SIZE; i++) {
         if (child[i] >= TREE_SIZE) {
@@ -291,17 +315,49 @@ static void Rebuild(void) {
     }
 }
 
-static void Update(int symbol) {
-    uint16_t *freq = T->freq, *child = T->child, *parent = T->parent;
-    if (freq[ROOT] == REBUILD_LIMIT) Rebuild();
+// The last node whose frequency is below k, from node l (below k) on: the frequencies do not
+// decrease and the sentinel is above any k. Steps of 1, 2, 4, ... then halving, rather than one
+// node at a time through a long run of equal frequencies.
+static int LastBelow(const uint16_t *freq, int l, unsigned k) {
+    int step = 1, high;
+    for (;;) {
+        high = l + step < TREE_SIZE ? l + step : TREE_SIZE;
+        if (freq[high] >= k) break;
+        l = high;
+        step <<= 1;
+    }
+    while (high - l > 1) {
+        int middle = (l + high) >> 1;
+        if (freq[middle] < k)
+            l = middle;
+        else
+            high = middle;
+    }
+    return l;
+}
+
+// Raises the frequencies from the symbol's leaf to the root, keeping the nodes in order. A
+// decoder's path (depth > 0: the positions it walked, the root at path[0], the leaf's at
+// path[depth]) gives the nodes to raise for as long as none of them moves, without waiting for
+// each parent to be read; from the first one that moves, the parents lead.
+static void Update(Type2State *t, int symbol, const uint16_t *path, int depth) {
+    uint16_t *freq = t->freq, *child = t->child, *parent = t->parent;
+    if (freq[ROOT] == REBUILD_LIMIT) {
+        Rebuild(t);
+        depth = 0; // the walked path is no more
+    }
     int n = parent[TREE_SIZE + symbol];
+    for (; depth > 0 && freq[n] + 1 <= freq[n + 1]; depth--) {
+        freq[n]++;
+        n = path[depth - 1];
+    }
     do {
-        uint16_t k = ++freq[n];
+        unsigned k = ++freq[n];
         if (k > freq[n + 1]) {
-            int l = n + 1;
-            while (k > freq[l + 1]) l++;
+            // n moves behind the last node of its old frequency, which takes its place.
+            int l = LastBelow(freq, n + 1, k);
             freq[n] = freq[l];
-            freq[l] = k;
+            freq[l] = (uint16_t)k;
             int i = child[n];
             parent[i] = (uint16_t)l;
             if (i < TREE_SIZE) parent[i + 1] = (uint16_t)l;
@@ -316,118 +372,153 @@ static void Update(int symbol) {
     } while (n != 0);
 }
 
-static void EncodeSymbol(int symbol) {
+static void EncodeSymbol(Type2State *t, int symbol) {
+    const uint16_t *parent = t->parent;
     unsigned code = 0;
     int count = 0;
-    int node = T->parent[TREE_SIZE + symbol];
+    int node = parent[TREE_SIZE + symbol];
     do {
-        code >>= 1;
-        if (node & 1) code += 0x8000;
+        code = (code >> 1) | (node & 1) << 15;
         count++;
-        node = T->parent[node];
+        node = parent[node];
     } while (node != ROOT);
-    PutCode(count, code);
-    Update(symbol);
+    PutCode(t, count, code);
+    Update(t, symbol, NULL, 0);
 }
 
-static int DecodeSymbol(void) {
-    unsigned node = T->child[ROOT];
-    while (node < TREE_SIZE) node = T->child[node + GetBit()];
+static int DecodeSymbol(Type2State *t, Reader *in) {
+    const uint16_t *child = t->child;
+    uint16_t path[PATH_SIZE]; // the positions walked, for Update; unused when deeper
+    Word bits = in->bits;
+    int count = in->count, depth = 0;
+    unsigned node = child[ROOT];
+    path[0] = ROOT;
+    while (node < TREE_SIZE) {
+        if (count == 0) {
+            in->bits = bits;
+            in->count = 0;
+            Refill(t, in);
+            bits = in->bits;
+            count = in->count;
+        }
+        unsigned position = node + (unsigned)(bits >> (WORD_BITS - 1));
+        if (++depth < PATH_SIZE) path[depth] = (uint16_t)position;
+        node = child[position];
+        bits <<= 1;
+        count--;
+    }
+    in->bits = bits;
+    in->count = count;
     int symbol = (int)node - TREE_SIZE;
-    Update(symbol);
+    Update(t, symbol, path, depth < PATH_SIZE ? depth : 0);
     return symbol;
 }
 
-static void EncodePosition(unsigned position) {
+static void EncodePosition(Type2State *t, unsigned position) {
     unsigned upper = position >> 6;
-    PutCode(Codes.encodeLength[upper], (unsigned)Codes.encodeCode[upper] << 8);
-    PutCode(6, (position & 0x3F) << 10);
+    PutCode(t, Codes.encodeLength[upper], (unsigned)Codes.encodeCode[upper] << 8);
+    PutCode(t, 6, (position & 0x3F) << 10);
 }
 
-static unsigned DecodePosition(void) {
-    unsigned i = GetByte();
-    unsigned upper = Codes.decodeUpper[i];
-    int more = Codes.decodeLength[i] - 2;
-    while (more-- > 0) i = (i << 1) + GetBit();
-    return (upper << 6) | (i & 0x3F);
+// The code of the upper six bits (3 to 8 bits, named by the next 8) and six more bits.
+static unsigned DecodePosition(Type2State *t, Reader *in) {
+    if (in->count < 14) Refill(t, in);
+    unsigned next8 = (unsigned)(in->bits >> (WORD_BITS - 8));
+    int length = Codes.decodeLength[next8] + 6;
+    unsigned lower = (unsigned)(in->bits >> (WORD_BITS - length)) & 0x3F;
+    in->bits <<= length;
+    in->count -= length;
+    return (unsigned)Codes.decodeUpper[next8] << 6 | lower;
 }
 
 // ---- Match finder ----
 
-static void InsertNode(int r) {
-    uint16_t *left = T->left, *right = T->right, *up = T->up;
-    const uint8_t *key = &T->window[r];
-    int p = WINDOW_SIZE + 1 + key[0];
-    int compare = 1;
-    left[r] = right[r] = NONE;
-    T->matchLength = 0;
-    for (;;) {
-        if (compare >= 0) {
-            if (right[p] == NONE) {
-                right[p] = (uint16_t)r;
-                up[r] = (uint16_t)p;
-                return;
-            }
-            p = right[p];
-        } else {
-            if (left[p] == NONE) {
-                left[p] = (uint16_t)r;
-                up[r] = (uint16_t)p;
-                return;
-            }
-            p = left[p];
+// Where two keys whose first word after byte 0 agrees first differ (up to 59; LOOKAHEAD when
+// they are equal), with *greater = 1 when a's byte there is the greater. A word at a time, the
+// last one ending at the keys' end, so that no byte past them is read.
+static int MismatchAfterHead(const uint8_t *a, const uint8_t *b, int *greater) {
+    for (int i = 1 + WORD_BYTES;; i += WORD_BYTES) {
+        int at = i + WORD_BYTES <= LOOKAHEAD ? i : LOOKAHEAD - WORD_BYTES;
+        Word x = LoadHigh(a + at), y = LoadHigh(b + at);
+        if (x != y) {
+            *greater = x > y;
+            return at + (LeadingZeros(x ^ y) >> 3);
         }
-        int i = 1;
-        for (; i < LOOKAHEAD; i++)
-            if ((compare = key[i] - T->window[p + i]) != 0) break;
-        if (i > THRESHOLD) {
-            int distance = ((r - p) & (WINDOW_SIZE - 1)) - 1;
-            if (i > T->matchLength) {
-                T->matchPosition = distance;
-                T->matchLength = i;
-                if (i >= LOOKAHEAD) break;
-            }
-            if (i == T->matchLength && distance < T->matchPosition) T->matchPosition = distance;
-        }
+        if (at == LOOKAHEAD - WORD_BYTES) return LOOKAHEAD;
     }
-    // r replaces p, which holds the same 60 bytes and is older.
-    up[r] = up[p];
-    left[r] = left[p];
-    right[r] = right[p];
-    up[left[p]] = (uint16_t)r;
-    up[right[p]] = (uint16_t)r;
-    if (right[up[p]] == p)
-        right[up[p]] = (uint16_t)r;
-    else
-        left[up[p]] = (uint16_t)r;
-    up[p] = NONE;
 }
 
-static void DeleteNode(int p) {
-    uint16_t *left = T->left, *right = T->right, *up = T->up;
+// Inserts position r into the tree of its first byte, leaving in matchLength / matchPosition the
+// longest match it met, the nearest of equal ones (length 0 when none is longer than 3). Each
+// node visited is scored (common length << 12) + (4096 - distance back): the best score is that
+// match, which a compare picks without a branch.
+static void InsertNode(Type2State *t, int r) {
+    uint16_t *links = t->links, *up = t->up;
+    const uint8_t *window = t->window, *key = window + r;
+    const Word head = LoadHigh(key + 1); // the bytes after the first settle most comparisons
+    int p = WINDOW_SIZE + 1 + key[0];
+    uint16_t *link = &links[2 * p + RIGHT];
+    unsigned best = THRESHOLD << 12 | (WINDOW_SIZE - 1); // above every match of 3 bytes or less
+    links[2 * r + LEFT] = links[2 * r + RIGHT] = NONE;
+    for (;;) {
+        if (*link == NONE) {
+            *link = (uint16_t)r;
+            up[r] = (uint16_t)p;
+            break;
+        }
+        p = *link;
+        Word nodeHead = LoadHigh(window + p + 1);
+        int i, greater;
+        if (head != nodeHead) {
+            i = 1 + (LeadingZeros(head ^ nodeHead) >> 3);
+            greater = head > nodeHead;
+        } else {
+            i = MismatchAfterHead(key, window + p, &greater);
+        }
+        unsigned score = (unsigned)i << 12 | (WINDOW_SIZE - ((r - p) & (WINDOW_SIZE - 1)));
+        best = score > best ? score : best;
+        if (i >= LOOKAHEAD) {
+            // r replaces p, which holds the same 60 bytes and is older.
+            up[r] = up[p];
+            links[2 * r + LEFT] = links[2 * p + LEFT];
+            links[2 * r + RIGHT] = links[2 * p + RIGHT];
+            up[links[2 * p + LEFT]] = (uint16_t)r;
+            up[links[2 * p + RIGHT]] = (uint16_t)r;
+            *link = (uint16_t)r;
+            up[p] = NONE;
+            break;
+        }
+        link = &links[2 * p + greater]; // right when the key is greater
+    }
+    int length = (int)(best >> 12);
+    t->matchLength = length > THRESHOLD ? length : 0;
+    t->matchPosition = (int)(WINDOW_SIZE - (best & (WINDOW_SIZE - 1))) - 1;
+}
+
+static void DeleteNode(Type2State *t, int p) {
+    uint16_t *links = t->links, *up = t->up;
     if (up[p] == NONE) return;
     int q;
-    if (right[p] == NONE) {
-        q = left[p];
-    } else if (left[p] == NONE) {
-        q = right[p];
+    if (links[2 * p + RIGHT] == NONE) {
+        q = links[2 * p + LEFT];
+    } else if (links[2 * p + LEFT] == NONE) {
+        q = links[2 * p + RIGHT];
     } else {
-        q = left[p];
-        if (right[q] != NONE) {
-            while (right[q] != NONE) q = right[q];
-            right[up[q]] = left[q];
-            up[left[q]] = up[q];
-            left[q] = left[p];
-            up[left[p]] = (uint16_t)q;
+        // The greatest node below p (the rightmost of its left subtree) takes its place.
+        q = links[2 * p + LEFT];
+        if (links[2 * q + RIGHT] != NONE) {
+            while (links[2 * q + RIGHT] != NONE) q = links[2 * q + RIGHT];
+            links[2 * up[q] + RIGHT] = links[2 * q + LEFT];
+            up[links[2 * q + LEFT]] = up[q];
+            links[2 * q + LEFT] = links[2 * p + LEFT];
+            up[links[2 * p + LEFT]] = (uint16_t)q;
         }
-        right[q] = right[p];
-        up[right[p]] = (uint16_t)q;
+        links[2 * q + RIGHT] = links[2 * p + RIGHT];
+        up[links[2 * p + RIGHT]] = (uint16_t)q;
     }
-    up[q] = up[p];
-    if (right[up[p]] == p)
-        right[up[p]] = (uint16_t)q;
-    else
-        left[up[p]] = (uint16_t)q;
+    int parent = up[p];
+    up[q] = (uint16_t)parent;
+    links[2 * parent + (links[2 * parent + RIGHT] == p ? RIGHT : LEFT)] = (uint16_t)q;
     up[p] = NONE;
 }
 
@@ -438,45 +529,47 @@ static void DeleteNode(int p) {
 // refuses (which also keeps the count of a 2 GB block inside 31 bits).
 static int32_t Encode(const uint8_t *data, int32_t length, uint8_t *block, int32_t capacity,
                       int32_t stopAfter) {
+    Type2State *t = T;
     memcpy(block, TYPE2_TAG, 4);
     Le_Put32(block + 4, ~(uint32_t)length);
     Reset(data, length, block, capacity);
-    T->outputLength = TYPE2_HEADER_SIZE;
-    StartTree();
-    uint8_t *window = T->window;
+    ResetLinks();
+    t->outputLength = TYPE2_HEADER_SIZE;
+    StartTree(t);
+    uint8_t *window = t->window;
+    int32_t read = 0;
     int s = 0, r = START, len = 0;
-    while (len < LOOKAHEAD && T->inputPosition < length)
-        window[r + len++] = data[T->inputPosition++];
-    for (int i = 1; i <= LOOKAHEAD; i++) InsertNode(r - i);
-    InsertNode(r);
+    while (len < LOOKAHEAD && read < length) window[r + len++] = data[read++];
+    for (int i = 1; i <= LOOKAHEAD; i++) InsertNode(t, r - i);
+    InsertNode(t, r);
     do {
-        if (T->matchLength > len) T->matchLength = len;
-        if (T->matchLength <= THRESHOLD) {
-            T->matchLength = 1;
-            EncodeSymbol(window[r]);
+        if (t->matchLength > len) t->matchLength = len;
+        if (t->matchLength <= THRESHOLD) {
+            t->matchLength = 1;
+            EncodeSymbol(t, window[r]);
         } else {
-            EncodeSymbol(LENGTH_BASE + T->matchLength);
-            EncodePosition((unsigned)T->matchPosition);
+            EncodeSymbol(t, LENGTH_BASE + t->matchLength);
+            EncodePosition(t, (unsigned)t->matchPosition);
         }
-        int last = T->matchLength, i = 0;
-        for (; i < last && T->inputPosition < length; i++) {
-            uint8_t c = data[T->inputPosition++];
-            DeleteNode(s);
+        int last = t->matchLength, i = 0;
+        for (; i < last && read < length; i++) {
+            uint8_t c = data[read++];
+            DeleteNode(t, s);
             window[s] = c;
             if (s < LOOKAHEAD - 1) window[s + WINDOW_SIZE] = c;
             s = (s + 1) & (WINDOW_SIZE - 1);
             r = (r + 1) & (WINDOW_SIZE - 1);
-            InsertNode(r);
+            InsertNode(t, r);
         }
         for (; i < last; i++) {
-            DeleteNode(s);
+            DeleteNode(t, s);
             s = (s + 1) & (WINDOW_SIZE - 1);
             r = (r + 1) & (WINDOW_SIZE - 1);
-            if (--len) InsertNode(r);
+            if (--len) InsertNode(t, r);
         }
-    } while (len > 0 && T->outputLength <= stopAfter);
-    FlushBits();
-    return T->outputLength;
+    } while (len > 0 && t->outputLength <= stopAfter);
+    FlushBits(t);
+    return t->outputLength;
 }
 
 int Type2_Compress(const uint8_t *data, int32_t length, uint8_t *block, int32_t *blockLength) {
@@ -505,49 +598,50 @@ int Type2_CompressAlways(const uint8_t *data, int32_t length, uint8_t *block,
     return 1;
 }
 
-// The output piece to the sink, which starts the next one. A whole buffer has no sink: it is
-// full only at its end.
-static void HandOn(void) {
-    if (!T->sink || T->outputLength == 0) return;
-    if (!T->failed && !T->sink(T->sinkContext, T->output, T->outputLength)) T->failed = 1;
-    T->handed += T->outputLength;
-    T->outputLength = 0;
-}
-
-static void PutByte(unsigned value) {
-    T->output[T->outputLength++] = (uint8_t)value;
-    if (T->outputLength == T->outputCapacity) HandOn();
+// The output piece, length bytes, to the sink; returns the length the piece keeps (0 after it
+// went to the sink). A whole buffer has no sink: it is full only at its end.
+static int32_t HandOn(Type2State *t, int32_t length) {
+    if (!t->sink || length == 0) return length;
+    if (!t->failed && !t->sink(t->sinkContext, t->output, length)) t->failed = 1;
+    t->handed += length;
+    return 0;
 }
 
 // The decoder: size bytes from the code stream into the output, which a whole buffer holds
 // exactly. Returns 1, or 0 when a read or the sink failed (decoding stops there).
-static int Decode(int32_t size) {
-    StartTree();
-    uint8_t *window = T->window;
+static int Decode(Type2State *t, int32_t size) {
+    StartTree(t);
+    Reader in = {0, 0, t->input, t->input}; // a block in pieces starts with none
+    if (t->input) in.end += t->inputLength;
+    uint8_t *window = t->window, *output = t->output;
+    int32_t written = 0, capacity = t->outputCapacity, left = size;
     int r = START;
-    int32_t left = size;
-    while (left > 0 && !T->failed) {
-        int c = DecodeSymbol();
+    while (left > 0 && !t->failed) {
+        Refill(t, &in);
+        int c = DecodeSymbol(t, &in);
         if (c < 256) {
-            PutByte((unsigned)c);
             window[r] = (uint8_t)c;
             r = (r + 1) & (WINDOW_SIZE - 1);
+            output[written++] = (uint8_t)c;
+            if (written == capacity) written = HandOn(t, written);
             left--;
             continue;
         }
-        int from = (r - (int)DecodePosition() - 1) & (WINDOW_SIZE - 1);
+        int from = (r - (int)DecodePosition(t, &in) - 1) & (WINDOW_SIZE - 1);
         int32_t count = c - LENGTH_BASE;
         if (count > left) count = left; // a match past the size is cut there
         left -= count;
-        for (int32_t k = 0; k < count; k++) {
-            uint8_t b = window[(from + k) & (WINDOW_SIZE - 1)];
-            PutByte(b);
+        while (count-- > 0) {
+            uint8_t b = window[from];
+            from = (from + 1) & (WINDOW_SIZE - 1);
             window[r] = b;
             r = (r + 1) & (WINDOW_SIZE - 1);
+            output[written++] = b;
+            if (written == capacity) written = HandOn(t, written);
         }
     }
-    HandOn();
-    return !T->failed;
+    HandOn(t, written);
+    return !t->failed;
 }
 
 // 1 when a block's 8 header bytes are a Type2 header of outputLength (at least 1) bytes.
@@ -565,7 +659,7 @@ int Type2_Decompress(const uint8_t *block, int32_t blockLength, uint8_t *output,
     RequireState();
     if (blockLength < TYPE2_HEADER_SIZE || !HeaderFits(block, outputLength)) return 0;
     Reset(block + TYPE2_HEADER_SIZE, blockLength - TYPE2_HEADER_SIZE, output, outputLength);
-    return Decode(outputLength);
+    return Decode(T, outputLength);
 }
 
 int Type2_DecompressStream(FfsSource source, void *sourceContext, int32_t blockLength, FfsSink sink,
@@ -586,10 +680,31 @@ int Type2_DecompressStream(FfsSource source, void *sourceContext, int32_t blockL
     T->storedLeft = blockLength - TYPE2_HEADER_SIZE;
     T->sink = sink;
     T->sinkContext = sinkContext;
-    int result = Decode(outputLength);
+    int result = Decode(T, outputLength);
     TESSEL_FREE(pieces, 2 * TYPE2_PIECE_SIZE);
     Reset(NULL, 0, NULL, 0); // no pointer to the pieces, or to the caller's ends, stays
     return result;
+}
+
+int Type2_DecompressApart(const uint8_t *block, int32_t blockLength, uint8_t *output,
+                          int32_t outputLength) {
+    // The header checked as HeaderFits does, without the asserts' shared record of a location.
+    if (!block || !output || blockLength < TYPE2_HEADER_SIZE || memcmp(block, TYPE2_TAG, 4) != 0 ||
+        outputLength < 1 || (int32_t)~Le_Get32(block + 4) != outputLength ||
+        Codes.decodeLength[0] == 0)
+        return 0;
+    // The decoder's part of a state, on this thread's stack: the match finder's links stay out.
+    uint16_t freq[FREQ_COUNT], parent[PARENT_COUNT], child[TREE_SIZE];
+    uint8_t window[WINDOW_BYTES];
+    Type2State state;
+    memset(&state, 0, sizeof state);
+    state.freq = freq;
+    state.parent = parent;
+    state.child = child;
+    state.window = window;
+    ResetState(&state, block + TYPE2_HEADER_SIZE, blockLength - TYPE2_HEADER_SIZE, output,
+               outputLength);
+    return Decode(&state, outputLength);
 }
 
 int Type2_GetSize(const uint8_t *block, int32_t *size) {
@@ -605,9 +720,15 @@ int Type2_Identify(const uint8_t *block) {
 }
 
 // Name, version, Compress, Decompress, GetSize, Identify, Init, Shutdown, Next (set by
-// Ffs_AddCodec), DecompressStream.
-FfsCodec Type2_Codec = {"Type2",        "1.0",
-                        Type2_Compress, Type2_Decompress,
-                        Type2_GetSize,  Type2_Identify,
-                        Type2_Init,     Type2_Shutdown,
-                        NULL,           Type2_DecompressStream};
+// Ffs_AddCodec), DecompressStream, DecompressApart.
+FfsCodec Type2_Codec = {"Type2",
+                        "1.0",
+                        Type2_Compress,
+                        Type2_Decompress,
+                        Type2_GetSize,
+                        Type2_Identify,
+                        Type2_Init,
+                        Type2_Shutdown,
+                        NULL,
+                        Type2_DecompressStream,
+                        Type2_DecompressApart};

@@ -50,6 +50,11 @@ int Type2_Decompress(const uint8_t *block, int32_t blockLength, uint8_t *output,
 // 0 (decoding stops there). Neither may use the codec.
 int Type2_DecompressStream(FfsSource source, void *sourceContext, int32_t blockLength, FfsSink sink,
                            void *sinkContext, int32_t outputLength);
+// Type2_Decompress with a working state of its own on the caller's stack (about 9 KB), without
+// the memory manager, the log or the asserts: callable on any thread once Type2_Init has run,
+// beside the other calls. 0 also for null pointers and before the first Init.
+int Type2_DecompressApart(const uint8_t *block, int32_t blockLength, uint8_t *output,
+                          int32_t outputLength);
 // The size recorded in the block (complement of its second word). 0 only for a null block.
 int Type2_GetSize(const uint8_t *block, int32_t *size);
 // 1 when the block begins with the tag.

@@ -476,6 +476,49 @@ int Ffs_FreeBlock(FfsBlock *block) {
     return 1;
 }
 
+int Ffs_ReadStored(const char *name, int32_t minimum, int32_t limit, FfsStored *stored) {
+    CORE_GUARD(name);
+    CORE_GUARD(stored);
+    stored->Block = NULL;
+    stored->Length = stored->Size = 0;
+    stored->Codec = NULL;
+    if (!F.open) return 0;
+    // The entry's block by the directory, checked as Ffs_SeekEntry checks it, without its log.
+    uint32_t hash = Ffs_HashName(name), value = 0, length = 0;
+    const FfsEntry *entry = FindEntry(hash);
+    if (!entry || entry->BlockOffset > 0x7FFFFFFF || !Ffs_Seek((int32_t)entry->BlockOffset) ||
+        !ReadWord(&value) || value != hash || !ReadWord(&length) || length < FFS_PEEK_SIZE ||
+        length > (uint32_t)limit || !StoredBytesInFile((int32_t)length))
+        return 0;
+    uint8_t *block = (uint8_t *)TESSEL_ALLOC((int32_t)length);
+    FfsCodec *codec = NULL;
+    int32_t size = 0;
+    if (Ffs_Read(block, (int32_t)length) && (codec = IdentifyCodec(block)) != NULL &&
+        codec->DecompressApart && codec->GetSize(block, &size) && size >= minimum &&
+        size <= limit) {
+        stored->Block = block;
+        stored->Length = (int32_t)length;
+        stored->Size = size;
+        stored->Codec = codec;
+        return 1;
+    }
+    TESSEL_FREE(block, (int32_t)length);
+    return 0;
+}
+
+int Ffs_DecodeStored(const FfsStored *stored, uint8_t *output) {
+    return stored->Codec->DecompressApart(stored->Block, stored->Length, output, stored->Size);
+}
+
+int Ffs_FreeStored(FfsStored *stored) {
+    CORE_GUARD(stored);
+    if (stored->Block) TESSEL_FREE(stored->Block, stored->Length);
+    stored->Block = NULL;
+    stored->Length = stored->Size = 0;
+    stored->Codec = NULL;
+    return 1;
+}
+
 int Ffs_Close(void) {
     for (FfsCodec *codec = F.codecs; codec;) {
         FfsCodec *next = codec->Next;

@@ -268,6 +268,11 @@ static void Decode(const uint8_t *data, size_t size) {
     Check(Type2_DecompressStream(ReadPiece, &pieces, (int32_t)blockLength, ComparePiece, &pieces,
                                  wanted) == 1);
     Check(pieces.compared == (size_t)wanted);
+    // The decoder apart (INSTALL's second thread) gives the same bytes.
+    uint8_t *apart = (uint8_t *)malloc((size_t)wanted);
+    Check(Type2_DecompressApart(block, (int32_t)blockLength, apart, wanted) == 1);
+    Check(memcmp(apart, output, (size_t)wanted) == 0);
+    free(apart);
     free(output);
     free(block);
 }

@@ -136,6 +136,73 @@ static int WriteEntry(const char *name, const char *path) {
     return ENTRY_UNREAD;
 }
 
+// ---- Decoding ahead ----
+
+// While INSTALL decodes one entry into its file, a second thread decodes the next entry of a
+// middling size into memory, so that two cores share the work. Everything a user or the log
+// sees stays on the installing thread, in the list's order: the thread only decodes bytes read
+// for it beforehand into memory taken for it beforehand. An entry it fails to decode is then
+// read the ordinary way, whose log lines say what is wrong.
+enum {
+    AHEAD_MINIMUM = 64 * 1024,     // smaller files are done before a thread would start
+    AHEAD_LIMIT = 4 * 1024 * 1024, // the stored bytes and the file, each: 8 MB at most
+    AHEAD_STACK_SIZE = 256 * 1024, // the codec's working state lies on the thread's stack
+};
+
+typedef struct Ahead {
+    int32_t index; // the list item being decoded, -1 for none
+    FfsStored stored;
+    uint8_t *output; // stored.Size bytes
+    HANDLE thread;
+    int decoded; // the thread's result, read once it has ended
+} Ahead;
+
+static DWORD WINAPI DecodeAhead(void *context) {
+    Ahead *ahead = (Ahead *)context;
+    ahead->decoded = Ffs_DecodeStored(&ahead->stored, ahead->output);
+    return 0;
+}
+
+// Waits for the thread and releases everything; the record is free again.
+static void DropAhead(Ahead *ahead) {
+    if (ahead->thread) {
+        WaitForSingleObject(ahead->thread, INFINITE);
+        CloseHandle(ahead->thread);
+        ahead->thread = NULL;
+    }
+    if (ahead->output) TESSEL_FREE(ahead->output, ahead->stored.Size);
+    Ffs_FreeStored(&ahead->stored);
+    ahead->index = -1;
+}
+
+// Starts decoding the list's item number index when it is worth a thread.
+static void StartAhead(Ahead *ahead, const char *item, int32_t index) {
+    if (!Ffs_ReadStored(FileList_ArchiveName(item), AHEAD_MINIMUM, AHEAD_LIMIT, &ahead->stored))
+        return;
+    ahead->output = (uint8_t *)TESSEL_ALLOC(ahead->stored.Size);
+    ahead->decoded = 0;
+    ahead->thread = CreateThread(NULL, AHEAD_STACK_SIZE, DecodeAhead, ahead,
+                                 STACK_SIZE_PARAM_IS_A_RESERVATION, NULL);
+    if (!ahead->thread) {
+        DropAhead(ahead);
+        return;
+    }
+    ahead->index = index;
+}
+
+// The list's item number index written to path: from memory when the thread decoded it, the
+// ordinary way otherwise.
+static int WriteItem(Ahead *ahead, int32_t index, const char *name, const char *path) {
+    if (ahead->index != index) return WriteEntry(name, path);
+    WaitForSingleObject(ahead->thread, INFINITE);
+    int written = -2;
+    if (ahead->decoded)
+        written = File_WriteAll(path, ahead->output, ahead->stored.Size) ? ENTRY_WRITTEN
+                                                                         : ENTRY_UNWRITTEN;
+    DropAhead(ahead);
+    return written != -2 ? written : WriteEntry(name, path);
+}
+
 // Writes InstallPath as "Install Path" under HKEY_CURRENT_USER\RegistryPath.
 static void RememberInstallPath(const InstallState *state) {
     if (!state->RegistryPath[0]) return;
@@ -176,7 +243,8 @@ static int KeepExisting(const InstallState *state, const char *name, const char 
 
 // Writes one list item to its place; *kb grows by its size in whole KB, also when it is
 // skipped. 0 at a failure, logged (and shown when the file cannot be written).
-static int InstallItem(const InstallState *state, const char *item, int32_t *kb) {
+static int InstallItem(const InstallState *state, const char *item, int32_t index, Ahead *ahead,
+                       int32_t *kb) {
     const char *name = FileList_ArchiveName(item);
     int32_t size = 0; // an empty entry becomes an empty file
     if (!Ffs_GetSize(name, &size)) {
@@ -193,7 +261,7 @@ static int InstallItem(const InstallState *state, const char *item, int32_t *kb)
     if (!Path_Expand(state, item, target, &flags)) return 0; // refused when too long: logged
     Log_Print("%s to %s [0x%.8X]\n", name, target, (unsigned)flags);
     if (!KeepExisting(state, name, target, flags)) {
-        int written = WriteEntry(name, target);
+        int written = WriteItem(ahead, index, name, target);
         if (written == ENTRY_UNWRITTEN) ReportUnwritten(target);
         if (written != ENTRY_WRITTEN) return 0;
     }
@@ -226,12 +294,25 @@ int Install_Files(InstallState *state) {
     RememberInstallPath(state);
     int32_t kb = 0; // whole KB processed, written or skipped
     int32_t cursor = 0;
-    for (int32_t i = 0; i < state->FileCount; i++) {
+    Ahead ahead = {-1, {NULL, 0, 0, NULL}, NULL, NULL, 0};
+    int result = 1;
+    for (int32_t i = 0; result && i < state->FileCount; i++) {
         ShowInstalled(state, kb);
-        char item[INSTALL_ITEM_SIZE];
-        if (!FileList_NextItem(state->FileList, &cursor, item, sizeof item)) return 0;
-        if (!InstallItem(state, item, &kb)) return 0;
+        char item[INSTALL_ITEM_SIZE], next[INSTALL_ITEM_SIZE];
+        if (!FileList_NextItem(state->FileList, &cursor, item, sizeof item)) {
+            result = 0;
+            break;
+        }
+        // This item decoded here, the next one beside it; an item decoded ahead is only written.
+        int32_t nextCursor = cursor;
+        if (ahead.index != i && i + 1 < state->FileCount &&
+            FileList_NextItem(state->FileList, &nextCursor, next, sizeof next))
+            StartAhead(&ahead, next, i + 1);
+        result = InstallItem(state, item, i, &ahead, &kb);
+        if (ahead.index == i) DropAhead(&ahead); // the item was kept as it was
     }
+    DropAhead(&ahead);
+    if (!result) return 0;
     if (state->UninstallName[0] && !WriteUninstaller(state)) return 0;
     Progress_Show(0);
     return 1;

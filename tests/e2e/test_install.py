@@ -192,5 +192,70 @@ class InstallTest(SetupCase):
         self.assertIn("Command Failed 'INSTALL'\n", log)
 
 
+def middling(index, size):
+    """Text-like bytes that Type2 compresses, different for each file."""
+    line = b"file %d: the quick brown fox jumps over the lazy dog %%07d\r\n" % index
+    data = b"".join(line % i for i in range(size // 40 + 1))
+    return data[:size]
+
+
+class InstallAheadTest(SetupCase):
+    """Entries of 64 KB to 4 MB are decoded on a second thread while the one before is written:
+    the same files, the same log lines in the list's order, and a failure still stops the
+    installation at its item, whichever thread decoded the items after it."""
+
+    SIZES = [70000, 65536, 300000, 1 << 20, 4 << 20, (4 << 20) + 1, 65535, 100000]
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.target = os.path.join(cls.wine.env["WINEPREFIX"], "drive_c", "Program Files",
+                                  "Rocket")
+
+    def setUp(self):
+        super().setUp()
+        shutil.rmtree(self.target, ignore_errors=True)
+        self.addCleanup(shutil.rmtree, self.target, True)
+        entries = {"f%d.dat" % i: middling(i, size) for i, size in enumerate(self.SIZES)}
+        entries["tool.dll"] = TOOL  # raw, between them
+        items = ["f0.dat", "$?f1.dat", "tool.dll"] + ["f%d.dat" % i for i in range(2, 8)]
+        self.entries, self.names = entries, [item.replace("$?", "") for item in items]
+        entries["install.dat"] = setup_script(",".join(items), uninstall_name="")
+        self.setup = self.pack(entries)
+
+    def lines(self):
+        return [line for line in self.log().splitlines() if " to C:\\" in line]
+
+    def test_every_file_in_place_and_the_log_in_the_lists_order(self):
+        os.makedirs(self.target)
+        with open(os.path.join(self.target, "f1.dat"), "wb") as mine:
+            mine.write(b"kept: $? in a quiet run")
+        result = self.wine.run_with_robot(self.setup, ["-Quiet", "-debug"])
+        self.assertEqual(result.code, 1, self.log())
+        for name in self.names:
+            with open(os.path.join(self.target, name), "rb") as installed:
+                expected = b"kept: $? in a quiet run" if name == "f1.dat" else self.entries[name]
+                self.assertEqual(installed.read(), expected, name)
+        self.assertEqual(self.lines(), ["%s to %s%s [0x%08X]" % (name, TARGET, name,
+                                                                 1 if name == "f1.dat" else 0)
+                                        for name in self.names])
+
+    def test_a_failed_item_stops_the_installation_whichever_thread_decoded_the_next(self):
+        for failing in ("f2.dat", "f3.dat", "f4.dat"):
+            shutil.rmtree(self.target, ignore_errors=True)
+            os.makedirs(os.path.join(self.target, failing))  # a folder in its place
+            result = self.wine.run_with_robot(self.setup, ["-Quiet", "-debug"])
+            self.assertEqual(result.code, 2, failing)
+            log = self.log()
+            self.assertIn("Unable to create file '%s%s'\n" % (TARGET, failing), log)
+            self.assertIn("Command Failed 'INSTALL'\n", log)
+            at = self.names.index(failing)
+            self.assertEqual(len(self.lines()), at + 1, failing)
+            for name in self.names[:at]:
+                self.assertTrue(os.path.isfile(os.path.join(self.target, name)), name)
+            for name in self.names[at + 1:]:
+                self.assertFalse(os.path.exists(os.path.join(self.target, name)), name)
+
+
 if __name__ == "__main__":
     unittest.main()

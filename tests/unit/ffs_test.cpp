@@ -386,8 +386,8 @@ int CountShutdown() { return ++shutdownCalls; }
 int NeverIdentify(const uint8_t *) { return 0; }
 
 TEST_F(Ffs, CodecsAreInitialisedOnceAndShutDownByClose) {
-    FfsCodec other = {"Other",       "0",       nullptr,       nullptr, nullptr,
-                      NeverIdentify, CountInit, CountShutdown, nullptr, nullptr};
+    FfsCodec other = {"Other",   "0",           nullptr, nullptr, nullptr, NeverIdentify,
+                      CountInit, CountShutdown, nullptr, nullptr, nullptr};
     ASSERT_TRUE(Open(Build({{"x", Bytes(std::string(50, 'x'))}}, "")));
     Ffs_AddCodec(&other); // behind Type2, which still decodes
     EXPECT_EQ(initCalls, 1);
@@ -989,6 +989,44 @@ TEST_F(Ffs, StreamReadsDiskFilesWhileNoArchiveIsOpen) {
     EXPECT_TRUE(empty.pieces.empty()); // an empty file is read, and nothing is handed on
     Stream(dir + "none.bin", 0);
     EXPECT_EQ(TakeLog(), "Unable to load '" + dir + "none.bin'\n");
+}
+
+// What INSTALL decodes on a second thread: the stored bytes of a Type2 entry whose size lies in
+// the bounds (both inclusive), read without a log line, decoded apart from the reader into the
+// bytes Ffs_Load gives; every other entry is left to the ordinary read.
+TEST_F(Ffs, ReadStoredTakesType2EntriesWithinItsBoundsAndDecodesThemApart) {
+    std::mt19937 random(34);
+    PackBytes packed = Random(random, 5000, 4), raw = Random(random, 5000, 256);
+    ASSERT_TRUE(Open(Build({{"packed", packed}, {"raw", raw}}, std::string(100, 'M'))));
+    TakeLog();
+    FfsStored stored;
+    ASSERT_EQ(Ffs_ReadStored("packed", 5000, 5000, &stored), 1);
+    EXPECT_EQ(stored.Size, 5000);
+    EXPECT_EQ(stored.Codec, &Type2_Codec);
+    EXPECT_LT(stored.Length, 5000);
+    std::string decoded(5000, '\0');
+    EXPECT_EQ(Ffs_DecodeStored(&stored, (uint8_t *)&decoded[0]), 1);
+    EXPECT_EQ(decoded, Text(packed));
+    Ffs_FreeStored(&stored);
+    EXPECT_EQ(stored.Block, nullptr);
+    EXPECT_EQ(Load("packed"), Text(packed)); // the reader goes on where it was
+    int32_t length = 0;
+    ASSERT_EQ(Ffs_ReadStored("packed", 1, INT32_MAX, &stored), 1);
+    length = stored.Length;
+    Ffs_FreeStored(&stored);
+    struct Bounds {
+        int32_t minimum, limit;
+    };
+    for (Bounds refused : {Bounds{5001, 9000}, Bounds{1, 4999}, Bounds{1, length - 1}}) {
+        EXPECT_EQ(Ffs_ReadStored("packed", refused.minimum, refused.limit, &stored), 0)
+            << refused.minimum << " " << refused.limit;
+        EXPECT_EQ(stored.Block, nullptr);
+    }
+    EXPECT_EQ(Ffs_ReadStored("raw", 1, INT32_MAX, &stored), 0);     // nothing to decode
+    EXPECT_EQ(Ffs_ReadStored("missing", 1, INT32_MAX, &stored), 0); // said by the ordinary read
+    EXPECT_EQ(TakeLog(), "");
+    Ffs_Close();
+    EXPECT_EQ(Ffs_ReadStored("packed", 1, INT32_MAX, &stored), 0); // no archive open
 }
 
 TEST_F(Ffs, LoadBlockGivesAnEmptyFileABlockOfOneByte) {
