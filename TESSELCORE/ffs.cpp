@@ -490,20 +490,24 @@ int Ffs_ReadStored(const char *name, int32_t minimum, int32_t limit, FfsStored *
         !ReadWord(&value) || value != hash || !ReadWord(&length) || length < FFS_PEEK_SIZE ||
         length > (uint32_t)limit || !StoredBytesInFile((int32_t)length))
         return 0;
-    uint8_t *block = (uint8_t *)TESSEL_ALLOC((int32_t)length);
+    // The codec and the size from the first bytes, before anything is read whole.
+    uint8_t peek[FFS_PEEK_SIZE];
     FfsCodec *codec = NULL;
-    int32_t size = 0;
-    if (Ffs_Read(block, (int32_t)length) && (codec = IdentifyCodec(block)) != NULL &&
-        codec->DecompressApart && codec->GetSize(block, &size) && size >= minimum &&
-        size <= limit) {
-        stored->Block = block;
-        stored->Length = (int32_t)length;
-        stored->Size = size;
-        stored->Codec = codec;
-        return 1;
+    int32_t position = 0, size = 0;
+    if (!Ffs_Tell(&position) || !Ffs_Read(peek, FFS_PEEK_SIZE) || !Ffs_Seek(position) ||
+        (codec = IdentifyCodec(peek)) == NULL || !codec->DecompressApart ||
+        !codec->GetSize(peek, &size) || size < minimum || size > limit)
+        return 0;
+    uint8_t *block = (uint8_t *)TESSEL_ALLOC((int32_t)length);
+    if (!Ffs_Read(block, (int32_t)length)) {
+        TESSEL_FREE(block, (int32_t)length);
+        return 0;
     }
-    TESSEL_FREE(block, (int32_t)length);
-    return 0;
+    stored->Block = block;
+    stored->Length = (int32_t)length;
+    stored->Size = size;
+    stored->Codec = codec;
+    return 1;
 }
 
 int Ffs_DecodeStored(const FfsStored *stored, uint8_t *output) {

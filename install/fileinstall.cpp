@@ -147,6 +147,7 @@ enum {
     AHEAD_MINIMUM = 64 * 1024,     // smaller files are done before a thread would start
     AHEAD_LIMIT = 4 * 1024 * 1024, // the stored bytes and the file, each: 8 MB at most
     AHEAD_STACK_SIZE = 256 * 1024, // the codec's working state lies on the thread's stack
+    AHEAD_REACH = 8,               // items looked at for the next one worth a thread
 };
 
 typedef struct Ahead {
@@ -175,10 +176,17 @@ static void DropAhead(Ahead *ahead) {
     ahead->index = -1;
 }
 
-// Starts decoding the list's item number index when it is worth a thread.
-static void StartAhead(Ahead *ahead, const char *item, int32_t index) {
-    if (!Ffs_ReadStored(FileList_ArchiveName(item), AHEAD_MINIMUM, AHEAD_LIMIT, &ahead->stored))
-        return;
+// Starts decoding the first item worth a thread among the AHEAD_REACH items of the list from
+// cursor on, the list's item number index onwards; none when there is none.
+static void StartAhead(Ahead *ahead, const InstallState *state, int32_t cursor, int32_t index) {
+    char item[INSTALL_ITEM_SIZE];
+    for (int32_t reach = 0; !ahead->stored.Block; reach++, index++) {
+        if (reach == AHEAD_REACH || index >= state->FileCount ||
+            !FileList_NextItem(state->FileList, &cursor, item, sizeof item))
+            return;
+        Ffs_ReadStored(FileList_ArchiveName(item), AHEAD_MINIMUM, AHEAD_LIMIT, &ahead->stored);
+    }
+    index--;
     ahead->output = (uint8_t *)TESSEL_ALLOC(ahead->stored.Size);
     ahead->decoded = 0;
     ahead->thread = CreateThread(NULL, AHEAD_STACK_SIZE, DecodeAhead, ahead,
@@ -298,16 +306,14 @@ int Install_Files(InstallState *state) {
     int result = 1;
     for (int32_t i = 0; result && i < state->FileCount; i++) {
         ShowInstalled(state, kb);
-        char item[INSTALL_ITEM_SIZE], next[INSTALL_ITEM_SIZE];
+        char item[INSTALL_ITEM_SIZE];
         if (!FileList_NextItem(state->FileList, &cursor, item, sizeof item)) {
             result = 0;
             break;
         }
-        // This item decoded here, the next one beside it; an item decoded ahead is only written.
-        int32_t nextCursor = cursor;
-        if (ahead.index != i && i + 1 < state->FileCount &&
-            FileList_NextItem(state->FileList, &nextCursor, next, sizeof next))
-            StartAhead(&ahead, next, i + 1);
+        // While the thread is free, it takes the next item worth it after this one, which is
+        // decoded here (or was decoded ahead, and is only written).
+        if (ahead.index < 0) StartAhead(&ahead, state, cursor, i + 1);
         result = InstallItem(state, item, i, &ahead, &kb);
         if (ahead.index == i) DropAhead(&ahead); // the item was kept as it was
     }
