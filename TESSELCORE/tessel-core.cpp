@@ -318,6 +318,11 @@ int Core_AssertPointer(const void *pointer) {
     return Core_Assert(pointer != NULL, "Pointer is NULL...\n");
 }
 
+int Core_Guard(const void *pointer, const char *file, int line) {
+    Core_Locate(file, line);
+    return Core_AssertPointer(pointer);
+}
+
 // ---- Memory manager ----
 
 int32_t Mem_BlockSize(int32_t n) { return (int32_t)(((uint32_t)n + 11u) & ~3u); }

@@ -22,6 +22,7 @@
 
 #include "command.h"
 #include "dialogs.h"
+#include "entry.h"
 #include "filelist.h"
 #include "installdir.h"
 #include "keywords.h"
@@ -788,9 +789,4 @@ int Uninstall_Main(const char *arguments) {
     return Finish(Uninstall(ownPath));
 }
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR arguments, int show) {
-    (void)instance;
-    (void)previous;
-    (void)show;
-    return Uninstall_Main(arguments ? arguments : "");
-}
+int Entry_Main(const char *arguments) { return Uninstall_Main(arguments); }

@@ -9,6 +9,7 @@
 #include "actions.h"
 #include "backdrop.h"
 #include "command.h"
+#include "entry.h"
 #include "ffs-cmp2.h"
 #include "ffs.h"
 #include "iscript.h"
@@ -33,6 +34,22 @@ static struct {
     int32_t mode;
     char ownPath[OWN_PATH_SIZE];
 } W;
+
+// The Type2 codec as the setup uses it: the reader only identifies, sizes and decodes in pieces
+// (INSTALL also whole, on a second thread), so this record leaves out the encoder and the
+// whole-block decoder of Type2_Codec (the builder's and the tools'), which would be a twentieth
+// of the stub.
+static FfsCodec ReadingCodec = {"Type2",
+                                "1.0",
+                                NULL,
+                                NULL,
+                                Type2_GetSize,
+                                Type2_Identify,
+                                Type2_Init,
+                                Type2_Shutdown,
+                                NULL,
+                                Type2_DecompressStream,
+                                Type2_DecompressApart};
 
 static int ScriptEnded(void) {
     return W.state && W.state->ScriptPosition == W.state->ScriptText + W.state->ScriptSize;
@@ -117,7 +134,7 @@ int Setup_Main(const char *arguments) {
         Ui_Problem("The installation file has been damaged, please download a new copy.", NULL);
         return Shutdown(0, 0, INSTALL_EXIT_NO_ARCHIVE);
     }
-    Ffs_AddCodec(&Type2_Codec);
+    Ffs_AddCodec(&ReadingCodec);
     if (!Core_VerifyStamp(CORE_STAMP_KEY, W.ownPath, 1, 1)) {
         Core_Locate(__FILE__, __LINE__);
         Core_Abort("%s has been corrupted, please download a new copy.\n", INSTALL_NAME);
@@ -135,9 +152,4 @@ int Setup_Main(const char *arguments) {
     return Shutdown(1, 0, exitCode);
 }
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR arguments, int show) {
-    (void)instance;
-    (void)previous;
-    (void)show;
-    return Setup_Main(arguments ? arguments : "");
-}
+int Entry_Main(const char *arguments) { return Setup_Main(arguments); }

@@ -49,6 +49,20 @@ class SetupTest(SetupCase):
             self.assertEqual(result.boxes, [], switch)
             self.assertIn("Company Name   : Acme", self.log())
 
+    def test_arguments_are_the_command_line_after_the_program_name(self):
+        # The entry point hands the script the command line behind the program's name and the
+        # blanks after it; a quoted name may hold blanks of its own.
+        rows = [("setup.exe", ["-Quiet", "-debug"], "-Quiet -debug"),
+                ("my setup.exe", ["-Quiet", "-debug"], "-Quiet -debug"),
+                ("my setup.exe", ["-Quiet", "-debug", "a b", "x"], '-Quiet -debug "a b" x'),
+                ("setup.exe", ["-Quiet", "-debug", "\tz"], '-Quiet -debug "\tz"')]
+        for name, args, arguments in rows:
+            setup = self.pack({"install.dat": SETTINGS}, name=name)
+            result = self.wine.run_with_robot(setup, args)
+            self.assertEqual(result.code, 1, name)
+            cmdline = self.log().split("\n")[6]
+            self.assertTrue(cmdline.endswith("' '%s'" % arguments), (name, args, cmdline))
+
     def test_stub_without_archive(self):
         setup = os.path.join(self.folder, "setup.exe")
         shutil.copy(STUB, setup)
