@@ -7,19 +7,15 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 build=${BUILD_DIR:-build/bench}
-dlls=/usr/lib/i386-linux-gnu/wine/i386-windows
+source scripts/bench-payload.sh
 
 cmake -S . -B "$build" -DTESSEL_SANITIZE=OFF -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" -j"$(nproc)" --target type2_codec_bench >/dev/null
 
-files=()
-while read -r name; do
-  [ "$(stat -c %s "$dlls/$name")" -le 4000000 ] && files+=("$dlls/$name")
-  [ "${#files[@]}" -lt 16 ] || break
-done < <(ls -S "$dlls")
-for licence in Apache-2.0 Artistic BSD GPL-2 GPL-3 LGPL-2.1; do
-  files+=("/usr/share/common-licenses/$licence")
-done
+payload=$(mktemp -d)
+trap 'rm -rf "$payload"' EXIT
+bench_payload "$payload"
+files=("$payload"/bin/* "$payload"/licences/*)
 printf 'build: %s (%s, -O3 -DNDEBUG, no sanitizers); %s\n' "$build" \
   "$("$(sed -n "s/^CMAKE_CXX_COMPILER:[A-Z]*=//p" "$build/CMakeCache.txt")" --version | head -1)" "$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //')"
 "$build/bench/type2_codec_bench" --rounds "${ROUNDS:-3}" "${files[@]}"

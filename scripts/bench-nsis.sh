@@ -12,7 +12,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 runs=${RUNS:-5}
 arch=${ARCH:-64}
-dlls=/usr/lib/i386-linux-gnu/wine/i386-windows
+source scripts/bench-payload.sh
 
 if ! command -v makensis >/dev/null; then
   echo "bench-nsis: installing Debian's nsis for the comparison"
@@ -39,14 +39,8 @@ ffspack=build/bench/ffspack/ffspack
 
 work=$(mktemp -d)
 trap 'WINEPREFIX="$work/wine" wineserver -k >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
-mkdir -p "$work/payload/bin" "$work/payload/licences" "$work/empty"
-mapfile -t chosen < <(ls -S "$dlls" | while read -r name; do
-  [ "$(stat -c %s "$dlls/$name")" -le 4000000 ] && echo "$name"
-done 2>/dev/null | head -16)
-for name in "${chosen[@]}"; do cp "$dlls/$name" "$work/payload/bin/"; done
-for licence in Apache-2.0 Artistic BSD GPL-2 GPL-3 LGPL-2.1; do
-  cp "/usr/share/common-licenses/$licence" "$work/payload/licences/$licence.txt"
-done
+mkdir -p "$work/empty"
+bench_payload "$work/payload"
 bytes=$(du -cb "$work"/payload/*/* | tail -1 | cut -f1)
 files=$(find "$work/payload" -type f | wc -l)
 

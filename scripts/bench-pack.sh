@@ -7,7 +7,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 runs=${RUNS:-3}
-dlls=/usr/lib/i386-linux-gnu/wine/i386-windows
+source scripts/bench-payload.sh
 
 cmake -S . -B build/bench -DTESSEL_SANITIZE=OFF -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build/bench -j"$(nproc)" --target ffspack >/dev/null
@@ -16,14 +16,7 @@ cmake --build build/host -j"$(nproc)" --target ffspack >/dev/null
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/payload/bin" "$work/payload/licences"
-mapfile -t chosen < <(ls -S "$dlls" | while read -r name; do
-  [ "$(stat -c %s "$dlls/$name")" -le 4000000 ] && echo "$name"
-done 2>/dev/null | head -16)
-for name in "${chosen[@]}"; do cp "$dlls/$name" "$work/payload/bin/"; done
-for licence in Apache-2.0 Artistic BSD GPL-2 GPL-3 LGPL-2.1; do
-  cp "/usr/share/common-licenses/$licence" "$work/payload/licences/$licence.txt"
-done
+bench_payload "$work/payload"
 bytes=$(du -cb "$work"/payload/*/* | tail -1 | cut -f1)
 files=$(find "$work/payload" -type f | wc -l)
 

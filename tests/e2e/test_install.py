@@ -75,13 +75,17 @@ def deep_tree_input():
     return bytes(data)
 
 
-class InstallTest(SetupCase):
+class RocketCase(SetupCase):
+    """Setups that install into C:\\Program Files\\Rocket (self.target)."""
+
     @classmethod
     def setUpClass(cls):
         super().setUpClass()
         cls.target = os.path.join(cls.wine.env["WINEPREFIX"], "drive_c", "Program Files",
                                   "Rocket")
 
+
+class InstallTest(RocketCase):
     def setUp(self):
         super().setUp()
         self.forget()
@@ -199,18 +203,12 @@ def middling(index, size):
     return data[:size]
 
 
-class InstallAheadTest(SetupCase):
+class InstallAheadTest(RocketCase):
     """Entries of 64 KB to 4 MB are decoded on a second thread while the one before is written:
     the same files, the same log lines in the list's order, and a failure still stops the
     installation at its item, whichever thread decoded the items after it."""
 
     SIZES = [70000, 65536, 300000, 1 << 20, 4 << 20, (4 << 20) + 1, 65535, 100000]
-
-    @classmethod
-    def setUpClass(cls):
-        super().setUpClass()
-        cls.target = os.path.join(cls.wine.env["WINEPREFIX"], "drive_c", "Program Files",
-                                  "Rocket")
 
     def setUp(self):
         super().setUp()
