@@ -644,12 +644,12 @@ static int Decode(Type2State *t, int32_t size) {
     return !t->failed;
 }
 
-// 1 when a block's 8 header bytes are a Type2 header of outputLength (at least 1) bytes.
+// 1 when a block's 8 header bytes are a Type2 header of outputLength (at least 1) bytes. Reads
+// the bytes directly, without the asserts' shared record of a location: the decoder apart runs
+// on another thread.
 static int HeaderFits(const uint8_t *header, int32_t outputLength) {
-    int32_t size = 0;
-    if (!Type2_Identify(header)) return 0;
-    Type2_GetSize(header, &size);
-    return size > 0 && size == outputLength;
+    return memcmp(header, TYPE2_TAG, 4) == 0 && outputLength > 0 &&
+           (int32_t)~Le_Get32(header + 4) == outputLength;
 }
 
 int Type2_Decompress(const uint8_t *block, int32_t blockLength, uint8_t *output,
@@ -688,9 +688,7 @@ int Type2_DecompressStream(FfsSource source, void *sourceContext, int32_t blockL
 
 int Type2_DecompressApart(const uint8_t *block, int32_t blockLength, uint8_t *output,
                           int32_t outputLength) {
-    // The header checked as HeaderFits does, without the asserts' shared record of a location.
-    if (!block || !output || blockLength < TYPE2_HEADER_SIZE || memcmp(block, TYPE2_TAG, 4) != 0 ||
-        outputLength < 1 || (int32_t)~Le_Get32(block + 4) != outputLength ||
+    if (!block || !output || blockLength < TYPE2_HEADER_SIZE || !HeaderFits(block, outputLength) ||
         Codes.decodeLength[0] == 0)
         return 0;
     // The decoder's part of a state, on this thread's stack: the match finder's links stay out.

@@ -103,6 +103,22 @@ int Ffs_FindEntry(uint32_t hash, FfsEntry *entry) {
     return 1;
 }
 
+// Leaves the file behind the block header of hash's directory entry, with the stored length in
+// *length. 0 when no entry has the hash, or its header lies outside the file, cannot be read or
+// names another hash ("FFS: Pos Fail" logged when log is set).
+static int SeekByDirectory(uint32_t hash, uint32_t *length, int log) {
+    const FfsEntry *entry = FindEntry(hash);
+    uint32_t value = 0;
+    if (!entry || entry->BlockOffset > 0x7FFFFFFF || !Ffs_Seek((int32_t)entry->BlockOffset))
+        return 0;
+    if (!ReadWord(&value)) value = 0;
+    if (value != hash) {
+        if (log) Log_Print("FFS: Pos Fail %x != %x\n", hash, value);
+        return 0;
+    }
+    return ReadWord(length);
+}
+
 int Ffs_SeekEntry(uint32_t hash, int32_t *storedLength) {
     CORE_GUARD(storedLength);
     uint32_t value = 0, length = 0;
@@ -113,17 +129,7 @@ int Ffs_SeekEntry(uint32_t hash, int32_t *storedLength) {
         else
             F.flags &= ~(uint32_t)FFS_FLAG_SEQUENTIAL; // off until the next Ffs_Open
     }
-    if (!found) {
-        const FfsEntry *entry = FindEntry(hash);
-        if (!entry) return 0;
-        if (entry->BlockOffset > 0x7FFFFFFF || !Ffs_Seek((int32_t)entry->BlockOffset)) return 0;
-        if (!ReadWord(&value)) value = 0;
-        if (value != hash) {
-            Log_Print("FFS: Pos Fail %x != %x\n", hash, value);
-            return 0;
-        }
-        if (!ReadWord(&length)) return 0;
-    }
+    if (!found && !SeekByDirectory(hash, &length, 1)) return 0;
     *storedLength = (int32_t)length;
     return length != 0;
 }
@@ -143,24 +149,31 @@ static FfsCodec *IdentifyCodec(const uint8_t *block) {
 
 // ---- Entries, whole or in pieces ----
 
+// The *codec (null: raw) and the file's *size of the length stored bytes at the file's position,
+// which stays there. 0 when they cannot be read, or when the codec cannot tell the size ("[%s]
+// Unable to get size" logged when log is set).
+static int PeekStored(int32_t length, FfsCodec **codec, int32_t *size, int log) {
+    // A codec looks at the first 16 bytes; a shorter block is shown zeros after its end.
+    uint8_t peek[FFS_PEEK_SIZE] = {0};
+    int32_t position = 0;
+    if (!Ffs_Tell(&position) || !Ffs_Read(peek, length < FFS_PEEK_SIZE ? length : FFS_PEEK_SIZE) ||
+        !Ffs_Seek(position))
+        return 0;
+    *codec = IdentifyCodec(peek);
+    *size = length;
+    if (*codec && !(*codec)->GetSize(peek, size)) {
+        if (log) Log_Print("[%s] Unable to get size\n", (*codec)->Name);
+        return 0;
+    }
+    return 1;
+}
+
 // The entry's stored bytes found and identified: the file at their first byte, *length of them,
 // their *codec (null: raw) and *size, the file's size. 0 when the entry is missing, reaches past
 // the end of the file or cannot be read, or when its codec cannot tell its size (logged).
 static int FindStored(uint32_t hash, int32_t *length, FfsCodec **codec, int32_t *size) {
-    int32_t position = 0;
-    if (!Ffs_SeekEntry(hash, length) || !StoredBytesInFile(*length) || !Ffs_Tell(&position))
-        return 0;
-    // A codec looks at the first 16 bytes; a shorter block is shown zeros after its end.
-    uint8_t peek[FFS_PEEK_SIZE] = {0};
-    if (!Ffs_Read(peek, *length < FFS_PEEK_SIZE ? *length : FFS_PEEK_SIZE) || !Ffs_Seek(position))
-        return 0;
-    *codec = IdentifyCodec(peek);
-    *size = *length;
-    if (*codec && !(*codec)->GetSize(peek, size)) {
-        Log_Print("[%s] Unable to get size\n", (*codec)->Name);
-        return 0;
-    }
-    return 1;
+    return Ffs_SeekEntry(hash, length) && StoredBytesInFile(*length) &&
+           PeekStored(*length, codec, size, 1);
 }
 
 typedef struct StreamTarget {
@@ -483,20 +496,15 @@ int Ffs_ReadStored(const char *name, int32_t minimum, int32_t limit, FfsStored *
     stored->Length = stored->Size = 0;
     stored->Codec = NULL;
     if (!F.open) return 0;
-    // The entry's block by the directory, checked as Ffs_SeekEntry checks it, without its log.
-    uint32_t hash = Ffs_HashName(name), value = 0, length = 0;
-    const FfsEntry *entry = FindEntry(hash);
-    if (!entry || entry->BlockOffset > 0x7FFFFFFF || !Ffs_Seek((int32_t)entry->BlockOffset) ||
-        !ReadWord(&value) || value != hash || !ReadWord(&length) || length < FFS_PEEK_SIZE ||
-        length > (uint32_t)limit || !StoredBytesInFile((int32_t)length))
-        return 0;
-    // The codec and the size from the first bytes, before anything is read whole.
-    uint8_t peek[FFS_PEEK_SIZE];
+    // The entry's block by the directory, its codec and size from its first bytes, before
+    // anything is read whole.
+    uint32_t length = 0;
     FfsCodec *codec = NULL;
-    int32_t position = 0, size = 0;
-    if (!Ffs_Tell(&position) || !Ffs_Read(peek, FFS_PEEK_SIZE) || !Ffs_Seek(position) ||
-        (codec = IdentifyCodec(peek)) == NULL || !codec->DecompressApart ||
-        !codec->GetSize(peek, &size) || size < minimum || size > limit)
+    int32_t size = 0;
+    if (!SeekByDirectory(Ffs_HashName(name), &length, 0) || length < FFS_PEEK_SIZE ||
+        length > (uint32_t)limit || !StoredBytesInFile((int32_t)length) ||
+        !PeekStored((int32_t)length, &codec, &size, 0) || !codec || !codec->DecompressApart ||
+        size < minimum || size > limit)
         return 0;
     uint8_t *block = (uint8_t *)TESSEL_ALLOC((int32_t)length);
     if (!Ffs_Read(block, (int32_t)length)) {

@@ -180,13 +180,13 @@ static void DropAhead(Ahead *ahead) {
 // cursor on, the list's item number index onwards; none when there is none.
 static void StartAhead(Ahead *ahead, const InstallState *state, int32_t cursor, int32_t index) {
     char item[INSTALL_ITEM_SIZE];
-    for (int32_t reach = 0; !ahead->stored.Block; reach++, index++) {
+    for (int32_t reach = 0;; reach++, index++) {
         if (reach == AHEAD_REACH || index >= state->FileCount ||
             !FileList_NextItem(state->FileList, &cursor, item, sizeof item))
             return;
-        Ffs_ReadStored(FileList_ArchiveName(item), AHEAD_MINIMUM, AHEAD_LIMIT, &ahead->stored);
+        if (Ffs_ReadStored(FileList_ArchiveName(item), AHEAD_MINIMUM, AHEAD_LIMIT, &ahead->stored))
+            break;
     }
-    index--;
     ahead->output = (uint8_t *)TESSEL_ALLOC(ahead->stored.Size);
     ahead->decoded = 0;
     ahead->thread = CreateThread(NULL, AHEAD_STACK_SIZE, DecodeAhead, ahead,
@@ -203,12 +203,13 @@ static void StartAhead(Ahead *ahead, const InstallState *state, int32_t cursor, 
 static int WriteItem(Ahead *ahead, int32_t index, const char *name, const char *path) {
     if (ahead->index != index) return WriteEntry(name, path);
     WaitForSingleObject(ahead->thread, INFINITE);
-    int written = -2;
-    if (ahead->decoded)
-        written = File_WriteAll(path, ahead->output, ahead->stored.Size) ? ENTRY_WRITTEN
-                                                                         : ENTRY_UNWRITTEN;
+    if (!ahead->decoded) {
+        DropAhead(ahead);
+        return WriteEntry(name, path);
+    }
+    int written = File_WriteAll(path, ahead->output, ahead->stored.Size);
     DropAhead(ahead);
-    return written != -2 ? written : WriteEntry(name, path);
+    return written ? ENTRY_WRITTEN : ENTRY_UNWRITTEN;
 }
 
 // Writes InstallPath as "Install Path" under HKEY_CURRENT_USER\RegistryPath.
