@@ -489,46 +489,38 @@ int Ffs_FreeBlock(FfsBlock *block) {
     return 1;
 }
 
-int Ffs_ReadStored(const char *name, int32_t minimum, int32_t limit, FfsStored *stored) {
+int Ffs_LocateStored(const char *name, int32_t minimum, int32_t limit, FfsStored *stored) {
     CORE_GUARD(name);
     CORE_GUARD(stored);
-    stored->Block = NULL;
-    stored->Length = stored->Size = 0;
-    stored->Codec = NULL;
+    memset(stored, 0, sizeof *stored);
     if (!F.open) return 0;
-    // The entry's block by the directory, its codec and size from its first bytes, before
-    // anything is read whole.
+    // The entry's block by the directory, its codec and size from its first bytes.
     uint32_t length = 0;
+    int32_t offset = 0, size = 0;
     FfsCodec *codec = NULL;
-    int32_t size = 0;
     if (!SeekByDirectory(Ffs_HashName(name), &length, 0) || length < FFS_PEEK_SIZE ||
-        length > (uint32_t)limit || !StoredBytesInFile((int32_t)length) ||
+        length > (uint32_t)limit || !StoredBytesInFile((int32_t)length) || !Ffs_Tell(&offset) ||
         !PeekStored((int32_t)length, &codec, &size, 0) || !codec || !codec->DecompressApart ||
         size < minimum || size > limit)
         return 0;
-    uint8_t *block = (uint8_t *)TESSEL_ALLOC((int32_t)length);
-    if (!Ffs_Read(block, (int32_t)length)) {
-        TESSEL_FREE(block, (int32_t)length);
-        return 0;
-    }
-    stored->Block = block;
+    stored->Offset = offset;
     stored->Length = (int32_t)length;
     stored->Size = size;
     stored->Codec = codec;
     return 1;
 }
 
-int Ffs_DecodeStored(const FfsStored *stored, uint8_t *output) {
-    return stored->Codec->DecompressApart(stored->Block, stored->Length, output, stored->Size);
+int Ffs_ReadStored(FfsStored *stored, uint8_t *block) {
+    CORE_GUARD(stored);
+    CORE_GUARD(block);
+    if (!F.open || !stored->Codec || !Ffs_Seek(stored->Offset) || !Ffs_Read(block, stored->Length))
+        return 0;
+    stored->Block = block;
+    return 1;
 }
 
-int Ffs_FreeStored(FfsStored *stored) {
-    CORE_GUARD(stored);
-    if (stored->Block) TESSEL_FREE(stored->Block, stored->Length);
-    stored->Block = NULL;
-    stored->Length = stored->Size = 0;
-    stored->Codec = NULL;
-    return 1;
+int Ffs_DecodeStored(const FfsStored *stored, uint8_t *output) {
+    return stored->Codec->DecompressApart(stored->Block, stored->Length, output, stored->Size);
 }
 
 int Ffs_Close(void) {

@@ -77,25 +77,28 @@ int Ffs_Load(const char *name, void *buffer, int32_t size);
 // or cannot be read or decoded, with the codec's line as for Ffs_Load and "Unable to load
 // '%s'\n". The sink has then had a start of the file, and must not use the reader.
 int Ffs_Stream(const char *name, FfsSink sink, void *context);
-// An entry's stored bytes read whole, to be decoded apart from the reader (Ffs_ReadStored).
+// An entry's stored bytes, found (Ffs_LocateStored) and read whole into the caller's memory
+// (Ffs_ReadStored), to be decoded apart from the reader.
 typedef struct FfsStored {
-    uint8_t *Block;  // the stored bytes
+    int32_t Offset;  // where the stored bytes lie in the archive
     int32_t Length;  // their count
     int32_t Size;    // the file's size
     FfsCodec *Codec; // the codec that decodes them
+    uint8_t *Block;  // the stored bytes once read, in the caller's memory
 } FfsStored;
 
-// Reads the stored bytes of the named entry of the open archive whole when a codec with
+// Finds the stored bytes of the named entry of the open archive when a codec with
 // DecompressApart decodes them and the file's size lies from minimum to limit: 1 with *stored
-// filled (Ffs_FreeStored releases it), else 0 with stored->Block null. Never logs: whoever
-// reads the entry the ordinary way afterwards says what is wrong with it.
-int Ffs_ReadStored(const char *name, int32_t minimum, int32_t limit, FfsStored *stored);
+// filled but nothing read yet (Block null), else 0. Never logs: whoever reads the entry the
+// ordinary way afterwards says what is wrong with it.
+int Ffs_LocateStored(const char *name, int32_t minimum, int32_t limit, FfsStored *stored);
+// Reads the stored bytes that Ffs_LocateStored found into block (stored->Length bytes), which
+// becomes stored->Block. 1, or 0 when they cannot be read (not logged).
+int Ffs_ReadStored(FfsStored *stored, uint8_t *block);
 // Decodes what Ffs_ReadStored read into output (stored->Size bytes): no reader, log or memory
 // manager involved, so another thread may call it while the reader goes on. 1, or 0 when the
 // codec fails.
 int Ffs_DecodeStored(const FfsStored *stored, uint8_t *output);
-// Releases the stored bytes and empties the record. Returns 1.
-int Ffs_FreeStored(FfsStored *stored);
 // A named file loaded whole into a block of its own (Ffs_LoadBlock).
 typedef struct FfsBlock {
     uint8_t *Data;     // zero-filled, Size bytes of the file and the caller's extra bytes

@@ -37,13 +37,25 @@ void Sys_ErrorBox(const char *text, const char *caption) {
 
 void Sys_Sleep(int milliseconds) { Sleep((DWORD)milliseconds); }
 
-// A Win32 mutex is recursive for its owning thread.
-void *Sys_MutexCreate(void) { return CreateMutexA(NULL, FALSE, NULL); }
-int Sys_MutexTake(void *mutex) {
-    return WaitForSingleObject((HANDLE)mutex, INFINITE) != WAIT_FAILED;
+// A critical section: recursive for its owning thread, and of this process only. Unlike a
+// kernel mutex it is taken and released without a call into the system while nobody else holds
+// it, which the library lock, taken by every guard and log line, is nearly always (a kernel
+// mutex costs a round trip to the server per take and release under Wine).
+void *Sys_MutexCreate(void) {
+    CRITICAL_SECTION *section =
+        (CRITICAL_SECTION *)HeapAlloc(GetProcessHeap(), 0, sizeof(CRITICAL_SECTION));
+    if (section) InitializeCriticalSection(section);
+    return section;
 }
-void Sys_MutexRelease(void *mutex) { ReleaseMutex((HANDLE)mutex); }
-void Sys_MutexDestroy(void *mutex) { CloseHandle((HANDLE)mutex); }
+int Sys_MutexTake(void *mutex) {
+    EnterCriticalSection((CRITICAL_SECTION *)mutex);
+    return 1;
+}
+void Sys_MutexRelease(void *mutex) { LeaveCriticalSection((CRITICAL_SECTION *)mutex); }
+void Sys_MutexDestroy(void *mutex) {
+    DeleteCriticalSection((CRITICAL_SECTION *)mutex);
+    HeapFree(GetProcessHeap(), 0, mutex);
+}
 
 void *Sys_ConsoleOpen(const char *title) {
     AllocConsole();

@@ -138,14 +138,17 @@ static int WriteEntry(const char *name, const char *path) {
 
 // ---- Decoding ahead ----
 
-// While INSTALL decodes one entry into its file, a second thread decodes the next entry of a
-// middling size into memory, so that two cores share the work. Everything a user or the log
-// sees stays on the installing thread, in the list's order: the thread only decodes bytes read
-// for it beforehand into memory taken for it beforehand. An entry it fails to decode is then
-// read the ordinary way, whose log lines say what is wrong.
+// While INSTALL decodes one entry into its file, two more threads decode the next entries of a
+// middling size into memory, so that both cores share the work while the installing thread
+// writes what they decoded. Everything a user or the log sees stays on the installing thread,
+// in the list's order: a thread only decodes bytes read for it beforehand into memory taken for
+// it beforehand. An entry a thread fails to decode is then read the ordinary way, whose log
+// lines say what is wrong.
 enum {
     AHEAD_MINIMUM = 64 * 1024,     // smaller files are done before a thread would start
-    AHEAD_LIMIT = 4 * 1024 * 1024, // the stored bytes and the file, each: 8 MB at most
+    AHEAD_LIMIT = 4 * 1024 * 1024, // the stored bytes and the file, each
+    AHEAD_ROOM = 12 * 1024 * 1024, // the memory of all threads together
+    AHEAD_THREADS = 2,
     AHEAD_STACK_SIZE = 256 * 1024, // the codec's working state lies on the thread's stack
     AHEAD_REACH = 8,               // items looked at for the next one worth a thread
 };
@@ -153,62 +156,119 @@ enum {
 typedef struct Ahead {
     int32_t index; // the list item being decoded, -1 for none
     FfsStored stored;
-    uint8_t *output; // stored.Size bytes
+    uint8_t *memory;  // the stored bytes, then the file's; kept for the next item
+    int32_t capacity; // its size, grown as an item needs
     HANDLE thread;
     int decoded; // the thread's result, read once it has ended
 } Ahead;
 
+typedef struct Decoders {
+    Ahead ahead[AHEAD_THREADS];
+    int32_t next;   // the list item from which the search for more goes on
+    int32_t cursor; // the list's cursor at that item
+} Decoders;
+
 static DWORD WINAPI DecodeAhead(void *context) {
     Ahead *ahead = (Ahead *)context;
-    ahead->decoded = Ffs_DecodeStored(&ahead->stored, ahead->output);
+    ahead->decoded = Ffs_DecodeStored(&ahead->stored, ahead->memory + ahead->stored.Length);
     return 0;
 }
 
-// Waits for the thread and releases everything; the record is free again.
+// Waits for the thread; the record is free for another item, its memory kept.
 static void DropAhead(Ahead *ahead) {
     if (ahead->thread) {
         WaitForSingleObject(ahead->thread, INFINITE);
         CloseHandle(ahead->thread);
         ahead->thread = NULL;
     }
-    if (ahead->output) TESSEL_FREE(ahead->output, ahead->stored.Size);
-    Ffs_FreeStored(&ahead->stored);
     ahead->index = -1;
 }
 
-// Starts decoding the first item worth a thread among the AHEAD_REACH items of the list from
-// cursor on, the list's item number index onwards; none when there is none.
-static void StartAhead(Ahead *ahead, const InstallState *state, int32_t cursor, int32_t index) {
+// The record decoding the list's item number index, or null.
+static Ahead *FindAhead(Decoders *decoders, int32_t index) {
+    for (Ahead &ahead : decoders->ahead)
+        if (ahead.index == index) return &ahead;
+    return NULL;
+}
+
+// 1 when the record's memory holds the stored bytes and the file of *stored, grown when the
+// records' memory stays within AHEAD_ROOM. It grows to twice its size up to its share of the
+// room where that is enough, so that a row of growing items does not take fresh memory for each
+// (each fresh page costs a fault).
+static int MakeRoom(Decoders *decoders, Ahead *ahead, const FfsStored *stored) {
+    int32_t need = stored->Length + stored->Size, room = AHEAD_ROOM;
+    if (need <= ahead->capacity) return 1;
+    for (const Ahead &other : decoders->ahead)
+        if (&other != ahead) room -= other.capacity;
+    if (need > room) return 0;
+    int32_t grown = ahead->capacity * 2;
+    if (grown > AHEAD_ROOM / AHEAD_THREADS) grown = AHEAD_ROOM / AHEAD_THREADS;
+    if (grown < need) grown = need;
+    if (ahead->memory) TESSEL_FREE(ahead->memory, ahead->capacity);
+    ahead->memory = (uint8_t *)TESSEL_ALLOC(grown);
+    ahead->capacity = grown;
+    return 1;
+}
+
+// Starts decoding the first item worth a thread, and with room for it, among the AHEAD_REACH
+// items of the list from decoders->next on; 1 when one was started, and the search goes on
+// behind it.
+static int StartAhead(Decoders *decoders, Ahead *ahead, const InstallState *state) {
     char item[INSTALL_ITEM_SIZE];
+    int32_t index = decoders->next, cursor = decoders->cursor;
     for (int32_t reach = 0;; reach++, index++) {
         if (reach == AHEAD_REACH || index >= state->FileCount ||
             !FileList_NextItem(state->FileList, &cursor, item, sizeof item))
-            return;
-        if (Ffs_ReadStored(FileList_ArchiveName(item), AHEAD_MINIMUM, AHEAD_LIMIT, &ahead->stored))
+            return 0;
+        if (Ffs_LocateStored(FileList_ArchiveName(item), AHEAD_MINIMUM, AHEAD_LIMIT,
+                             &ahead->stored) &&
+            MakeRoom(decoders, ahead, &ahead->stored))
             break;
     }
-    ahead->output = (uint8_t *)TESSEL_ALLOC(ahead->stored.Size);
+    // Unread stored bytes are left to the ordinary read, which says why.
+    if (!Ffs_ReadStored(&ahead->stored, ahead->memory)) return 0;
     ahead->decoded = 0;
     ahead->thread = CreateThread(NULL, AHEAD_STACK_SIZE, DecodeAhead, ahead,
                                  STACK_SIZE_PARAM_IS_A_RESERVATION, NULL);
-    if (!ahead->thread) {
-        DropAhead(ahead);
-        return;
-    }
+    if (!ahead->thread) return 0;
     ahead->index = index;
+    decoders->next = index + 1;
+    decoders->cursor = cursor;
+    return 1;
 }
 
-// The list's item number index written to path: from memory when the thread decoded it, the
-// ordinary way otherwise.
-static int WriteItem(Ahead *ahead, int32_t index, const char *name, const char *path) {
-    if (ahead->index != index) return WriteEntry(name, path);
-    WaitForSingleObject(ahead->thread, INFINITE);
-    if (!ahead->decoded) {
-        DropAhead(ahead);
-        return WriteEntry(name, path);
+// Gives the free threads the next items worth one after the list's item number index, whose
+// end is at cursor: this item is decoded here (or was decoded ahead, and is only written).
+static void StartDecoders(Decoders *decoders, const InstallState *state, int32_t index,
+                          int32_t cursor) {
+    if (decoders->next <= index) {
+        decoders->next = index + 1;
+        decoders->cursor = cursor;
     }
-    int written = File_WriteAll(path, ahead->output, ahead->stored.Size);
+    for (Ahead &ahead : decoders->ahead)
+        if (ahead.index < 0 && !StartAhead(decoders, &ahead, state)) return;
+}
+
+// Ends every thread and releases the records' memory.
+static void EndDecoders(Decoders *decoders) {
+    for (Ahead &ahead : decoders->ahead) {
+        DropAhead(&ahead);
+        if (ahead.memory) TESSEL_FREE(ahead.memory, ahead.capacity);
+        ahead.capacity = 0;
+    }
+}
+
+// The list's item number index written to path: from memory when a thread decoded it, the
+// ordinary way otherwise.
+static int WriteItem(Decoders *decoders, int32_t index, const char *name, const char *path) {
+    Ahead *ahead = FindAhead(decoders, index);
+    if (!ahead) return WriteEntry(name, path);
+    WaitForSingleObject(ahead->thread, INFINITE);
+    int decoded = ahead->decoded;
+    int written =
+        decoded && File_WriteAll(path, ahead->memory + ahead->stored.Length, ahead->stored.Size);
     DropAhead(ahead);
+    if (!decoded) return WriteEntry(name, path);
     return written ? ENTRY_WRITTEN : ENTRY_UNWRITTEN;
 }
 
@@ -252,8 +312,8 @@ static int KeepExisting(const InstallState *state, const char *name, const char 
 
 // Writes one list item to its place; *kb grows by its size in whole KB, also when it is
 // skipped. 0 at a failure, logged (and shown when the file cannot be written).
-static int InstallItem(const InstallState *state, const char *item, int32_t index, Ahead *ahead,
-                       int32_t *kb) {
+static int InstallItem(const InstallState *state, const char *item, int32_t index,
+                       Decoders *decoders, int32_t *kb) {
     const char *name = FileList_ArchiveName(item);
     int32_t size = 0; // an empty entry becomes an empty file
     if (!Ffs_GetSize(name, &size)) {
@@ -270,7 +330,7 @@ static int InstallItem(const InstallState *state, const char *item, int32_t inde
     if (!Path_Expand(state, item, target, &flags)) return 0; // refused when too long: logged
     Log_Print("%s to %s [0x%.8X]\n", name, target, (unsigned)flags);
     if (!KeepExisting(state, name, target, flags)) {
-        int written = WriteItem(ahead, index, name, target);
+        int written = WriteItem(decoders, index, name, target);
         if (written == ENTRY_UNWRITTEN) ReportUnwritten(target);
         if (written != ENTRY_WRITTEN) return 0;
     }
@@ -303,7 +363,9 @@ int Install_Files(InstallState *state) {
     RememberInstallPath(state);
     int32_t kb = 0; // whole KB processed, written or skipped
     int32_t cursor = 0;
-    Ahead ahead = {-1, {NULL, 0, 0, NULL}, NULL, NULL, 0};
+    Decoders decoders;
+    memset(&decoders, 0, sizeof decoders);
+    for (Ahead &ahead : decoders.ahead) ahead.index = -1;
     int result = 1;
     for (int32_t i = 0; result && i < state->FileCount; i++) {
         ShowInstalled(state, kb);
@@ -312,13 +374,12 @@ int Install_Files(InstallState *state) {
             result = 0;
             break;
         }
-        // While the thread is free, it takes the next item worth it after this one, which is
-        // decoded here (or was decoded ahead, and is only written).
-        if (ahead.index < 0) StartAhead(&ahead, state, cursor, i + 1);
-        result = InstallItem(state, item, i, &ahead, &kb);
-        if (ahead.index == i) DropAhead(&ahead); // the item was kept as it was
+        StartDecoders(&decoders, state, i, cursor);
+        result = InstallItem(state, item, i, &decoders, &kb);
+        Ahead *kept = FindAhead(&decoders, i); // the item was kept as it was
+        if (kept) DropAhead(kept);
     }
-    DropAhead(&ahead);
+    EndDecoders(&decoders);
     if (!result) return 0;
     if (state->UninstallName[0] && !WriteUninstaller(state)) return 0;
     Progress_Show(0);

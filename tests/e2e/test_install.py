@@ -5,6 +5,7 @@ answers the overwrite question, and a file that cannot be written gives its prob
 failed run."""
 import hashlib
 import os
+import random
 import re
 import shutil
 import subprocess
@@ -203,10 +204,17 @@ def middling(index, size):
     return data[:size]
 
 
+def dense(seed, size):
+    """Bytes of 7 random bits each: Type2 saves an eighth of them at most."""
+    return random.Random(seed).randbytes(size).translate(bytes(i & 0x7F for i in range(256)))
+
+
 class InstallAheadTest(RocketCase):
-    """Entries of 64 KB to 4 MB are decoded on a second thread while the one before is written:
+    """Entries of 64 KB to 4 MB are decoded on two more threads while the one before is written:
     the same files, the same log lines in the list's order, and a failure still stops the
-    installation at its item, whichever thread decoded the items after it."""
+    installation at its item, whichever thread decoded the items after it. Two dense 4 MB
+    entries in a row do not both fit the threads' memory: the second is decoded the ordinary
+    way."""
 
     SIZES = [70000, 65536, 300000, 1 << 20, 4 << 20, (4 << 20) + 1, 65535, 100000]
 
@@ -216,7 +224,9 @@ class InstallAheadTest(RocketCase):
         self.addCleanup(shutil.rmtree, self.target, True)
         entries = {"f%d.dat" % i: middling(i, size) for i, size in enumerate(self.SIZES)}
         entries["tool.dll"] = TOOL  # raw, between them
-        items = ["f0.dat", "$?f1.dat", "tool.dll"] + ["f%d.dat" % i for i in range(2, 8)]
+        entries["g0.dat"], entries["g1.dat"] = dense(0, 4 << 20), dense(1, 4 << 20)
+        items = (["f0.dat", "$?f1.dat", "tool.dll"] + ["f%d.dat" % i for i in range(2, 7)] +
+                 ["g0.dat", "g1.dat", "f7.dat"])
         self.entries, self.names = entries, [item.replace("$?", "") for item in items]
         entries["install.dat"] = setup_script(",".join(items), uninstall_name="")
         self.setup = self.pack(entries)
@@ -239,7 +249,7 @@ class InstallAheadTest(RocketCase):
                                         for name in self.names])
 
     def test_a_failed_item_stops_the_installation_whichever_thread_decoded_the_next(self):
-        for failing in ("f2.dat", "f3.dat", "f4.dat"):
+        for failing in ("f2.dat", "f3.dat", "f4.dat", "g0.dat"):
             shutil.rmtree(self.target, ignore_errors=True)
             os.makedirs(os.path.join(self.target, failing))  # a folder in its place
             result = self.wine.run_with_robot(self.setup, ["-Quiet", "-debug"])

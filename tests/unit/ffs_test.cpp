@@ -991,42 +991,47 @@ TEST_F(Ffs, StreamReadsDiskFilesWhileNoArchiveIsOpen) {
     EXPECT_EQ(TakeLog(), "Unable to load '" + dir + "none.bin'\n");
 }
 
-// What INSTALL decodes on a second thread: the stored bytes of a Type2 entry whose size lies in
-// the bounds (both inclusive), read without a log line, decoded apart from the reader into the
-// bytes Ffs_Load gives; every other entry is left to the ordinary read.
-TEST_F(Ffs, ReadStoredTakesType2EntriesWithinItsBoundsAndDecodesThemApart) {
+// What INSTALL decodes on other threads: the stored bytes of a Type2 entry whose size lies in the
+// bounds (both inclusive), found and read without a log line into the caller's memory, decoded
+// apart from the reader into the bytes Ffs_Load gives; every other entry is left to the ordinary
+// read.
+TEST_F(Ffs, StoredBytesOfType2EntriesWithinTheBoundsAreReadAndDecodedApart) {
     std::mt19937 random(34);
     PackBytes packed = Random(random, 5000, 4), raw = Random(random, 5000, 256);
     ASSERT_TRUE(Open(Build({{"packed", packed}, {"raw", raw}}, std::string(100, 'M'))));
     TakeLog();
     FfsStored stored;
-    ASSERT_EQ(Ffs_ReadStored("packed", 5000, 5000, &stored), 1);
+    ASSERT_EQ(Ffs_LocateStored("packed", 5000, 5000, &stored), 1);
     EXPECT_EQ(stored.Size, 5000);
     EXPECT_EQ(stored.Codec, &Type2_Codec);
     EXPECT_LT(stored.Length, 5000);
+    EXPECT_EQ(stored.Block, nullptr);
+    EXPECT_EQ(Load("raw"), Text(raw)); // the reader goes elsewhere before the stored bytes are read
+    std::vector<uint8_t> block(stored.Length);
+    ASSERT_EQ(Ffs_ReadStored(&stored, block.data()), 1);
+    EXPECT_EQ(stored.Block, block.data());
     std::string decoded(5000, '\0');
     EXPECT_EQ(Ffs_DecodeStored(&stored, (uint8_t *)&decoded[0]), 1);
     EXPECT_EQ(decoded, Text(packed));
-    Ffs_FreeStored(&stored);
-    EXPECT_EQ(stored.Block, nullptr);
     EXPECT_EQ(Load("packed"), Text(packed)); // the reader goes on where it was
-    int32_t length = 0;
-    ASSERT_EQ(Ffs_ReadStored("packed", 1, INT32_MAX, &stored), 1);
-    length = stored.Length;
-    Ffs_FreeStored(&stored);
+    ASSERT_EQ(Ffs_LocateStored("packed", 1, INT32_MAX, &stored), 1);
+    int32_t length = stored.Length;
     struct Bounds {
         int32_t minimum, limit;
     };
     for (Bounds refused : {Bounds{5001, 9000}, Bounds{1, 4999}, Bounds{1, length - 1}}) {
-        EXPECT_EQ(Ffs_ReadStored("packed", refused.minimum, refused.limit, &stored), 0)
+        EXPECT_EQ(Ffs_LocateStored("packed", refused.minimum, refused.limit, &stored), 0)
             << refused.minimum << " " << refused.limit;
-        EXPECT_EQ(stored.Block, nullptr);
+        EXPECT_EQ(stored.Codec, nullptr);
     }
-    EXPECT_EQ(Ffs_ReadStored("raw", 1, INT32_MAX, &stored), 0);     // nothing to decode
-    EXPECT_EQ(Ffs_ReadStored("missing", 1, INT32_MAX, &stored), 0); // said by the ordinary read
+    EXPECT_EQ(Ffs_LocateStored("raw", 1, INT32_MAX, &stored), 0);     // nothing to decode
+    EXPECT_EQ(Ffs_LocateStored("missing", 1, INT32_MAX, &stored), 0); // said by the ordinary read
+    EXPECT_EQ(Ffs_ReadStored(&stored, block.data()), 0);              // nothing found to read
     EXPECT_EQ(TakeLog(), "");
+    ASSERT_EQ(Ffs_LocateStored("packed", 1, INT32_MAX, &stored), 1);
     Ffs_Close();
-    EXPECT_EQ(Ffs_ReadStored("packed", 1, INT32_MAX, &stored), 0); // no archive open
+    EXPECT_EQ(Ffs_ReadStored(&stored, block.data()), 0); // no archive open
+    EXPECT_EQ(Ffs_LocateStored("packed", 1, INT32_MAX, &stored), 0);
 }
 
 TEST_F(Ffs, LoadBlockGivesAnEmptyFileABlockOfOneByte) {

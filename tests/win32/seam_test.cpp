@@ -30,13 +30,35 @@ TEST(Seam, CommandLineNamesTheProgram) {
     EXPECT_EQ(Str_FindNoCase(line, "seam_test", &found), 1);
 }
 
-TEST(Seam, LockIsRecursiveForItsThread) {
+struct Contender {
+    void *mutex;
+    volatile LONG taken;
+};
+
+DWORD WINAPI TakeAndRelease(void *context) {
+    Contender *contender = (Contender *)context;
+    Sys_MutexTake(contender->mutex);
+    InterlockedExchange(&contender->taken, 1);
+    Sys_MutexRelease(contender->mutex);
+    return 0;
+}
+
+// Recursive for its thread, and another thread waits until the last release.
+TEST(Seam, LockIsRecursiveForItsThreadAndKeepsOthersOut) {
     void *mutex = Sys_MutexCreate();
     ASSERT_NE(mutex, nullptr);
     EXPECT_EQ(Sys_MutexTake(mutex), 1);
     EXPECT_EQ(Sys_MutexTake(mutex), 1);
+    Contender contender = {mutex, 0};
+    HANDLE thread = CreateThread(NULL, 0, TakeAndRelease, &contender, 0, NULL);
+    ASSERT_NE(thread, nullptr);
     Sys_MutexRelease(mutex);
+    EXPECT_EQ(WaitForSingleObject(thread, 200), (DWORD)WAIT_TIMEOUT); // still held once
+    EXPECT_EQ(contender.taken, 0);
     Sys_MutexRelease(mutex);
+    EXPECT_EQ(WaitForSingleObject(thread, 10000), (DWORD)WAIT_OBJECT_0);
+    EXPECT_EQ(contender.taken, 1);
+    CloseHandle(thread);
     Sys_MutexDestroy(mutex);
 }
 
