@@ -617,7 +617,8 @@ static int Decode(Type2State *t, int32_t size) {
     int32_t written = 0, capacity = t->outputCapacity, left = size;
     int r = START;
     while (left > 0 && !t->failed) {
-        Refill(t, &in);
+        // Half a word covers nearly every symbol; a deeper one refills on its way.
+        if (in.count < WORD_BITS / 2) Refill(t, &in);
         int c = DecodeSymbol(t, &in);
         if (c < 256) {
             window[r] = (uint8_t)c;
@@ -631,6 +632,16 @@ static int Decode(Type2State *t, int32_t size) {
         int32_t count = c - LENGTH_BASE;
         if (count > left) count = left; // a match past the size is cut there
         left -= count;
+        if (from + count <= WINDOW_SIZE && r + count <= WINDOW_SIZE && count < capacity - written) {
+            // Neither end wraps and the piece is not filled: one plain loop, a byte at a time
+            // as the format copies (the two ends may overlap).
+            const uint8_t *source = window + from;
+            uint8_t *to = window + r, *out = output + written;
+            for (int i = 0; i < count; i++) out[i] = to[i] = source[i];
+            r = (r + count) & (WINDOW_SIZE - 1);
+            written += count;
+            continue;
+        }
         while (count-- > 0) {
             uint8_t b = window[from];
             from = (from + 1) & (WINDOW_SIZE - 1);
