@@ -147,7 +147,7 @@ static int WriteEntry(const char *name, const char *path) {
 enum {
     AHEAD_MINIMUM = 64 * 1024,     // smaller files are done before a thread would start
     AHEAD_LIMIT = 4 * 1024 * 1024, // the stored bytes and the file, each
-    AHEAD_ROOM = 12 * 1024 * 1024, // the memory of all threads together
+    AHEAD_ROOM = 10 * 1024 * 1024, // the memory of all threads together: 16 MB in all at most
     AHEAD_THREADS = 2,
     AHEAD_STACK_SIZE = 256 * 1024, // the codec's working state lies on the thread's stack
     AHEAD_REACH = 8,               // items looked at for the next one worth a thread
