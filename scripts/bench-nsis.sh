@@ -2,7 +2,7 @@
 # Side by side with NSIS (Debian's package, installed here for comparison only): the same
 # payload (the 16 largest of Wine's i386 DLLs of at most 4 MB and 6 licence texts, as
 # bench-pack.sh) packed by ffspack and by makensis (zlib and lzma, solid), each setup installed
-# silently RUNS times (default 5) into a Wine prefix of its own, and an empty setup of each
+# silently RUNS times (default 5, the setups taking turns) into a Wine prefix of its own, and an empty setup of each
 # system to take off Wine's own start and end. Prints the installers' sizes, the packing times,
 # the median install times, the net times and the ratios; checks that every installation holds
 # the payload byte for byte. Both systems' 64-bit builds under 64-bit Wine, or with ARCH=32 both
@@ -105,25 +105,26 @@ programs_dir="$WINEPREFIX/drive_c/Program Files"
 [ "$arch" = 32 ] && [ -d "$WINEPREFIX/drive_c/Program Files (x86)" ] && \
   programs_dir="$WINEPREFIX/drive_c/Program Files (x86)"
 
-# median seconds of $runs silent installations; folder: where it installs (emptied before each)
-install_time() { # setup, switch, folder
-  local times=() code
-  for _ in $(seq "$runs"); do
-    rm -rf "${programs_dir:?}/$3"
-    times+=("$(seconds "$wine" "$work/$1" "$2")")
-  done
-  printf '%s\n' "${times[@]}" | sort -n | sed -n "$(((runs + 1) / 2))p"
-}
 check() { # folder
   diff -r "$work/payload" "$programs_dir/$1" >/dev/null ||
     { echo "bench-nsis: $1 does not hold the payload byte for byte" >&2; exit 1; }
 }
-
-empty_ours=$(install_time ours-empty.exe -Quiet none)
-empty_nsis=$(install_time nsis-empty.exe /S Bench-nsis-empty)
-ours=$(install_time ours.exe -Quiet BenchOurs) && check BenchOurs
-zlib=$(install_time nsis-zlib.exe /S Bench-nsis-zlib) && check Bench-nsis-zlib
-lzma=$(install_time nsis-lzma.exe /S Bench-nsis-lzma) && check Bench-nsis-lzma
+# The five setups take turns, one installation each a round, so that a slower or faster spell
+# of the machine falls on all of them alike rather than on one system's runs.
+setups=(ours-empty.exe:-Quiet:none nsis-empty.exe:/S:Bench-nsis-empty ours.exe:-Quiet:BenchOurs
+        nsis-zlib.exe:/S:Bench-nsis-zlib nsis-lzma.exe:/S:Bench-nsis-lzma)
+declare -A times
+for _ in $(seq "$runs"); do
+  for setup in "${setups[@]}"; do
+    IFS=: read -r exe switch folder <<<"$setup"
+    rm -rf "${programs_dir:?}/$folder"
+    times[$exe]+="$(seconds "$wine" "$work/$exe" "$switch") "
+  done
+done
+median() { printf '%s\n' ${times[$1]} | sort -n | sed -n "$(((runs + 1) / 2))p"; }
+check BenchOurs && check Bench-nsis-zlib && check Bench-nsis-lzma
+empty_ours=$(median ours-empty.exe) empty_nsis=$(median nsis-empty.exe)
+ours=$(median ours.exe) zlib=$(median nsis-zlib.exe) lzma=$(median nsis-lzma.exe)
 
 net() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a - b }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
