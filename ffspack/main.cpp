@@ -45,7 +45,9 @@ const char *kHelp =
     "        the finished file changes. Entries are Type2-compressed where that shrinks them.\n"
     "        ENTRY is NAME=PATH (the file PATH, stored under the archive name NAME) or PATH\n"
     "        (stored under its file name). --dir FOLDER stores every file below FOLDER under\n"
-    "        its relative path with backslashes (\"docs\\readme.txt\"). The archive names are\n"
+    "        its relative path with backslashes (\"docs\\readme.txt\"); a link is stored as\n"
+    "        the file it names when that lies in FOLDER, and refuses the build when it leads\n"
+    "        out of it (links to folders are not followed). The archive names are\n"
     "        the names the script asks for: \"install.dat\" (the script, required by the\n"
     "        setup), \"uninst.exe\", the files of FILE LIST, fonts and texts.\n"
     "        --script FILE compiles the script's text form (see 'script') and stores it as\n"
@@ -122,32 +124,6 @@ int Fail(const std::string &problem) {
     return 1;
 }
 
-// Every regular file below folder, named by its relative path with backslashes, sorted by name
-// so that the same folder always gives the same archive.
-bool ScanFolder(const std::string &folder, std::vector<PackSource> *sources, std::string *error) {
-    std::error_code code;
-    if (!fs::is_directory(folder, code)) {
-        *error = "'" + folder + "' is not a folder";
-        return false;
-    }
-    std::vector<PackSource> found;
-    for (fs::recursive_directory_iterator it(folder, code), end; !code && it != end;
-         it.increment(code)) {
-        if (!it->is_regular_file(code)) continue;
-        std::string name = fs::relative(it->path(), folder, code).generic_string();
-        std::replace(name.begin(), name.end(), '/', '\\');
-        found.push_back(PackSource{name, it->path().string()});
-    }
-    if (code) {
-        *error = "cannot read the folder '" + folder + "': " + code.message();
-        return false;
-    }
-    std::sort(found.begin(), found.end(),
-              [](const PackSource &a, const PackSource &b) { return a.name < b.name; });
-    sources->insert(sources->end(), found.begin(), found.end());
-    return true;
-}
-
 // An entry of the command line: NAME=PATH, or PATH stored under its file name.
 PackSource EntryOf(const std::string &arg) {
     size_t equals = arg.find('=');
@@ -216,7 +192,7 @@ int Build(int argc, char **argv) {
         } else if (arg == "--flags" && hasValue) {
             if (!ParseFlags(argv[++i], &flags)) return Usage("--flags needs a number");
         } else if (arg == "--dir" && hasValue) {
-            if (!ScanFolder(argv[++i], &sources, &error)) return Fail(error);
+            if (!Pack_ScanFolder(argv[++i], &sources, &error)) return Fail(error);
         } else if (arg == "--script" && hasValue) {
             scriptPath = argv[++i];
         } else if (arg == "--uninstaller" && hasValue) {
@@ -287,7 +263,7 @@ int Check(int argc, char **argv) {
         std::string arg = argv[i];
         bool hasValue = i + 1 < argc;
         if (arg == "--dir" && hasValue) {
-            if (!ScanFolder(argv[++i], &sources, &error)) return Fail(error);
+            if (!Pack_ScanFolder(argv[++i], &sources, &error)) return Fail(error);
         } else if (arg == "--flags" && hasValue) {
             if (!ParseFlags(argv[++i], &flags)) return Usage("--flags needs a number");
         } else if (arg == "--stub" && hasValue) {
@@ -326,7 +302,7 @@ int List(int argc, char **argv) {
         std::string arg = argv[i];
         if (arg == "--dir" && i + 1 < argc) {
             std::vector<PackSource> sources;
-            if (!ScanFolder(argv[++i], &sources, &error)) return Fail(error);
+            if (!Pack_ScanFolder(argv[++i], &sources, &error)) return Fail(error);
             for (const PackSource &source : sources) names.push_back(source.name);
         } else if (path.empty()) {
             path = arg;

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <filesystem>
 #include <thread>
 
 #include "ffs-cmp2.h"
@@ -20,6 +21,8 @@
 #include "tessel-pe.h"
 #include "tessel-sys.h"
 #include "uninst.h"
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -504,6 +507,51 @@ static bool AddUninstaller(const std::string &stubPath, const std::string &unins
     NoteSignedUninstaller(uninstaller.data, Quoted(path), notes);
     inputs->push_back(std::move(uninstaller));
     *bundled = path;
+    return true;
+}
+
+// True when resolved, a canonical path, lies below the canonical folder root.
+static bool LiesInside(const fs::path &resolved, const fs::path &root) {
+    const fs::path relative = resolved.lexically_relative(root);
+    return !relative.empty() && relative != "." && *relative.begin() != "..";
+}
+
+bool Pack_ScanFolder(const std::string &folder, std::vector<PackSource> *sources,
+                     std::string *error) {
+    std::error_code code;
+    if (!fs::is_directory(folder, code)) {
+        *error = Quoted(folder) + " is not a folder";
+        return false;
+    }
+    const fs::path root = fs::canonical(folder, code);
+    std::vector<PackSource> found;
+    for (fs::recursive_directory_iterator it(folder, code), end; !code && it != end;
+         it.increment(code)) {
+        if (!it->is_regular_file(code)) continue;
+        // A link names its file by a path of its own, which may lead anywhere on this machine;
+        // only what lies in the folder is the product.
+        if (it->is_symlink(code)) {
+            const fs::path target = fs::canonical(it->path(), code);
+            if (code) break;
+            if (!LiesInside(target, root)) {
+                *error = Quoted(it->path().string()) + " is a link to " + Quoted(target.string()) +
+                         ", outside the folder " + Quoted(folder) +
+                         ": not stored (copy the file into the folder)";
+                return false;
+            }
+        }
+        // The name as the folder spells it, never through a link's target.
+        std::string name = it->path().lexically_relative(folder).generic_string();
+        std::replace(name.begin(), name.end(), '/', '\\');
+        found.push_back(PackSource{name, it->path().string()});
+    }
+    if (code) {
+        *error = "cannot read the folder " + Quoted(folder) + ": " + code.message();
+        return false;
+    }
+    std::sort(found.begin(), found.end(),
+              [](const PackSource &a, const PackSource &b) { return a.name < b.name; });
+    sources->insert(sources->end(), found.begin(), found.end());
     return true;
 }
 

@@ -70,6 +70,15 @@ typedef struct PackSource {
     std::string path;
 } PackSource;
 
+// Every regular file below folder, appended to *sources under its path relative to folder with
+// backslashes ("docs\readme.txt"), sorted by name so that the same folder always gives the same
+// archive. A link to a file is stored, under its own name, as the file it names when that file
+// lies inside folder (both compared as canonical paths); links to folders are not followed.
+// Returns false with *error, and nothing appended, when folder is no folder or cannot be read,
+// and at a link that leads out of it.
+bool Pack_ScanFolder(const std::string &folder, std::vector<PackSource> *sources,
+                     std::string *error);
+
 // The build command's work: the script's text form at scriptPath (none when empty) compiled
 // into "install.dat", then every source read in turn, built into a setup from the stub at
 // stubPath, or into a stand-alone archive when stubPath is empty. A setup whose script names

@@ -156,6 +156,30 @@ TEST(Ffspack, BadInputFailsClearlyAndWritesNothing) {
     }
 }
 
+// What the folder holds is the product: a link to a file of the system refuses every command
+// that reads the folder, unchecked builds too, and nothing is written.
+TEST(Ffspack, ALinkOutOfTheFolderIsRefused) {
+    std::string dir = MakeTempDir("ffspack-link");
+    std::string stub = Stub(dir), out = dir + "setup.exe", product = dir + "product";
+    RunCommand("mkdir " + product + " && ln -s /etc/passwd " + product + "/passwd");
+    WriteFile(product + "/readme.txt", "read me");
+    WriteFile(dir + "setup.txt", "FILE LIST:readme.txt\n");
+    const std::string said = "ffspack: '" + product + "/passwd' is a link to '/etc/passwd', " +
+                             "outside the folder '" + product +
+                             "': not stored (copy the file into the folder)\n";
+    for (const std::string &command :
+         {"build --stub " + stub + " -o " + out + " --script " + dir + "setup.txt --dir " + product,
+          "build --no-check --stub " + stub + " -o " + out + " --script " + dir +
+              "setup.txt --dir " + product,
+          "build --standalone -o " + out + " --dir " + product,
+          "check " + dir + "setup.txt --dir " + product}) {
+        Outcome outcome = RunFfspack(command);
+        EXPECT_EQ(outcome.code, 1) << command;
+        EXPECT_EQ(outcome.output, said) << command;
+        EXPECT_FALSE(FileExists(out)) << command;
+    }
+}
+
 TEST(Ffspack, BuildVerifyListExtract) {
     std::string dir = MakeTempDir("ffspack");
     std::string stub = Stub(dir), out = dir + "setup.exe";

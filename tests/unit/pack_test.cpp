@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <map>
 #include <set>
 #include <string>
@@ -312,6 +313,89 @@ TEST(PackUninstaller, StoredWhenTheScriptNamesOneAndNoEntryIsGiven) {
         if (!row.said.empty()) {
             EXPECT_NE(std::find(notes.begin(), notes.end(), row.said), notes.end()) << row.said;
         }
+    }
+}
+
+} // namespace
+
+namespace {
+
+// ---- Files from a folder ----
+
+#if !defined(_WIN32)
+// The product is what lies in the folder: a link leading out of it refuses the scan, naming the
+// link and where it leads; a link inside is stored under its own name, never its target's.
+TEST(PackFolder, ALinkIsStoredOnlyWhenItsFileLiesInTheFolder) {
+    namespace fs = std::filesystem;
+    const std::string refused = "-";
+    const struct {
+        const char *what;
+        std::vector<std::pair<std::string, std::string>> links; // link, what it names
+        std::string names;                                      // the sources' names, or refused
+        std::string target;                                     // where the refused link leads
+    } rows[] = {
+        {"no link", {}, "a.txt docs\\b.txt", ""},
+        {"a file of the system", {{"passwd", "/etc/passwd"}}, refused, "/etc/passwd"},
+        {"beside the folder", {{"docs/up.txt", "../../outside.txt"}}, refused, "outside.txt"},
+        {"beside the folder, by a full path", {{"o.txt", "@outside.txt"}}, refused, "outside.txt"},
+        {"out through a chain of links",
+         {{"hop.txt", "hop2.txt"}, {"hop2.txt", "../outside.txt"}},
+         refused,
+         "outside.txt"},
+        {"inside", {{"latest.txt", "a.txt"}}, "a.txt docs\\b.txt latest.txt", ""},
+        {"inside, from a subfolder",
+         {{"docs/up.txt", "../a.txt"}},
+         "a.txt docs\\b.txt docs\\up.txt",
+         ""},
+        {"out and back in", {{"in.txt", "../product/a.txt"}}, "a.txt docs\\b.txt in.txt", ""},
+        {"a folder outside, not followed", {{"away", "@"}}, "a.txt docs\\b.txt", ""},
+        {"dangling, not stored", {{"gone.txt", "missing.txt"}}, "a.txt docs\\b.txt", ""},
+    };
+    for (const auto &row : rows) {
+        const std::string base = MakeTempDir("pack-folder"), folder = base + "product";
+        ASSERT_TRUE(fs::create_directories(folder + "/docs"));
+        ASSERT_TRUE(WriteFile(folder + "/a.txt", "a"));
+        ASSERT_TRUE(WriteFile(folder + "/docs/b.txt", "b"));
+        ASSERT_TRUE(WriteFile(base + "outside.txt", "secret"));
+        for (const auto &link : row.links) {
+            std::string to = link.second;
+            if (!to.empty() && to[0] == '@') to = base + to.substr(1); // a full path
+            fs::create_symlink(to, folder + "/" + link.first);
+        }
+        std::vector<PackSource> sources = {{"kept", "kept.txt"}};
+        std::string error;
+        bool scanned = Pack_ScanFolder(folder, &sources, &error);
+        if (row.names == refused) {
+            const std::string target =
+                row.target[0] == '/' ? row.target : fs::canonical(base).string() + "/" + row.target;
+            EXPECT_FALSE(scanned) << row.what;
+            EXPECT_EQ(error, "'" + folder + "/" + row.links[0].first + "' is a link to '" + target +
+                                 "', outside the folder '" + folder +
+                                 "': not stored (copy the file into the folder)")
+                << row.what;
+            EXPECT_EQ(sources.size(), 1u) << row.what << ": nothing appended";
+            continue;
+        }
+        ASSERT_TRUE(scanned) << row.what << ": " << error;
+        std::string names;
+        for (size_t i = 1; i < sources.size(); i++) names += (i > 1 ? " " : "") + sources[i].name;
+        EXPECT_EQ(names, row.names) << row.what;
+        EXPECT_EQ(sources[0].name, "kept") << row.what;
+        for (size_t i = 1; i < sources.size(); i++)
+            EXPECT_NE(ReadFile(sources[i].path), "secret") << row.what;
+    }
+}
+#endif
+
+TEST(PackFolder, AFolderThatIsNoneIsRefused) {
+    const std::string base = MakeTempDir("pack-nofolder");
+    ASSERT_TRUE(WriteFile(base + "file", "x"));
+    for (const std::string &folder : {base + "file", base + "missing"}) {
+        std::vector<PackSource> sources;
+        std::string error;
+        EXPECT_FALSE(Pack_ScanFolder(folder, &sources, &error));
+        EXPECT_EQ(error, "'" + folder + "' is not a folder");
+        EXPECT_TRUE(sources.empty());
     }
 }
 
