@@ -12,6 +12,8 @@
 #include "ffs.h"
 #include "filelist.h"
 #include "installdir.h"
+#include "installrecord.h"
+#include "sharedfiles.h"
 #include "tessel-core.h"
 #include "tessel-sys.h"
 #include "ui.h"
@@ -92,6 +94,103 @@ int File_WriteAll(const char *path, const void *data, int32_t count) {
     SysFile *file = OpenTarget(path);
     if (!file) return 0;
     return CloseTarget(file, path, Sys_FileWrite(file, data, count)); // 0 for a negative count
+}
+
+int File_ReadAll(const char *path, int32_t limit, uint8_t **data, int32_t *size) {
+    CORE_GUARD(path);
+    CORE_GUARD(data);
+    CORE_GUARD(size);
+    *data = NULL;
+    *size = 0;
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return 0;
+        Log_Print("Unable to open '%s' (%lu)\n", path, error);
+        return -1;
+    }
+    DWORD high = 0, length = GetFileSize(file, &high);
+    int ok = high == 0 && length != INVALID_FILE_SIZE && length <= (DWORD)limit;
+    if (ok) {
+        *data = (uint8_t *)TESSEL_ALLOC((int32_t)length + 1);
+        DWORD got = 0;
+        ok = ReadFile(file, *data, length, &got, NULL) && got == length;
+        if (!ok) TESSEL_FREE(*data, (int32_t)length + 1);
+    }
+    CloseHandle(file);
+    if (!ok) {
+        *data = NULL;
+        Log_Print("Unable to read '%s'\n", path);
+        return -1;
+    }
+    *size = (int32_t)length;
+    return 1;
+}
+
+// ---- The install record ----
+
+static void ReportUnwritten(const char *target);
+
+// What INSTALL keeps for the uninstaller: the record of an earlier installation of the product
+// into the same place (its entries stand unless this run decides them anew), and this run's.
+typedef struct RecordKeeper {
+    int active; // an uninstaller is written, and its record's place is known
+    char path[INSTALL_TARGET_SIZE + 4];
+    int existed; // a record was there before
+    InstallRecord record;
+} RecordKeeper;
+
+// Starts the record beside the uninstaller that INSTALL will write, from the one there.
+static void OpenRecord(const InstallState *state, RecordKeeper *keeper) {
+    char uninstaller[INSTALL_TARGET_SIZE];
+    uint32_t flags = 0;
+    if (!state->UninstallName[0] ||
+        !Path_Expand(state, state->UninstallName, uninstaller, &flags) ||
+        !Record_PathFor(uninstaller, keeper->path, sizeof keeper->path))
+        return;
+    keeper->active = 1;
+    uint8_t *text = NULL;
+    int32_t size = 0;
+    int read = File_ReadAll(keeper->path, RECORD_LIMIT, &text, &size);
+    keeper->existed = read != 0;
+    if (read == 1 && !Record_Parse((const char *)text, size, &keeper->record))
+        Log_Print("The install record '%s' is damaged: it is made anew\n", keeper->path);
+    if (text) TESSEL_FREE(text, size + 1);
+}
+
+// Notes what became of a "$?" file or a shared file at target: kept says it was there and
+// stays as it was; existed that it was there before. A shared file's count is raised, once for
+// the installation: not again when the earlier record says it was.
+static void NoteItem(RecordKeeper *keeper, const char *target, int kept, int existed) {
+    int earlier = Record_Find(&keeper->record, target);
+    int flags = kept ? 0 : RECORD_WRITTEN;
+    if (earlier != RECORD_UNKNOWN) flags |= earlier; // written once, the file stays the setup's
+    if (SharedFile_IsShared(target) && !(flags & RECORD_SHARED)) {
+        int32_t count = SharedFile_Count(target);
+        // A file that was there without a count was used by one installation already.
+        if (count <= 0) count = existed ? 1 : 0;
+        if (SharedFile_SetCount(target, count + 1)) {
+            flags |= RECORD_SHARED;
+            Log_Print("Shared file '%s': count %d\n", target, (int)(count + 1));
+        }
+    }
+    if (!Record_Set(&keeper->record, target, flags))
+        Log_Print("Not in the install record: '%s'\n", target);
+}
+
+// Writes the record when it holds an entry or replaces an earlier one, and releases it. Returns
+// 1, or 0 when it cannot be written (as for a file of the product).
+static int CloseRecord(RecordKeeper *keeper) {
+    int result = 1;
+    if (keeper->active && (keeper->record.Count > 0 || keeper->existed)) {
+        int32_t size = 0;
+        char *text = Record_Format(&keeper->record, &size);
+        result = File_WriteAll(keeper->path, text, size);
+        if (!result) ReportUnwritten(keeper->path);
+        TESSEL_FREE(text, size);
+    }
+    Record_Free(&keeper->record);
+    return result;
 }
 
 // What became of an entry written to its file.
@@ -311,9 +410,10 @@ static int KeepExisting(const InstallState *state, const char *name, const char 
 }
 
 // Writes one list item to its place; *kb grows by its size in whole KB, also when it is
-// skipped. 0 at a failure, logged (and shown when the file cannot be written).
+// skipped. A "$?" file and a shared file go into the record. 0 at a failure, logged (and shown
+// when the file cannot be written).
 static int InstallItem(const InstallState *state, const char *item, int32_t index,
-                       Decoders *decoders, int32_t *kb) {
+                       Decoders *decoders, RecordKeeper *keeper, int32_t *kb) {
     const char *name = FileList_ArchiveName(item);
     int32_t size = 0; // an empty entry becomes an empty file
     if (!Ffs_GetSize(name, &size)) {
@@ -329,11 +429,15 @@ static int InstallItem(const InstallState *state, const char *item, int32_t inde
     uint32_t flags = 0;
     if (!Path_Expand(state, item, target, &flags)) return 0; // refused when too long: logged
     Log_Print("%s to %s [0x%.8X]\n", name, target, (unsigned)flags);
-    if (!KeepExisting(state, name, target, flags)) {
+    int noted = keeper->active && ((flags & PATH_FLAG_CONFIRM) || SharedFile_IsShared(target));
+    int existed = noted && GetFileAttributesA(target) != INVALID_FILE_ATTRIBUTES;
+    int kept = KeepExisting(state, name, target, flags);
+    if (!kept) {
         int written = WriteItem(decoders, index, name, target);
         if (written == ENTRY_UNWRITTEN) ReportUnwritten(target);
         if (written != ENTRY_WRITTEN) return 0;
     }
+    if (noted) NoteItem(keeper, target, kept, existed);
     *kb += size >> 10;
     return 1;
 }
@@ -361,6 +465,9 @@ int Install_Files(InstallState *state) {
     CORE_GUARD(state);
     Progress_Show(1);
     RememberInstallPath(state);
+    RecordKeeper keeper;
+    memset(&keeper, 0, sizeof keeper);
+    OpenRecord(state, &keeper);
     int32_t kb = 0; // whole KB processed, written or skipped
     int32_t cursor = 0;
     Decoders decoders;
@@ -375,12 +482,14 @@ int Install_Files(InstallState *state) {
             break;
         }
         StartDecoders(&decoders, state, i, cursor);
-        result = InstallItem(state, item, i, &decoders, &kb);
+        result = InstallItem(state, item, i, &decoders, &keeper, &kb);
         Ahead *kept = FindAhead(&decoders, i); // the item was kept as it was
         if (kept) DropAhead(kept);
     }
     EndDecoders(&decoders);
-    if (!result) return 0;
+    // Kept after a failure too: the counts raised so far are in it, for the uninstaller.
+    int recorded = CloseRecord(&keeper);
+    if (!result || !recorded) return 0;
     if (state->UninstallName[0] && !WriteUninstaller(state)) return 0;
     Progress_Show(0);
     return 1;

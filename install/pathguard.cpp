@@ -18,6 +18,8 @@ static const struct {
     {GUARD_ROOT, "is the root of a drive"},
     {GUARD_IS, "is "},
     {GUARD_HOLDS, "holds "},
+    {GUARD_MISSING, "does not exist"},
+    {GUARD_ELSEWHERE, "does not hold this uninstaller"},
 };
 
 static int IsSeparator(char c) { return c == '\\' || c == '/'; }

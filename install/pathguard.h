@@ -14,6 +14,9 @@ enum {
     GUARD_ROOT = 4,     // a drive's root
     GUARD_IS = 5,       // one of the guarded folders
     GUARD_HOLDS = 6,    // a folder that holds one of the guarded folders
+    // Verdicts of the uninstaller on the disk (the texts are here):
+    GUARD_MISSING = 7,   // the folder does not exist
+    GUARD_ELSEWHERE = 8, // the folder does not hold the uninstaller that runs
 };
 
 // A folder that no installation folder may be nor hold.

@@ -18,22 +18,25 @@
 
 #include <sddl.h>
 #include <shlobj.h>
-#include <stdlib.h>
 
 #include "command.h"
 #include "dialogs.h"
 #include "entry.h"
+#include "fileinstall.h"
 #include "filelist.h"
 #include "installdir.h"
+#include "installrecord.h"
 #include "keywords.h"
 #include "pathguard.h"
 #include "pathtext.h"
 #include "programs.h"
 #include "settings.h"
+#include "sharedfiles.h"
 #include "shortcuts.h"
 #include "tessel-core.h"
 #include "tessel-sys.h"
 #include "ui.h"
+#include "uninst.h"
 #include "uninstreg.h"
 #include "uninstscript.h"
 
@@ -46,14 +49,14 @@ enum {
     UNINSTALL_PATH_SIZE = 320,
     UNINSTALL_REASON_SIZE = 480, // a refusal's text: the folder and why
     GUARDED_LIMIT = 48,          // the guarded folders, each in two spellings at most
-    COPY_RANDOM_BYTES = 16,      // 128 random bits name the clean-up copy's folder
+    COPY_RANDOM_BYTES = UNINST_COPY_DIGITS / 2, // 128 random bits name the copy's folder
 };
 
 // RtlGenRandom of advapi32, the system's random source (its header clashes with state.h's names).
 extern "C" BOOLEAN WINAPI SystemFunction036(PVOID buffer, ULONG length);
 
 static const char DAMAGED[] = "The uninstaller has been damaged.";
-static const char COPY_NAME[] = "uninst.exe"; // the clean-up copy in its folder
+static const char COPY_NAME[] = UNINST_COPY_NAME;
 
 static struct {
     InstallState state; // the settings of the script and the installation folder
@@ -65,35 +68,10 @@ static struct {
     GuardedFolder guarded[GUARDED_LIMIT]; // the folders an installation folder may not be
     char guardedPaths[GUARDED_LIMIT][UNINSTALL_PATH_SIZE];
     int guardedCount;
+    InstallRecord record;                  // what INSTALL did with "$?" and shared files
+    char recordPath[UNINSTALL_PATH_SIZE];  // its file beside this program
+    char installDisk[UNINSTALL_PATH_SIZE]; // the installation folder as the disk names it
 } U;
-
-// ---- Reading its own file ----
-
-static int ReadOwnFile(const char *path, uint8_t **data, int32_t *size) {
-    *data = NULL;
-    *size = 0;
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-    if (file == INVALID_HANDLE_VALUE) {
-        Log_Print("Unable to open '%s' (%lu)\n", path, GetLastError());
-        return 0;
-    }
-    DWORD high = 0, length = GetFileSize(file, &high);
-    int ok = high == 0 && length != INVALID_FILE_SIZE && length <= UNINSTALL_FILE_LIMIT;
-    if (ok) {
-        *data = (uint8_t *)TESSEL_ALLOC((int32_t)length + 1);
-        DWORD got = 0;
-        ok = ReadFile(file, *data, length, &got, NULL) && got == length;
-        if (!ok) TESSEL_FREE(*data, (int32_t)length + 1);
-    }
-    CloseHandle(file);
-    if (!ok) {
-        *data = NULL;
-        Log_Print("Unable to read '%s'\n", path);
-        return 0;
-    }
-    *size = (int32_t)length;
-    return 1;
-}
 
 // ---- Guard rails ----
 
@@ -222,10 +200,35 @@ static int CheckInstallFolder(const char *folder, char *reason, int size) {
 
 // ---- The installation folder ----
 
+// 1 when name (UNINSTALL NAME) is relative to the installation folder.
+static int IsRelativeName(const char *name) {
+    return name[0] && name[0] != '$' && !PathText_StartsWithDrive(name);
+}
+
+// 1 when folder exists, and, for an uninstaller named relative to it, holds this program: the
+// disk gives folder + name and ownPath one and the same final name. Otherwise 0 with the
+// verdict in *verdict.
+static int ProveFolder(const char *folder, const char *name, const char *ownPath, int *verdict) {
+    DWORD attributes = GetFileAttributesA(folder);
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        *verdict = GUARD_MISSING;
+        return 0;
+    }
+    if (!IsRelativeName(name)) return 1;
+    char expected[UNINSTALL_PATH_SIZE], expectedDisk[UNINSTALL_PATH_SIZE];
+    char ownDisk[UNINSTALL_PATH_SIZE];
+    int same = Str_Format(expected, sizeof expected, "%s%s", folder, name) >= 0 &&
+               DiskName(expected, expectedDisk, sizeof expectedDisk) &&
+               DiskName(ownPath, ownDisk, sizeof ownDisk) && Str_EqualNoCase(expectedDisk, ownDisk);
+    if (!same) *verdict = GUARD_ELSEWHERE;
+    return same;
+}
+
 // The remembered "Install Path"; without one, the folder of this program when UNINSTALL NAME
 // is relative to the installation folder (ownPath ends with it). A remembered value that is
-// empty or cannot be read counts as no folder (it never falls back to another). Returns 1, or
-// 0 with the text of the refusal in reason (size bytes) when the guard rails refuse it.
+// empty or cannot be read counts as no folder (it never falls back to another). The folder
+// must pass the guard rails, exist, and hold this program when UNINSTALL NAME is relative.
+// Returns 1, or 0 with the text of the refusal in reason (size bytes).
 static int FindInstallPath(InstallState *state, const char *ownPath, char *reason, int size) {
     char path[UNINSTALL_PATH_SIZE] = "";
     int remembered = 0;
@@ -239,7 +242,7 @@ static int FindInstallPath(InstallState *state, const char *ownPath, char *reaso
         }
     }
     const char *name = state->UninstallName;
-    if (!remembered && name[0] && name[0] != '$' && !PathText_StartsWithDrive(name)) {
+    if (!remembered && IsRelativeName(name)) {
         int own = Str_Length(ownPath), tail = Str_Length(name);
         if (own > tail && Str_EqualNoCase(ownPath + own - tail, name) &&
             ownPath[own - tail - 1] == '\\')
@@ -250,9 +253,33 @@ static int FindInstallPath(InstallState *state, const char *ownPath, char *reaso
     // Refused, never cut: a cut folder is another folder.
     if (Str_Length(path) >= (int)sizeof state->InstallPath) path[0] = 0;
     if (CheckInstallFolder(path, reason, size) != GUARD_ACCEPTED) return 0;
+    int verdict = GUARD_ACCEPTED;
+    if (!ProveFolder(path, name, ownPath, &verdict) ||
+        !DiskName(path, U.installDisk, sizeof U.installDisk)) {
+        if (verdict == GUARD_ACCEPTED) verdict = GUARD_MISSING; // the disk has no name for it
+        PathGuard_Describe(verdict, path, NULL, reason, size);
+        return 0;
+    }
     Str_Copy(state->InstallPath, path);
     Log_Print("Install Path   : %s\n", state->InstallPath);
     return 1;
+}
+
+// Reads the install record beside this program into U.record; without one, or with a damaged
+// one, U.record stays empty and says the same as no record: no "$?" file is removed, no shared
+// count lowered.
+static void LoadRecord(const char *ownPath) {
+    if (!Record_PathFor(ownPath, U.recordPath, sizeof U.recordPath)) return;
+    uint8_t *text = NULL;
+    int32_t size = 0;
+    int read = File_ReadAll(U.recordPath, RECORD_LIMIT, &text, &size);
+    if (read == 1 && Record_Parse((const char *)text, size, &U.record))
+        Log_Print("Install record : %s, %d entries\n", U.recordPath, (int)U.record.Count);
+    else if (read != 0)
+        Log_Print("The install record '%s' is damaged: no \"$?\" file is removed, no shared "
+                  "count lowered\n",
+                  U.recordPath);
+    if (text) TESSEL_FREE(text, size + 1);
 }
 
 // ---- Files and folders ----
@@ -297,8 +324,18 @@ static int IsProtectedFolder(const char *folder) {
     return 0;
 }
 
+// 1 when path leads, on the disk, to base itself or below it: its final name, through every link
+// and short name, lies in base's. 0 when it leads elsewhere, or either does not exist. (Wine
+// deletes what a link leads to, not the link: nothing is deleted that leads outside.)
+static int LeadsInside(const char *path, const char *base) {
+    char pathDisk[UNINSTALL_PATH_SIZE], baseDisk[UNINSTALL_PATH_SIZE];
+    return DiskName(path, pathDisk, sizeof pathDisk) && DiskName(base, baseDisk, sizeof baseDisk) &&
+           (PathGuard_SameFolder(pathDisk, baseDisk) || PathGuard_IsInside(pathDisk, baseDisk));
+}
+
 // Removes the empty folders from path's folder upwards while they lie below base (a folder
-// with its trailing backslash), base itself included when removeBase is set.
+// with its trailing backslash), base itself included when removeBase is set; a folder that
+// leads outside base on the disk (a link) stops the walk.
 static void RemoveEmptyParents(const char *path, const char *base, int removeBase) {
     char folder[UNINSTALL_PATH_SIZE];
     Str_Format(folder, sizeof folder, "%s", path);
@@ -316,6 +353,11 @@ static void RemoveEmptyParents(const char *path, const char *base, int removeBas
         if (length == baseLength && !(removeBase && Str_EqualNoCase(folder, base))) return;
         if (length > baseLength && !Str_StartsWithNoCase(folder, base)) return;
         if (IsProtectedFolder(folder)) return;
+        if (!LeadsInside(folder, base)) {
+            if (GetFileAttributesA(folder) != INVALID_FILE_ATTRIBUTES)
+                Log_Print("Not removed, it leads outside its folder: '%s'\n", folder);
+            return;
+        }
         if (!RemoveDirectoryA(folder)) return; // not empty: it holds what the user made
         Log_Print("Removed folder '%s'\n", folder);
     }
@@ -386,6 +428,32 @@ static int UnregisterServers(int32_t keyword, const char *arguments, void *conte
     return 1;
 }
 
+// Removes the file of a FILE LIST item at target below base, as the install record and the
+// shared count decide (installrecord.h); flags are the item's. A count this installation raised
+// is lowered first. Nothing that leads outside base on the disk is removed.
+static void RemoveItemFile(const char *target, const char *base, uint32_t flags) {
+    int shared = SharedFile_IsShared(target);
+    int32_t count = shared ? SharedFile_Count(target) : RECORD_NO_COUNT;
+    RecordVerdict verdict =
+        Record_Decide(flags & PATH_FLAG_CONFIRM, shared, Record_Find(&U.record, target), count);
+    if (verdict.Count != RECORD_KEEP_COUNT && SharedFile_SetCount(target, verdict.Count)) {
+        if (verdict.Count == RECORD_DROP_COUNT)
+            Log_Print("Shared file '%s': no count left\n", target);
+        else
+            Log_Print("Shared file '%s': count %d\n", target, (int)verdict.Count);
+    }
+    if (verdict.Verdict != VERDICT_REMOVE) {
+        Log_Print("Not removed, %s: '%s'\n", Record_Reason(verdict.Verdict), target);
+        return;
+    }
+    if (GetFileAttributesA(target) == INVALID_FILE_ATTRIBUTES) return; // gone already
+    if (!LeadsInside(target, base)) {
+        Log_Print("Not removed, it leads outside its folder: '%s'\n", target);
+        return;
+    }
+    RemoveFile(target);
+}
+
 // Each FILE LIST item, with its target and the folder it starts from; folders says whether
 // this walk removes the files or the folders they leave empty. An item whose target does not
 // lie below its folder (a drive of its own, a ".." name, "$3" or "$5") is left alone.
@@ -403,7 +471,7 @@ static int ForEachItem(const InstallState *state, const char *arguments, int fol
             continue;
         }
         if (!folders)
-            RemoveFile(target);
+            RemoveItemFile(target, base, flags);
         else
             RemoveEmptyParents(target, base, 0);
     }
@@ -622,23 +690,46 @@ static void LeaveCopyFolder(void) {
     MoveFileExA(folder, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
 }
 
-// The copy's work: "-Cleanup HANDLE "FILE" "INSTALLPATH"". The installation folder passes the
-// guard rails again before a folder is removed.
-static int Cleanup(const char *arguments) {
-    const char *p = arguments;
-    while (*p && *p != ' ') p++;
-    while (*p == ' ') p++;
-    HANDLE original = (HANDLE)(uintptr_t)strtoul(p, (char **)&p, 10);
-    char file[UNINSTALL_PATH_SIZE], installPath[UNINSTALL_PATH_SIZE];
-    char *targets[2] = {file, installPath};
-    for (int i = 0; i < 2; i++) {
-        while (*p && *p != '"') p++;
-        if (!*p) return UNINSTALL_EXIT_DAMAGED;
-        const char *field = ++p;
-        while (*p && *p != '"') p++;
-        Str_Format(targets[i], UNINSTALL_PATH_SIZE, "%.*s", (int)(p - field), field);
-        if (*p) p++;
+// 1 when this program is a clean-up copy and file the installed uninstaller it was copied
+// from: a copy's path, and both files the same bytes with a script behind them.
+static int IsOwnOriginal(const char *file) {
+    char self[UNINSTALL_PATH_SIZE], temp[UNINSTALL_PATH_SIZE];
+    Sys_ExecutablePath(self, sizeof self);
+    if (!Path_TempDir(temp, sizeof temp) || !UninstScript_IsCleanupCopy(self, temp)) {
+        Log_Print("Clean-up refused: '%s' is no clean-up copy\n", self);
+        return 0;
     }
+    uint8_t *own = NULL, *original = NULL;
+    int32_t ownSize = 0, originalSize = 0;
+    int same = File_ReadAll(self, UNINSTALL_FILE_LIMIT, &own, &ownSize) == 1 &&
+               File_ReadAll(file, UNINSTALL_FILE_LIMIT, &original, &originalSize) == 1 &&
+               ownSize == originalSize;
+    for (int32_t i = 0; same && i < ownSize; i++) same = own[i] == original[i];
+    char *script = NULL;
+    int32_t scriptSize = 0;
+    if (same && UninstScript_Extract(own, ownSize, &script, &scriptSize))
+        UninstScript_Free(&script, scriptSize);
+    else
+        same = 0;
+    if (own) TESSEL_FREE(own, ownSize + 1);
+    if (original) TESSEL_FREE(original, originalSize + 1);
+    if (!same) Log_Print("Clean-up refused: '%s' is not the uninstaller of this copy\n", file);
+    return same;
+}
+
+// The copy's work: "-Cleanup HANDLE "FILE" "INSTALLPATH"", refused (exit code 3, nothing
+// touched) unless this program is the clean-up copy of FILE. The installation folder passes
+// the guard rails again before a folder is removed.
+static int Cleanup(const char *arguments) {
+    uint32_t handle = 0;
+    char file[UNINSTALL_PATH_SIZE], installPath[UNINSTALL_PATH_SIZE];
+    if (!UninstScript_CleanupArguments(arguments, &handle, file, installPath,
+                                       UNINSTALL_PATH_SIZE)) {
+        Log_Print("Clean-up refused: no file and folder to clean up\n");
+        return UNINSTALL_EXIT_DAMAGED;
+    }
+    HANDLE original = (HANDLE)(uintptr_t)handle;
+    if (!IsOwnOriginal(file)) return UNINSTALL_EXIT_DAMAGED;
     if (original) {
         WaitForSingleObject(original, 30000);
         CloseHandle(original);
@@ -704,7 +795,10 @@ static int Uninstall(const char *ownPath) {
     InstallState *state = &U.state;
     uint8_t *file = NULL;
     int32_t size = 0;
-    if (!ReadOwnFile(ownPath, &file, &size)) return Damaged();
+    if (File_ReadAll(ownPath, UNINSTALL_FILE_LIMIT, &file, &size) != 1) {
+        Log_Print("Unable to read '%s'\n", ownPath);
+        return Damaged();
+    }
     char *script = NULL;
     int32_t scriptSize = 0;
     int found = UninstScript_Extract(file, size, &script, &scriptSize);
@@ -719,6 +813,8 @@ static int Uninstall(const char *ownPath) {
         char reason[UNINSTALL_REASON_SIZE];
         if (!FindInstallPath(state, ownPath, reason, sizeof reason))
             result = Refused(state, reason);
+        else
+            LoadRecord(ownPath);
     }
     if (result == UNINSTALL_EXIT_DONE) {
         char question[INSTALL_TEXT_SIZE + 64];
@@ -747,6 +843,7 @@ static int Uninstall(const char *ownPath) {
             UninstScript_Walk(script, scriptSize, steps[i], state);
             Progress_Set(100.0 * (i + 1) / (sizeof steps / sizeof steps[0] + 1));
         }
+        if (U.recordPath[0]) RemoveFile(U.recordPath);
         // Empty now unless it holds the uninstaller (the clean-up copy removes it then) or a
         // file the user made.
         if (!IsProtectedFolder(state->InstallPath) && RemoveDirectoryA(state->InstallPath))
@@ -759,6 +856,7 @@ static int Uninstall(const char *ownPath) {
         ShowClosingBox(state);
     }
     UninstScript_Free(&script, scriptSize);
+    Record_Free(&U.record);
     return result;
 }
 
@@ -771,7 +869,7 @@ int Uninstall_Main(const char *arguments) {
     Core_SetQuiet(quiet);
     uint32_t flags = 0;
     int cleanup = Str_FindNoCase(arguments, "-Cleanup ", &found) && found == arguments;
-    if (!cleanup) Log_ParseOptions(&flags, arguments);
+    Log_ParseOptions(&flags, arguments); // the clean-up copy is started without log switches
     char logPath[LOG_PATH_SIZE];
     if (!Path_TempDir(logPath, sizeof logPath - 16)) logPath[0] = 0;
     Str_Append(logPath, "uninstall.log");

@@ -111,3 +111,43 @@ int UninstScript_Settings(const char *script, int32_t size, InstallState *state)
     state->ScriptSize = textSize;
     return UninstScript_Walk(script, size, ApplySetting, state);
 }
+
+int UninstScript_IsCleanupCopy(const char *path, const char *temp) {
+    CORE_GUARD(path);
+    CORE_GUARD(temp);
+    if (!temp[0] || !Str_StartsWithNoCase(path, temp)) return 0;
+    const char *rest = path + Str_Length(temp);
+    if (!Str_StartsWith(rest, UNINST_COPY_PREFIX)) return 0;
+    rest += sizeof UNINST_COPY_PREFIX - 1;
+    for (int i = 0; i < UNINST_COPY_DIGITS; i++, rest++)
+        if (!((*rest >= '0' && *rest <= '9') || (*rest >= 'a' && *rest <= 'f'))) return 0;
+    return *rest == '\\' && Str_EqualNoCase(rest + 1, UNINST_COPY_NAME);
+}
+
+int UninstScript_CleanupArguments(const char *arguments, uint32_t *handle, char *file,
+                                  char *installPath, int size) {
+    CORE_GUARD(arguments);
+    CORE_GUARD(handle);
+    CORE_GUARD(file);
+    CORE_GUARD(installPath);
+    const char *p = arguments;
+    while (*p && *p != ' ') p++; // "-Cleanup"
+    while (*p == ' ') p++;
+    uint32_t number = 0;
+    for (; *p >= '0' && *p <= '9'; p++) number = number * 10 + (uint32_t)(*p - '0');
+    *handle = number;
+    char *fields[2] = {file, installPath};
+    for (char *field : fields) {
+        while (*p == ' ') p++;
+        char end = *p == '"' ? '"' : ' ';
+        if (end == '"') p++;
+        const char *start = p;
+        while (*p && *p != end) p++;
+        if (p == start || Str_Format(field, size, "%.*s", (int)(p - start), start) < 0) {
+            file[0] = installPath[0] = 0;
+            return 0;
+        }
+        if (*p) p++;
+    }
+    return 1;
+}

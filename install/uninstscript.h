@@ -26,3 +26,20 @@ int UninstScript_Walk(const char *script, int32_t size, UninstVisit visit, void 
 // (cleared first; the script's text is left in it) with the setup's setters, the last of each
 // counting. Returns 1, or 0 when the script does not parse.
 int UninstScript_Settings(const char *script, int32_t size, InstallState *state);
+
+// The clean-up copy: the uninstaller copies itself into a new folder UNINST_COPY_PREFIX and
+// UNINST_COPY_DIGITS lower-case hex digits of the temporary folder, as UNINST_COPY_NAME, and
+// starts it with "-Cleanup HANDLE "FILE" "INSTALLPATH"" to delete its own file once it ended.
+#define UNINST_COPY_PREFIX "tsu-"
+#define UNINST_COPY_NAME "uninst.exe"
+enum { UNINST_COPY_DIGITS = 32 };
+
+// 1 when path is such a copy's in the temporary folder temp (with its trailing backslash;
+// letters folded in the folders, the digits lower-case as they are made), else 0.
+int UninstScript_IsCleanupCopy(const char *path, const char *temp);
+// Reads the clean-up mode's arguments ("-Cleanup" first): the handle's number, then FILE and
+// INSTALLPATH, each in quotation marks or up to the next blank, into file and installPath (size
+// bytes each). Returns 1, or 0 when one is missing or empty or does not fit (refused, never
+// cut: a cut name is another file).
+int UninstScript_CleanupArguments(const char *arguments, uint32_t *handle, char *file,
+                                  char *installPath, int size);

@@ -155,6 +155,8 @@ TEST(PathGuardDescribe, EachRefusalSaysWhy) {
         {GUARD_IS, "the Windows folder", "its installation folder 'X' is the Windows folder"},
         {GUARD_HOLDS, "your profile folder",
          "its installation folder 'X' holds your profile folder"},
+        {GUARD_MISSING, nullptr, "its installation folder 'X' does not exist"},
+        {GUARD_ELSEWHERE, "ignored", "its installation folder 'X' does not hold this uninstaller"},
     };
     for (const auto &row : rows) {
         char text[200] = "unchanged";

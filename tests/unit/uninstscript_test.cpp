@@ -136,3 +136,65 @@ TEST_F(UninstScript, SettingsAreReadByTheSetupsSettersAndTheLastCounts) {
 }
 
 } // namespace
+
+// ---- The clean-up copy ----
+
+TEST(UninstCleanup, OnlyTheCopysOwnPlaceCounts) {
+    const char *temp = "C:\\users\\me\\Temp\\";
+    const std::string digits = "0123456789abcdef0123456789abcdef";
+    const struct {
+        std::string path;
+        int copy;
+    } rows[] = {
+        {"C:\\users\\me\\Temp\\tsu-" + digits + "\\uninst.exe", 1},
+        {"c:\\USERS\\me\\temp\\tsu-" + digits + "\\UNINST.EXE", 1},
+        {"C:\\users\\me\\Temp\\tsu-" + digits.substr(1) + "\\uninst.exe", 0},  // 31 digits
+        {"C:\\users\\me\\Temp\\tsu-" + digits + "0\\uninst.exe", 0},           // 33
+        {"C:\\users\\me\\Temp\\tsu-" + digits.substr(1) + "A\\uninst.exe", 0}, // upper case
+        {"C:\\users\\me\\Temp\\tsu-" + digits.substr(1) + "g\\uninst.exe", 0}, // no hex digit
+        {"C:\\users\\me\\Temp\\TSU-" + digits + "\\uninst.exe", 0},
+        {"C:\\users\\me\\Temp\\tsu-" + digits + "\\uninst.exe.exe", 0},
+        {"C:\\users\\me\\Temp\\tsu-" + digits + "\\sub\\uninst.exe", 0},
+        {"C:\\users\\me\\Temp\\x\\tsu-" + digits + "\\uninst.exe", 0},
+        {"C:\\Program Files\\Rocket\\uninst.exe", 0},
+        {"C:\\users\\me\\tsu-" + digits + "\\uninst.exe", 0},
+    };
+    for (const auto &row : rows)
+        EXPECT_EQ(UninstScript_IsCleanupCopy(row.path.c_str(), temp), row.copy) << row.path;
+    EXPECT_EQ(UninstScript_IsCleanupCopy(rows[0].path.c_str(), ""), 0);
+}
+
+TEST(UninstCleanup, ArgumentsQuotedOrBareAndNeverCut) {
+    const struct {
+        const char *arguments;
+        int read;
+        uint32_t handle;
+        const char *file, *folder;
+    } rows[] = {
+        {"-Cleanup 123 \"C:\\P F\\uninst.exe\" \"C:\\P F\\\"", 1, 123, "C:\\P F\\uninst.exe",
+         "C:\\P F\\"},
+        {"-Cleanup 0 C:\\victim2.txt C:\\x\\ -debug", 1, 0, "C:\\victim2.txt", "C:\\x\\"},
+        {"-Cleanup 4294967295 \"a\" b", 1, 4294967295u, "a", "b"},
+        {"-Cleanup 7 \"a\"", 0, 7, "", ""},
+        {"-Cleanup 7 \"\" \"b\"", 0, 7, "", ""},
+        {"-Cleanup", 0, 0, "", ""},
+    };
+    for (const auto &row : rows) {
+        uint32_t handle = 99;
+        char file[64] = "unchanged", folder[64] = "unchanged";
+        EXPECT_EQ(UninstScript_CleanupArguments(row.arguments, &handle, file, folder, sizeof file),
+                  row.read)
+            << row.arguments;
+        EXPECT_EQ(handle, row.handle) << row.arguments;
+        EXPECT_STREQ(file, row.file) << row.arguments;
+        EXPECT_STREQ(folder, row.folder) << row.arguments;
+    }
+    // 15 characters fit a field of 16 bytes; 16 are refused.
+    uint32_t handle = 0;
+    char file[16], folder[16];
+    EXPECT_TRUE(UninstScript_CleanupArguments("-Cleanup 1 \"C:\\abcdefghijkl\" b", &handle, file,
+                                              folder, sizeof file));
+    EXPECT_FALSE(UninstScript_CleanupArguments("-Cleanup 1 \"C:\\abcdefghijklm\" b", &handle, file,
+                                               folder, sizeof file));
+    EXPECT_STREQ(file, "");
+}
