@@ -11,6 +11,7 @@
 #include "ffs.h"
 #include "filelist.h"
 #include "host-ui.h"
+#include "installrecord.h"
 #include "iscript.h"
 #include "keywords.h"
 #include "pathguard.h"
@@ -199,6 +200,50 @@ static int VisitCommand(int32_t keyword, const char *arguments, void *context) {
     return 1;
 }
 
+// The input as the install record beside an uninstaller: a damaged one reads as empty; one that
+// reads writes back to the same bytes, and every decision on its entries keeps its bounds.
+static void ReadRecord(const uint8_t *data, size_t size) {
+    InstallRecord record = {};
+    if (!Record_Parse((const char *)data, (int32_t)size, &record)) {
+        Check(record.Count == 0 && record.Lines == NULL);
+        return;
+    }
+    int32_t formatted = 0;
+    char *text = Record_Format(&record, &formatted);
+    Check((size_t)formatted == size && memcmp(text, data, size) == 0);
+    Mem_Free((void **)&text, formatted, 1, __FILE__, __LINE__);
+    for (int32_t at = 0; at < record.Length;) {
+        const char *line = record.Lines + at;
+        const char *end = (const char *)memchr(line, '\r', (size_t)(record.Length - at));
+        Check(end && end - line > 3 && end - line - 3 < RECORD_PATH_SIZE);
+        char path[RECORD_PATH_SIZE];
+        snprintf(path, sizeof path, "%.*s", (int)(end - line - 3), line + 3);
+        int flags = Record_Find(&record, path);
+        Check(flags >= 0 && flags <= (RECORD_WRITTEN | RECORD_SHARED));
+        for (int32_t count = RECORD_NO_COUNT; count <= 2; count++) {
+            RecordVerdict verdict = Record_Decide(1, 1, flags, count);
+            Check(verdict.Verdict >= VERDICT_REMOVE && verdict.Verdict <= VERDICT_SHARED);
+            Check(verdict.Count == RECORD_KEEP_COUNT || verdict.Count == RECORD_DROP_COUNT ||
+                  (verdict.Count >= 1 && verdict.Count < count));
+        }
+        at += (int32_t)(end - line) + 2;
+    }
+    Record_Free(&record);
+}
+
+// The input as the clean-up mode's command line: both fields terminated inside their buffers.
+static void ReadCleanup(const uint8_t *data, size_t size) {
+    char arguments[1024], file[320], folder[320];
+    snprintf(arguments, sizeof arguments, "-Cleanup %.*s", (int)(size < 1000 ? size : 1000),
+             (const char *)data);
+    uint32_t handle = 0;
+    int read = UninstScript_CleanupArguments(arguments, &handle, file, folder, sizeof file);
+    Check(read ? file[0] && folder[0] : !file[0] && !folder[0]);
+    CheckText(file, sizeof file);
+    CheckText(folder, sizeof folder);
+    UninstScript_IsCleanupCopy(file, "C:\\users\\me\\Temp\\");
+}
+
 void Fuzz_Uninst(const uint8_t *data, size_t size) {
     StartMemory();
     static const uint8_t program[64] = {'M', 'Z'}; // the uninstaller's own image before U
@@ -222,6 +267,8 @@ void Fuzz_Uninst(const uint8_t *data, size_t size) {
         UninstScript_Free(&script, scriptSize);
     }
     Check(script == NULL);
+    ReadRecord(data, size);
+    ReadCleanup(data, size);
     CheckAllGivenBack(before);
     free(file);
 }

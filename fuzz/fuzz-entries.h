@@ -28,7 +28,9 @@ void Fuzz_Script(const uint8_t *data, size_t size);
 // scrambled script between them). Found, its settings are read with the setup's setters and
 // every command is walked with its arguments read as the uninstaller reads them, the FILE LIST
 // items through the guard rails' path tests: the script lies terminated in its own block,
-// every field stays terminated inside its buffer, and every block is given back.
+// every field stays terminated inside its buffer, and every block is given back. The same bytes
+// are read as an install record (one that reads writes back byte for byte) and as the clean-up
+// mode's arguments.
 void Fuzz_Uninst(const uint8_t *data, size_t size);
 
 // The first two bytes choose a size of 1 to 65536 bytes; the rest is the code stream of a block
