@@ -4,6 +4,8 @@
 // setup's readers (command.cpp, settings.cpp) and its interpreter (iscript.cpp) take them.
 #include "check.h"
 
+#include <stdio.h>
+
 #include <algorithm>
 #include <map>
 #include <set>
@@ -50,6 +52,13 @@ const char *const SYSTEM_FACES[] = {
     "Wingdings",
 };
 
+// Names that Windows opens as a device in every folder, whatever their extension.
+const char *const DEVICE_NAMES[] = {
+    "CON",  "PRN",  "AUX",  "NUL",  "CONIN$", "CONOUT$", "COM1", "COM2",
+    "COM3", "COM4", "COM5", "COM6", "COM7",   "COM8",    "COM9", "LPT1",
+    "LPT2", "LPT3", "LPT4", "LPT5", "LPT6",   "LPT7",    "LPT8", "LPT9",
+};
+
 // The faces the script's FONT commands add, read from their files' name tables.
 typedef struct Faces {
     std::set<std::string> names; // upper case: Windows matches faces in any letter case
@@ -73,7 +82,7 @@ typedef struct Checker {
     size_t errors;
 } Checker;
 
-std::string Quoted(const std::string &text) { return "'" + text + "'"; }
+std::string Quoted(const std::string &text) { return "'" + Check_Printable(text) + "'"; }
 
 std::string Upper(std::string text) {
     for (char &c : text)
@@ -103,6 +112,37 @@ uint32_t Hash(const Checker *c, const std::string &name) {
 
 int32_t FindKeyword(const std::string &keyword) {
     return keyword.size() < KEYWORD_SIZE ? Keyword_Find(keyword.c_str()) : -1;
+}
+
+// ---- Names of files ----
+
+bool IsDrive(const std::string &text) {
+    char letter = text.empty() ? 0 : (char)(text[0] | 0x20);
+    return letter >= 'a' && letter <= 'z' && text.size() >= 2 && text[1] == ':';
+}
+
+// The device that Windows opens for component: what comes before its first '.' or ':', blanks
+// at its end dropped, when that is a device's name; "" otherwise.
+std::string DeviceOf(const std::string &component) {
+    std::string base = Upper(component.substr(0, component.find_first_of(".:")));
+    base.erase(base.find_last_not_of(' ') + 1);
+    for (const char *device : DEVICE_NAMES)
+        if (base == device) return base;
+    return "";
+}
+
+// The fault of one component of name, or "". The words start by naming the component unless it
+// is the whole name.
+std::string ComponentFault(const std::string &component, const std::string &name) {
+    if (component.empty()) return "";
+    const std::string which = component == name ? "" : "holds " + Quoted(component) + ", which ";
+    if (component == "..") return which + "leads out of its folder";
+    if (IsDrive(component)) return which + "names a drive: a name lies inside its folder";
+    const std::string device = DeviceOf(component);
+    if (!device.empty()) return which + "is the device " + device + " to Windows, not a file";
+    if (component.back() == '.') return which + "ends with a dot: Windows drops it";
+    if (component.back() == ' ') return which + "ends with a blank: Windows drops it";
+    return "";
 }
 
 // ---- Reading the script ----
@@ -264,18 +304,29 @@ void CheckFields(Checker *c, const Command &command) {
     }
 }
 
-// A name the script asks the archive for; true when an entry answers to it.
+// A name the script asks the archive for; true when it can name an entry and one answers to it.
 bool Ask(Checker *c, const Command &command, const std::string &what, const std::string &name) {
     uint32_t hash = Hash(c, name);
     c->named.insert(hash);
+    const std::string fault = Check_NameFault(name);
+    if (!fault.empty()) {
+        SayOn(c, CHECK_ERROR, command, what + Quoted(name) + " " + fault);
+        return false;
+    }
     if (c->entries.count(hash)) return true;
     SayOn(c, CHECK_ERROR, command,
           what + Quoted(name) + " is not among the entries: the setup will not find it");
     return false;
 }
 
+// Each item is an archive name behind its macros, and the path of the file INSTALL writes. The
+// archive name keeps to the rules of every entry's name, a drive included: without macros such
+// an item would install to a fixed place outside the folders that the user and the macros give
+// (the Windows and system folders are $1 and $2), and behind macros a drive makes no path at
+// all. Two items of one text in any letter case are one file, which INSTALL would write twice.
 void CheckFileList(Checker *c, const Command &command, Walk *walk) {
     const std::string &list = command.arguments.empty() ? std::string() : command.arguments[0];
+    std::map<std::string, std::pair<int, std::string>> items; // by the upper-case text
     size_t start = 0;
     for (int item = 1; start <= list.size(); item++) {
         size_t end = std::min(list.find(',', start), list.size());
@@ -287,6 +338,19 @@ void CheckFileList(Checker *c, const Command &command, Walk *walk) {
                   which + "is " + std::to_string(text.size()) +
                       " characters long: INSTALL takes at most " +
                       std::to_string(INSTALL_ITEM_SIZE - 1) + " and refuses it");
+            continue;
+        }
+        auto first = items.emplace(Upper(text), std::make_pair(item, text));
+        if (!first.second) {
+            const std::string earlier = "item " + std::to_string(first.first->second.first);
+            const std::string &written = first.first->second.second;
+            SayOn(c, CHECK_ERROR, command,
+                  which + Quoted(text) +
+                      (written == text ? " is " + earlier + " again"
+                                       : " and " + earlier + " " + Quoted(written) +
+                                             " differ only in letter case: one file to the "
+                                             "setup and to Windows") +
+                      ", which INSTALL would write twice");
             continue;
         }
         const std::string name = FileList_ArchiveName(text.c_str());
@@ -317,13 +381,18 @@ void CheckNames(Checker *c, const Command &command, Walk *walk) {
     case KW_FONT:
         if (HasName(command, 1)) Ask(c, command, "the font ", command.arguments[1]);
         break;
-    case KW_UNINSTALL_NAME:
+    case KW_UNINSTALL_NAME: {
+        const std::string fault = HasName(command, 0) ? Check_PathFault(command.arguments[0]) : "";
+        if (!fault.empty())
+            SayOn(c, CHECK_ERROR, command,
+                  "the path " + Quoted(command.arguments[0]) + " " + fault);
         c->named.insert(Hash(c, UNINST_ENTRY));
         if (!c->build->uninstallerBundled && !c->entries.count(Hash(c, UNINST_ENTRY)))
             SayOn(c, CHECK_ERROR, command,
                   "'" UNINST_ENTRY "' is not among the entries and the build has none to "
                   "bundle: INSTALL cannot write the uninstaller");
         break;
+    }
     }
 }
 
@@ -523,6 +592,44 @@ bool Check_Script(const std::vector<uint8_t> &script, const std::string &scriptN
     Checker c = Start(scriptName, build, report);
     CheckCommands(&c, ReadCompiled(&c, std::string(script.begin(), script.end())));
     return c.errors == 0;
+}
+
+std::string Check_NameFault(const std::string &name) {
+    for (unsigned char byte : name) {
+        if (byte >= 32 && byte != 127) continue;
+        char text[48];
+        snprintf(text, sizeof text, "holds the control character 0x%02X", byte);
+        return text;
+    }
+    size_t leading = std::min(name.find_first_not_of("\\/"), name.size());
+    if (leading > 1 || (leading == 1 && name[0] == '/'))
+        return "begins with " + Quoted(name.substr(0, leading)) +
+               ": a name lies inside its folder, with at most one leading backslash (which "
+               "the setup steps over)";
+    for (size_t start = leading; start <= name.size();) {
+        size_t end = std::min(name.find_first_of("\\/", start), name.size());
+        const std::string fault = ComponentFault(name.substr(start, end - start), name);
+        if (!fault.empty()) return fault;
+        start = end + 1;
+    }
+    return "";
+}
+
+std::string Check_PathFault(const std::string &path) {
+    // The macro pairs are those of a FILE LIST item, and every path's.
+    std::string rest = FileList_ArchiveName(path.c_str());
+    if (rest.size() == path.size() && IsDrive(rest)) rest.erase(0, 2);
+    return Check_NameFault(rest);
+}
+
+std::string Check_Printable(const std::string &text) {
+    std::string printable;
+    for (unsigned char byte : text) {
+        char escape[8];
+        snprintf(escape, sizeof escape, byte < 32 || byte == 127 ? "\\x%02X" : "%c", byte);
+        printable += escape;
+    }
+    return printable;
 }
 
 uint64_t Check_KiloBytes(uint64_t bytes) { return bytes / 1024 + (bytes % 1024 != 0); }

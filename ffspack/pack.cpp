@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
+#include <map>
 #include <thread>
 
 #include "ffs-cmp2.h"
@@ -32,7 +33,7 @@ void PutWord(PackBytes *bytes, uint32_t value) {
     bytes->insert(bytes->end(), word, word + 4);
 }
 
-std::string Quoted(const std::string &name) { return "'" + name + "'"; }
+std::string Quoted(const std::string &name) { return "'" + Check_Printable(name) + "'"; }
 
 uint32_t HashName(const std::string &name, uint32_t flags) {
     return Ffs_HashNameFlags(name.c_str(), flags);
@@ -122,6 +123,22 @@ bool Encode(const PackInput &input, Stored *stored, std::string *error, PackNote
                          std::to_string(blockLength) + " bytes for " + std::to_string(length) +
                          "), since raw it would be taken for a compressed block");
     return true;
+}
+
+// Why the names a and b, of one hash, cannot both be entries. With the upper-case flag the
+// setup asks for a name in any letter case: names that differ only there are one name to it.
+std::string Clash(const std::string &a, const std::string &b, uint32_t flags) {
+    if (a == b) return Quoted(a) + " is listed twice";
+    const std::string names = "names " + Quoted(a) + " and " + Quoted(b);
+    auto upper = [](char c) { return c >= 'a' && c <= 'z' ? (char)(c - 'a' + 'A') : c; };
+    if ((flags & FFS_FLAG_UPPER_NAMES) && a.size() == b.size() &&
+        std::equal(a.begin(), a.end(), b.begin(),
+                   [&](char x, char y) { return upper(x) == upper(y); }))
+        return names + " differ only in letter case: the setup asks for names in any letter " +
+               "case, and these are one name to it; keep one of them";
+    char hash[16];
+    snprintf(hash, sizeof hash, "%08X", HashName(a, flags));
+    return names + " have the same hash (0x" + hash + "); rename one of them";
 }
 
 bool CheckInput(const PackInput &input, std::string *error) {
@@ -216,17 +233,7 @@ bool Pack_BuildArchive(const std::vector<PackInput> &inputs, uint32_t flags, uin
                      [](const Stored &a, const Stored &b) { return a.hash < b.hash; });
     for (size_t i = 1; i < entries.size(); i++) {
         if (entries[i].hash != entries[i - 1].hash) continue;
-        const std::string &a = entries[i - 1].input->name, &b = entries[i].input->name;
-        if (a == b)
-            *error = Quoted(a) + " is listed twice";
-        else
-            *error = "names " + Quoted(a) + " and " + Quoted(b) + " have the same hash " + "(0x" +
-                     [](uint32_t h) {
-                         char text[16];
-                         snprintf(text, sizeof text, "%08X", h);
-                         return std::string(text);
-                     }(entries[i].hash) +
-                     "); rename one of them";
+        *error = Clash(entries[i - 1].input->name, entries[i].input->name, flags);
         return false;
     }
     if (!EncodeAll(&entries, error, notes)) return false;
@@ -578,17 +585,47 @@ static int ScriptSource(const std::vector<PackSource> &sources, uint32_t flags) 
     return -1;
 }
 
-// Checks the script of ReadInputs' inputs against the others: the text form, compiled into
-// the first input when it passes, or else a source "install.dat". False with *error counting
-// the errors when the checks find any.
+// Every source's name against the rules of a file's name inside a folder (Check_NameFault),
+// and against the others: two sources of one hash are one entry to the setup. The findings,
+// errors named by the sources' files, are appended to *report.
+static void CheckSourceNames(const std::vector<PackSource> &sources, uint32_t flags,
+                             CheckReport *report) {
+    std::map<uint32_t, const PackSource *> named;
+    for (const PackSource &source : sources) {
+        const std::string where = Check_Printable(source.path) + ": ";
+        const std::string fault = Check_NameFault(source.name);
+        if (!fault.empty()) {
+            report->push_back(CheckMessage{CHECK_ERROR, where + "the entry " + Quoted(source.name) +
+                                                            " " + fault});
+            continue;
+        }
+        auto first = named.emplace(HashName(source.name, flags), &source);
+        if (first.second) continue;
+        const PackSource &earlier = *first.first->second;
+        report->push_back(CheckMessage{CHECK_ERROR, Check_Printable(earlier.path) + ", " + where +
+                                                        Clash(earlier.name, source.name, flags)});
+    }
+}
+
+static std::string Errors(size_t count) {
+    return std::to_string(count) + (count == 1 ? " error" : " errors");
+}
+
+// Checks the names of ReadInputs' inputs (CheckSourceNames), then their script against the
+// others: the text form, compiled into the first input when it passes, or else a source
+// "install.dat". False with *error counting the errors of each when the checks find any.
 static bool CheckScript(const std::string &scriptPath, const PackBytes &text,
                         const std::vector<PackSource> &sources, uint32_t flags,
                         bool uninstallerBundled, std::vector<PackInput> *inputs,
                         CheckReport *report, std::string *error) {
     size_t first = scriptPath.empty() ? 0 : 1, before = Check_Count(*report, CHECK_ERROR);
+    CheckSourceNames(sources, flags, report);
+    const size_t entryErrors = Check_Count(*report, CHECK_ERROR) - before;
     CheckBuild build{{}, flags, uninstallerBundled};
+    // An entry refused for its name is not one more finding as an entry the script never names.
     for (size_t i = first; i < inputs->size(); i++)
-        build.entries.push_back(CheckEntry{(*inputs)[i].name, &(*inputs)[i].data});
+        if (Check_NameFault((*inputs)[i].name).empty())
+            build.entries.push_back(CheckEntry{(*inputs)[i].name, &(*inputs)[i].data});
     int handMade = ScriptSource(sources, flags);
     std::string name = scriptPath.empty() && handMade >= 0 ? sources[handMade].path : scriptPath;
     bool passed = true;
@@ -597,10 +634,11 @@ static bool CheckScript(const std::string &scriptPath, const PackBytes &text,
                               &inputs->front().data, report);
     else if (handMade >= 0)
         passed = Check_Script((*inputs)[handMade].data, name, build, report);
-    if (passed) return true;
-    size_t errors = Check_Count(*report, CHECK_ERROR) - before;
-    *error = name + ": " + std::to_string(errors) + (errors == 1 ? " error" : " errors") +
-             " in the script";
+    if (passed && !entryErrors) return true;
+    const size_t scriptErrors = Check_Count(*report, CHECK_ERROR) - before - entryErrors;
+    *error = entryErrors ? Errors(entryErrors) + " in the entries" : "";
+    if (scriptErrors)
+        *error += (entryErrors ? "; " : "") + name + ": " + Errors(scriptErrors) + " in the script";
     return false;
 }
 

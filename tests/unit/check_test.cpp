@@ -11,6 +11,7 @@
 
 #include "check.h"
 #include "engine-support.h"
+#include "ffs.h"
 #include "pack.h"
 #include "script-source.h"
 
@@ -339,6 +340,178 @@ TEST(Check, HandMadeScriptTrapsCountLinesByCrLf) {
         true);
 }
 
+// Each rule of a file's name at its edge: the last name it lets through and the first it
+// refuses, as the finding words it.
+TEST(Check, NameRulesAtTheirEdges) {
+    const std::string kOut = "leads out of its folder", kDrive = "names a drive: a name lies "
+                                                                 "inside its folder";
+    const std::string kRoot = ": a name lies inside its folder, with at most one leading "
+                              "backslash (which the setup steps over)";
+    const struct {
+        std::string name, fault; // "" when the name is accepted
+    } rows[] = {
+        {"a.txt", ""},
+        {"docs\\readme.txt", ""},
+        {"", ""}, // an empty name is the entries' business
+        {"a\x1F"
+         "b",
+         "holds the control character 0x1F"},
+        {"a b", ""},
+        {"a~b", ""},
+        {"a\x7F"
+         "b",
+         "holds the control character 0x7F"},
+        {std::string("a\0b", 3), "holds the control character 0x00"},
+        {"\\c.dll", ""}, // the backslash the setup steps over
+        {"\\\\c.dll", "begins with '\\\\'" + kRoot},
+        {"/c.dll", "begins with '/'" + kRoot},
+        {"\\/c.dll", "begins with '\\/'" + kRoot},
+        {"..", kOut},
+        {"..\\..\\etc\\passwd", "holds '..', which " + kOut},
+        {"docs\\..\\..\\x", "holds '..', which " + kOut},
+        {"docs/../x", "holds '..', which " + kOut},
+        {"..a", ""},
+        {"a..b", ""},
+        {"...", "ends with a dot: Windows drops it"},
+        {"C:\\x.exe", "holds 'C:', which " + kDrive},
+        {"a:x.exe", kDrive},
+        {"Z:x.exe", kDrive},
+        {"@:x.exe", ""}, // the bytes on either side of the letters
+        {"[:x.exe", ""},
+        {"docs\\z:", "holds 'z:', which " + kDrive},
+        {"1:x", ""},
+        {"CON", "is the device CON to Windows, not a file"},
+        {"con", "is the device CON to Windows, not a file"},
+        {"CON.txt", "is the device CON to Windows, not a file"},
+        {"Con.tar.gz", "is the device CON to Windows, not a file"},
+        {"CON .txt", "is the device CON to Windows, not a file"},
+        {"CONSOLE", ""},
+        {"CONX.txt", ""},
+        {"XCON", ""},
+        {"docs\\NUL.txt\\a", "holds 'NUL.txt', which is the device NUL to Windows, not a file"},
+        {"PRN", "is the device PRN to Windows, not a file"},
+        {"aux.h", "is the device AUX to Windows, not a file"},
+        {"CONIN$", "is the device CONIN$ to Windows, not a file"},
+        {"conout$.log", "is the device CONOUT$ to Windows, not a file"},
+        {"COM", ""},
+        {"COM0", ""},
+        {"COM1", "is the device COM1 to Windows, not a file"},
+        {"com9.txt", "is the device COM9 to Windows, not a file"},
+        {"COM10", ""},
+        {"LPT0", ""},
+        {"LPT1", "is the device LPT1 to Windows, not a file"},
+        {"LPT9", "is the device LPT9 to Windows, not a file"},
+        {"LPT10", ""},
+        {"a.", "ends with a dot: Windows drops it"},
+        {"a ", "ends with a blank: Windows drops it"},
+        {"a .txt", ""},
+        {".profile", ""},
+        {"docs.\\a.txt", "holds 'docs.', which ends with a dot: Windows drops it"},
+        {"docs \\a.txt", "holds 'docs ', which ends with a blank: Windows drops it"},
+    };
+    for (const auto &row : rows) EXPECT_EQ(Check_NameFault(row.name), row.fault) << row.name;
+}
+
+// A path on the target machine: macros first, then a name; a drive only at its very start.
+TEST(Check, PathRulesAfterTheMacros) {
+    const struct {
+        std::string path, fault;
+    } rows[] = {
+        {"uninst.exe", ""},
+        {"$Puninst.exe", ""},
+        {"$3\\uninst.exe", ""},
+        {"C:\\Tools\\uninst.exe", ""},
+        {"C:uninst.exe", ""},
+        {"$1C:\\uninst.exe", "holds 'C:', which names a drive: a name lies inside its folder"},
+        {"C:\\..\\uninst.exe", "holds '..', which leads out of its folder"},
+        {"$3..\\uninst.exe", "holds '..', which leads out of its folder"},
+        {"$?$1nul", "is the device NUL to Windows, not a file"},
+        {"bin.\\uninst.exe", "holds 'bin.', which ends with a dot: Windows drops it"},
+    };
+    for (const auto &row : rows) EXPECT_EQ(Check_PathFault(row.path), row.fault) << row.path;
+}
+
+TEST(Check, NamesNoFileCanHaveAreErrorsOnTheirLine) {
+    const std::string out = " holds '..', which leads out of its folder";
+    const std::string drive = " holds 'C:', which names a drive: a name lies inside its folder";
+    RunTraps(
+        {
+            {"a macro, a backslash, a name", "FILE LIST:$?$2\\c.dll", {{"\\c.dll", "c"}}, {}},
+            {"a macro, a name", "FILE LIST:$2c.dll", {{"c.dll", "c"}}, {}},
+            {"out of the folder",
+             "# product\nFILE LIST:a.txt,..\\x.dll\n",
+             {{"a.txt", "a"}},
+             {{E, "setup.txt:2: FILE LIST: item 2 '..\\x.dll'" + out}}},
+            {"out of a macro's folder",
+             "FILE LIST:$1..\\win.ini",
+             {},
+             {{E, "setup.txt:1: FILE LIST: item 1 '..\\win.ini'" + out}}},
+            {"a drive",
+             "FILE LIST:C:\\Tools\\x.exe",
+             {{"C:\\Tools\\x.exe", "x"}},
+             {{E, "setup.txt:1: FILE LIST: item 1 'C:\\Tools\\x.exe'" + drive}}},
+            {"a drive behind a macro",
+             "FILE LIST:$?C:\\x.exe",
+             {},
+             {{E, "setup.txt:1: FILE LIST: item 1 'C:\\x.exe'" + drive}}},
+            {"devices",
+             "FILE LIST:COM9,COM10,$1CON.txt",
+             {{"COM10", "c"}},
+             {{E, "setup.txt:1: FILE LIST: item 1 'COM9' is the device COM9 to Windows, not a "
+                  "file"},
+              {E, "setup.txt:1: FILE LIST: item 3 'CON.txt' is the device CON to Windows, not a "
+                  "file"}}},
+            {"a control character",
+             "FILE LIST:a\x7F",
+             {},
+             {{E, "setup.txt:1: FILE LIST: item 1 'a\\x7F' holds the control character 0x7F"}}},
+            {"a trailing dot",
+             "FILE LIST:a.",
+             {},
+             {{E, "setup.txt:1: FILE LIST: item 1 'a.' ends with a dot: Windows drops it"}}},
+            {"a blank inside", "FILE LIST:a .txt", {{"a .txt", "a"}}, {}},
+            {"one file in two letter cases",
+             "FILE LIST:a.txt,b.txt,A.TXT",
+             {{"a.txt", "a"}, {"b.txt", "b"}},
+             {{E, "setup.txt:1: FILE LIST: item 3 'A.TXT' and item 1 'a.txt' differ only in "
+                  "letter case: one file to the setup and to Windows, which INSTALL would write "
+                  "twice"}}},
+            {"one file twice",
+             "FILE LIST:a.txt,a.txt",
+             {{"a.txt", "a"}},
+             {{E, "setup.txt:1: FILE LIST: item 2 'a.txt' is item 1 again, which INSTALL would "
+                  "write twice"}}},
+            {"one entry into two folders", "FILE LIST:$1a.dll,$2A.DLL", {{"a.dll", "a"}}, {}},
+            {"a device for a text",
+             "MESSAGE:nul",
+             {},
+             {{E, "setup.txt:1: MESSAGE: the text 'nul' is the device NUL to Windows, not a "
+                  "file"}}},
+            {"a trailing dot in a text's folder",
+             "AGREEMENT:docs.\\licence.txt",
+             {},
+             {{E, "setup.txt:1: AGREEMENT: the text 'docs.\\licence.txt' holds 'docs.', which "
+                  "ends with a dot: Windows drops it"}}},
+            {"a font out of the temporary folder",
+             "FONT:1|..\\Fonts\\f.ttf",
+             {{"..\\Fonts\\f.ttf", "f"}},
+             {{E, "setup.txt:1: FONT: the font '..\\Fonts\\f.ttf'" + out}}},
+            {"the uninstaller on a drive", "UNINSTALL NAME:C:\\Tools\\uninst.exe", {}, {}},
+            {"the uninstaller out of a macro's folder",
+             "UNINSTALL NAME:$3..\\uninst.exe",
+             {},
+             {{E, "setup.txt:1: UNINSTALL NAME: the path '$3..\\uninst.exe'" + out}}},
+        },
+        false);
+    RunTraps({{"out of the folder, hand-made",
+               "\x16"
+               "BREAK:\r\n\x16"
+               "FILE LIST:..\\x.dll\r\n",
+               {},
+               {{E, "product/install.dat:2: FILE LIST: item 1 '..\\x.dll'" + out}}}},
+             true);
+}
+
 TEST(Check, KiloBytesRoundUp) {
     const struct {
         uint64_t bytes, kb;
@@ -478,6 +651,116 @@ TEST(CheckBuild, WarningsLetTheBuildGoOnWithTheComputedSize) {
     PackBytes script;
     ASSERT_TRUE(Pack_Extract(out, "install.dat", &script, &error)) << error;
     EXPECT_EQ(std::string(script.begin(), script.begin() + 17), "\x16INSTALL SIZE:2\r\n");
+}
+
+// The entries' names keep to the same rules, each finding named by the file it comes from, and
+// two entries that are one name to the setup are an error of the check too. Unchecked, the
+// setup gets them as they are (the tests of its own guards need that).
+TEST(CheckBuild, EntryNamesNoFileCanHaveRefuseCheckAndBuild) {
+    Mem_Init(MEM_NO_LIMIT, 0);
+    const std::string dir = MakeTempDir("check-names"), out = dir + "setup.exe";
+    const std::string stub = Stub(dir), script = dir + "setup.txt", bad = dir + "bad.txt";
+    const std::string a = dir + "a.txt", b = dir + "b.txt";
+    WriteFile(script, "FILE LIST:$2\\c.dll\n");
+    WriteFile(bad, "FILE LIST:$2\\c.dll\nFROB:x\n");
+    WriteFile(a, "a");
+    WriteFile(b, "b");
+    char hash[16];
+    snprintf(hash, sizeof hash, "%08X", Ffs_HashNameFlags("plumless", 6));
+    const std::string kCase = "differ only in letter case: the setup asks for names in any "
+                              "letter case, and these are one name to it; keep one of them";
+    const struct {
+        std::string what, script;
+        std::vector<PackSource> sources;
+        uint32_t flags;
+        std::vector<std::string> found; // the errors the check finds
+        std::string error;              // the refusal; "" for none
+        bool unchecked;                 // an unchecked build is made
+    } rows[] = {
+        {"a name the setup finds", script, {{"\\c.dll", a}}, 6, {}, "", true},
+        {"out of the folder",
+         script,
+         {{"\\c.dll", a}, {"..\\..\\etc\\passwd", b}},
+         6,
+         {b + ": the entry '..\\..\\etc\\passwd' holds '..', which leads out of its folder"},
+         "1 error in the entries",
+         true},
+        {"a device",
+         script,
+         {{"\\c.dll", a}, {"docs\\CON.txt", b}},
+         6,
+         {b + ": the entry 'docs\\CON.txt' holds 'CON.txt', which is the device CON to Windows, "
+              "not a file"},
+         "1 error in the entries",
+         true},
+        {"and an error in the script",
+         bad,
+         {{"\\c.dll", a}, {"a.", b}},
+         6,
+         {b + ": the entry 'a.' ends with a dot: Windows drops it",
+          bad + ":2: FROB: not a command this setup runs: it stops there with \"Installation "
+                "script corrupted!\""},
+         "1 error in the entries; " + bad + ": 1 error in the script",
+         true},
+        {"one name in two letter cases",
+         script,
+         {{"\\c.dll", a}, {"\\C.DLL", b}},
+         6,
+         {a + ", " + b + ": names '\\c.dll' and '\\C.DLL' " + kCase},
+         "1 error in the entries",
+         false},
+        {"two names when letter case counts",
+         script,
+         {{"\\c.dll", a}, {"\\C.DLL", b}},
+         0,
+         {},
+         "",
+         true},
+        {"one hash",
+         script,
+         {{"\\c.dll", a}, {"plumless", a}, {"buckeroo", b}},
+         6,
+         {a + ", " + b + ": names 'plumless' and 'buckeroo' have the same hash (0x" + hash +
+          "); rename one of them"},
+         "1 error in the entries",
+         false},
+        {"one name twice",
+         script,
+         {{"\\c.dll", a}, {"\\c.dll", b}},
+         6,
+         {a + ", " + b + ": '\\c.dll' is listed twice"},
+         "1 error in the entries",
+         false},
+    };
+    for (const auto &row : rows) {
+        CheckReport checked;
+        std::string error;
+        EXPECT_EQ(Pack_CheckFiles("", "", row.script, row.sources, row.flags, &checked, &error),
+                  row.error.empty())
+            << row.what;
+        EXPECT_EQ(error, row.error) << row.what;
+        std::vector<std::string> findings;
+        for (const CheckMessage &message : checked)
+            if (message.kind == CHECK_ERROR) findings.push_back(message.text);
+        EXPECT_EQ(findings, row.found) << row.what;
+        RemoveFile(out);
+        CheckReport report;
+        std::string bundled, built;
+        PackNotes notes;
+        EXPECT_EQ(Pack_BuildFiles(stub, "", row.script, row.sources, row.flags, out, &bundled,
+                                  &built, &notes, &report),
+                  row.error.empty())
+            << row.what;
+        EXPECT_EQ(built, row.error) << row.what;
+        EXPECT_EQ(report.size(), checked.size()) << row.what;
+        EXPECT_EQ(FileExists(out), row.error.empty()) << row.what;
+        if (row.script == bad) continue; // the script itself cannot run
+        RemoveFile(out);
+        EXPECT_EQ(Pack_BuildFiles(stub, "", row.script, row.sources, row.flags, out, &bundled,
+                                  &built, &notes, nullptr),
+                  row.unchecked)
+            << row.what << ": " << built;
+    }
 }
 
 // The uninstaller counts as bundled unless the place the build would take it from is named and

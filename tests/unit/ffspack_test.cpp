@@ -180,6 +180,37 @@ TEST(Ffspack, ALinkOutOfTheFolderIsRefused) {
     }
 }
 
+// Names from the folder that no file on Windows can have, and two that differ only in letter
+// case: 'check' and a checked build say so with each file's path and write nothing.
+TEST(Ffspack, NamesNoFileCanHaveAreRefusedWithTheirFiles) {
+    std::string dir = MakeTempDir("ffspack-names");
+    std::string stub = Stub(dir), out = dir + "setup.exe", product = dir + "product/";
+    RunCommand("mkdir " + product);
+    for (const char *name : {"a.txt", "A.TXT", "CON.txt", "COM10", "notes."})
+        WriteFile(product + name, name);
+    WriteFile(dir + "setup.txt", "FILE LIST:a.txt,COM10\n");
+    const std::string said =
+        "error: " + product + "CON.txt: the entry 'CON.txt' is the device CON to Windows, not a " +
+        "file\nerror: " + product + "A.TXT, " + product +
+        "a.txt: names 'A.TXT' and 'a.txt' differ only in letter case: the setup asks for names " +
+        "in any letter case, and these are one name to it; keep one of them\nerror: " + product +
+        "notes.: the entry 'notes.' ends with a dot: Windows drops it\n";
+    const std::string refused = "ffspack: 3 errors in the entries\n";
+    const std::string build =
+        "build --stub " + stub + " -o " + out + " --script " + dir + "setup.txt --dir " + product;
+    for (const std::string &command : {build, "check " + dir + "setup.txt --dir " + product}) {
+        Outcome outcome = RunFfspack(command);
+        EXPECT_EQ(outcome.code, 1) << command;
+        EXPECT_EQ(outcome.output.substr(0, said.size()), said) << command;
+        EXPECT_EQ(outcome.output.rfind(refused), outcome.output.size() - refused.size());
+        EXPECT_FALSE(FileExists(out)) << command;
+    }
+    // Unchecked, the names go to the setup as they are (two of one hash excepted).
+    RunCommand("rm " + product + "A.TXT");
+    Outcome unchecked = RunFfspack(build + " --no-check");
+    EXPECT_EQ(unchecked.code, 0) << unchecked.output;
+}
+
 TEST(Ffspack, BuildVerifyListExtract) {
     std::string dir = MakeTempDir("ffspack");
     std::string stub = Stub(dir), out = dir + "setup.exe";

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "ffs-cmp2.h"
+#include "ffs.h"
 #include "pack.h"
 #include "tessel-core.h"
 #include "tessel-sys.h"
@@ -319,6 +320,45 @@ TEST(PackUninstaller, StoredWhenTheScriptNamesOneAndNoEntryIsGiven) {
 } // namespace
 
 namespace {
+
+// ---- Names ----
+
+// Two entries of one hash cannot both be stored; the refusal says why: one name given twice, one
+// name in two letter cases (when the setup asks for names in any case), or two names that the
+// hash does not tell apart.
+TEST(PackArchive, TwoEntriesOfOneHashAreRefusedWithTheCause) {
+    Mem_Init(MEM_NO_LIMIT, 0);
+    char twins[16];
+    snprintf(twins, sizeof twins, "%08X", Ffs_HashNameFlags("plumless", 0));
+    const struct {
+        std::string a, b;
+        uint32_t flags;
+        std::string error; // "" when both are stored
+    } rows[] = {
+        {"a.txt", "a.txt", 6, "'a.txt' is listed twice"},
+        {"a.txt", "A.TXT", 6,
+         "names 'a.txt' and 'A.TXT' differ only in letter case: the setup asks for names in any "
+         "letter case, and these are one name to it; keep one of them"},
+        {"docs\\Read Me", "DOCS\\read me", 2,
+         "names 'docs\\Read Me' and 'DOCS\\read me' differ only in letter case: the setup asks "
+         "for names in any letter case, and these are one name to it; keep one of them"},
+        {"a.txt", "A.TXT", 0, ""},
+        {"a.txt", "A.TXT", 4, ""},
+        {"plumless", "buckeroo", 0,
+         "names 'plumless' and 'buckeroo' have the same hash (0x" + std::string(twins) +
+             "); rename one of them"},
+    };
+    for (const auto &row : rows) {
+        PackBytes archive;
+        std::string error;
+        PackNotes notes;
+        EXPECT_EQ(Pack_BuildArchive({{row.a, {'1'}}, {row.b, {'2'}}}, row.flags, 0, false, &archive,
+                                    &error, &notes),
+                  row.error.empty())
+            << row.a << " " << row.b;
+        EXPECT_EQ(error, row.error);
+    }
+}
 
 // ---- Files from a folder ----
 
