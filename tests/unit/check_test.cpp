@@ -4,6 +4,7 @@
 // short one; and builds and 'ffspack check' runs that find errors and write nothing.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <utility>

@@ -4,6 +4,7 @@
 // asks for.
 #include <gtest/gtest.h>
 
+#include <stdio.h>
 #include <string.h>
 
 #include <algorithm>
