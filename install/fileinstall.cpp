@@ -167,8 +167,12 @@ static void NoteItem(RecordKeeper *keeper, const char *target, int kept, int exi
     if (earlier != RECORD_UNKNOWN) flags |= earlier; // written once, the file stays the setup's
     if (SharedFile_IsShared(target) && !(flags & RECORD_SHARED)) {
         int32_t count = SharedFile_Count(target);
-        // A file that was there without a count was used by one installation already.
-        if (count <= 0) count = existed ? 1 : 0;
+        // A file that was there without a count was used by one installation already; a count
+        // without its file is left over from one that is gone.
+        if (!existed)
+            count = 0;
+        else if (count <= 0)
+            count = 1;
         if (SharedFile_SetCount(target, count + 1)) {
             flags |= RECORD_SHARED;
             Log_Print("Shared file '%s': count %d\n", target, (int)(count + 1));

@@ -77,6 +77,8 @@ class RemovalTrustTest(UninstallCase):
         os.makedirs(self.target, exist_ok=True)
         with open(os.path.join(self.target, "notes.txt"), "wb") as pre:
             pre.write(b"the user's notes")
+        # fresh.dll has a count left over from an installation that is gone: it starts anew.
+        self.wine.run("reg", ["add", SHARED_KEY, "/v", FRESH, "/t", "REG_DWORD", "/d", "5", "/f"])
         setup = self.pack_product(with_items("$?$2shared.dll", "$2fresh.dll", "$?notes.txt"),
                                   **{"shared.dll": b"NEW", "fresh.dll": b"FRESH",
                                      "notes.txt": b"product notes"})

@@ -63,6 +63,8 @@ class UninstallCase(SetupCase):
         shutil.rmtree(self.target, ignore_errors=True)
         for path in glob.glob(os.path.join(self.drive_c, "windows", "rocket.ini")):
             os.remove(path)
+        self.wine.run("reg", ["delete", "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\"
+                              "SharedDLLs", "/v", "C:\\windows\\rocket.ini", "/f"])
         for programs in glob.glob(os.path.join(self.drive_c, "users", "*", "**", "Programs"),
                                   recursive=True):
             shutil.rmtree(os.path.join(programs, "Acme"), ignore_errors=True)

@@ -498,6 +498,12 @@ TEST(Check, NamesNoFileCanHaveAreErrorsOnTheirLine) {
              {{"..\\Fonts\\f.ttf", "f"}},
              {{E, "setup.txt:1: FONT: the font '..\\Fonts\\f.ttf'" + out}}},
             {"the uninstaller on a drive", "UNINSTALL NAME:C:\\Tools\\uninst.exe", {}, {}},
+            {"the install record's place",
+             "UNINSTALL NAME:bin\\remove.exe\nFILE LIST:a.txt,$?BIN\\Remove.dat,bin\\remove.da",
+             {{"a.txt", "a"}, {"BIN\\Remove.dat", "r"}, {"bin\\remove.da", "d"}},
+             {{E, "setup.txt:2: FILE LIST: item 2 'BIN\\Remove.dat' is where INSTALL keeps its "
+                  "install record beside the uninstaller 'bin\\remove.exe': give the file "
+                  "another name"}}},
             {"the uninstaller out of a macro's folder",
              "UNINSTALL NAME:$3..\\uninst.exe",
              {},
