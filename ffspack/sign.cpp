@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "pack.h"
@@ -38,8 +39,27 @@ bool Sign_Setup(const SignOptions &options, const std::string &path, std::string
     return false;
 }
 #else
-// Runs the tool with its arguments, its output passed through; the exit code, or -1.
+// 1 when program can be run: a path that is an executable file, or a name that PATH finds one
+// for. Asked before the start, since posix_spawnp cannot tell a missing program from one that
+// ends with 127 where the C library or an emulator starts the child as a copy of the process.
+static bool CanRun(const std::string &program) {
+    if (program.find('/') != std::string::npos) return access(program.c_str(), X_OK) == 0;
+    const char *path = getenv("PATH");
+    std::string folders = path ? path : "/usr/bin:/bin";
+    for (size_t start = 0; start <= folders.size();) {
+        size_t end = std::min(folders.find(':', start), folders.size());
+        std::string folder = folders.substr(start, end - start);
+        if (folder.empty()) folder = ".";
+        if (access((folder + "/" + program).c_str(), X_OK) == 0) return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+// Runs the tool with its arguments, its output passed through; the exit code, or -1 when it
+// cannot be run.
 static int Run(const std::vector<std::string> &arguments) {
+    if (!CanRun(arguments[0])) return -1;
     std::vector<char *> argv;
     for (const std::string &argument : arguments) argv.push_back((char *)argument.c_str());
     argv.push_back(nullptr);

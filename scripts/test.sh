@@ -17,6 +17,12 @@ cmake --build build/host -j"$jobs"
 # cmake_product packs with the win32 tree's stub: it runs after that tree is built.
 ctest --test-dir build/host -j"$jobs" --output-on-failure -E '^cmake_product$'
 
+echo "==== host tree for i686 (the engine and ffspack as 32-bit programs, under qemu-i386-static)"
+cmake -S . -B build/host-i686 -G "Unix Makefiles" \
+      -DCMAKE_TOOLCHAIN_FILE="$root/cmake/linux-i686.cmake" >/dev/null
+cmake --build build/host-i686 -j"$jobs"
+ctest --test-dir build/host-i686 -j"$jobs" --output-on-failure
+
 ffspack="$root/build/host/ffspack/ffspack"
 configure_windows() { # build folder, toolchain file
   cmake -S . -B "$1" -G "Unix Makefiles" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$2" \

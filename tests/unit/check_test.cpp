@@ -805,8 +805,9 @@ TEST(CheckBuild, CheckFilesFindsTheUninstallerTheBuildWouldBundle) {
 // The command's exit code, and what it printed on both outputs.
 int Ffspack(const std::string &arguments, const std::string &dir, std::string *printed) {
     std::string capture = dir + "printed.txt";
-    int status = std::system(
-        (std::string(TESSEL_FFSPACK_PATH) + " " + arguments + " >" + capture + " 2>&1").c_str());
+    int status = std::system((std::string(TESSEL_FFSPACK_RUN TESSEL_FFSPACK_PATH) + " " +
+                              arguments + " >" + capture + " 2>&1")
+                                 .c_str());
     *printed = ReadFile(capture);
     return WEXITSTATUS(status);
 }

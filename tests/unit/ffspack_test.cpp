@@ -36,7 +36,7 @@ Outcome RunCommand(const std::string &line) {
 
 // The command with its arguments, under the environment's assignments given ("NAME=value ").
 Outcome RunFfspack(const std::string &arguments, const std::string &environment = "") {
-    return RunCommand(environment + TESSEL_FFSPACK_PATH + " " + arguments);
+    return RunCommand(environment + TESSEL_FFSPACK_RUN TESSEL_FFSPACK_PATH " " + arguments);
 }
 
 std::string Stub(const std::string &dir) {
@@ -80,7 +80,8 @@ TEST(Ffspack, AnInstalledBuilderFindsItsStubAndUninstaller) {
                TESSEL_FFSPACK_PATH + " " + prefix + "bin/ffspack");
     std::string script = prefix + "setup.txt", out = prefix + "setup.exe";
     WriteFile(script, "PRODUCT NAME:Rocket\nUNINSTALL NAME:uninst.exe\n");
-    std::string build = prefix + "bin/ffspack build --no-check -o " + out + " --script " + script;
+    std::string build = TESSEL_FFSPACK_RUN + prefix + "bin/ffspack build --no-check -o " + out +
+                        " --script " + script;
     Outcome missing = RunCommand(build);
     EXPECT_EQ(missing.code, 2) << missing.output;
     EXPECT_NE(missing.output.find("../share/tessel/setup.exe"), std::string::npos);

@@ -303,7 +303,8 @@ TEST(TryoutLog, PicksTheLinesThatReportAFailure) {
 // The command's exit code, and its output and error output in *output.
 int Ffspack(const std::string &arguments, std::string *output) {
     static const std::string dir = MakeTempDir("tryout-command");
-    int status = system((TESSEL_FFSPACK_PATH " " + arguments + " >" + dir + "out 2>&1").c_str());
+    int status = system(
+        (TESSEL_FFSPACK_RUN TESSEL_FFSPACK_PATH " " + arguments + " >" + dir + "out 2>&1").c_str());
     *output = ReadFile(dir + "out");
     return WEXITSTATUS(status);
 }
