@@ -10,6 +10,7 @@
 #include <map>
 #include <set>
 
+#include "check-habits.h"
 #include "ffs.h"
 #include "filelist.h"
 #include "installrecord.h"
@@ -315,8 +316,14 @@ bool Ask(Checker *c, const Command &command, const std::string &what, const std:
         return false;
     }
     if (c->entries.count(hash)) return true;
+    // Names from a Unix folder have '/'; the archive's have '\'.
+    std::string windows = name;
+    std::replace(windows.begin(), windows.end(), '/', '\\');
+    const std::string hint = windows != name && c->entries.count(Hash(c, windows))
+                                 ? " (did you mean " + Quoted(windows) + "?)"
+                                 : "";
     SayOn(c, CHECK_ERROR, command,
-          what + Quoted(name) + " is not among the entries: the setup will not find it");
+          what + Quoted(name) + " is not among the entries: the setup will not find it" + hint);
     return false;
 }
 
@@ -581,6 +588,11 @@ Walk CheckCommands(Checker *c, const std::vector<Command> &commands) {
         if (command.id == KW_STRING) CheckFace(c, command, faces);
     }
     CheckRecordPlace(c, commands);
+    std::vector<HabitCommand> habits;
+    for (const Command &command : commands)
+        habits.push_back(HabitCommand{command.line, command.id, &command.arguments});
+    for (const HabitFinding &finding : Check_Habits(habits))
+        SayAt(c, finding.kind, finding.line, Keyword_Info(finding.id)->Keyword, finding.text);
     CheckUnnamed(c);
     return walk;
 }
@@ -597,7 +609,14 @@ bool Check_Source(const std::string &source, const std::string &sourceName, cons
                   std::vector<uint8_t> *script, CheckReport *report) {
     script->clear();
     Checker c = Start(sourceName, build, report);
-    std::vector<Command> commands = ReadSource(&c, source);
+    // What Windows editors write at the start of a UTF-8 file: no part of the first line.
+    static const std::string BYTE_ORDER_MARK = "\xEF\xBB\xBF";
+    const bool marked = source.compare(0, BYTE_ORDER_MARK.size(), BYTE_ORDER_MARK) == 0;
+    if (marked)
+        Say(&c, CHECK_NOTE,
+            sourceName + ":1: ", "the UTF-8 byte-order mark at the start is skipped");
+    std::vector<Command> commands =
+        ReadSource(&c, marked ? source.substr(BYTE_ORDER_MARK.size()) : source);
     Walk walk = CheckCommands(&c, commands);
     if (c.errors) return false;
     if (!walk.sizeGiven && !walk.installed.empty()) {

@@ -515,8 +515,102 @@ TEST(Check, NamesNoFileCanHaveAreErrorsOnTheirLine) {
                "BREAK:\r\n\x16"
                "FILE LIST:..\\x.dll\r\n",
                {},
-               {{E, "product/install.dat:2: FILE LIST: item 1 '..\\x.dll'" + out}}}},
+               {{E, "product/install.dat:2: FILE LIST: item 1 '..\\x.dll'" + out},
+                {W, "product/install.dat:2: FILE LIST: no INSTALL in the script: the files of "
+                    "FILE LIST are never installed"}}}},
              true);
+}
+
+// What a publisher writes without meaning it: each finding on its line, with the fix.
+TEST(Check, HabitsThatTheSetupTakesWithoutAWord) {
+    const std::string kept = " with a blank, which the setup keeps: it becomes part of the name on "
+                             "the user's machine (write '";
+    const std::string whole = "INSTALL PATH:x\nINSTALL:\n";
+    RunTraps(
+        {
+            {"an uninstaller without DONE",
+             "UNINSTALL NAME:uninst.exe\n" + whole,
+             {},
+             {{W, "setup.txt:1: UNINSTALL NAME: no DONE in the script: INSTALL writes the "
+                  "uninstaller, but no uninstall entry points at it and Programs and Features "
+                  "does not list the product (end the script with DONE)"}}},
+            {"an uninstaller with DONE",
+             "UNINSTALL NAME:uninst.exe\n" + whole + "DONE:x\n",
+             {},
+             {}},
+            {"a list without INSTALL",
+             "FILE LIST:a.txt\nINSTALL PATH:x\nDONE:x\n",
+             {{"a.txt", "a"}},
+             {{W, "setup.txt:1: FILE LIST: no INSTALL in the script: the files of FILE LIST are "
+                  "never installed"}}},
+            {"blanks around names",
+             "COMPANY NAME: Hollybush Software\nINSTALL DIR:Hollybush\\Bramble Notes \n"
+             "PRODUCT NAME:Bramble Notes\nFILE LIST:a.txt, b.txt\n",
+             {{"a.txt", "a"}, {" b.txt", "b"}},
+             {{E, "setup.txt:1: COMPANY NAME: argument 1 ' Hollybush Software' begins" + kept +
+                      "Hollybush Software')"},
+              {E, "setup.txt:2: INSTALL DIR: argument 1 'Hollybush\\Bramble Notes ' ends" + kept +
+                      "Hollybush\\Bramble Notes')"},
+              {E, "setup.txt:4: FILE LIST: item 2 ' b.txt' begins" + kept +
+                      "b.txt'; items are separated by ',' alone)"}}},
+            {"a blank at a list item's end, said once",
+             "FILE LIST:a.txt \n",
+             {},
+             {{E, "setup.txt:1: FILE LIST: item 1 'a.txt ' ends with a blank: Windows drops it"}}},
+            {"the uninstaller listed",
+             "UNINSTALL NAME:bin\\uninst.exe\nFILE LIST:a.txt,$?BIN\\UNINST.EXE\n" + whole +
+                 "DONE:x\n",
+             {{"a.txt", "a"}, {"BIN\\UNINST.EXE", "u"}},
+             {{W, "setup.txt:2: FILE LIST: item 2 '$?BIN\\UNINST.EXE' is the uninstaller, which "
+                  "INSTALL writes with the script behind it: leave it out of FILE LIST"}}},
+            {"a shortcut to nothing",
+             "FILE LIST:a.exe\nUNINSTALL NAME:u.exe\n" + whole +
+                 "ADD ITEM:0|A.EXE||A\nADD ITEM:0|u.exe||U\nADD ITEM:0|b.exe||B\n"
+                 "ADD ITEM:0|$1notepad.exe||N\nADD ITEM:0|C:\\x.exe||X\nDONE:x\n",
+             {{"a.exe", "a"}},
+             {{W, "setup.txt:7: ADD ITEM: the target 'b.exe' is no FILE LIST item nor the "
+                  "uninstaller: the shortcut points at a file the setup does not install"}}},
+            {"colours",
+             "GRADIENT START:20;80;40\nGRADIENT END:1, 2 ,3\nGRADIENT START:1,2\n"
+             "GRADIENT END:1,2,3,4\nGRADIENT START:1,2,x\n",
+             {},
+             {{W, "setup.txt:1: GRADIENT START: '20;80;40' is not three numbers separated by ',' "
+                  "(red,green,blue, 0 to 255 each): the setup reads another colour"},
+              {W, "setup.txt:3: GRADIENT START: '1,2' is not three numbers separated by ',' "
+                  "(red,green,blue, 0 to 255 each): the setup reads another colour"},
+              {W, "setup.txt:5: GRADIENT START: '1,2,x' is not three numbers separated by ',' "
+                  "(red,green,blue, 0 to 255 each): the setup reads another colour"}}},
+            {"numbers with text behind them",
+             "WINDOW:0|5s|T|C||P\nINSTALL SIZE:10KB\nINSTALL SIZE: -7\nINSTALL SIZE:kb\n"
+             "INSTALL SIZE:+12\n",
+             {},
+             {{W, "setup.txt:1: WINDOW: argument 2 '5s' is no plain number: the setup reads 5 "
+                  "and passes over 's'"},
+              {W, "setup.txt:2: INSTALL SIZE: argument 1 '10KB' is no plain number: the setup "
+                  "reads 10 and passes over 'KB'"},
+              {W, "setup.txt:4: INSTALL SIZE: argument 1 'kb' is no plain number: the setup "
+                  "reads 0 and passes over 'kb'"}}},
+            {"a forward slash",
+             "MESSAGE:docs/readme.txt\n",
+             {{"docs\\readme.txt", "r"}},
+             {{E, "setup.txt:1: MESSAGE: the text 'docs/readme.txt' is not among the entries: the "
+                  "setup will not find it (did you mean 'docs\\readme.txt'?)"},
+              {W, "setup.txt: the entry 'docs\\readme.txt' is named nowhere in the script: the "
+                  "setup never uses it"}}},
+        },
+        false);
+}
+
+// A script that a Windows editor saved with its byte-order mark reads as without it.
+TEST(Check, AByteOrderMarkIsSkippedWithANote) {
+    std::string script;
+    CheckReport report = Check("\xEF\xBB\xBF# remark\nPRODUCT NAME:Rocket\n", {}, false,
+                               PACK_DEFAULT_FLAGS, true, &script);
+    ASSERT_EQ(report.size(), 1u);
+    EXPECT_EQ(report[0].kind, CHECK_NOTE);
+    EXPECT_EQ(report[0].text, "setup.txt:1: the UTF-8 byte-order mark at the start is skipped");
+    EXPECT_EQ(script, "\x16PRODUCT NAME:Rocket\r\n");
+    EXPECT_EQ(Findings(Check("\xEF\xBB\xBFPRODUCT NAME:Rocket\n", {})), Said{});
 }
 
 TEST(Check, KiloBytesRoundUp) {
