@@ -146,7 +146,8 @@ function(tessel_shortcut_target out executable names)
   endforeach()
   list(JOIN candidates "' or '" looked)
   tessel_fail("CPACK_PACKAGE_EXECUTABLES names '${executable}', which is not installed "
-              "(looked for '${looked}')")
+              "(looked for '${looked}'): set CPACK_TESSEL_EXECUTABLES_DIRECTORY to the folder "
+              "of the installed tree that holds it (\"\" or \".\" for its root)")
 endfunction()
 
 # The script text of the project: its names from the CPack variables, the installation folder
@@ -163,8 +164,18 @@ function(tessel_write_script path names)
   if(NOT DEFINED CPACK_TESSEL_PROGRAM_GROUP)
     set(CPACK_TESSEL_PROGRAM_GROUP "${CPACK_PACKAGE_INSTALL_DIRECTORY}")
   endif()
-  set(CPACK_TESSEL_REGISTRY_PATH
-      "Software/${CPACK_PACKAGE_VENDOR}/${CPACK_PACKAGE_INSTALL_REGISTRY_KEY}")
+  # CPack's registry key defaults to the installation folder, which often starts with the
+  # vendor already ("Vendor/Product"): the vendor is not put in front of it twice.
+  set(key "${CPACK_PACKAGE_INSTALL_REGISTRY_KEY}")
+  string(REPLACE "\\" "/" key "${key}")
+  string(TOUPPER "${key}/" upperKey)
+  string(TOUPPER "${CPACK_PACKAGE_VENDOR}/" upperVendor)
+  string(FIND "${upperKey}" "${upperVendor}" vendorAt)
+  if(CPACK_PACKAGE_VENDOR STREQUAL "" OR vendorAt EQUAL 0)
+    set(CPACK_TESSEL_REGISTRY_PATH "Software/${key}")
+  else()
+    set(CPACK_TESSEL_REGISTRY_PATH "Software/${CPACK_PACKAGE_VENDOR}/${key}")
+  endif()
   foreach(variable CPACK_PACKAGE_INSTALL_DIRECTORY CPACK_TESSEL_PROGRAM_GROUP
                    CPACK_TESSEL_REGISTRY_PATH)
     string(REPLACE "/" "\\" ${variable} "${${variable}}")

@@ -62,7 +62,7 @@ file_list=$(sed -n 's/^\^FILE LIST://p' <<<"$script" | tr ',' '\n' | LC_ALL=C so
 [ "$file_list" = "$installed" ] || fail "the FILE LIST is not every installed file: $file_list"
 for line in '^COMPANY NAME:Acme Rockets' '^PRODUCT NAME:Rocket Launcher' '^PRODUCT VERSION:2.1.0' \
             '^INSTALL DIR:Acme Rockets\Rocket' '^UNINSTALL NAME:uninst.exe' \
-            '^REGISTRY PATH:Software\Acme Rockets\Acme Rockets\Rocket' \
+            '^REGISTRY PATH:Software\Acme Rockets\Rocket' \
             '^CREATE GROUP:Acme Rockets\Rocket' '^ADD ITEM:0^bin\rocket.exe^^Rocket Launcher' \
             '^DONE:Rocket Launcher 2.1.0 is installed.'; do
   grep -qxF "$line" <<<"$script" || fail "the script lacks the line '$line'"
@@ -194,7 +194,8 @@ row ok '^ADD ITEM:0^tools\run.exe^^Run' tools/run.exe -- \
     -D 'CPACK_PACKAGE_EXECUTABLES=tools/run.exe;Run'
 row ok '^ADD ITEM:0^app\tool.exe^^Tool' app/tool.exe -- \
     -D 'CPACK_PACKAGE_EXECUTABLES=tool;Tool' -D CPACK_TESSEL_EXECUTABLES_DIRECTORY=app
-row "CPACK_PACKAGE_EXECUTABLES names 'tool', which is not installed" - tool.txt -- \
+row "CPACK_PACKAGE_EXECUTABLES names 'tool', which is not installed (looked for 'bin/tool.exe' \
+or 'tool'): set CPACK_TESSEL_EXECUTABLES_DIRECTORY to the folder" - tool.txt -- \
     -D 'CPACK_PACKAGE_EXECUTABLES=tool;Tool'
 row "CPACK_PACKAGE_EXECUTABLES takes pairs (executable;label): it has 3 items" - bin/tool.exe -- \
     -D 'CPACK_PACKAGE_EXECUTABLES=tool;Tool;other'
