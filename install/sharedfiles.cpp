@@ -34,14 +34,20 @@ int32_t SharedFile_Count(const char *path) {
 int SharedFile_SetCount(const char *path, int32_t count) {
     CORE_GUARD(path);
     HKEY key;
-    LONG result = RegCreateKeyExA(HKEY_LOCAL_MACHINE, SHAREDFILES_KEY, 0, NULL, 0, KEY_SET_VALUE,
-                                  NULL, &key, NULL);
+    LONG result = RegCreateKeyExA(HKEY_LOCAL_MACHINE, SHAREDFILES_KEY, 0, NULL, 0,
+                                  KEY_SET_VALUE | KEY_QUERY_VALUE, NULL, &key, NULL);
     if (result == ERROR_SUCCESS) {
-        DWORD value = (DWORD)count;
+        DWORD value = (DWORD)count, values = 1, subkeys = 1;
         result = count == RECORD_DROP_COUNT
                      ? RegDeleteValueA(key, path)
                      : RegSetValueExA(key, path, 0, REG_DWORD, (const BYTE *)&value, sizeof value);
+        if (result == ERROR_SUCCESS && count == RECORD_DROP_COUNT)
+            RegQueryInfoKeyA(key, NULL, NULL, NULL, &subkeys, NULL, NULL, &values, NULL, NULL,
+                             NULL, NULL);
         RegCloseKey(key);
+        // The last count gone from a key that only counts ever held: the key goes too, as it
+        // came (a fresh 32-bit Wine prefix, or the 32-bit view of a 64-bit one, has none).
+        if (values == 0 && subkeys == 0) RegDeleteKeyA(HKEY_LOCAL_MACHINE, SHAREDFILES_KEY);
     }
     if (result == ERROR_SUCCESS) return 1;
     Log_Print("Unable to set the shared count of '%s' (%ld)\n", path, (long)result);
