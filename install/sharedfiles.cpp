@@ -42,8 +42,8 @@ int SharedFile_SetCount(const char *path, int32_t count) {
                      ? RegDeleteValueA(key, path)
                      : RegSetValueExA(key, path, 0, REG_DWORD, (const BYTE *)&value, sizeof value);
         if (result == ERROR_SUCCESS && count == RECORD_DROP_COUNT)
-            RegQueryInfoKeyA(key, NULL, NULL, NULL, &subkeys, NULL, NULL, &values, NULL, NULL,
-                             NULL, NULL);
+            RegQueryInfoKeyA(key, NULL, NULL, NULL, &subkeys, NULL, NULL, &values, NULL, NULL, NULL,
+                             NULL);
         RegCloseKey(key);
         // The last count gone from a key that only counts ever held: the key goes too, as it
         // came (a fresh 32-bit Wine prefix, or the 32-bit view of a 64-bit one, has none).
