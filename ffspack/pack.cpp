@@ -478,6 +478,34 @@ static std::string BundledPath(const std::string &stubPath, const std::string &u
     return uninstallerPath.empty() ? FolderOf(stubPath) + UNINST_ENTRY : uninstallerPath;
 }
 
+// The machine type of a program's bytes in words ("a 32-bit x86"), or "" when they are no PE
+// image of a type these words know.
+static std::string MachineOf(const std::vector<uint8_t> &data) {
+    uint16_t machine = 0;
+    if (!Pe_ReadMachine(data.data(), (int32_t)std::min<size_t>(data.size(), PE_HEAD_SIZE),
+                        &machine))
+        return "";
+    return machine == PE_MACHINE_I386    ? "a 32-bit x86"
+           : machine == PE_MACHINE_AMD64 ? "an x64"
+                                         : "";
+}
+
+// A setup carries programs of one machine type: a 32-bit setup whose uninstaller is an x64
+// program would leave the users of 32-bit Windows with one that never starts, and 'ffspack
+// test' could not try both. False, with the error, when the stub and the uninstaller differ.
+static bool SameMachine(const std::string &stubPath, const std::vector<uint8_t> &uninstaller,
+                        const std::string &uninstallerName, std::string *error) {
+    std::vector<uint8_t> stub;
+    std::string readError;
+    if (!Pack_ReadFile(stubPath, &stub, &readError)) return true; // the build says why
+    const std::string stubMachine = MachineOf(stub), machine = MachineOf(uninstaller);
+    if (stubMachine.empty() || machine.empty() || stubMachine == machine) return true;
+    *error = "the uninstaller " + uninstallerName + " is " + machine + " program and the stub " +
+             Quoted(stubPath) + " " + stubMachine + " one: a setup carries programs of one " +
+             "machine type; store the uninstaller built beside the stub";
+    return false;
+}
+
 static bool AddUninstaller(const std::string &stubPath, const std::string &uninstallerPath,
                            uint32_t flags, std::vector<PackInput> *inputs, std::string *bundled,
                            std::string *error, PackNotes *notes) {
@@ -494,7 +522,7 @@ static bool AddUninstaller(const std::string &stubPath, const std::string &unins
     }
     if (given) {
         NoteSignedUninstaller(given->data, Quoted(given->name), notes);
-        return true;
+        return SameMachine(stubPath, given->data, Quoted(given->name), error);
     }
     if (!script || !Pack_ScriptNamesUninstaller(script->data)) {
         if (!uninstallerPath.empty())
@@ -512,6 +540,7 @@ static bool AddUninstaller(const std::string &stubPath, const std::string &unins
         return false;
     }
     NoteSignedUninstaller(uninstaller.data, Quoted(path), notes);
+    if (!SameMachine(stubPath, uninstaller.data, Quoted(path), error)) return false;
     inputs->push_back(std::move(uninstaller));
     *bundled = path;
     return true;

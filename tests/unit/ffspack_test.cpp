@@ -127,6 +127,44 @@ TEST(Ffspack, BundlesTheUninstallerTheScriptNames) {
     }
 }
 
+// A setup carries programs of one machine type: an x64 stub with a 32-bit uninstaller is
+// refused, whether the uninstaller is bundled, given or an entry; programs of one type build.
+TEST(Ffspack, TheStubAndTheUninstallerAreOfOneMachineType) {
+    std::string dir = MakeTempDir("ffspack-machines");
+    std::string out = dir + "setup.exe", script = dir + "setup.txt";
+    auto image = [&](const std::string &name, uint16_t machine) {
+        testing_support::PeHeader header;
+        std::string bytes = testing_support::PeHeaderBytes(header);
+        bytes[header.newHeaderAt + 4] = (char)(machine & 0xFF);
+        bytes[header.newHeaderAt + 5] = (char)(machine >> 8);
+        WriteFile(dir + name,
+                  bytes + "|TesselStampUnwritten|" + std::string(1, '\0') + std::string(100, '.'));
+        return dir + name;
+    };
+    const std::string x64 = image("x64.exe", 0x8664), x86 = image("x86.exe", 0x14C);
+    WriteFile(script, "PRODUCT NAME:Rocket\nUNINSTALL NAME:uninst.exe\n");
+    const std::string build = "build --no-check -o " + out + " --script " + script + " --stub ";
+    const std::string refused = " is a 32-bit x86 program and the stub '" + x64 +
+                                "' an x64 one: a setup carries programs of one machine type";
+    struct {
+        std::string arguments;
+        int code;
+        std::string message;
+    } rows[] = {
+        {x64 + " --uninstaller " + x86, 1, "the uninstaller '" + x86 + "'" + refused},
+        {x64 + " uninst.exe=" + x86, 1, "the uninstaller 'uninst.exe'" + refused},
+        {x64 + " --uninstaller " + x64, 0, "bundled uninstaller: " + x64},
+        {x86 + " --uninstaller " + x86, 0, "bundled uninstaller: " + x86},
+    };
+    for (auto &row : rows) {
+        std::remove(out.c_str());
+        Outcome outcome = RunFfspack(build + row.arguments);
+        EXPECT_EQ(outcome.code, row.code) << row.arguments << "\n" << outcome.output;
+        EXPECT_NE(outcome.output.find(row.message), std::string::npos) << outcome.output;
+        EXPECT_EQ(FileExists(out), row.code == 0) << row.arguments;
+    }
+}
+
 TEST(Ffspack, BadInputFailsClearlyAndWritesNothing) {
     std::string dir = MakeTempDir("ffspack");
     std::string stub = Stub(dir), out = dir + "setup.exe";
