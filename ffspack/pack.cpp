@@ -325,6 +325,17 @@ bool Pack_ReadFile(const std::string &path, PackBytes *data, std::string *error)
         return false;
     }
     data->clear();
+    // Refused from its size before a byte is read: no setup can carry a larger file, and reading
+    // one took minutes and gigabytes. The memory is taken once, at the file's size.
+    std::error_code sizeError;
+    const uintmax_t size = std::filesystem::file_size(path, sizeError);
+    if (!sizeError && !Pack_EntryFits(size)) {
+        Sys_FileClose(file);
+        *error = Quoted(path) + " is 2 GB or larger (" + std::to_string(size) +
+                 " bytes); an entry holds at most " + std::to_string(PACK_MAX_LENGTH) + " bytes";
+        return false;
+    }
+    if (!sizeError) data->reserve((size_t)size);
     uint8_t chunk[65536];
     int32_t got = 0;
     bool read;

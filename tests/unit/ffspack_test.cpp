@@ -165,6 +165,26 @@ TEST(Ffspack, TheStubAndTheUninstallerAreOfOneMachineType) {
     }
 }
 
+// A file too large for any setup is refused from its size, before it is read (a sparse file of
+// 2 GB: reading it took minutes and gigabytes), by check and build alike.
+TEST(Ffspack, AFileTooLargeIsRefusedBeforeItIsRead) {
+    std::string dir = MakeTempDir("ffspack-huge"), product = dir + "product/";
+    RunCommand("mkdir -p " + product + " && truncate -s 2147483648 " + product + "huge.bin");
+    WriteFile(dir + "setup.txt", "PRODUCT NAME:Rocket\nFILE LIST:huge.bin\n");
+    const std::string refused = "'" + product +
+                                "huge.bin' is 2 GB or larger (2147483648 bytes); "
+                                "an entry holds at most 2147483647 bytes";
+    for (const std::string &command :
+         {"check " + dir + "setup.txt --dir " + product, "build --stub " + Stub(dir) + " -o " +
+                                                             dir + "setup.exe --script " + dir +
+                                                             "setup.txt --dir " + product}) {
+        Outcome outcome = RunFfspack(command);
+        EXPECT_NE(outcome.code, 0) << command;
+        EXPECT_NE(outcome.output.find(refused), std::string::npos) << outcome.output;
+    }
+    EXPECT_FALSE(FileExists(dir + "setup.exe"));
+}
+
 TEST(Ffspack, BadInputFailsClearlyAndWritesNothing) {
     std::string dir = MakeTempDir("ffspack");
     std::string stub = Stub(dir), out = dir + "setup.exe";
