@@ -35,7 +35,8 @@ const char *kHelp =
     "  ffspack list SETUP [--dir FOLDER]... [NAME]...\n"
     "  ffspack verify SETUP\n"
     "  ffspack extract SETUP -o FOLDER NAME...\n"
-    "  ffspack test SETUP [--wine PROGRAM] [--keep] [--timeout SECONDS]\n"
+    "  ffspack test SETUP [--arch win32|win64] [--vm] [--wine PROGRAM] [--keep]\n"
+    "               [--timeout SECONDS]\n"
     "  ffspack --help\n"
     "\n"
     "build   appends an archive of the entries to a copy of STUB (the setup program as\n"
@@ -115,10 +116,14 @@ const char *kHelp =
     "        the failures its debug.log reports; then it runs the uninstaller that the entry\n"
     "        names, quietly, and shows its exit code, its log's failures and everything it\n"
     "        leaves behind. Exit code 0 when the setup ended with 1 and its uninstaller, if\n"
-    "        it has one, with 1, leaving nothing; 1 otherwise. An i386 setup runs under\n"
-    "        'wine' (WINEARCH=win32), an x86-64 one under /usr/lib/wine/wine64; --wine\n"
-    "        PROGRAM names another Wine. --timeout SECONDS bounds each run (default 300, at\n"
-    "        most 86400); then the Wine server is killed. --keep keeps the prefix.\n"
+    "        it has one, with 1, leaving nothing; 1 otherwise. An i386 setup runs in a\n"
+    "        32-bit prefix under 'wine', an x86-64 one in a 64-bit prefix under\n"
+    "        /usr/lib/wine/wine64; --arch win64 tries an i386 setup in a 64-bit prefix (as on\n"
+    "        64-bit Windows); --wine PROGRAM names another Wine. Where the kernel cannot\n"
+    "        execute 32-bit programs, an i386 setup is tried in a virtual machine\n"
+    "        (scripts/vm-run.sh: qemu, minutes); --vm does so anyway. --timeout SECONDS\n"
+    "        bounds each run (default 300, at most 86400); then the Wine server is killed.\n"
+    "        --keep keeps the prefix (not one made in the virtual machine).\n"
     "\n"
     "Example:\n"
     "  ffspack build --stub setup-stub.exe -o setup.exe --script setup.txt \\\n"
@@ -380,6 +385,12 @@ int Test(int argc, char **argv) {
         bool hasValue = i + 1 < argc;
         if (arg == "--wine" && hasValue) {
             options.wine = argv[++i];
+        } else if (arg == "--arch" && hasValue) {
+            options.arch = argv[++i];
+            if (options.arch != "win32" && options.arch != "win64")
+                return Usage("--arch is win32 or win64");
+        } else if (arg == "--vm") {
+            options.vm = true;
         } else if (arg == "--keep") {
             options.keep = true;
         } else if (arg == "--timeout" && hasValue) {

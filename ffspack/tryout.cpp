@@ -612,8 +612,12 @@ static void ShowValues(const char *title, const std::vector<TryoutChange> &chang
 
 // ---- The run ----
 
-// Chooses the Wine that runs the setup's machine. Returns false with *error when none can.
-static bool ChooseWine(const TryoutOptions &options, std::string *error) {
+// 1 when this machine's kernel executes 32-bit programs, as 32-bit Wine needs.
+static bool KernelRunsI386() { return system("/lib/ld-linux.so.2 --help >/dev/null 2>&1") == 0; }
+
+// Chooses the prefix's architecture and the Wine that runs it, and whether the run happens in
+// the virtual machine (*inVm). Returns false with *error when nothing can run the setup.
+static bool ChooseWine(const TryoutOptions &options, std::string *error, bool *inVm) {
     std::ifstream file(options.setup, std::ios::binary);
     uint8_t head[PE_HEAD_SIZE];
     file.read((char *)head, sizeof head);
@@ -622,25 +626,105 @@ static bool ChooseWine(const TryoutOptions &options, std::string *error) {
         *error = "cannot read '" + options.setup + "'";
     else if (!Pe_ReadMachine(head, (int32_t)file.gcount(), &machine))
         *error = "'" + options.setup + "' is not a Windows program";
-    else if (machine == PE_MACHINE_I386 && options.wine.empty() &&
-             system("/lib/ld-linux.so.2 --help >/dev/null 2>&1") != 0)
-        *error = "'" + options.setup +
-                 "' is a 32-bit (i386) setup, and this machine's kernel "
-                 "cannot execute 32-bit programs, so 32-bit Wine cannot run here: build the "
-                 "setup with the x86-64 stub to try it here, or name a Wine with --wine";
     else if (machine != PE_MACHINE_I386 && machine != PE_MACHINE_AMD64)
         *error = "'" + options.setup + "' is made for a machine that Wine does not run here";
+    else if (machine == PE_MACHINE_AMD64 && options.arch == "win32")
+        *error = "'" + options.setup + "' is an x86-64 setup: a 32-bit prefix cannot run it";
     if (!error->empty()) return false;
-    bool wide = machine == PE_MACHINE_AMD64;
-    T.arch = wide ? "win64" : "win32";
-    T.wine = !options.wine.empty() ? options.wine : wide ? "/usr/lib/wine/wine64" : "wine";
-    T.loader = wide ? T.wine : "";
+    bool i386 = machine == PE_MACHINE_I386;
+    *inVm = options.vm || (i386 && options.wine.empty() && !KernelRunsI386());
+    T.arch = !options.arch.empty() ? options.arch : i386 ? "win32" : "win64";
+    // A 64-bit prefix is run by the 64-bit loader, which hands a 32-bit program on to the
+    // 32-bit one beside it (WINELOADER without its "64").
+    bool widePrefix = T.arch == "win64";
+    T.wine = !options.wine.empty() ? options.wine : widePrefix ? "/usr/lib/wine/wine64" : "wine";
+    T.loader = widePrefix ? T.wine : "";
     // The server beside the program (/usr/lib/wine/wineserver), else the one on the path.
     std::error_code code;
     fs::path beside = fs::path(T.wine).parent_path() / "wineserver";
     T.server = T.wine.find('/') != std::string::npos && fs::exists(beside, code) ? beside.string()
                                                                                  : "wineserver";
     return true;
+}
+
+// ---- In the virtual machine ----
+
+// vm-run.sh: TESSEL_VM_RUN, else lib/tessel-install/vm-run.sh beside the bin/ of an installed
+// ffspack, else scripts/vm-run.sh of the source tree that a build tree lies in. "" when none.
+static std::string FindVmRunner() {
+    const char *named = getenv("TESSEL_VM_RUN");
+    if (named && *named) return named;
+    std::error_code code;
+    fs::path self = fs::read_symlink("/proc/self/exe", code);
+    if (code) return "";
+    fs::path installed = self.parent_path().parent_path() / "lib/tessel-install/vm-run.sh";
+    if (fs::exists(installed, code)) return installed.string();
+    for (fs::path folder = self.parent_path(); folder != folder.parent_path();
+         folder = folder.parent_path())
+        if (fs::exists(folder / "scripts/vm-run.sh", code) &&
+            fs::exists(folder / "CMakeLists.txt", code))
+            return (folder / "scripts/vm-run.sh").string();
+    return "";
+}
+
+// Text as one word of a shell command line.
+static std::string ShellWord(const std::string &text) {
+    std::string word = "'";
+    for (char c : text) word += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return word + "'";
+}
+
+// Tries the setup with this same program inside the virtual machine, whose kernel runs 32-bit
+// programs: a job folder with copies of both and the command line, run by vm-run.sh, which
+// shows the report as it comes. Returns the run's exit code, or 1 with the reason.
+static int RunInVm(const TryoutOptions &options) {
+    std::string runner = FindVmRunner();
+    if (runner.empty()) {
+        fprintf(stderr,
+                "ffspack: '%s' is a 32-bit (i386) setup, and this machine's kernel cannot execute "
+                "32-bit programs, so 32-bit Wine cannot run here; no vm-run.sh was found to try "
+                "it in a virtual machine (TESSEL_VM_RUN names one): build the setup with the "
+                "x86-64 stub to try it here, or name a Wine with --wine\n",
+                options.setup.c_str());
+        return 1;
+    }
+    if (options.keep) {
+        fprintf(stderr, "ffspack: --keep cannot keep a prefix made inside the virtual machine\n");
+        return 1;
+    }
+    const char *temp = getenv("TMPDIR");
+    std::string job = std::string(temp && *temp ? temp : "/tmp") + "/ffspack-vm-XXXXXX";
+    std::error_code code;
+    if (!mkdtemp(&job[0]) || !fs::copy_file(options.setup, job + "/setup.exe", code) ||
+        !fs::copy_file("/proc/self/exe", job + "/ffspack", code)) {
+        fprintf(stderr, "ffspack: cannot make the virtual machine's job in '%s': %s\n", job.c_str(),
+                code ? code.message().c_str() : strerror(errno));
+        fs::remove_all(job, code);
+        return 1;
+    }
+    std::ofstream script(job + "/job.sh");
+    script << "exec /job/ffspack test /job/setup.exe --arch " << T.arch << " --timeout "
+           << options.timeout << (options.wine.empty() ? "" : " --wine " + ShellWord(options.wine))
+           << "\n";
+    script.close();
+    // Each of the four Wine runs may take its timeout; the machine's start comes on top.
+    std::string bound = std::to_string(4 * options.timeout + 600);
+    printf("ffspack test %s: in a virtual machine (%s)\n", options.setup.c_str(), runner.c_str());
+    fflush(stdout);
+    int status = -1;
+    pid_t child = fork();
+    if (child == 0) {
+        execlp("bash", "bash", runner.c_str(), "--timeout", bound.c_str(), job.c_str(),
+               (char *)nullptr);
+        _exit(127);
+    }
+    if (child > 0) waitpid(child, &status, 0);
+    fs::remove_all(job, code);
+    int result = child > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (result == 0 || result == 1) return result;
+    fprintf(stderr, "ffspack: the virtual machine gave no result (%s ended with %d)\n",
+            runner.c_str(), result);
+    return 1;
 }
 
 // Wine's first start in the new prefix; then the user folders that Wine links to the home
@@ -765,10 +849,12 @@ static void TryUninstall(const std::string &command, const Snapshot &before,
 
 int Tryout_Run(const TryoutOptions &options) {
     std::string error;
-    if (!ChooseWine(options, &error)) {
+    bool inVm = false;
+    if (!ChooseWine(options, &error, &inVm)) {
         fprintf(stderr, "ffspack: %s\n", error.c_str());
         return 1;
     }
+    if (inVm) return RunInVm(options);
     const char *temp = getenv("TMPDIR");
     T.prefix = std::string(temp && *temp ? temp : "/tmp") + "/ffspack-test-XXXXXX";
     T.timeout = options.timeout;

@@ -33,7 +33,9 @@ struct TryoutShortcut {
 
 struct TryoutOptions {
     std::string setup;
-    std::string wine; // the Wine program; empty: chosen by the setup's machine
+    std::string wine; // the Wine program; empty: chosen by the prefix's architecture
+    std::string arch; // "win32" or "win64" (the prefix); empty: the setup's own
+    bool vm = false;  // in the virtual machine of vm-run.sh even where this kernel runs i386
     bool keep = false;
     int timeout = TRYOUT_TIMEOUT_DEFAULT; // 1 to TRYOUT_TIMEOUT_MAX
 };
@@ -56,5 +58,8 @@ bool Tryout_ReadShortcut(const std::string &bytes, TryoutShortcut *shortcut);
 bool Tryout_IsFailure(const std::string &line);
 // Tries the setup and prints what it did. Returns 0 when the setup ended with 1 and its
 // uninstaller, when it has one, with 1 leaving nothing behind; 1 otherwise (the output says
-// why). The prefix is removed unless options.keep.
+// why). The prefix is removed unless options.keep. An i386 setup on a kernel that cannot
+// execute 32-bit programs (or with options.vm) is tried by this same program inside the
+// virtual machine of vm-run.sh (found through TESSEL_VM_RUN, beside an installed ffspack, or
+// in the source tree it was built from), which prints the same report.
 int Tryout_Run(const TryoutOptions &options);

@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <sys/wait.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -325,9 +326,13 @@ TEST(TryoutCommand, RefusesABadCommandLineAndWhatNoWineRuns) {
         {"a.exe --timeout 0", 2, "--timeout needs a number of seconds from 1 to 86400"},
         {"a.exe --timeout 86401", 2, "--timeout needs a number of seconds from 1 to 86400"},
         {"a.exe --timeout soon", 2, "--timeout needs a number of seconds from 1 to 86400"},
+        {"a.exe --arch", 2, "unknown or incomplete option '--arch'"},
+        {"a.exe --arch win16", 2, "--arch is win32 or win64"},
+        {"a.exe --arch WIN64", 2, "--arch is win32 or win64"},
         // Accepted bounds; the setup that is not there ends the run before Wine starts.
         {missing + " --timeout 1", 1, "cannot read"},
         {missing + " --timeout 86400 --keep", 1, "cannot read"},
+        {missing + " --arch win32 --vm", 1, "cannot read"},
     };
     for (auto &row : rows) {
         EXPECT_EQ(Ffspack("test " + row.arguments, &output), row.code) << row.arguments;
@@ -341,15 +346,82 @@ TEST(TryoutCommand, RefusesABadCommandLineAndWhatNoWineRuns) {
     WriteFile(dir + "arm.exe", arm);
     EXPECT_EQ(Ffspack("test " + dir + "arm.exe", &output), 1);
     EXPECT_NE(output.find("made for a machine that Wine does not run here"), std::string::npos);
+    std::string amd64 = PeHeaderBytes(PeHeader());
+    amd64[64 + 4] = 0x64, amd64[64 + 5] = (char)0x86; // machine 0x8664
+    WriteFile(dir + "amd64.exe", amd64);
+    EXPECT_EQ(Ffspack("test " + dir + "amd64.exe --arch win32", &output), 1);
+    EXPECT_NE(output.find("an x86-64 setup: a 32-bit prefix cannot run it"), std::string::npos)
+        << output;
 }
 
-TEST(TryoutCommand, SaysWhyAn386SetupCannotRunOnA64BitOnlyKernel) {
+// The virtual machine's runner, played by a script that keeps what it was given: the job
+// folder's command line and setup, its own arguments, and whether the folder is gone afterwards.
+TEST(TryoutCommand, HandsTheSetupAndItsOptionsToTheVirtualMachine) {
+    std::string dir = MakeTempDir("tryout-vm"), output;
+    std::string setup = PeHeaderBytes(PeHeader()) + "the archive would follow";
+    WriteFile(dir + "setup.exe", setup);
+    struct {
+        const char *options;
+        int runnerCode, code;
+        const char *jobLine, *bound, *says;
+    } rows[] = {
+        {"--vm --arch win64 --timeout 7", 1, 1,
+         "exec /job/ffspack test /job/setup.exe --arch win64 --timeout 7", "628", ""},
+        {"--vm --timeout 86400", 0, 0,
+         "exec /job/ffspack test /job/setup.exe --arch win32 --timeout 86400", "346200", ""},
+        {"--vm --wine \"/opt/it's/wine\"", 0, 0,
+         "exec /job/ffspack test /job/setup.exe --arch win32 --timeout 300 --wine "
+         "'/opt/it'\\''s/wine'",
+         "1800", ""},
+        {"--vm", 124, 1, "", "", "the virtual machine gave no result ("},
+        {"--vm --keep", 0, 1, nullptr, "", "--keep cannot keep a prefix made inside the virtual"},
+    };
+    WriteFile(dir + "runner.sh", "job=$3\n"
+                                 "cp \"$job/job.sh\" \"$job/setup.exe\" " +
+                                     dir +
+                                     "\n"
+                                     "echo \"$1 $2\" >" +
+                                     dir +
+                                     "args\n"
+                                     "cmp -s \"$job/ffspack\" /dev/null || echo copied >" +
+                                     dir +
+                                     "ffspack\n"
+                                     "exit $(cat " +
+                                     dir + "code)\n");
+    setenv("TESSEL_VM_RUN", (dir + "runner.sh").c_str(), 1);
+    for (auto &row : rows) {
+        remove((dir + "job.sh").c_str());
+        WriteFile(dir + "code", std::to_string(row.runnerCode));
+        EXPECT_EQ(Ffspack("test " + dir + "setup.exe " + row.options, &output), row.code)
+            << row.options << ": " << output;
+        EXPECT_NE(output.find(row.says), std::string::npos) << row.options << ": " << output;
+        if (!row.jobLine) {
+            EXPECT_FALSE(std::ifstream(dir + "job.sh").good()) << row.options;
+            continue;
+        }
+        if (!*row.jobLine) continue;
+        EXPECT_EQ(ReadFile(dir + "job.sh"), row.jobLine + std::string("\n")) << row.options;
+        EXPECT_EQ(ReadFile(dir + "setup.exe"), setup) << row.options;
+        EXPECT_EQ(ReadFile(dir + "ffspack"), "copied\n") << row.options;
+        EXPECT_EQ(ReadFile(dir + "args"), "--timeout " + std::string(row.bound) + "\n")
+            << row.options;
+    }
+    unsetenv("TESSEL_VM_RUN");
+    // Every job folder is gone: none is left under the temporary folder's ffspack-vm-* names.
+    EXPECT_NE(system("ls -d ${TMPDIR:-/tmp}/ffspack-vm-* >/dev/null 2>&1"), 0);
+}
+
+TEST(TryoutCommand, AnI386SetupGoesToTheVirtualMachineOnA64BitOnlyKernel) {
     if (system("/lib/ld-linux.so.2 --help >/dev/null 2>&1") == 0)
         GTEST_SKIP() << "this kernel runs 32-bit programs";
     std::string dir = MakeTempDir("tryout-i386"), output;
     WriteFile(dir + "setup.exe", PeHeaderBytes(PeHeader())); // machine i386
+    WriteFile(dir + "runner.sh", "exit 1\n");
+    setenv("TESSEL_VM_RUN", (dir + "runner.sh").c_str(), 1);
     EXPECT_EQ(Ffspack("test " + dir + "setup.exe", &output), 1);
-    EXPECT_NE(output.find("kernel cannot execute 32-bit programs"), std::string::npos) << output;
+    unsetenv("TESSEL_VM_RUN");
+    EXPECT_NE(output.find(": in a virtual machine (" + dir + "runner.sh)"), std::string::npos)
+        << output;
 }
 #endif
 
