@@ -6,7 +6,8 @@ set -euo pipefail
 packages=(cmake osslsigncode openssl dpkg-dev file g++ make clang clang-format libclang-rt-14-dev libgtest-dev googletest libbenchmark-dev
           g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64 xvfb xauth python3
           fonts-dejavu-core
-          g++-multilib libgtest-dev:i386 qemu-user-static)
+          g++-multilib libgtest-dev:i386 qemu-user-static
+          qemu-system-x86)
 
 missing=()
 for p in "${packages[@]}"; do

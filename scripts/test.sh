@@ -33,6 +33,9 @@ configure_windows() { # build folder, toolchain file
 echo "==== win32 tree"
 configure_windows build/win32 mingw-i686.cmake
 
+echo "==== the i686 Kestrel Clock setup in a 32-bit and a 64-bit prefix (ffspack test)"
+bash scripts/test-i686.sh
+
 echo "==== Debian package (release ffspack, the win32 stub and uninstaller)"
 bash scripts/package.sh
 bash tests/package/test-package.sh build/release/tessel-install_*.deb
