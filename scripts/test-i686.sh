@@ -6,6 +6,8 @@
 # execute 32-bit programs, both run in one boot of the virtual machine (scripts/vm-run.sh, some
 # 15 minutes under emulation); TESSEL_I686_VM=1 uses the machine anyway. Needs build/host's
 # ffspack and build/win32's setup, uninst, kestrel_clock and kestrel_chime.
+# Each Wine run may take 20 minutes: under emulation Wine took from 3.5 to more than 5 minutes
+# to make a prefix (5 minutes, the default bound, cut one such run short).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -21,7 +23,7 @@ status=0
 for arch in win32 win64; do
   start=\$(date +%s)
   echo "---- ffspack test kestrel-setup.exe --arch \$arch"
-  "$ffspack" test ./kestrel-setup.exe --arch \$arch || status=1
+  "$ffspack" test ./kestrel-setup.exe --arch \$arch --timeout 1200 || status=1
   echo "(\$arch prefix: \$((\$(date +%s) - start)) s)"
 done
 exit \$status
