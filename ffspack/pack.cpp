@@ -159,7 +159,8 @@ bool CheckInput(const PackInput &input, std::string *error) {
     if (input.data.empty()) {
         *error = Quoted(input.name) +
                  " is empty; an archive cannot hold an empty file (a stored length of 0 reads "
-                 "as a missing entry)";
+                 "as a missing entry): give it its first byte (a line end for a log or a "
+                 "settings file), or leave it out and let the program make it";
         return false;
     }
     if (!Pack_EntryFits(input.data.size())) {

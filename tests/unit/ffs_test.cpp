@@ -415,7 +415,11 @@ TEST_F(Ffs, BuilderRefusesWhatTheReaderCouldNotServe) {
         {"one name in two letter cases",
          {{"a.txt", Bytes("one")}, {"A.TXT", Bytes("two")}},
          "names 'a.txt' and 'A.TXT' differ only in letter case"},
-        {"empty file", {{"empty.txt", {}}}, "'empty.txt' is empty"},
+        {"empty file",
+         {{"empty.txt", {}}},
+         "'empty.txt' is empty; an archive cannot hold an empty file (a stored length of 0 reads "
+         "as a missing entry): give it its first byte (a line end for a log or a settings "
+         "file), or leave it out and let the program make it"},
         {"name of 320", {{std::string(320, 'n'), Bytes("x")}}, "is 320 characters long"},
         {"empty name", {{"", Bytes("x")}}, "an entry has an empty name"},
     };
