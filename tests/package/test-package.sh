@@ -12,7 +12,7 @@ trap 'rm -rf "$scratch"' EXIT
 
 dpkg -x "$deb" "$scratch"
 listed=$(cd "$scratch" && find . -type f | sort | tr '\n' ' ')
-expected="./usr/bin/ffspack ./usr/share/tessel/cmake/TesselConfig.cmake \
+expected="./usr/bin/ffspack ./usr/lib/tessel-install/vm-run.sh ./usr/share/tessel/cmake/TesselConfig.cmake \
 ./usr/share/tessel/cmake/TesselSetup.cmake ./usr/share/tessel/setup.exe ./usr/share/tessel/uninst.exe "
 if [ "$listed" != "$expected" ]; then
   echo "package: unexpected contents: $listed" >&2
