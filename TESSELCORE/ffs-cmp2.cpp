@@ -61,7 +61,7 @@ typedef struct Type2State {
     FfsSink sink;
     void *sinkContext;
     int32_t handed;
-    int failed; // a read or the sink failed: decoding stops
+    int failed; // a read or the sink failed, or the block ran out: decoding stops
 } Type2State;
 
 // The builder encodes on several threads at once, each with a state of its own; the setup and
@@ -226,12 +226,32 @@ static Word LoadHigh(const uint8_t *bytes) {
 // The decoder's bits: a word of them, the next at the top and count of them valid. The bits
 // below those (a byte of the stream not yet counted, from a wide read) are the stream's own next
 // bits or zero, so that a later read may OR the same bytes over them.
+//
+// A block holds every byte that the encoder wrote of its codes; a stream that ends before them
+// is damaged, and decoding on from zeros would not end (a size claimed by a changed header is
+// decoded from nothing). The encoder keeps unwritten bits in a 16-bit buffer and ends a block
+// with the buffer's high byte, so decoding may read past the last byte exactly the bits beyond
+// those 8: none, unless the last codes were longer than 16 bits (the tree grows up to 21 deep
+// while a code is kept in 16 bits) and left more than 8 in the buffer. held follows the
+// encoder's count code by code; past and count say how many bits came from behind the block.
 typedef struct Reader {
     Word bits;
     int count;
     const uint8_t *next;
     const uint8_t *end;
+    int past; // zero bits put in behind the block's last byte
+    int held; // the bits the encoder would still hold unwritten of the codes read so far
 } Reader;
+
+// The encoder's count of unwritten bits after a code of n bits (PutCode: one byte out at 8,
+// a second at 16; the count is 8 bits wide).
+static int Held(int held, int n) {
+    int total = (uint8_t)(held + n);
+    return total < 8 ? total : total < 16 ? total - 8 : total - 16;
+}
+
+// The bits taken from behind the block's last byte (0 or less while none).
+static int PastEnd(const Reader *in) { return in->past - in->count; }
 
 // The next piece of a block read in pieces, while the block has unread bytes: 1 with the reader
 // on it; 0 at the block's end, for a whole block, and after a failed read.
@@ -259,7 +279,10 @@ static void Refill(Type2State *t, Reader *in) {
     }
     while (in->count <= WORD_BITS - 8) {
         unsigned byte = 0;
-        if (in->next < in->end || FetchInput(t, in)) byte = *in->next++;
+        if (in->next < in->end || FetchInput(t, in))
+            byte = *in->next++;
+        else
+            in->past += 8;
         in->bits |= (Word)byte << (WORD_BITS - 8 - in->count);
         in->count += 8;
     }
@@ -409,6 +432,7 @@ static int DecodeSymbol(Type2State *t, Reader *in) {
     }
     in->bits = bits;
     in->count = count;
+    in->held = Held(in->held, depth);
     int symbol = (int)node - TREE_SIZE;
     Update(t, symbol, path, depth < PATH_SIZE ? depth : 0);
     return symbol;
@@ -428,6 +452,7 @@ static unsigned DecodePosition(Type2State *t, Reader *in) {
     unsigned lower = (unsigned)(in->bits >> (WORD_BITS - length)) & 0x3F;
     in->bits <<= length;
     in->count -= length;
+    in->held = Held(Held(in->held, length - 6), 6); // written as two codes
     return (unsigned)Codes.decodeUpper[next8] << 6 | lower;
 }
 
@@ -608,10 +633,11 @@ static int32_t HandOn(Type2State *t, int32_t length) {
 }
 
 // The decoder: size bytes from the code stream into the output, which a whole buffer holds
-// exactly. Returns 1, or 0 when a read or the sink failed (decoding stops there).
+// exactly. Returns 1, or 0 when a read or the sink failed or the block ran out (decoding stops
+// there, and the last piece is not handed on).
 static int Decode(Type2State *t, int32_t size) {
     StartTree(t);
-    Reader in = {0, 0, t->input, t->input}; // a block in pieces starts with none
+    Reader in = {0, 0, t->input, t->input, 0, 0}; // a block in pieces starts with none
     if (t->input) in.end += t->inputLength;
     uint8_t *window = t->window, *output = t->output;
     int32_t written = 0, capacity = t->outputCapacity, left = size;
@@ -620,6 +646,12 @@ static int Decode(Type2State *t, int32_t size) {
         // Half a word covers nearly every symbol; a deeper one refills on its way.
         if (in.count < WORD_BITS / 2) Refill(t, &in);
         int c = DecodeSymbol(t, &in);
+        int from = c < 256 ? 0 : (r - (int)DecodePosition(t, &in) - 1) & (WINDOW_SIZE - 1);
+        // Bits past the end that the encoder would already have written: the block ran out.
+        if (PastEnd(&in) > in.held) {
+            t->failed = 1;
+            break;
+        }
         if (c < 256) {
             window[r] = (uint8_t)c;
             r = (r + 1) & (WINDOW_SIZE - 1);
@@ -628,7 +660,6 @@ static int Decode(Type2State *t, int32_t size) {
             left--;
             continue;
         }
-        int from = (r - (int)DecodePosition(t, &in) - 1) & (WINDOW_SIZE - 1);
         int32_t count = c - LENGTH_BASE;
         if (count > left) count = left; // a match past the size is cut there
         left -= count;
@@ -651,6 +682,8 @@ static int Decode(Type2State *t, int32_t size) {
             if (written == capacity) written = HandOn(t, written);
         }
     }
+    // The block's last byte carries the high 8 of the bits the encoder held at the end.
+    if (PastEnd(&in) > (in.held > 8 ? in.held - 8 : 0)) t->failed = 1;
     HandOn(t, written);
     return !t->failed;
 }

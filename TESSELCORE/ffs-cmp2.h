@@ -37,8 +37,9 @@ int Type2_Compress(const uint8_t *data, int32_t length, uint8_t *block, int32_t 
 // bytes).
 int Type2_CompressAlways(const uint8_t *data, int32_t length, uint8_t *block, int32_t *blockLength);
 // Decodes exactly outputLength bytes; 0, writing nothing, when the tag is missing or the
-// block's size is not positive or not outputLength. Never writes past outputLength or reads
-// past blockLength, whatever the stream holds.
+// block's size is not positive or not outputLength; 0, with the output partly written, when the
+// block runs out: it holds fewer bytes than the encoder writes of the codes read from it. Never
+// writes past outputLength or reads past blockLength, whatever the stream holds.
 int Type2_Decompress(const uint8_t *block, int32_t blockLength, uint8_t *output,
                      int32_t outputLength);
 // The same decoder over pieces: the block's blockLength bytes read through source in pieces of
@@ -46,8 +47,9 @@ int Type2_Decompress(const uint8_t *block, int32_t blockLength, uint8_t *output,
 // sink in pieces of at most TYPE2_PIECE_SIZE (never a byte past outputLength), the bytes that
 // Type2_Decompress gives. Holds the two pieces and the 4 KB window, never the block or the
 // output. Returns 1 when every byte went to the sink; 0, with nothing handed on, when the header
-// is refused as Type2_Decompress refuses it, and 0 at the first failed read or the sink's first
-// 0 (decoding stops there). Neither may use the codec.
+// is refused as Type2_Decompress refuses it, and 0 at the first failed read, the sink's first 0
+// or where the block runs out (decoding stops there; the piece then being filled is not handed
+// on). Neither may use the codec.
 int Type2_DecompressStream(FfsSource source, void *sourceContext, int32_t blockLength, FfsSink sink,
                            void *sinkContext, int32_t outputLength);
 // Type2_Decompress with a working state of its own on the caller's stack (about 9 KB), without

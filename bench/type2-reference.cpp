@@ -39,6 +39,10 @@ struct State {
     uint16_t right[WINDOW + 257];
     int32_t matchPosition;
     int32_t matchLength;
+    // The decoder's codes counted again: bits read, and the writer's count and bytes for them.
+    int64_t codeBits;
+    uint8_t rewriteCount;
+    int32_t rewriteLength;
 } S;
 
 // The position code's rows: code lengths by upper value, codes left-aligned in a byte.
@@ -79,6 +83,9 @@ void Reset(const uint8_t *input, int32_t inputLength, uint8_t *output, int32_t c
     S.writeCount = 0;
     S.matchPosition = 0;
     S.matchLength = 0;
+    S.codeBits = 0;
+    S.rewriteCount = 0;
+    S.rewriteLength = 0;
     memset(S.window, 0, sizeof S.window);
     for (int i = 0; i < START; i++) S.window[i] = ' ';
     for (int i = 0; i <= WINDOW; i++) S.up[i] = S.left[i] = NONE;
@@ -104,6 +111,21 @@ void PutCode(int n, unsigned code) {
             S.writeBuffer = (uint16_t)(code << (n - S.writeCount));
         } else {
             S.writeBuffer = (uint16_t)(S.writeBuffer << 8);
+        }
+    }
+}
+
+// A code of n bits that the decoder read, counted as PutCode counts it: the bytes it would
+// output and the bits it would hold.
+void Rewrite(int n) {
+    S.codeBits += n;
+    S.rewriteCount = (uint8_t)(S.rewriteCount + n);
+    if (S.rewriteCount >= 8) {
+        S.rewriteLength++;
+        S.rewriteCount = (uint8_t)(S.rewriteCount - 8);
+        if (S.rewriteCount >= 8) {
+            S.rewriteLength++;
+            S.rewriteCount = (uint8_t)(S.rewriteCount - 8);
         }
     }
 }
@@ -218,8 +240,9 @@ void EncodeSymbol(int c) {
 }
 
 int DecodeSymbol(void) {
-    int n = S.child[ROOT];
-    while (n < TREE) n = S.child[n + (int)GetBit()];
+    int n = S.child[ROOT], bits = 0;
+    for (; n < TREE; bits++) n = S.child[n + (int)GetBit()];
+    Rewrite(bits);
     int c = n - TREE;
     Update(c);
     return c;
@@ -233,9 +256,10 @@ void EncodePosition(int p) {
 
 int DecodePosition(void) {
     unsigned i = GetByte();
-    int upper = DecodeUpper[i];
-    int more = DecodeLength[i] - 2;
-    for (int k = 0; k < more; k++) i = (i << 1) + GetBit();
+    int upper = DecodeUpper[i], length = DecodeLength[i];
+    for (int k = 0; k < length - 2; k++) i = (i << 1) + GetBit();
+    Rewrite(length); // the encoder's two codes: the upper bits' and the lower six
+    Rewrite(6);
     return (upper << 6) | (int)(i & 0x3F);
 }
 
@@ -401,3 +425,7 @@ int Type2Ref_Decompress(const uint8_t *block, int32_t blockLength, uint8_t *outp
     }
     return 1;
 }
+
+int64_t Type2Ref_CodeBits(void) { return S.codeBits; }
+
+int32_t Type2Ref_WrittenLength(void) { return S.rewriteLength + (S.rewriteCount != 0 ? 1 : 0); }

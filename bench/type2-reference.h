@@ -14,3 +14,9 @@ int Type2Ref_Compress(const uint8_t *data, int32_t length, uint8_t *block, int32
 // the block's size is not positive or not outputLength.
 int Type2Ref_Decompress(const uint8_t *block, int32_t blockLength, uint8_t *output,
                         int32_t outputLength);
+// After Type2Ref_Decompress: the code bits its decoding read, those past the block's end (read
+// as zeros) included, and the length of the code stream that the format's bit writer makes of
+// the same codes. A block that the encoder wrote of them holds exactly that many bytes behind
+// its header.
+int64_t Type2Ref_CodeBits(void);
+int32_t Type2Ref_WrittenLength(void);

@@ -34,7 +34,8 @@ void Fuzz_Script(const uint8_t *data, size_t size);
 void Fuzz_Uninst(const uint8_t *data, size_t size);
 
 // The first two bytes choose a size of 1 to 65536 bytes; the rest is the code stream of a block
-// of that size, which must decode into an exact heap area from an exact heap copy of the block.
-// The same bytes are then compressed and, when they shrink, must decompress to themselves.
-// The codec's working state lives for the one input only.
+// of that size, which the three decoders (whole, in pieces, apart) decode alike or refuse alike
+// where it runs out, into exact heap areas from exact heap copies of the block. The same bytes
+// are then compressed and, when they shrink, must decompress to themselves, and be refused
+// without their block's last byte. The codec's working state lives for the one input only.
 void Fuzz_Type2(const uint8_t *data, size_t size);

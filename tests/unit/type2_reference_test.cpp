@@ -1,9 +1,12 @@
 // The Type2 codec against the plain transcription of its format (bench/type2-reference): the
-// same blocks and the same verdicts from both encoders, and the same bytes from our two decoders
-// and the transcription's, over random, repetitive, text and constant data at the lengths where
-// the format changes behaviour, and over damaged code streams.
+// same blocks and the same verdicts from both encoders, and the same bytes from our decoders and
+// the transcription's, over random, repetitive, text and constant data at the lengths where the
+// format changes behaviour, and over damaged code streams; our decoders refuse exactly the
+// streams that end before the bytes the format's writer makes of the codes they read.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -91,6 +94,8 @@ Bytes ExpectSameCodec(const Bytes &data, const std::string &label) {
               1)
         << label;
     EXPECT_EQ(whole, data) << label;
+    // The block holds exactly the writer's bytes for the codes its decoding reads.
+    EXPECT_EQ(Type2Ref_WrittenLength(), (int32_t)reference.size() - 8) << label;
     EXPECT_EQ(Type2_Decompress(reference.data(), (int32_t)reference.size(), mine.data(), size), 1)
         << label;
     EXPECT_EQ(mine, data) << label;
@@ -185,25 +190,124 @@ TEST_F(Type2Reference, SameBlocksOverRebuildsAndFarMatches) {
     ExpectSameCodec(mixed, Describe("text then phrases", mixed.size()));
 }
 
-// Whatever the code stream holds, our two decoders give the transcription's bytes.
-TEST_F(Type2Reference, SameBytesFromDamagedStreams) {
+// A code stream of random bytes claiming size bytes.
+Bytes DamagedBlock(std::mt19937 &random, size_t stream, int32_t size) {
+    Bytes block = Random(random, stream, 256);
+    block.insert(block.begin(), {'F', 'F', 'C', '@', 0, 0, 0, 0});
+    for (int i = 0; i < 4; i++) block[4 + i] = (uint8_t)(~(uint32_t)size >> (8 * i));
+    return block;
+}
+
+// Our three decoders on a block: 1 with the same bytes as the transcription's output, or 0
+// from all three.
+int ExpectSameVerdict(const Bytes &block, int32_t size, const Bytes &reference,
+                      const std::string &label) {
+    Bytes whole((size_t)size), apart((size_t)size);
+    int result = Type2_Decompress(block.data(), (int32_t)block.size(), whole.data(), size);
+    EXPECT_EQ(Type2_DecompressApart(block.data(), (int32_t)block.size(), apart.data(), size),
+              result)
+        << label;
+    Bytes pieces = DecodeInPieces(block, size); // empty when refused
+    EXPECT_EQ(pieces.empty() ? 0 : 1, result) << label;
+    if (result) {
+        EXPECT_EQ(whole, reference) << label;
+        EXPECT_EQ(apart, reference) << label;
+        EXPECT_EQ(pieces, reference) << label;
+    }
+    return result;
+}
+
+// Whatever the code stream holds: where it holds every byte that the format's writer makes
+// of the codes that decoding reads, our decoders give the transcription's bytes; where it is
+// shorter, they refuse it (the transcription reads on past its end as zeros).
+TEST_F(Type2Reference, DamagedStreamsDecodeAsTheFormatOrRunOut) {
     std::mt19937 random(33);
-    for (int round = 0; round < 120; round++) {
-        int32_t size = 1 + (int32_t)(random() % 70000);
-        Bytes block = Random(random, random() % 2500, 256);
-        block.insert(block.begin(), {'F', 'F', 'C', '@', 0, 0, 0, 0});
-        for (int i = 0; i < 4; i++) block[4 + i] = (uint8_t)(~(uint32_t)size >> (8 * i));
-        Bytes reference((size_t)size), whole((size_t)size);
+    int held = 0;
+    for (int round = 0; round < 160; round++) {
+        size_t stream = random() % 2500;
+        int32_t size = 1 + (int32_t)(random() % (20 * stream + 2));
+        Bytes block = DamagedBlock(random, stream, size), reference((size_t)size);
         ASSERT_EQ(Type2Ref_Decompress(block.data(), (int32_t)block.size(), reference.data(), size),
                   1);
-        ASSERT_EQ(Type2_Decompress(block.data(), (int32_t)block.size(), whole.data(), size), 1);
-        EXPECT_EQ(whole, reference) << round;
-        EXPECT_EQ(DecodeInPieces(block, size), reference) << round;
-        Bytes apart((size_t)size);
-        ASSERT_EQ(Type2_DecompressApart(block.data(), (int32_t)block.size(), apart.data(), size),
-                  1);
-        EXPECT_EQ(apart, reference) << round;
+        bool holds = Type2Ref_WrittenLength() <= (int32_t)stream;
+        EXPECT_EQ(ExpectSameVerdict(block, size, reference, std::to_string(round)), holds ? 1 : 0)
+            << round;
+        held += holds;
     }
+    EXPECT_GT(held, 20);
+    EXPECT_LT(held, 140);
+}
+
+// The edge, size by size over a few streams: decoded while the writer's bytes for the codes
+// of the size asked fit the stream, refused from the first size whose codes need a byte more.
+TEST_F(Type2Reference, AStreamDecodesUpToTheLastSizeWhoseCodesItHolds) {
+    std::mt19937 random(35);
+    int exactFits = 0, oneByteShort = 0;
+    for (size_t stream : {0, 1, 2, 3, 5, 8, 13, 21, 34}) {
+        Bytes codes = DamagedBlock(random, stream, 1);
+        for (int32_t size = 1;; size++) {
+            Bytes block = codes, reference((size_t)size);
+            for (int i = 0; i < 4; i++) block[4 + i] = (uint8_t)(~(uint32_t)size >> (8 * i));
+            Type2Ref_Decompress(block.data(), (int32_t)block.size(), reference.data(), size);
+            int32_t written = Type2Ref_WrittenLength();
+            std::string label = std::to_string(stream) + " code bytes, size " +
+                                std::to_string(size) + ", written " + std::to_string(written);
+            EXPECT_EQ(ExpectSameVerdict(block, size, reference, label),
+                      written <= (int32_t)stream ? 1 : 0)
+                << label;
+            exactFits += written == (int32_t)stream;
+            oneByteShort += written == (int32_t)stream + 1;
+            if (written > (int32_t)stream + 1) break;
+        }
+    }
+    EXPECT_GT(exactFits, 0);
+    EXPECT_GT(oneByteShort, 0);
+}
+
+// The allowance past a block's end is what the encoder left unwritten, exactly. The fixture is
+// the encoder's block of 554,324 bytes found by a search: a tree driven 18 levels deep (eight
+// letters whose counts grow like Fibonacci numbers, never four bytes twice within reach,
+// between runs of 60 spaces), then a byte never seen before at one of the deepest leaves, whose
+// bits past the 16th are zeros. Its code of 18 bits leaves the encoder holding 9 bits, of which
+// the last byte carries 8: decoding reads one zero bit past the block's end, and must. The same
+// block a byte shorter is refused.
+TEST_F(Type2Reference, ABlockEndingWithALongCodeDecodesWithItsLastBitPastItsEnd) {
+#ifdef TESSEL_FIXTURES
+    std::ifstream file(TESSEL_FIXTURES "/deep-end.ffc", std::ios::binary);
+    Bytes fixture((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    ASSERT_EQ(fixture.size(), 17748u);
+    Bytes data(554324);
+    int32_t size = (int32_t)data.size();
+    ASSERT_EQ(Type2Ref_Decompress(fixture.data(), (int32_t)fixture.size(), data.data(), size), 1);
+    int32_t stream = (int32_t)fixture.size() - 8;
+    EXPECT_EQ(Type2Ref_CodeBits(), 8 * (int64_t)stream + 1);
+    // The encoders make exactly this block of the data, and our decoders give the data back.
+    EXPECT_EQ(ExpectSameCodec(data, "deep tree"), fixture);
+
+    Bytes shorter(fixture.begin(), fixture.end() - 1);
+    EXPECT_EQ(ExpectSameVerdict(shorter, size, {}, "deep tree, a byte shorter"), 0);
+#else
+    GTEST_SKIP() << "the fixture is read in the host tree";
+#endif
+}
+
+// An ordinary block ends inside its last byte: cut before a last byte that holds a single code
+// bit (a zero), the transcription still gives the data, and our decoders refuse it.
+TEST_F(Type2Reference, AnOrdinaryBlockCutOneBitShortIsRefused) {
+    std::mt19937 random(36);
+    int found = 0;
+    for (size_t length = 100; length < 400 && found < 3; length++) {
+        Bytes text = Text(random, length), block = ExpectSameCodec(text, "text"), output(length);
+        Type2Ref_Decompress(block.data(), (int32_t)block.size(), output.data(), (int32_t)length);
+        if (Type2Ref_CodeBits() != 8 * (int64_t)(block.size() - 9) + 1) continue;
+        Bytes cut(block.begin(), block.end() - 1);
+        Type2Ref_Decompress(cut.data(), (int32_t)cut.size(), output.data(), (int32_t)length);
+        if (output != text) continue; // that bit was a one
+        found++;
+        EXPECT_EQ(Type2Ref_CodeBits(), 8 * (int64_t)(cut.size() - 8) + 1);
+        EXPECT_EQ(ExpectSameVerdict(cut, (int32_t)length, {}, "text cut"), 0) << length;
+    }
+    EXPECT_EQ(found, 3);
 }
 
 // The decoder apart refuses what Type2_Decompress refuses, before it writes a byte.
@@ -224,8 +328,7 @@ TEST_F(Type2Reference, DecompressApartRefusesWhatTheWholeDecoderRefuses) {
     EXPECT_EQ(output, Bytes(3001, 'o'));
     Bytes empty = {'F', 'F', 'C', '@', 0xFF, 0xFF, 0xFF, 0xFF}; // a block of no bytes
     EXPECT_EQ(Type2_DecompressApart(empty.data(), 8, output.data(), 0), 0);
-    EXPECT_EQ(Type2_DecompressApart(block.data(), 8, output.data(), 3000),
-              1); // zeros: stream ended
+    EXPECT_EQ(Type2_DecompressApart(block.data(), 8, output.data(), 3000), 0); // no codes
 }
 
 } // namespace

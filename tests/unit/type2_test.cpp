@@ -1,7 +1,8 @@
 // The Type2 codec: the published blocks byte for byte, round trips over many sizes and shapes
 // (tree rebuilds, long runs, far matches), the size checks of Decompress, damaged streams that
 // must never write past the output or read past the block, and the decoder in pieces: the whole
-// decoder's bytes across every piece boundary, and its stops at a failed read or a refusal.
+// decoder's bytes across every piece boundary, and its stops at a failed read or a refusal;
+// blocks that run out (every truncation of a real block, a huge size claimed) are refused.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -192,16 +193,24 @@ TEST_F(Type2, DeterministicAndIndependentOfCallOrder) {
 
 TEST_F(Type2, DamagedStreamsStayInsideTheirBuffers) {
     std::mt19937 random(9);
+    int decoded = 0;
     for (int round = 0; round < 300; round++) {
         int32_t size = 1 + (int32_t)(random() % 5000);
         Bytes block = DamagedBlock(random, random() % 64, size);
         // The block and the output sit exactly at the ends of their heap areas, so the
-        // sanitizer catches a single byte beyond either.
-        std::vector<uint8_t> exactBlock(block), output((size_t)size);
-        EXPECT_EQ(
-            Type2_Decompress(exactBlock.data(), (int32_t)exactBlock.size(), output.data(), size),
-            1);
+        // sanitizer catches a single byte beyond either. Decoded or run out, both decoders
+        // say the same.
+        std::vector<uint8_t> exactBlock(block), output((size_t)size), apart((size_t)size);
+        int whole =
+            Type2_Decompress(exactBlock.data(), (int32_t)exactBlock.size(), output.data(), size);
+        EXPECT_EQ(Type2_DecompressApart(exactBlock.data(), (int32_t)exactBlock.size(), apart.data(),
+                                        size),
+                  whole)
+            << round;
+        decoded += whole;
     }
+    EXPECT_GT(decoded, 0);   // short outputs that the stream holds
+    EXPECT_LT(decoded, 300); // and longer ones that run it out
 }
 
 // ---- The decoder in pieces ----
@@ -305,23 +314,32 @@ TEST_F(Type2, InPiecesEveryBlockGivesTheWholeDecodersBytes) {
     }
 }
 
-// Whatever the code stream holds, both forms give the same bytes, exactly size of them, and
-// read nothing past the block (the source fails the test if asked to).
+// Whatever the code stream holds, both forms say the same; where it holds the codes of size
+// bytes they give the same bytes, exactly size of them. Neither reads past the block (the
+// source fails the test if asked to).
 TEST_F(Type2, InPiecesADamagedStreamGivesTheSameBytesAndNoMore) {
     std::mt19937 random(22);
+    int decoded = 0;
     for (int round = 0; round < 200; round++) {
-        int32_t size = 1 + (int32_t)(random() % 140000);
-        Bytes block = DamagedBlock(random, random() % 3000, size);
+        size_t stored = random() % 3000;
+        int32_t size = 1 + (int32_t)(random() % (20 * stored + 2)); // sizes it holds, and more
+        Bytes block = DamagedBlock(random, stored, size);
         Pieces p;
-        ASSERT_EQ(p.Decode(block, size), 1) << round;
-        EXPECT_EQ(p.output, WholeDecode(block, size)) << round;
-        EXPECT_EQ(p.output.size(), (size_t)size) << round;
-        EXPECT_EQ(p.read, block.size()) << round;
+        int result = p.Decode(block, size);
+        Bytes whole = WholeDecode(block, size);
+        EXPECT_EQ(result, whole.empty() ? 0 : 1) << round;
+        if (result) {
+            EXPECT_EQ(p.output, whole) << round;
+        }
+        EXPECT_LE(p.output.size(), (size_t)size) << round;
+        decoded += result;
     }
+    EXPECT_GT(decoded, 20);
+    EXPECT_LT(decoded, 180);
 }
 
 // Code streams whose stored length sits at the input's piece bounds, with room for far more
-// output than they hold: read to their last byte in pieces, never a byte further.
+// output than they hold: read to their last byte in pieces, never a byte further, and refused.
 TEST_F(Type2, InPiecesTheBlockIsReadToItsLastByteAndNoFurther) {
     std::mt19937 random(24);
     const size_t piece = TYPE2_PIECE_SIZE;
@@ -329,9 +347,9 @@ TEST_F(Type2, InPiecesTheBlockIsReadToItsLastByteAndNoFurther) {
         int32_t size = (int32_t)(20 * stored + 100);
         Bytes block = DamagedBlock(random, stored, size);
         Pieces p;
-        ASSERT_EQ(p.Decode(block, size), 1) << stored;
+        EXPECT_EQ(p.Decode(block, size), 0) << stored;
         EXPECT_EQ(p.read, block.size()) << stored;
-        EXPECT_EQ(p.output, WholeDecode(block, size)) << stored;
+        EXPECT_LT(p.output.size(), (size_t)size) << stored;
     }
 }
 
@@ -406,6 +424,72 @@ TEST_F(Type2, InPiecesAFailedReadOrARefusingSinkStopsTheDecoder) {
     Pieces again;
     EXPECT_EQ(again.Decode(block, (int32_t)data.size()), 1);
     EXPECT_EQ(again.output, data);
+}
+
+// ---- Blocks that run out ----
+
+// The encoder's blocks of a few kinds of data, shorter by 1 to all of their code bytes: each
+// is refused by every decoder, which neither reads past the block nor writes past the output.
+// A block cut behind code bits that are zeros decodes as the whole block does when the end
+// reads as zeros: only the count of bytes tells it from the whole one.
+TEST_F(Type2, EveryTruncationOfARealBlockIsRefused) {
+    std::mt19937 random(12);
+    std::string text;
+    while (text.size() < 3000) text += "the licence shall not be copied. ";
+    struct {
+        const char *label;
+        Bytes data;
+    } rows[] = {
+        {"40 spaces (code bytes B2 00 00)", FromText(std::string(40, ' '))},
+        {"text", FromText(text)},
+        {"random", Random(random, 2000, 256)},
+        {"five values", Random(random, 5000, 5)},
+        {"one value", Bytes(20000, 'x')},
+    };
+    for (auto &row : rows) {
+        Bytes block = Block(row.data);
+        int32_t size = (int32_t)row.data.size();
+        ASSERT_EQ(WholeDecode(block, size), row.data) << row.label;
+        for (size_t cut = TYPE2_HEADER_SIZE; cut < block.size(); cut++) {
+            Bytes shorter(block.begin(), block.begin() + (long)cut), output((size_t)size);
+            std::string label = std::string(row.label) + " cut to " + std::to_string(cut);
+            EXPECT_EQ(Type2_Decompress(shorter.data(), (int32_t)cut, output.data(), size), 0)
+                << label;
+            EXPECT_EQ(Type2_DecompressApart(shorter.data(), (int32_t)cut, output.data(), size), 0)
+                << label;
+            Pieces p;
+            EXPECT_EQ(p.Decode(shorter, size), 0) << label;
+            EXPECT_EQ(p.read, shorter.size()) << label;
+        }
+    }
+}
+
+// A real block whose header is made to claim far more than its code stream holds (a
+// re-stamped setup): refused as soon as the stream has run out, not decoded on as zeros. (A
+// claim of a few bytes more may well be decoded: the zero bits that pad the last byte can
+// hold another code.)
+TEST_F(Type2, ABlockClaimingAHugeSizeIsRefusedWhereItsStreamEnds) {
+    std::mt19937 random(13);
+    Bytes data = Random(random, 150000, 4); // a block of about 40 KB, input in one piece
+    Bytes block = Block(data);
+    for (int32_t claim : {1000000, 2000000000, INT32_MAX}) {
+        Bytes restamped = block;
+        for (int i = 0; i < 4; i++) restamped[4 + i] = (uint8_t)(~(uint32_t)claim >> (8 * i));
+        Pieces p;
+        EXPECT_EQ(p.Decode(restamped, claim), 0) << claim;
+        // The data's whole pieces, and not one piece of what zeros past the end would give.
+        size_t pieces = data.size() / TYPE2_PIECE_SIZE * TYPE2_PIECE_SIZE;
+        EXPECT_EQ(p.output, Bytes(data.begin(), data.begin() + (long)pieces)) << claim;
+    }
+    Bytes restamped = block, output(4 * data.size());
+    int32_t claim = (int32_t)output.size();
+    for (int i = 0; i < 4; i++) restamped[4 + i] = (uint8_t)(~(uint32_t)claim >> (8 * i));
+    EXPECT_EQ(Type2_Decompress(restamped.data(), (int32_t)restamped.size(), output.data(), claim),
+              0);
+    EXPECT_EQ(Bytes(output.begin(), output.begin() + (long)data.size()), data);
+    EXPECT_EQ(
+        Type2_DecompressApart(restamped.data(), (int32_t)restamped.size(), output.data(), claim),
+        0);
 }
 
 } // namespace
