@@ -695,8 +695,13 @@ static int RunInVm(const TryoutOptions &options) {
     const char *temp = getenv("TMPDIR");
     std::string job = std::string(temp && *temp ? temp : "/tmp") + "/ffspack-vm-XXXXXX";
     std::error_code code;
+    // This program's own file by the name the system gives it: an emulator answers the name of
+    // its guest program there, while a read of /proc/self/exe itself fails under one.
+    fs::path self = fs::read_symlink("/proc/self/exe", code);
+    if (code || !fs::is_regular_file(self, code)) self = "/proc/self/exe";
+    code.clear();
     if (!mkdtemp(&job[0]) || !fs::copy_file(options.setup, job + "/setup.exe", code) ||
-        !fs::copy_file("/proc/self/exe", job + "/ffspack", code)) {
+        !fs::copy_file(self, job + "/ffspack", code)) {
         fprintf(stderr, "ffspack: cannot make the virtual machine's job in '%s': %s\n", job.c_str(),
                 code ? code.message().c_str() : strerror(errno));
         fs::remove_all(job, code);
