@@ -6,6 +6,7 @@
 #include <set>
 
 #include "filelist.h"
+#include "installrecord.h"
 #include "keywords.h"
 
 namespace {
@@ -153,6 +154,10 @@ void Habits::Uninstaller() {
     const HabitCommand *uninstall = Last(KW_UNINSTALL_NAME);
     if (!uninstall) return;
     const std::string name = Upper(Argument(*uninstall, 0));
+    // INSTALL keeps its install record beside the uninstaller ("uninst.exe" has "uninst.dat"):
+    // a file in that place would be overwritten by it, and taken by the uninstaller for it.
+    char record[RECORD_PATH_SIZE] = "";
+    if (!name.empty()) Record_PathFor(Argument(*uninstall, 0).c_str(), record, sizeof record);
     if (Last(KW_INSTALL) && !Last(KW_DONE)) // without INSTALL no uninstaller is written
         Say(CHECK_WARNING, *uninstall,
             "no DONE in the script: INSTALL writes the uninstaller, but no uninstall entry "
@@ -161,12 +166,19 @@ void Habits::Uninstaller() {
     for (const HabitCommand &command : commands_) {
         if (command.id != KW_FILE_LIST) continue;
         std::vector<std::string> items = Items(Argument(command, 0));
-        for (size_t i = 0; i < items.size(); i++)
-            if (!name.empty() && Upper(Target(items[i])) == name)
+        for (size_t i = 0; i < items.size(); i++) {
+            const std::string target = Upper(Target(items[i]));
+            if (!name.empty() && target == name)
                 Say(CHECK_WARNING, command,
                     "item " + std::to_string(i + 1) + " '" + items[i] +
                         "' is the uninstaller, which INSTALL writes with the script behind it: "
                         "leave it out of FILE LIST");
+            if (record[0] && target == Upper(record))
+                Say(CHECK_ERROR, command,
+                    "item " + std::to_string(i + 1) + " '" + Target(items[i]) +
+                        "' is where INSTALL keeps its install record beside the uninstaller '" +
+                        Argument(*uninstall, 0) + "': give the file another name");
+        }
     }
 }
 

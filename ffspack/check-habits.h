@@ -28,7 +28,8 @@ typedef struct HabitFinding {
 // The findings on commands, in script order of the checks:
 // errors: a name or path argument (COMPANY NAME, PRODUCT NAME, REGISTRY PATH, INSTALL DIR,
 //   UNINSTALL NAME, INSTALL NAME, CREATE GROUP, a FILE LIST item, the archive names, ADD ITEM's
-//   target and item name, OLE's server, EXECUTE's program) that begins or ends with a blank;
+//   target and item name, OLE's server, EXECUTE's program) that begins or ends with a blank; a
+//   FILE LIST item in the install record's place beside the uninstaller;
 // warnings: UNINSTALL NAME and INSTALL without DONE (an uninstaller with no entry that points
 //   at it); a FILE LIST without INSTALL in a script that chooses the folder, breaks or ends
 //   with DONE; the uninstaller in FILE LIST; an ADD ITEM target in the

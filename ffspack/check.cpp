@@ -13,7 +13,6 @@
 #include "check-habits.h"
 #include "ffs.h"
 #include "filelist.h"
-#include "installrecord.h"
 #include "keywords.h"
 #include "script-source.h"
 #include "uninst.h"
@@ -543,33 +542,6 @@ void CheckUnnamed(Checker *c) {
     }
 }
 
-// INSTALL keeps its install record beside the uninstaller ("uninst.exe" has "uninst.dat"): a
-// FILE LIST item in that place would be overwritten by it, and taken by the uninstaller for it.
-void CheckRecordPlace(Checker *c, const std::vector<Command> &commands) {
-    std::string uninstaller;
-    for (const Command &command : commands)
-        if (command.id == KW_UNINSTALL_NAME && HasName(command, 0))
-            uninstaller = command.arguments[0]; // the last one counts
-    char record[RECORD_PATH_SIZE];
-    if (uninstaller.empty() || !Record_PathFor(uninstaller.c_str(), record, sizeof record)) return;
-    for (const Command &command : commands) {
-        if (command.id != KW_FILE_LIST || command.arguments.empty()) continue;
-        const std::string &list = command.arguments[0];
-        size_t start = 0;
-        for (int item = 1; start <= list.size(); item++) {
-            size_t end = std::min(list.find(',', start), list.size());
-            std::string text = list.substr(start, end - start);
-            start = end + 1;
-            while (text.compare(0, 2, "$?") == 0) text.erase(0, 2); // a flag, not a folder
-            if (Upper(text) == Upper(record))
-                SayOn(c, CHECK_ERROR, command,
-                      "item " + std::to_string(item) + " " + Quoted(text) +
-                          " is where INSTALL keeps its install record beside the uninstaller " +
-                          Quoted(uninstaller) + ": give the file another name");
-        }
-    }
-}
-
 Walk CheckCommands(Checker *c, const std::vector<Command> &commands) {
     Walk walk{0, 0, 0, false, "", "", {}};
     const Faces faces = FontFaces(c, commands);
@@ -587,7 +559,6 @@ Walk CheckCommands(Checker *c, const std::vector<Command> &commands) {
         CheckOrder(c, command, &walk);
         if (command.id == KW_STRING) CheckFace(c, command, faces);
     }
-    CheckRecordPlace(c, commands);
     std::vector<HabitCommand> habits;
     for (const Command &command : commands)
         habits.push_back(HabitCommand{command.line, command.id, &command.arguments});
