@@ -18,8 +18,9 @@ target file held open      quiet        2     none                              
                                                                                  Quiet: [Install problem...] ... -> OK
                            interactive  2     Install problem..., abort question Unable to create file ...
 entry damaged, re-stamped  quiet        2     none                               [Type2] Failed to decompress
-                                                                                 Unable to load 'data\\big.dat'
-                           interactive  2     abort question                     the same
+(its size 0, or 2,000,000,                                                       Unable to load 'data\\big.dat'
+000,000: far beyond its    interactive  2     abort question                     the same
+code)
 memory limit reached       quiet        3     none                               ABORT: No Memory available (N / ...), N the
 (a 128 MB uninstaller,                                                           uninstaller, the script and 8 bytes
 loaded whole with the                                                            (the report, also on standard error)
@@ -30,6 +31,7 @@ stay); the interactive runs also show the directory dialog and the progress wind
 """
 import os
 import resource
+import shutil
 import subprocess
 import tempfile
 import unittest
@@ -181,21 +183,27 @@ class ArchiveFaults(FaultCase):
                            "readme.txt": README, "data\\big.dat": BIG})
         with open(setup, "rb") as built:
             data = bytearray(built.read())
-        # The Type2 block of big.dat: its tag, then its size as the complement. A size of 0
-        # in its header is what a damaged block may carry; the stamp is made anew, so that
-        # only the entry is wrong.
+        # The Type2 block of big.dat: its tag, then its size as the complement. The size is made
+        # another and the stamp anew, so that only the entry is wrong: 0, which no block holds,
+        # and 2,000,000,000, whose bytes its code stream runs out of long before (decoded on
+        # from zeros, it wrote hundreds of megabytes without end).
         header = b"FFC@" + (~len(BIG) & 0xFFFFFFFF).to_bytes(4, "little")
         at = data.find(header)
         self.assertGreater(at, 0)
-        data[at + 4:at + 8] = b"\xff\xff\xff\xff"
-        with open(setup, "wb") as damaged:
-            damaged.write(restamp(data))
+        for claimed in (0, 2000000000):
+            if os.path.exists(os.path.join(self.folder, "debug.log")):
+                os.remove(os.path.join(self.folder, "debug.log"))  # the last row's
+            data[at + 4:at + 8] = (~claimed & 0xFFFFFFFF).to_bytes(4, "little")
+            with open(setup, "wb") as damaged:
+                damaged.write(restamp(data))
 
-        def check(result, quiet):
-            self.assert_stopped(result, quiet, None, "[Type2] Failed to decompress\n")
-            self.assertIn("Unable to load 'data\\big.dat'\n", self.log())
-            self.assertFalse(os.path.exists(os.path.join(target, "data", "big.dat")))
-        self.run_both(setup, check)
+            def check(result, quiet):
+                self.assert_stopped(result, quiet, None, "[Type2] Failed to decompress\n")
+                self.assertIn("Unable to load 'data\\big.dat'\n", self.log())
+                self.assertFalse(os.path.exists(os.path.join(target, "data", "big.dat")))
+            with self.subTest(claimed=claimed):
+                self.run_both(setup, check)
+            shutil.rmtree(target, ignore_errors=True)
 
     def test_the_memory_limit_ends_the_run_with_code_3(self):
         # A 128 MB uninstaller (zeros: a small block), which the setup loads whole to put the
