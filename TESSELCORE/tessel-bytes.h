@@ -3,6 +3,11 @@
 #pragma once
 #include <stdint.h>
 
+// The 16-bit word stored little-endian at bytes.
+static inline uint32_t Le_Get16(const uint8_t *bytes) {
+    return (uint32_t)bytes[0] | (uint32_t)bytes[1] << 8;
+}
+
 // The 32-bit word stored little-endian at bytes.
 static inline uint32_t Le_Get32(const uint8_t *bytes) {
     return (uint32_t)bytes[0] | (uint32_t)bytes[1] << 8 | (uint32_t)bytes[2] << 16 |

@@ -122,6 +122,9 @@ enum {
 #define CORE_STAMP_UNSET "|TesselStampUnwritten|"
 extern uint8_t Core_Stamp[CORE_STAMP_SIZE];
 
+// 1 when the program's own record holds a well-formed stamp (a build stamped the file it was
+// loaded from), 0 while it is the unstamped record.
+int Core_HasStamp(uint32_t key);
 // Fills record with the stamp for a file named with quick CRC nameCrc whose record lies at
 // position, whose CRC-32 without the record's 23 bytes is crc and whose length is length.
 int Core_MakeStamp(uint8_t record[CORE_STAMP_SIZE], uint32_t key, uint32_t nameCrc,

@@ -1,4 +1,5 @@
-// The checksum and the security directory entry of a PE image, and the signed-file test.
+// The checksum and the security directory entry of a PE image, the signed-file test, and where
+// the image's sections end in its file.
 #include "tessel-pe.h"
 
 #include <stdio.h>
@@ -16,6 +17,10 @@ enum {
     PE64_DIRECTORY_COUNT = 108,
     PE64_DIRECTORIES = 112,
     PE_SECURITY_INDEX = 4,
+    PE_SECTION_COUNT = 6,       // in the file header, 16 bits
+    PE_OPTIONAL_SIZE = 20,      // the optional header's size, 16 bits, in the file header
+    PE_SECTION_RAW_SIZE = 16,   // the size of a section's file data, in its header
+    PE_SECTION_RAW_POINTER = 20 // where that data begins in the file
 };
 
 // The offset of the "PE\0\0" signature, with the file header and the optional header's magic
@@ -72,20 +77,60 @@ int Pe_IsSigned(const PeSignature *signature, int64_t fileLength) {
            (int64_t)signature->TableOffset + signature->TableSize == fileLength;
 }
 
+// The first bytes of the file at path (up to PE_HEAD_SIZE, *got of them) and its *length.
+// Returns 0 when it cannot be opened or its length cannot be told.
+static int ReadHead(const char *path, uint8_t head[PE_HEAD_SIZE], int32_t *got, int64_t *length) {
+    FILE *file = fopen(path, "rb");
+    if (!file) return 0;
+    *got = (int32_t)fread(head, 1, PE_HEAD_SIZE, file);
+    long end = -1;
+    if (fseek(file, 0, SEEK_END) == 0) end = ftell(file);
+    fclose(file);
+    *length = end;
+    return end >= 0;
+}
+
 int Pe_FileSignature(const char *path, PeSignature *signature, int64_t *fileLength) {
     CORE_GUARD(path);
     CORE_GUARD(signature);
     CORE_GUARD(fileLength);
     memset(signature, 0, sizeof *signature);
     *fileLength = 0;
-    FILE *file = fopen(path, "rb");
-    if (!file) return 0;
     uint8_t head[PE_HEAD_SIZE];
-    int32_t got = (int32_t)fread(head, 1, sizeof head, file);
-    long end = -1;
-    if (fseek(file, 0, SEEK_END) == 0) end = ftell(file);
-    fclose(file);
-    if (end < 0) return 0;
+    int32_t got = 0;
+    int64_t end = 0;
+    if (!ReadHead(path, head, &got, &end)) return 0;
     *fileLength = end;
     return Pe_ReadSignature(head, got, signature) && Pe_IsSigned(signature, end);
+}
+
+int Pe_ReadImageEnd(const uint8_t *head, int32_t headSize, uint32_t *imageEnd) {
+    CORE_GUARD(head);
+    CORE_GUARD(imageEnd);
+    *imageEnd = 0;
+    uint32_t pe = NewHeaderAt(head, headSize); // the file header lies inside the head
+    if (!pe) return 0;
+    uint32_t count = Le_Get16(head + pe + PE_SECTION_COUNT);
+    uint32_t table = pe + PE_FILE_HEADER_SIZE + Le_Get16(head + pe + PE_OPTIONAL_SIZE); // no wrap
+    if (table + count * PE_SECTION_SIZE > (uint32_t)headSize) return 0;
+    uint64_t end = 0;
+    for (uint32_t i = 0; i < count; i++) {
+        const uint8_t *section = head + table + i * PE_SECTION_SIZE;
+        uint64_t size = Le_Get32(section + PE_SECTION_RAW_SIZE);
+        uint64_t sectionEnd = Le_Get32(section + PE_SECTION_RAW_POINTER) + size;
+        if (size > 0 && sectionEnd > end) end = sectionEnd;
+    }
+    if (end == 0 || end > 0xFFFFFFFFu) return 0;
+    *imageEnd = (uint32_t)end;
+    return 1;
+}
+
+int Pe_FileIsBareImage(const char *path) {
+    CORE_GUARD(path);
+    uint8_t head[PE_HEAD_SIZE];
+    int32_t got = 0;
+    int64_t length = 0;
+    uint32_t imageEnd = 0;
+    return ReadHead(path, head, &got, &length) && Pe_ReadImageEnd(head, got, &imageEnd) &&
+           length == (int64_t)imageEnd;
 }

@@ -25,7 +25,8 @@
 
 enum { OWN_PATH_SIZE = 320, LOG_ARGUMENT_LIMIT = 1900 };
 
-// A damaged setup, a missing script and every internal error end in the fatal report.
+// A damaged setup, a missing script and every internal error end in the fatal report (a setup
+// whose archive is lost, in the damaged-file box), all with 3.
 static_assert((int)INSTALL_EXIT_BROKEN == (int)CORE_EXIT_INTERNAL,
               "every fatal report ends a setup with 3");
 
@@ -50,6 +51,12 @@ static FfsCodec ReadingCodec = {"Type2",
                                 NULL,
                                 Type2_DecompressStream,
                                 Type2_DecompressApart};
+
+// The stub as the compiler made it, which no setup build has touched: its stamp is unwritten and
+// nothing lies behind its image. Every other file without an archive lost it on the way.
+static int IsBareStub(void) {
+    return !Core_HasStamp(CORE_STAMP_KEY) && Pe_FileIsBareImage(W.ownPath);
+}
 
 static int ScriptEnded(void) {
     return W.state && W.state->ScriptPosition == W.state->ScriptText + W.state->ScriptSize;
@@ -132,7 +139,7 @@ int Setup_Main(const char *arguments) {
             Core_Abort("%s has been corrupted, please download a new copy.\n", INSTALL_NAME);
         }
         Ui_Problem("The installation file has been damaged, please download a new copy.", NULL);
-        return Shutdown(0, 0, INSTALL_EXIT_NO_ARCHIVE);
+        return Shutdown(0, 0, IsBareStub() ? INSTALL_EXIT_NO_ARCHIVE : INSTALL_EXIT_BROKEN);
     }
     Ffs_AddCodec(&ReadingCodec);
     if (!Core_VerifyStamp(CORE_STAMP_KEY, W.ownPath, 1, 1)) {

@@ -7,10 +7,11 @@ enum { WM_RUNSCRIPT = 1025 }; // WM_USER + 1: runs the rest of the script inside
 // Exit codes. Deployment tools can tell a finished installation from one that stopped and from
 // a setup that could not run; only INSTALL_EXIT_DONE means installed.
 enum {
-    INSTALL_EXIT_NO_ARCHIVE = 0, // no archive in the executable, or no window could be made
+    INSTALL_EXIT_NO_ARCHIVE = 0, // the stub with nothing appended, or no window could be made
     INSTALL_EXIT_DONE = 1,       // the script ran to its end
     INSTALL_EXIT_FAILED = 2,     // a command failed or was unknown, or the user left
-    INSTALL_EXIT_BROKEN = 3,     // the integrity check failed, no script, or an internal error
+    INSTALL_EXIT_BROKEN = 3,     // damaged (no archive found, or the integrity check failed), no
+                                 // script, or an internal error
 };
 
 // Start-up, the script's runs and shutdown for the argument string (the command line without

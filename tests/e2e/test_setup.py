@@ -2,6 +2,7 @@
 tree, run under Wine with the robot answering their boxes; checked by exit code, debug.log and
 the boxes a user would have seen."""
 import os
+import random
 import shutil
 import unittest
 
@@ -12,6 +13,9 @@ SETTINGS = script(("COMPANY NAME", "Acme"), ("PRODUCT NAME", "Rocket"),
                   ("BREAK", ""), ("INSTALL NAME", "Rocket"))
 
 RULE = "=" * 79
+DAMAGED = "The installation file has been damaged, please download a new copy."
+DAMAGED_QUIET = "Quiet: [Install problem...] %s -> OK\n" % DAMAGED
+CORRUPTED = "ABORT: Install has been corrupted, please download a new copy.\n"
 
 
 class SetupTest(SetupCase):
@@ -69,8 +73,7 @@ class SetupTest(SetupCase):
         result = self.wine.run_with_robot(setup, ["-debug"], default="OK")
         self.assertEqual(result.code, 0)
         self.assertEqual([(b.title, b.text) for b in result.boxes],
-                         [("Install problem...",
-                           "The installation file has been damaged, please download a new copy.")])
+                         [("Install problem...", DAMAGED)])
         self.assertEqual([text for _, text in result.boxes[0].buttons], ["OK"])
         self.assertEqual(result.boxes[0].owner_class, "")  # before any window: no owner
         log = self.log()
@@ -83,8 +86,7 @@ class SetupTest(SetupCase):
         result = self.wine.run_with_robot(setup, ["-Quiet", "-debug"])
         self.assertEqual(result.code, 0)
         self.assertEqual(result.windows, [])
-        self.assertIn("Quiet: [Install problem...] The installation file has been damaged, please "
-                      "download a new copy. -> OK\n", self.log())
+        self.assertIn(DAMAGED_QUIET, self.log())
 
     def test_any_changed_byte_is_caught(self):
         setup = self.pack({"install.dat": SETTINGS, "data.bin": bytes(range(256)) * 40})
@@ -100,14 +102,14 @@ class SetupTest(SetupCase):
                 out.write(damaged)
             result = self.wine.run_with_robot(setup, ["-Quiet", "-debug"])
             self.assertEqual(result.windows, [], offset)  # quiet: no box, not even this one
+            self.assertEqual(result.code, 3, offset)
             if offset == size - 1:
                 # A changed trailer loses the archive before the stamp is checked.
-                self.assertEqual(result.code, 0, offset)
+                self.assertIn(DAMAGED_QUIET, self.log())
                 continue
-            self.assertEqual(result.code, 3, offset)
             log = self.log()
-            self.assertIn("ABORT: Install has been corrupted, please download a new copy.\n", log)
-            self.assertIn("[Internal error...]\nABORT: Install has been corrupted", result.output)
+            self.assertIn(CORRUPTED, log)
+            self.assertIn("[Internal error...]\n" + CORRUPTED, result.output)
         # Interactively the same report is a box.
         damaged = bytearray(data)
         damaged[100] ^= 0x01
@@ -118,6 +120,46 @@ class SetupTest(SetupCase):
         self.assertEqual([b.title for b in result.boxes], ["Internal error..."])
         self.assertTrue(result.boxes[0].text.startswith(
             "ABORT: Install has been corrupted, please download a new copy.\n"))
+
+    def test_a_cut_or_lengthened_setup_is_damaged(self):
+        # Random bytes: an archive larger than the stub, so that half the setup still holds the
+        # whole program. Only the stub with nothing appended is a setup without an archive;
+        # any other file whose archive is lost is damaged, exit code 3 like a failed check.
+        setup = self.pack({"install.dat": SETTINGS,
+                           "data.bin": random.Random(7).randbytes(200000)})
+        with open(setup, "rb") as original:
+            data = original.read()
+        with open(STUB, "rb") as stub_file:
+            stub = stub_file.read()
+        self.assertGreater(len(data) // 2, len(stub))
+        rows = [("cut by a byte", data[:-1]),
+                ("cut inside the trailer", data[:-2]),
+                ("cut before the trailer", data[:-4]),
+                ("cut in half", data[:len(data) // 2]),
+                ("cut to its program", data[:len(stub)]),  # the stamp tells it from the stub
+                ("a byte appended", data + b"\0"),
+                ("4 bytes appended", data + b"\0\0\0\0"),
+                ("a trailer appended that finds no archive", data + (100).to_bytes(4, "little")),
+                ("a whole fake archive header and trailer appended",
+                 data + b"FFS!" + bytes(20) + len(data).to_bytes(4, "little")),
+                ("the stub with a byte appended", stub + b"\0")]
+        for label, bytes_ in rows:
+            with open(setup, "wb") as out:
+                out.write(bytes_)
+            result = self.wine.run_with_robot(setup, ["-Quiet", "-debug"])
+            self.assertEqual(result.code, 3, label)
+            self.assertEqual(result.windows, [], label)
+            log = self.log()
+            self.assertIn(DAMAGED_QUIET, log, label)
+            self.assertNotIn("Company Name", log, label)  # no script ran
+        # Interactively the damaged-file box, then the same exit code.
+        with open(setup, "wb") as out:
+            out.write(data[:-1])
+        result = self.wine.run_with_robot(setup, ["-debug"], default="OK")
+        self.assertEqual(result.code, 3)
+        self.assertEqual([(b.title, b.text) for b in result.boxes],
+                         [("Install problem...", DAMAGED)])
+        self.assertTrue(self.log().endswith("Successful Exit...\n"))
 
     def test_missing_script_is_fatal(self):
         setup = self.pack({"readme.txt": b"no script here"})

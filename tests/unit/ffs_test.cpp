@@ -531,6 +531,31 @@ TEST_F(Ffs, BuiltSetupPassesAndAnyChangedByteFails) {
     EXPECT_EQ(Core_VerifyStamp(CORE_STAMP_KEY, setup.c_str(), 1, 1), 0);
 }
 
+// The program's own record tells a stub that no build has stamped: the unstamped record is no
+// well-formed stamp, a stamp written there is. A changed bar, W1, W3 or check word makes it
+// ill-formed; W2 and W4 cancel out of the check word (the file's check finds them changed).
+TEST_F(Ffs, TheProgramsOwnRecordHoldsAStampOnceStamped) {
+    uint8_t saved[CORE_STAMP_SIZE];
+    memcpy(saved, Core_Stamp, sizeof saved);
+    ASSERT_EQ(memcmp(saved, CORE_STAMP_UNSET, CORE_STAMP_SIZE), 0);
+    EXPECT_EQ(Core_HasStamp(CORE_STAMP_KEY), 0);
+    Core_MakeStamp(Core_Stamp, CORE_STAMP_KEY, 0x1234, 70144, 0xCAFEF00D, 300000);
+    EXPECT_EQ(Core_HasStamp(CORE_STAMP_KEY), 1);
+    EXPECT_EQ(Core_HasStamp(CORE_STAMP_KEY ^ 1), 0);
+    struct {
+        int from, to, wellFormed;
+    } rows[] = {{0, 0, 0},   {1, 4, 0},   {5, 8, 1},   {9, 12, 0},
+                {13, 16, 1}, {17, 20, 0}, {21, 21, 0}, {22, 22, 1}}; // the terminator is not read
+    for (auto &row : rows) {
+        for (int i = row.from; i <= row.to; i++) {
+            Core_Stamp[i] ^= 0x01;
+            EXPECT_EQ(Core_HasStamp(CORE_STAMP_KEY), row.wellFormed) << i;
+            Core_Stamp[i] ^= 0x01;
+        }
+    }
+    memcpy(Core_Stamp, saved, sizeof saved);
+}
+
 // The check reads the file in chunks of CORE_STAMP_CHUNK: a record that straddles a chunk's
 // end is left out all the same, and a changed byte on either side of a chunk's end is found.
 TEST_F(Ffs, StampCheckHoldsAcrossItsChunks) {

@@ -1,7 +1,7 @@
 // The two places of an image that signing rewrites: the checksum and the security entry read
 // from PE32 and PE32+ headers, every refusal with the bound it keeps (each head handed over in
-// a buffer of exactly its size, so a read past it is a sanitizer's error), and the signed-file
-// test at the end of the file.
+// a buffer of exactly its size, so a read past it is a sanitizer's error), the signed-file test
+// at the end of the file, and where the sections' file data ends (a file with nothing behind).
 #include <gtest/gtest.h>
 
 #include <stdint.h>
@@ -246,6 +246,106 @@ TEST(PeSigned, FileSignatureReadsTheHeadAndTheLengthOfTheFile) {
     int64_t fileLength = -1;
     EXPECT_EQ(Pe_FileSignature((dir + "missing.exe").c_str(), &signature, &fileLength), 0);
     EXPECT_EQ(fileLength, 0);
+}
+
+// The headers of the kit with a section table behind them (where the optional header's size
+// says it begins): each section's file offset and size of its file data.
+struct Section {
+    uint32_t at, size;
+};
+
+std::string WithSections(const PeHeader &header, const std::vector<Section> &sections) {
+    std::string bytes = PeHeaderBytes(header);
+    bytes[header.newHeaderAt + 6] = (char)(sections.size() & 0xFF);
+    bytes[header.newHeaderAt + 7] = (char)(sections.size() >> 8);
+    for (const Section &section : sections) {
+        std::string entry(PE_SECTION_SIZE, '\0');
+        entry.replace(0, 6, ".text\0", 6);
+        for (int i = 0; i < 4; i++) {
+            entry[16 + i] = (char)(section.size >> (8 * i));
+            entry[20 + i] = (char)(section.at >> (8 * i));
+        }
+        bytes += entry;
+    }
+    return bytes;
+}
+
+TEST(PeImageEnd, TheEndOfTheFileDataOfItsLastSection) {
+    const PeHeader pe32 = Header(0x10B), pe32plus = Header(0x20B);
+    struct {
+        const char *label;
+        PeHeader header;
+        std::vector<Section> sections;
+        int read;
+        uint32_t imageEnd;
+    } rows[] = {
+        {"one section", pe32, {{1024, 4096}}, 1, 5120},
+        {"PE32+", pe32plus, {{1024, 4096}}, 1, 5120},
+        {"the stub's kind", pe32, {{1024, 47104}, {48128, 512}, {0, 0}, {67072, 3072}}, 1, 70144},
+        {"not in the file's order", pe32, {{9000, 100}, {1024, 2000}}, 1, 9100},
+        {"no file data behind the last", pe32, {{1024, 512}, {0, 0}, {99999, 0}}, 1, 1536},
+        {"ending at 2^32 - 1", pe32, {{0xFFFFFF00u, 0xFF}}, 1, 0xFFFFFFFFu},
+        {"ending at 2^32", pe32, {{0xFFFFFF00u, 0x100}}, 0, 0},
+        {"no sections", pe32, {}, 0, 0},
+        {"none with file data", pe32, {{0, 0}, {4096, 0}}, 0, 0},
+    };
+    for (auto &row : rows) {
+        std::string bytes = WithSections(row.header, row.sections);
+        std::vector<uint8_t> head = Head(bytes, bytes.size());
+        uint32_t imageEnd = 1;
+        EXPECT_EQ(Pe_ReadImageEnd(head.data(), (int32_t)head.size(), &imageEnd), row.read)
+            << row.label;
+        EXPECT_EQ(imageEnd, row.imageEnd) << row.label;
+    }
+}
+
+// The section table is read only where it lies whole inside the head.
+TEST(PeImageEnd, TheSectionTableMustLieInsideTheHead) {
+    const std::string bytes = WithSections(Header(0x10B), {{1024, 512}, {1536, 512}});
+    struct {
+        const char *label;
+        std::string bytes;
+        size_t headSize;
+        int read;
+    } rows[] = {
+        {"whole", bytes, bytes.size(), 1},
+        {"its last byte missing", bytes, bytes.size() - 1, 0},
+        {"its last section missing", bytes, bytes.size() - PE_SECTION_SIZE, 0},
+        {"no MZ", "MX" + bytes.substr(2), bytes.size(), 0},
+        {"no PE", bytes.substr(0, 64) + "PX" + bytes.substr(66), bytes.size(), 0},
+    };
+    for (auto &row : rows) {
+        std::vector<uint8_t> head = Head(row.bytes, row.headSize);
+        uint32_t imageEnd = 1;
+        EXPECT_EQ(Pe_ReadImageEnd(head.data(), (int32_t)row.headSize, &imageEnd), row.read)
+            << row.label;
+        EXPECT_EQ(imageEnd, row.read ? 2048u : 0u) << row.label;
+    }
+}
+
+// A file is bare when it ends exactly where its image does: a byte more or less is not.
+TEST(PeImageEnd, AFileIsBareOnlyAtExactlyItsImageEnd) {
+    const std::string dir = MakeTempDir("pe-bare");
+    std::string image = WithSections(Header(0x10B), {{1024, 512}, {0, 0}});
+    image.resize(1536, 'I');
+    struct {
+        const char *label;
+        std::string bytes;
+        int bare;
+    } rows[] = {
+        {"the image", image, 1},
+        {"a byte appended", image + "x", 0},
+        {"a trailer appended", image + std::string(4, '\0'), 0},
+        {"its last byte cut", image.substr(0, 1535), 0},
+        {"no image", std::string(1536, 'M'), 0},
+        {"empty", "", 0},
+    };
+    for (auto &row : rows) {
+        std::string path = dir + "setup.exe";
+        ASSERT_TRUE(WriteFile(path, row.bytes));
+        EXPECT_EQ(Pe_FileIsBareImage(path.c_str()), row.bare) << row.label;
+    }
+    EXPECT_EQ(Pe_FileIsBareImage((dir + "missing.exe").c_str()), 0);
 }
 
 } // namespace
