@@ -86,9 +86,11 @@ int Record_PathFor(const char *uninstallerPath, char *path, int size) {
     CORE_GUARD(uninstallerPath);
     CORE_GUARD(path);
     int length = Str_Length(uninstallerPath), stem = length;
-    for (int i = length - 1; i >= 0 && uninstallerPath[i] != '\\' && uninstallerPath[i] != '/';
-         i--) {
-        if (uninstallerPath[i] == '.') {
+    // The extension's dot: the last one of the name, but not one that starts it (".hidden").
+    for (int i = length - 1; i > 0; i--) {
+        char c = uninstallerPath[i], before = uninstallerPath[i - 1];
+        if (c == '\\' || c == '/') break;
+        if (c == '.' && before != '\\' && before != '/') {
             stem = i;
             break;
         }

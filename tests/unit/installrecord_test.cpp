@@ -78,9 +78,12 @@ TEST_F(InstallRecordTest, PathBoundsAtTheirEdges) {
     EXPECT_TRUE(Record_Set(&record_, longest.c_str(), RECORD_WRITTEN));
     EXPECT_FALSE(Record_Set(&record_, (longest + "b").c_str(), RECORD_WRITTEN));
     EXPECT_FALSE(Record_Set(&record_, "", RECORD_WRITTEN));
+    EXPECT_TRUE(Record_Set(&record_, "a", RECORD_WRITTEN)); // the shortest path
+    EXPECT_EQ(Record_Find(&record_, "a"), RECORD_WRITTEN);
+
     EXPECT_FALSE(Record_Set(&record_, "C:\\a\r\nKS C:\\b", RECORD_WRITTEN));
     EXPECT_FALSE(Record_Set(&record_, "C:\\a\x1f", RECORD_WRITTEN));
-    EXPECT_EQ(record_.Count, 1);
+    EXPECT_EQ(record_.Count, 2);
     std::string text = Format();
     InstallRecord read{};
     EXPECT_TRUE(Record_Parse(text.data(), (int32_t)text.size(), &read));
@@ -140,6 +143,34 @@ TEST_F(InstallRecordTest, AWrongCountIsDamagedEvenWithItsCrc) {
     }
 }
 
+// A record file of RECORD_LIMIT bytes reads; one byte more is refused, whatever it holds.
+TEST_F(InstallRecordTest, TheRecordsSizeAtItsLimit) {
+    for (int32_t wanted : {(int32_t)RECORD_LIMIT, (int32_t)RECORD_LIMIT + 1}) {
+        std::string body = "Tessel install record 1\r\n";
+        int count = 0;
+        const std::string line = "W- C:\\" + std::string(300, 'p') + "\r\n";
+        auto endLength = [&](int entries) {
+            return std::string("End ") + std::to_string(entries) + " 00000000\r\n";
+        };
+        while (body.size() + line.size() + 64 < (size_t)wanted) {
+            body += line.substr(0, 7) + std::to_string(count) + line.substr(7);
+            count++;
+        }
+        // The last entry's path fills the rest exactly.
+        size_t rest = (size_t)wanted - body.size() - endLength(count + 1).size() - 5;
+        body += "W- C:\\" + std::string(rest - 3, 'z') + "\r\n";
+        count++;
+        char end[40];
+        snprintf(end, sizeof end, "End %d %.8X\r\n", count,
+                 Core_Crc32(body.data(), (int)body.size()));
+        std::string text = body + end;
+        ASSERT_EQ(text.size(), (size_t)wanted);
+        InstallRecord read{};
+        EXPECT_EQ(Record_Parse(text.data(), (int32_t)text.size(), &read), wanted == RECORD_LIMIT);
+        Record_Free(&read);
+    }
+}
+
 TEST_F(InstallRecordTest, ItsFileIsBesideTheUninstaller) {
     const struct {
         const char *uninstaller, *record;
@@ -148,6 +179,9 @@ TEST_F(InstallRecordTest, ItsFileIsBesideTheUninstaller) {
         {"C:\\Rocket\\remove", "C:\\Rocket\\remove.dat"},
         {"C:\\Rocket.1\\remove", "C:\\Rocket.1\\remove.dat"},
         {"C:\\Rocket\\a.b.exe", "C:\\Rocket\\a.b.dat"},
+        {".hidden", ".hidden.dat"}, // a dot that starts a name starts no extension
+        {"C:\\Rocket\\.hidden", "C:\\Rocket\\.hidden.dat"},
+        {"C:\\Rocket\\a.", "C:\\Rocket\\a.dat"},
     };
     for (const auto &row : rows) {
         char path[RECORD_PATH_SIZE];
