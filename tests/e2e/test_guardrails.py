@@ -107,6 +107,13 @@ class GuardRailTest(UninstallCase):
              "its installation folder '%s\\AppData\\' holds the application data folder"
              % profile),
         ]
+        # The folders of 32-bit programs on 64-bit Windows: a 32-bit prefix has none, and
+        # there they are refused as folders that do not exist.
+        for at, (folder, why) in enumerate(rows):
+            if folder in ("C:\\windows\\syswow64\\", "C:\\Program Files (x86)") and \
+                    not os.path.isdir(self.unix(folder)):
+                rows[at] = (folder, "its installation folder '%s\\' does not exist"
+                            % folder.rstrip("\\"))
         self.install()
         for folder, why in rows:
             with self.subTest(folder=folder):
