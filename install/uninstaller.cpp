@@ -68,9 +68,8 @@ static struct {
     GuardedFolder guarded[GUARDED_LIMIT]; // the folders an installation folder may not be
     char guardedPaths[GUARDED_LIMIT][UNINSTALL_PATH_SIZE];
     int guardedCount;
-    InstallRecord record;                  // what INSTALL did with "$?" and shared files
-    char recordPath[UNINSTALL_PATH_SIZE];  // its file beside this program
-    char installDisk[UNINSTALL_PATH_SIZE]; // the installation folder as the disk names it
+    InstallRecord record;                 // what INSTALL did with "$?" and shared files
+    char recordPath[UNINSTALL_PATH_SIZE]; // its file beside this program
 } U;
 
 // ---- Guard rails ----
@@ -254,8 +253,8 @@ static int FindInstallPath(InstallState *state, const char *ownPath, char *reaso
     if (Str_Length(path) >= (int)sizeof state->InstallPath) path[0] = 0;
     if (CheckInstallFolder(path, reason, size) != GUARD_ACCEPTED) return 0;
     int verdict = GUARD_ACCEPTED;
-    if (!ProveFolder(path, name, ownPath, &verdict) ||
-        !DiskName(path, U.installDisk, sizeof U.installDisk)) {
+    char disk[UNINSTALL_PATH_SIZE]; // only asked for: a folder the disk cannot name is refused
+    if (!ProveFolder(path, name, ownPath, &verdict) || !DiskName(path, disk, sizeof disk)) {
         if (verdict == GUARD_ACCEPTED) verdict = GUARD_MISSING; // the disk has no name for it
         PathGuard_Describe(verdict, path, NULL, reason, size);
         return 0;
