@@ -37,7 +37,7 @@ const char *kHelp =
     "  ffspack extract SETUP -o FOLDER NAME...\n"
     "  ffspack test SETUP [--arch win32|win64] [--vm] [--wine PROGRAM] [--keep]\n"
     "               [--timeout SECONDS]\n"
-    "  ffspack --help\n"
+    "  ffspack --help | --version\n"
     "\n"
     "build   appends an archive of the entries to a copy of STUB (the setup program as\n"
     "        built, e.g. build/win32/install/setup.exe; without --stub the one installed\n"
@@ -294,6 +294,8 @@ int Check(int argc, char **argv) {
         }
     }
     if (scriptPath.empty()) return Usage("check needs a SCRIPT");
+    // The findings name the script as it was given; so does the summary.
+    std::string scriptArgument = scriptPath;
     // A compiled script is checked as the build checks an entry "install.dat".
     std::string scriptName = fs::path(scriptPath).filename().string();
     if (Ffs_HashNameFlags(scriptName.c_str(), flags) == Ffs_HashNameFlags("install.dat", flags)) {
@@ -305,7 +307,7 @@ int Check(int argc, char **argv) {
     PrintReport(report);
     if (!passed) return Fail(error);
     size_t warnings = Check_Count(report, CHECK_WARNING);
-    printf("%s: no errors, %s %s\n", scriptName.c_str(), std::to_string(warnings).c_str(),
+    printf("%s: no errors, %s %s\n", scriptArgument.c_str(), std::to_string(warnings).c_str(),
            warnings == 1 ? "warning" : "warnings");
     return 0;
 }
@@ -418,6 +420,11 @@ int main(int argc, char **argv) {
     std::string command = argv[1];
     if (command == "--help" || command == "-h" || command == "help") {
         fputs(kHelp, stdout);
+        return 0;
+    }
+    if (command == "--version" || command == "version") {
+        if (argc > 2) return Usage(command + " takes no arguments");
+        printf("ffspack %s\n", TESSEL_VERSION);
         return 0;
     }
     Log_Init("ffspack.log", 0);

@@ -20,7 +20,6 @@
 #include "ui.h"
 
 #define INSTALL_NAME "Install"
-#define INSTALL_VERSION "1.54"
 #define INSTALL_BUILD "Release"
 
 enum { OWN_PATH_SIZE = 320, LOG_ARGUMENT_LIMIT = 1900 };

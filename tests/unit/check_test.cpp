@@ -912,6 +912,8 @@ TEST(CheckCommand, ExitCodeOneOnlyForErrors) {
     WriteFile(dir + "warned.txt", "TEXT:" + std::string(160, 't') + "\n");
     WriteFile(dir + "wrong.txt", "MESSAGE:welcome.txt\n");
     WriteFile(dir + "install.dat", "\x16TEXT:a\n");
+    const std::string good = MakeTempDir("check-command-compiled");
+    WriteFile(good + "install.dat", "\x16TEXT:a\r\n");
     const struct {
         std::string arguments;
         int code;
@@ -920,7 +922,9 @@ TEST(CheckCommand, ExitCodeOneOnlyForErrors) {
         {"check " + dir + "warned.txt", 0,
          "warning: " + dir +
              "warned.txt:1: TEXT: argument 1 is 160 characters long: the setup "
-             "keeps the first 159\nwarned.txt: no errors, 1 warning\n"},
+             "keeps the first 159\n" + dir + "warned.txt: no errors, 1 warning\n"},
+        // A compiled script is named as it was given in the summary too.
+        {"check " + good + "install.dat", 0, good + "install.dat: no errors, 0 warnings\n"},
         {"check " + dir + "wrong.txt", 1,
          "error: " + dir + "wrong.txt:1: MESSAGE: the text 'welcome.txt'" + kMissing +
              "\nffspack: " + dir + "wrong.txt: 1 error in the script\n"},

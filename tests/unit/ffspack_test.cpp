@@ -3,6 +3,7 @@
 // with a throw-away certificate, proved by ffspack and by the tool.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -53,6 +54,18 @@ TEST(Ffspack, HelpAndUsage) {
     EXPECT_NE(help.output.find("--uninstaller FILE"), std::string::npos);
     EXPECT_EQ(RunFfspack("").code, 2);
     EXPECT_EQ(RunFfspack("frobnicate").code, 2);
+    // The version, one line, by the option and by the command alike.
+    Outcome version = RunFfspack("--version");
+    EXPECT_EQ(version.code, 0);
+    std::string number = version.output.substr(0, version.output.size() - 1).substr(8);
+    EXPECT_EQ(version.output.substr(0, 8), "ffspack ");
+    EXPECT_EQ(version.output.back(), '\n');
+    EXPECT_EQ(std::count(number.begin(), number.end(), '.'), 2) << version.output;
+    EXPECT_EQ(number.find_first_not_of("0123456789."), std::string::npos) << version.output;
+    EXPECT_EQ(RunFfspack("version").output, version.output);
+    Outcome extra = RunFfspack("--version now");
+    EXPECT_EQ(extra.code, 2);
+    EXPECT_NE(extra.output.find("--version takes no arguments"), std::string::npos);
     EXPECT_EQ(RunFfspack("build -o x").code, 2);
     EXPECT_EQ(RunFfspack("build --standalone -o x --uninstaller u.exe a.txt").code, 2);
     // --jobs takes 1 to 256.
