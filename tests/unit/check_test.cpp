@@ -922,7 +922,8 @@ TEST(CheckCommand, ExitCodeOneOnlyForErrors) {
         {"check " + dir + "warned.txt", 0,
          "warning: " + dir +
              "warned.txt:1: TEXT: argument 1 is 160 characters long: the setup "
-             "keeps the first 159\n" + dir + "warned.txt: no errors, 1 warning\n"},
+             "keeps the first 159\n" +
+             dir + "warned.txt: no errors, 1 warning\n"},
         // A compiled script is named as it was given in the summary too.
         {"check " + good + "install.dat", 0, good + "install.dat: no errors, 0 warnings\n"},
         {"check " + dir + "wrong.txt", 1,
