@@ -19,3 +19,5 @@ set(CMAKE_CROSSCOMPILING_EMULATOR ${TESSEL_QEMU_I386};-L;/)
 set(TESSEL_SANITIZE_KINDS undefined CACHE STRING "")
 # Google Benchmark has no i386 package here; the benchmarks are measured in the native tree.
 set(TESSEL_BENCH OFF CACHE BOOL "")
+# Libraries found through pkg-config (OpenSSL's libcrypto) are the i386 ones (libssl-dev:i386).
+set(ENV{PKG_CONFIG_LIBDIR} "/usr/lib/i386-linux-gnu/pkgconfig:/usr/share/pkgconfig")

@@ -13,6 +13,7 @@
 #include <map>
 #include <thread>
 
+#include "authenticode.h"
 #include "ffs-cmp2.h"
 #include "ffs.h"
 #include "keywords.h"
@@ -801,6 +802,7 @@ bool Pack_Verify(const std::string &path, std::vector<std::string> *report) {
         if (end == length) {
             report->push_back("signed: " + std::to_string(signature.TableSize) +
                               " bytes of certificates");
+            passed = Authenticode_Verify(path, signature, report);
         } else {
             report->push_back(end < length ? "signed, but " + std::to_string(length - end) +
                                                  " bytes follow the certificate table"

@@ -449,6 +449,117 @@ TEST_F(FfspackSign, TheSignedSetupVerifiesBothWays) {
     }
 }
 
+// The bytes of file with the 32-bit little-endian word at at set to value.
+std::string WithWord(std::string file, size_t at, uint32_t value) {
+    for (int i = 0; i < 4; i++) file[at + i] = (char)(value >> (8 * i));
+    return file;
+}
+
+// The first (or last) place of the bytes pattern in file from its offset from, which must be
+// there.
+size_t Find(const std::string &file, const std::string &pattern, size_t from, bool last = false) {
+    size_t at = last ? file.rfind(pattern) : file.find(pattern, from);
+    EXPECT_NE(at, std::string::npos);
+    EXPECT_GE(at, from);
+    return at == std::string::npos ? from : at;
+}
+
+// verify checks the signature itself: the image's digest against the signed one (the checksum,
+// the security entry and the table left out) and the PKCS#7 signature; every other changed
+// byte fails with its reason.
+TEST_F(FfspackSign, VerifyChecksTheSignatureItself) {
+    ASSERT_EQ(Build(out, "--sign " + dir + "cert.pem --key " + dir + "key.pem").code, 0);
+    const std::string file = ReadFile(out);
+    const testing_support::PeHeader header;
+    const size_t table = testing_support::LittleEndian(file, header.EntryAt());
+    const size_t tableSize = file.size() - table;
+    auto flip = [&](size_t at) {
+        std::string changed = file;
+        changed[at] ^= 0x10;
+        return changed;
+    };
+    // The RSA signature (OCTET STRING of 256 bytes) closes the PKCS#7 of a 2048-bit key; the
+    // digest of the sha256 DigestInfo in the signed content follows the algorithm's identifier.
+    const size_t rsa = Find(file, std::string("\x04\x82\x01\x00", 4), table, true) + 4;
+    const std::string sha256Info("\x06\x09\x60\x86\x48\x01\x65\x03\x04\x02\x01\x05\x00\x04\x20",
+                                 15);
+    const size_t signedDigest = Find(file, sha256Info, table) + sha256Info.size();
+    const std::string checked = "signature: the PKCS#7 signature verifies with the signer's "
+                                "certificate /CN=Tessel\n";
+    struct {
+        const char *label;
+        std::string bytes;
+        int code;
+        std::vector<std::string> said;
+    } rows[] = {
+        {"as signed",
+         file,
+         0,
+         {"signature: the image's SHA256 digest (all but the checksum, the security entry and "
+          "the certificate table) is the signed one\n",
+          checked, "signature: not checked: whether a trusted issuer stands behind"}},
+        {"checksum field", flip(header.ChecksumAt()), 0, {checked}},
+        {"signature bytes",
+         flip(rsa + 100),
+         1,
+         {"signature: FAILED: the PKCS#7 signature does not verify with the signer's "
+          "certificate (signature failure)"}},
+        {"signed digest",
+         flip(signedDigest + 5),
+         1,
+         {"signature: FAILED: the image's SHA256 digest ", " differs from the signed one ",
+          "(the file was changed after signing)"}},
+        {"image body",
+         flip(table / 2),
+         1,
+         {"(the file was changed after signing)", "FILE DAMAGED"}},
+        {"security entry's neighbour in the header",
+         flip(header.EntryAt() - 1),
+         1,
+         {"(the file was changed after signing)"}},
+        {"table cut short",
+         file.substr(0, file.size() - 8),
+         1,
+         {"signed, but the certificate table is cut short (8 bytes missing)"}},
+        {"table and its entry cut short",
+         WithWord(file.substr(0, file.size() - 8), header.EntryAt() + 4, (uint32_t)tableSize - 8),
+         1,
+         {"signature: FAILED: the certificate table's record at byte 0 claims " +
+          std::to_string(tableSize) + " bytes, and the table has " + std::to_string(tableSize - 8) +
+          " from there"}},
+        {"record shorter than its header",
+         WithWord(file, table, 7),
+         1,
+         {"the certificate table's record at byte 0 claims 7 bytes"}},
+        {"record of another type",
+         WithWord(file, table + 4, 0x00010200),
+         1,
+         {"signature: FAILED: the certificate table holds no PKCS#7 signature"}},
+        {"no PKCS#7",
+         flip(table + 8),
+         1,
+         {"signature: FAILED: the certificate table's entry cannot be read as PKCS#7"}},
+    };
+    for (auto &row : rows) {
+        WriteFile(out, row.bytes);
+        Outcome verified = RunFfspack("verify " + out);
+        EXPECT_EQ(verified.code, row.code) << row.label << "\n" << verified.output;
+        for (const std::string &text : row.said)
+            EXPECT_NE(verified.output.find(text), std::string::npos)
+                << row.label << ": " << text << "\n"
+                << verified.output;
+        EXPECT_NE(verified.output.find(out + (row.code ? ": FAILED" : ": OK")), std::string::npos)
+            << row.label;
+    }
+    // An unsigned setup says nothing of signatures.
+    std::remove(out.c_str());
+    ASSERT_EQ(Build(out, "").code, 0);
+    Outcome plain = RunFfspack("verify " + out);
+    EXPECT_EQ(plain.code, 0) << plain.output;
+    EXPECT_EQ(plain.output.find("signed"), std::string::npos) << plain.output;
+    EXPECT_EQ(plain.output.find("signature"), std::string::npos) << plain.output;
+}
+
 TEST_F(FfspackSign, AFailedSigningLeavesNoSetup) {
     struct {
         const char *label;
