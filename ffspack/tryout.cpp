@@ -119,20 +119,54 @@ bool Tryout_ParseRegistry(const std::string &text, const std::string &root,
 // default values and writes the time of day into "DriverDateData" (every start); the network
 // cards key, saved empty by the prefix's first start, holds only volatile entries afterwards and
 // so leaves the file (the first start after it). Seen with a setup, an uninstaller and Wine's
-// own tools alike; nothing of a product lands there.
+// own tools alike; nothing of a product lands there. Devices that Wine's plug and play finds
+// while a program runs (an input device of a virtual machine, found late on a busy one) are
+// installed then: their instances, interfaces and the HID class's entries, with a .pnf file
+// in C:\windows\inf for the .inf file used.
 static const char *const kWineChurn[] = {
     "HKLM\\System\\CurrentControlSet\\Control\\Class\\{4D36E968-E325-11CE-BFC1-08002BE10318}",
     "HKLM\\System\\CurrentControlSet\\Control\\Class\\{4D36E96E-E325-11CE-BFC1-08002BE10318}",
+    "HKLM\\System\\CurrentControlSet\\Control\\Class\\{745a17a0-74d3-11d0-b6fe-00a0c90f57da}",
+    "HKLM\\System\\CurrentControlSet\\Control\\DeviceClasses",
+    "HKLM\\System\\CurrentControlSet\\Enum",
     "HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\NetworkCards",
 };
+
+// Keys that the restart (wineboot -r) makes in a 64-bit prefix's 32-bit view when it first
+// looks for what they would hold: churn only while they stay empty.
+static const char *const kWineEmptyKeys[] = {
+    "HKLM\\Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\RunServices",
+    "HKLM\\Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\RunServicesOnce",
+};
+
+// Whether text holds part at, letter case aside (registry and file names are so compared).
+static bool HoldsAt(const std::string &text, size_t at, const char *part) {
+    size_t length = strlen(part);
+    if (at > text.size() || text.size() - at < length) return false;
+    for (size_t i = 0; i < length; i++)
+        if (tolower((uint8_t)text[at + i]) != tolower((uint8_t)part[i])) return false;
+    return true;
+}
 
 static bool IsWineChurn(const std::string &key) {
     for (const char *churn : kWineChurn) {
         size_t length = strlen(churn);
-        if (key.compare(0, length, churn) == 0 && (key.size() == length || key[length] == '\\'))
-            return true;
+        if (HoldsAt(key, 0, churn) && (key.size() == length || key[length] == '\\')) return true;
     }
     return false;
+}
+
+static bool IsWineEmptyKey(const std::string &key) {
+    for (const char *empty : kWineEmptyKeys)
+        if (key.size() == strlen(empty) && HoldsAt(key, 0, empty)) return true;
+    return false;
+}
+
+bool Tryout_IsWineFile(const std::string &path) {
+    static const char kInf[] = "C:\\windows\\inf\\";
+    size_t length = sizeof kInf - 1;
+    return path.size() > length + 4 && HoldsAt(path, 0, kInf) &&
+           path.find('\\', length) == std::string::npos && HoldsAt(path, path.size() - 4, ".pnf");
 }
 
 // Every key of the registry with all its parents (Wine writes no line for a key that has
@@ -158,6 +192,7 @@ std::vector<TryoutChange> Tryout_DiffRegistry(const TryoutRegistry &before,
         auto was = before.find(key), is = after.find(key);
         const auto &old = was == before.end() ? kNone : was->second;
         const auto &now = is == after.end() ? kNone : is->second;
+        if (old.empty() && now.empty() && IsWineEmptyKey(key)) continue;
         if (is != after.end() && now.empty() && !keysBefore.count(key))
             changes.push_back({'+', key, "", "", "", true});
         if (was != before.end() && old.empty() && !keysAfter.count(key))
@@ -456,8 +491,10 @@ static bool EndsWithNoCase(const std::string &text, const std::string &end) {
 
 // Our own files, not the product's: the copied setup with its debug.log, and the uninstall.log
 // that -debug has the uninstaller write into the temporary folder.
+// Wine's own .pnf files are not the product's either.
 static bool IsOwn(const std::string &path) {
-    return StartsWithNoCase(path, kOwnFolder) || EndsWithNoCase(path, "\\Temp\\uninstall.log");
+    return StartsWithNoCase(path, kOwnFolder) || EndsWithNoCase(path, "\\Temp\\uninstall.log") ||
+           Tryout_IsWineFile(path);
 }
 
 // Where a path on drive C: lies in the prefix.

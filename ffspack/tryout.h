@@ -44,8 +44,10 @@ struct TryoutOptions {
 // ("HKLM", "HKCU"). Returns false (nothing added) when the text has no Wine registry header.
 bool Tryout_ParseRegistry(const std::string &text, const std::string &root,
                           TryoutRegistry *registry);
+// Whether a file of drive C: is Wine's own record of a device it found (C:\windows\inf\*.pnf).
+bool Tryout_IsWineFile(const std::string &path);
 // What changed from before to after, sorted by key and name, without the keys that Wine itself
-// rewrites at every program start.
+// rewrites at every program start or writes for a device it finds.
 std::vector<TryoutChange> Tryout_DiffRegistry(const TryoutRegistry &before,
                                               const TryoutRegistry &after);
 // A value's data as a user reads it: the text of a string (the items of a multi-string joined

@@ -89,6 +89,17 @@ TEST(TryoutRegistry, ReadsKeysValuesAndEscapesAsWineWritesThem) {
     EXPECT_TRUE(untouched.empty());
 }
 
+TEST(TryoutFiles, WinesDeviceRecordsAreOnlyPnfFilesOfTheInfFolder) {
+    EXPECT_TRUE(Tryout_IsWineFile("C:\\windows\\inf\\input.pnf"));
+    EXPECT_TRUE(Tryout_IsWineFile("C:\\WINDOWS\\INF\\x.PNF"));
+    EXPECT_TRUE(Tryout_IsWineFile("C:\\windows\\inf\\a.pnf")); // the shortest name
+    EXPECT_FALSE(Tryout_IsWineFile("C:\\windows\\inf\\.pnf"));
+    EXPECT_FALSE(Tryout_IsWineFile("C:\\windows\\inf\\input.inf"));
+    EXPECT_FALSE(Tryout_IsWineFile("C:\\windows\\inf\\sub\\input.pnf"));
+    EXPECT_FALSE(Tryout_IsWineFile("C:\\windows\\input.pnf"));
+    EXPECT_FALSE(Tryout_IsWineFile("C:\\Program Files\\Acme\\input.pnf"));
+}
+
 TEST(TryoutRegistry, TheDifferenceNamesValuesAndEmptyKeysButNotWinesChurn) {
     const std::string display =
         "HKLM\\System\\CurrentControlSet\\Control\\Class\\{4D36E968-E325-11CE-BFC1-08002BE10318}";
@@ -106,7 +117,21 @@ TEST(TryoutRegistry, TheDifferenceNamesValuesAndEmptyKeysButNotWinesChurn) {
         {cards, {}},
         {cards + "Plus", {}},
     };
+    // A device that Wine's plug and play found during the run: its instance, its interface and
+    // the HID class's entry.
+    const std::string control = "HKLM\\System\\CurrentControlSet\\Control\\";
+    const std::string wow = "HKLM\\Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\";
     TryoutRegistry after = {
+        {"HKLM\\System\\CurrentControlSet\\Enum\\HID\\VID_845E&PID_0001\\0&0000&0&0",
+         {{"DeviceDesc", "\"Wine HID device\""}}},
+        {control + "DeviceClasses\\{378DE44C-56EF-11D1-BC8C-00A0C91405DD}\\##?#hid#\\#",
+         {{"SymbolicLink", "\"\\\\?\\hid#vid_845e\""}}},
+        {control + "Class\\{745A17A0-74D3-11D0-B6FE-00A0C90F57DA}\\0003",
+         {{"InfPath", "\"input.inf\""}}},
+        {"HKLM\\System\\CurrentControlSet\\Enumerated", {{"x", "dword:1"}}},
+        // Made empty by Wine's restart; a value in the next one is the product's.
+        {wow + "RunServices", {}},
+        {wow + "RunServicesOnce", {{"Tool", "\"x.exe\""}}},
         {"HKCU\\Software\\Kept", {{"same", "\"1\""}, {"changed", "\"new\""}, {"added", "dword:1"}}},
         {uninstall + "\\Acme Rocket", {{"DisplayName", "\"Acme Rocket\""}}},
         {"HKCU\\Software\\New\\Empty", {}},
@@ -127,7 +152,9 @@ TEST(TryoutRegistry, TheDifferenceNamesValuesAndEmptyKeysButNotWinesChurn) {
         {'+', "HKCU\\Software\\New\\Empty", "", true},
         {'-', cards + "Plus", "", true},
         {'+', uninstall + "\\Acme Rocket", "DisplayName", false},
+        {'+', wow + "RunServicesOnce", "Tool", false},
         {'-', disks, "", false},
+        {'+', "HKLM\\System\\CurrentControlSet\\Enumerated", "x", false},
     };
     std::vector<TryoutChange> changes = Tryout_DiffRegistry(before, after);
     ASSERT_EQ(changes.size(), expected.size());
