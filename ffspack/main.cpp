@@ -13,9 +13,11 @@
 
 #include "ffs.h"
 #include "pack.h"
+#include "pe-resources.h"
 #include "sign.h"
 #include "tessel-core.h"
 #include "tryout.h"
+#include "version-resource.h"
 
 namespace fs = std::filesystem;
 
@@ -312,6 +314,23 @@ int Check(int argc, char **argv) {
     return 0;
 }
 
+// The version information of the setup at path, as 'list' and 'verify' show it; false when it
+// is damaged. An archive alone (no image) shows nothing.
+bool PrintVersion(const std::string &path) {
+    PackBytes file;
+    VersionInfo info;
+    std::string error;
+    if (!Pack_ReadFile(path, &file, &error)) return true; // the archive's reader says why
+    int found = VersionRes_Read(file, &info, &error);
+    if (found < 0) printf("version: DAMAGED (%s)\n", error.c_str());
+    if (found == 0 && PeRes_IsImage(file)) printf("version: none\n");
+    if (found <= 0) return found == 0;
+    std::vector<std::string> lines = VersionRes_Describe(info);
+    for (size_t i = 0; i < lines.size(); i++)
+        printf("%s%s\n", i == 0 ? "version: " : "  ", lines[i].c_str());
+    return true;
+}
+
 int List(int argc, char **argv) {
     std::string path, error;
     std::vector<std::string> names;
@@ -333,6 +352,7 @@ int List(int argc, char **argv) {
     if (!Pack_List(path, names, &entries, &flags, &error)) return Fail(error);
     printf("%s: %s entries, flags 0x%X\n", path.c_str(), std::to_string(entries.size()).c_str(),
            flags);
+    PrintVersion(path);
     printf("%-10s %10s %-6s %10s  %s\n", "hash", "stored", "method", "size", "name");
     for (const PackEntryInfo &entry : entries) {
         printf("0x%08X %10d %-6s %10d  %s\n", entry.hash, entry.storedLength,
@@ -347,6 +367,7 @@ int Verify(int argc, char **argv) {
     std::vector<std::string> report;
     bool passed = Pack_Verify(argv[0], &report);
     for (const std::string &line : report) printf("%s\n", line.c_str());
+    passed = PrintVersion(argv[0]) && passed;
     printf("%s: %s\n", argv[0], passed ? "OK" : "FAILED");
     return passed ? 0 : 1;
 }

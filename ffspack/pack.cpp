@@ -23,6 +23,7 @@
 #include "tessel-pe.h"
 #include "tessel-sys.h"
 #include "uninst.h"
+#include "version-resource.h"
 
 namespace fs = std::filesystem;
 
@@ -423,6 +424,8 @@ bool Pack_BuildSetup(const std::string &stubPath, const std::vector<PackInput> &
         }
         memset(file.data() + signature.ChecksumOffset, 0, PE_CHECKSUM_SIZE);
     }
+    // Into the image itself, before the archive is placed behind it.
+    if (!VersionRes_AddToStub(&file, inputs, flags, error, notes)) return false;
     if (!Pack_BuildArchive(inputs, flags, (uint32_t)file.size(), true, &archive, error, notes))
         return false;
     file.insert(file.end(), archive.begin(), archive.end());
@@ -448,28 +451,12 @@ bool Pack_CompileScript(const std::string &path, PackBytes *script, std::string 
 }
 
 bool Pack_ScriptNamesUninstaller(const PackBytes &script) {
-    // As the setup holds it: the bytes, then the zero that ends the text.
-    const std::string text(script.begin(), script.end());
-    const char *start = text.c_str();
-    for (size_t p = 0; p < text.size(); p++) {
-        if (start[p] != SCRIPT_MARKER) continue;
-        char keyword[KEYWORD_SIZE];
-        size_t q = p + 1, length = 0;
-        while (q < text.size() && start[q] != ':' && length < KEYWORD_SIZE - 1)
-            keyword[length++] = start[q++];
-        keyword[length] = 0;
-        int32_t id = Keyword_Find(keyword);
-        if (id == KW_UNINSTALL_NAME) return true;
-        if (id < 0) return false;
-        // Past each argument and the byte that ends it; the final zero is never stepped over.
-        size_t cursor = q < text.size() ? q + 1 : text.size();
-        for (int32_t i = 0; i < Keyword_Info(id)->ArgCount; i++) {
-            while (!Keyword_IsTerminator(start[cursor])) cursor++;
-            if (start[cursor] != 0) cursor++;
-        }
-        p = cursor;
-    }
-    return false;
+    bool names = false;
+    Script_Walk(script, [&names](const ScriptCommand &command) {
+        names = command.id == KW_UNINSTALL_NAME;
+        return !names;
+    });
+    return names;
 }
 
 // The uninstaller a setup's script asks for, added to inputs when no input is read as

@@ -117,3 +117,30 @@ bool Script_Compile(const std::string &source, const std::string &sourceName, Sc
     *script = std::move(out);
     return true;
 }
+
+void Script_Walk(const ScriptBytes &script,
+                 const std::function<bool(const ScriptCommand &)> &visit) {
+    // As the setup holds it: the bytes, then the zero that ends the text.
+    const std::string text(script.begin(), script.end());
+    const char *start = text.c_str();
+    for (size_t p = 0; p < text.size(); p++) {
+        if (start[p] != SCRIPT_MARKER) continue;
+        char keyword[KEYWORD_SIZE];
+        size_t q = p + 1, length = 0;
+        while (q < text.size() && start[q] != ':' && length < KEYWORD_SIZE - 1)
+            keyword[length++] = start[q++];
+        keyword[length] = 0;
+        ScriptCommand command{Keyword_Find(keyword), {}};
+        if (command.id < 0) return;
+        // Past each argument and the byte that ends it; the final zero is never stepped over.
+        size_t cursor = q < text.size() ? q + 1 : text.size();
+        for (int32_t i = 0; i < Keyword_Info(command.id)->ArgCount; i++) {
+            size_t first = cursor;
+            while (!Keyword_IsTerminator(start[cursor])) cursor++;
+            command.arguments.push_back(text.substr(first, cursor - first));
+            if (start[cursor] != 0) cursor++;
+        }
+        if (!visit(command)) return;
+        p = cursor;
+    }
+}

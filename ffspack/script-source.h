@@ -2,6 +2,9 @@
 // "install.dat". One command a line: KEYWORD:argument|argument. Lines that are empty or begin
 // with '#' are remarks. "\|" is a '|' inside an argument; every other backslash is itself.
 #pragma once
+#include <stdint.h>
+
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -40,3 +43,19 @@ std::string Script_BadByteText(unsigned char byte, size_t column);
 // the marker, CR LF.
 void Script_Emit(const std::string &keyword, const std::vector<std::string> &arguments,
                  ScriptBytes *script);
+
+// ---- The compiled script as the setup scans it ----
+
+// One command that the setup reaches: its keyword's id (keywords.h) and the texts of the
+// arguments the keyword takes, each up to the byte that ends it.
+typedef struct ScriptCommand {
+    int32_t id;
+    std::vector<std::string> arguments;
+} ScriptCommand;
+
+// Scans script as the setup runs it: each marker starts a command whose keyword runs to ':' (in
+// any letter case), and the scan goes on behind the arguments the keyword takes, so an argument
+// is never read as a command. Calls visit for every command in turn; stops when visit returns
+// false, and at a keyword the setup does not know, where the setup stops too.
+void Script_Walk(const ScriptBytes &script,
+                 const std::function<bool(const ScriptCommand &)> &visit);
