@@ -70,8 +70,8 @@ bool ReadImage(const std::vector<uint8_t> &file, Image *image) {
         (uint64_t)image->optional + optionalSize > file.size())
         return false;
     image->directories = image->optional + countAt + 4;
-    image->directoryCount = std::min(Get32(file, image->optional + countAt),
-                                     (optionalSize - countAt - 4) / ENTRY_SIZE);
+    image->directoryCount =
+        std::min(Get32(file, image->optional + countAt), (optionalSize - countAt - 4) / ENTRY_SIZE);
     image->sectionAlignment = Get32(file, image->optional + SECTION_ALIGNMENT_AT);
     image->fileAlignment = Get32(file, image->optional + FILE_ALIGNMENT_AT);
     image->headersSize = Get32(file, image->optional + HEADERS_SIZE_AT);
@@ -284,7 +284,7 @@ std::vector<uint8_t> MakeTree(const std::vector<PeResource> &sorted, uint32_t va
             size_t named = 0;
             for (size_t k = 0; k < parts.size(); k++) {
                 const PeResource &first = sorted[parts[k].first];
-                const PeResName &name = level == 0 ? first.type
+                const PeResName &name = level == 0   ? first.type
                                         : level == 1 ? first.name
                                                      : first.language;
                 named += name.named;
@@ -336,7 +336,8 @@ void ImageEnds(const Image &image, uint64_t *virtualEnd, uint64_t *fileEnd) {
     for (const Section &section : image.sections) {
         uint64_t size = std::max(section.virtualSize, section.rawSize);
         *virtualEnd = std::max(*virtualEnd, AlignUp(section.va + size, image.sectionAlignment));
-        if (section.rawSize) *fileEnd = std::max(*fileEnd, (uint64_t)section.rawPointer + section.rawSize);
+        if (section.rawSize)
+            *fileEnd = std::max(*fileEnd, (uint64_t)section.rawPointer + section.rawSize);
     }
 }
 
@@ -386,14 +387,15 @@ bool PeRes_Write(std::vector<uint8_t> *file, std::vector<PeResource> resources,
         if (!PeRes_Data(*file, resource, &resource.data, error)) return false;
         resource.rva = 0;
     }
-    std::stable_sort(resources.begin(), resources.end(), [](const PeResource &a,
-                                                            const PeResource &b) {
-        if (!Same(a.type, b.type)) return Before(a.type, b.type);
-        if (!Same(a.name, b.name)) return Before(a.name, b.name);
-        return Before(a.language, b.language);
-    });
+    std::stable_sort(resources.begin(), resources.end(),
+                     [](const PeResource &a, const PeResource &b) {
+                         if (!Same(a.type, b.type)) return Before(a.type, b.type);
+                         if (!Same(a.name, b.name)) return Before(a.name, b.name);
+                         return Before(a.language, b.language);
+                     });
     const uint64_t va = replaced ? replaced->va : virtualEnd;
-    const uint64_t rawPointer = replaced ? replaced->rawPointer : AlignUp(fileEnd, image.fileAlignment);
+    const uint64_t rawPointer =
+        replaced ? replaced->rawPointer : AlignUp(fileEnd, image.fileAlignment);
     std::vector<uint8_t> tree = MakeTree(resources, (uint32_t)va);
     const uint64_t rawSize = AlignUp(tree.size(), image.fileAlignment);
     const uint64_t imageSize = AlignUp(va + tree.size(), image.sectionAlignment);
@@ -403,7 +405,8 @@ bool PeRes_Write(std::vector<uint8_t> *file, std::vector<PeResource> resources,
     }
     std::vector<uint8_t> &out = *file;
     const uint32_t dataAt = image.optional + INITIALIZED_DATA_AT;
-    Put32(&out, dataAt, Get32(out, dataAt) + (uint32_t)rawSize - (replaced ? replaced->rawSize : 0));
+    Put32(&out, dataAt,
+          Get32(out, dataAt) + (uint32_t)rawSize - (replaced ? replaced->rawSize : 0));
     if (!replaced) Put16(&out, image.pe + SECTION_COUNT_AT, (uint32_t)image.sections.size() + 1);
     Put32(&out, image.optional + IMAGE_SIZE_AT, (uint32_t)imageSize);
     Put32(&out, image.directories + RESOURCE_INDEX * ENTRY_SIZE, (uint32_t)va);

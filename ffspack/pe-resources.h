@@ -48,5 +48,4 @@ bool PeRes_Data(const std::vector<uint8_t> &file, const PeResource &resource,
 // behind its image (nothing may be lost), has no room in its headers for one more section
 // header (within PE_HEAD_SIZE, which the setup reads), or the tree would be larger than a
 // section of this image can be.
-bool PeRes_Write(std::vector<uint8_t> *file, std::vector<PeResource> resources,
-                 std::string *error);
+bool PeRes_Write(std::vector<uint8_t> *file, std::vector<PeResource> resources, std::string *error);

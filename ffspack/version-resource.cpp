@@ -16,8 +16,8 @@ enum {
     BLOCK_HEADER = 6, // length, value length, type: 16 bits each
     TYPE_BINARY = 0,
     TYPE_TEXT = 1,
-    FIXED_SIZE = 52, // VS_FIXEDFILEINFO
-    FIXED_FILE_AT = 8,     // the file version's two words; the product version's follow
+    FIXED_SIZE = 52,   // VS_FIXEDFILEINFO
+    FIXED_FILE_AT = 8, // the file version's two words; the product version's follow
     FIXED_FLAGS_MASK = 0x3F,
     FIXED_OS = 0x40004, // VOS_NT_WINDOWS32
     FIXED_TYPE = 1,     // VFT_APP
@@ -30,8 +30,11 @@ const uint32_t FIXED_SIGNATURE = 0xFEEF04BD;
 // The code point that starts at text[*at] (advanced past it); false for no well-formed UTF-8.
 bool NextCodePoint(const std::string &text, size_t *at, uint32_t *point) {
     const uint8_t lead = (uint8_t)text[*at];
-    size_t length = lead < 0x80 ? 1 : (lead >> 5) == 6 ? 2 : (lead >> 4) == 14 ? 3
-                                  : (lead >> 3) == 30 ? 4 : 0;
+    size_t length = lead < 0x80         ? 1
+                    : (lead >> 5) == 6  ? 2
+                    : (lead >> 4) == 14 ? 3
+                    : (lead >> 3) == 30 ? 4
+                                        : 0;
     if (!length || *at + length > text.size()) return false;
     uint32_t value = length == 1 ? lead : lead & (0x7F >> length);
     for (size_t i = 1; i < length; i++) {
@@ -158,8 +161,8 @@ PackBytes Fixed(const VersionInfo &info) {
     PutWord(&fixed, 0x00010000); // the structure's version
     versionWords(info.fileVersion);
     versionWords(info.productVersion);
-    for (uint32_t word : {(uint32_t)FIXED_FLAGS_MASK, 0u, (uint32_t)FIXED_OS, (uint32_t)FIXED_TYPE,
-                          0u, 0u, 0u})
+    for (uint32_t word :
+         {(uint32_t)FIXED_FLAGS_MASK, 0u, (uint32_t)FIXED_OS, (uint32_t)FIXED_TYPE, 0u, 0u, 0u})
         PutWord(&fixed, word); // flags, OS, type, subtype, date
     return fixed;
 }
@@ -176,8 +179,12 @@ bool ReadBlock(const PackBytes &bytes, size_t start, size_t limit, Block *block)
     if (start + BLOCK_HEADER > limit) return false;
     const size_t length = bytes[start] | bytes[start + 1] << 8;
     if (length < BLOCK_HEADER || start + length > limit) return false;
-    *block = Block{start, start + length, (uint32_t)(bytes[start + 2] | bytes[start + 3] << 8),
-                   (uint32_t)(bytes[start + 4] | bytes[start + 5] << 8), {}, 0};
+    *block = Block{start,
+                   start + length,
+                   (uint32_t)(bytes[start + 2] | bytes[start + 3] << 8),
+                   (uint32_t)(bytes[start + 4] | bytes[start + 5] << 8),
+                   {},
+                   0};
     size_t at = start + BLOCK_HEADER;
     for (;; at += 2) {
         if (at + 2 > block->end) return false;
@@ -249,12 +256,15 @@ std::string Dotted(const uint16_t numbers[VERSION_PARTS]) {
 
 bool VersionRes_ParseNumbers(const std::string &text, uint16_t numbers[VERSION_PARTS], bool *found,
                              std::string *error) {
-    auto digit = [&text](size_t at) { return at < text.size() && text[at] >= '0' && text[at] <= '9'; };
+    auto digit = [&text](size_t at) {
+        return at < text.size() && text[at] >= '0' && text[at] <= '9';
+    };
     for (int i = 0; i < VERSION_PARTS; i++) numbers[i] = 0;
     *found = digit(0);
     const std::string hint = "PRODUCT VERSION \"" + text + "\": ";
     const std::string rule = "; a Windows file version is at most four numbers from 0 to " +
-                             std::to_string((int)VERSION_MAX_PART) + " (text may follow: \"1.3 beta\")";
+                             std::to_string((int)VERSION_MAX_PART) +
+                             " (text may follow: \"1.3 beta\")";
     size_t at = 0;
     for (int count = 0; *found; count++) {
         if (count == VERSION_PARTS) {
@@ -301,9 +311,11 @@ bool VersionRes_FromScript(const PackBytes &script, VersionInfo *info, PackNotes
     std::string description;
     for (const std::string &part : {product, version})
         if (!part.empty()) description += part + " ";
-    const std::pair<const char *, std::string> rows[] = {
-        {"CompanyName", company}, {"FileDescription", description + "Setup"},
-        {"FileVersion", version}, {"ProductName", product}, {"ProductVersion", version}};
+    const std::pair<const char *, std::string> rows[] = {{"CompanyName", company},
+                                                         {"FileDescription", description + "Setup"},
+                                                         {"FileVersion", version},
+                                                         {"ProductName", product},
+                                                         {"ProductVersion", version}};
     for (const auto &row : rows)
         if (!row.second.empty()) info->strings.emplace_back(row.first, row.second);
     return true;
@@ -394,8 +406,7 @@ bool VersionRes_AddToStub(PackBytes *stub, const std::vector<PackInput> &inputs,
     const PackBytes none;
     const PackBytes *script = &none;
     for (const PackInput &input : inputs)
-        if (Ffs_HashNameFlags(input.name.c_str(), flags) ==
-            Ffs_HashNameFlags("install.dat", flags))
+        if (Ffs_HashNameFlags(input.name.c_str(), flags) == Ffs_HashNameFlags("install.dat", flags))
             script = &input.data;
     VersionInfo info;
     PackBytes block, image = *stub;

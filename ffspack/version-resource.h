@@ -12,15 +12,15 @@
 #include "pack.h"
 
 enum {
-    VERSION_PARTS = 4,           // a Windows version: four numbers
-    VERSION_MAX_PART = 65535,    // each in 16 bits
-    VERSION_MAX_BLOCK = 0xFFFF,  // a block's length is 16 bits, in bytes
-    VERSION_LANGUAGE = 0x0409,   // U.S. English, the table's and the resource's language
-    VERSION_CODE_PAGE = 1200,    // the table's texts are UTF-16
+    VERSION_PARTS = 4,          // a Windows version: four numbers
+    VERSION_MAX_PART = 65535,   // each in 16 bits
+    VERSION_MAX_BLOCK = 0xFFFF, // a block's length is 16 bits, in bytes
+    VERSION_LANGUAGE = 0x0409,  // U.S. English, the table's and the resource's language
+    VERSION_CODE_PAGE = 1200,   // the table's texts are UTF-16
 };
 
 typedef struct VersionInfo {
-    uint16_t fileVersion[VERSION_PARTS];    // the fixed part's numbers: 1.3 is 1, 3, 0, 0
+    uint16_t fileVersion[VERSION_PARTS]; // the fixed part's numbers: 1.3 is 1, 3, 0, 0
     uint16_t productVersion[VERSION_PARTS];
     // The string table in its order: name and value, both UTF-8.
     std::vector<std::pair<std::string, std::string>> strings;

@@ -42,8 +42,8 @@ int wmain(int argc, wchar_t **argv) {
         length < 4)
         return 0;
     printf("Translation=%04x %04x\n", translation[0], translation[1]);
-    static const wchar_t *kNames[] = {L"CompanyName",  L"FileDescription",  L"FileVersion",
-                                      L"InternalName", L"LegalCopyright",   L"OriginalFilename",
+    static const wchar_t *kNames[] = {L"CompanyName",  L"FileDescription", L"FileVersion",
+                                      L"InternalName", L"LegalCopyright",  L"OriginalFilename",
                                       L"ProductName",  L"ProductVersion"};
     for (const wchar_t *name : kNames) {
         wchar_t path[128];

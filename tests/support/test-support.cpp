@@ -205,6 +205,53 @@ std::string PeHeaderBytes(const PeHeader &header) {
     return bytes;
 }
 
+static uint32_t GetWord(const std::vector<uint8_t> &bytes, size_t at) {
+    return (uint32_t)bytes[at] | (uint32_t)bytes[at + 1] << 8 | (uint32_t)bytes[at + 2] << 16 |
+           (uint32_t)bytes[at + 3] << 24;
+}
+
+static void SetWord(std::vector<uint8_t> *bytes, size_t at, uint32_t value) {
+    for (int i = 0; i < 4; i++) (*bytes)[at + i] = (uint8_t)(value >> (8 * i));
+}
+
+std::vector<uint8_t> MakePeImage(const std::string &text, uint16_t magic, uint32_t newHeaderAt,
+                                 uint32_t headersSize) {
+    PeHeader header;
+    header.magic = magic;
+    header.newHeaderAt = newHeaderAt;
+    std::string head = PeHeaderBytes(header);
+    std::vector<uint8_t> image(head.begin(), head.end());
+    image.resize(std::max<size_t>(image.size(), headersSize), 0);
+    const uint32_t optional = newHeaderAt + 24;
+    SetWord(&image, optional + 32, 0x1000); // section alignment
+    SetWord(&image, optional + 36, 0x200);  // file alignment
+    SetWord(&image, optional + 56, 0x1000); // image size: the headers' page
+    SetWord(&image, optional + 60, headersSize);
+    AppendPeSection(&image, ".text", text);
+    return image;
+}
+
+void AppendPeSection(std::vector<uint8_t> *image, const char *name, const std::string &bytes) {
+    const uint32_t pe = GetWord(*image, 0x3C), optional = pe + 24;
+    const uint32_t count = (*image)[pe + 6] | (*image)[pe + 7] << 8;
+    const uint32_t optionalSize = (*image)[pe + 20] | (*image)[pe + 21] << 8;
+    const uint32_t at = optional + optionalSize + count * 40;
+    const uint32_t va = GetWord(*image, optional + 56);
+    const uint32_t raw = (uint32_t)image->size(),
+                   rawSize = ((uint32_t)bytes.size() + 0x1FF) & ~0x1FFu;
+    std::fill(image->begin() + at, image->begin() + at + 40, 0);
+    memcpy(image->data() + at, name, strlen(name));
+    SetWord(image, at + 8, (uint32_t)bytes.size());
+    SetWord(image, at + 12, va);
+    SetWord(image, at + 16, rawSize);
+    SetWord(image, at + 20, raw);
+    SetWord(image, at + 36, 0x40000040);
+    (*image)[pe + 6] = (uint8_t)(count + 1);
+    SetWord(image, optional + 56, va + ((uint32_t)bytes.size() + 0xFFF) / 0x1000 * 0x1000);
+    image->insert(image->end(), bytes.begin(), bytes.end());
+    image->resize(raw + rawSize, 0);
+}
+
 int PaletteValue(int start, int end, int i) {
     double t = i / 256.0;
     return (int)(start * (1 - t) + end * t);

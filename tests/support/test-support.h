@@ -85,6 +85,15 @@ struct PeHeader {
     uint32_t EntryAt() const { return newHeaderAt + 24 + (magic == 0x20B ? 112 : 96) + 4 * 8; }
 };
 std::string PeHeaderBytes(const PeHeader &header);
+// A small image as a linker lays it out: the headers (PE32, or PE32+ with magic 0x20B; the
+// signature at newHeaderAt) padded to headersSize bytes, which is also where the first section's
+// data begins, then a section ".text" holding text; file alignment 0x200, section alignment
+// 0x1000, no resources.
+std::vector<uint8_t> MakePeImage(const std::string &text, uint16_t magic = 0x10B,
+                                 uint32_t newHeaderAt = 0x80, uint32_t headersSize = 0x400);
+// Appends a section named name (at most 8 characters) holding bytes behind the image's last one,
+// in the address space and in the file, with the section count and the image size.
+void AppendPeSection(std::vector<uint8_t> *image, const char *name, const std::string &bytes);
 // The hash of name in an archive of flags 0: the CRC-32 of the name as it is written.
 uint32_t PlainHash(const std::string &name);
 // The uninstaller's copy of the script read back, written from the layout's description rather
