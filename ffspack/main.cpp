@@ -112,10 +112,9 @@ const char *kHelp =
     "        and lines beginning with '#' are remarks. Keywords the setup does not run and\n"
     "        bytes it would take for the end of an argument (below 32, 128 and above) are\n"
     "        refused with the line they are on.\n"
-    "list    shows the setup's version information and every entry: hash, stored length,\n"
-    "        method, size, and the name when it is one of the NAMEs given or a file below a\n"
-    "        --dir FOLDER.\n"
-    "verify  checks the integrity stamp, decodes every entry and reads the version\n"
+    "list    shows every entry: hash, stored length, method, size, and the name when it is\n"
+    "        one of the NAMEs given or a file below a --dir FOLDER.\n"
+    "verify  checks the integrity stamp, decodes every entry and prints the version\n"
     "        information; exit code 0 when all pass.\n"
     "extract writes the named entries into FOLDER (created when missing).\n"
     "test    tries SETUP as a user would meet it. In a new Wine prefix of its own (under\n"
@@ -321,8 +320,8 @@ int Check(int argc, char **argv) {
     return 0;
 }
 
-// The version information of the setup at path, as 'list' and 'verify' show it; false when it
-// is damaged. An archive alone (no image) shows nothing.
+// The version information of the setup at path, as 'verify' shows it; false when it is
+// damaged. An archive alone (no image) shows nothing.
 bool PrintVersion(const std::string &path) {
     PackBytes file;
     VersionInfo info;
@@ -359,7 +358,6 @@ int List(int argc, char **argv) {
     if (!Pack_List(path, names, &entries, &flags, &error)) return Fail(error);
     printf("%s: %s entries, flags 0x%X\n", path.c_str(), std::to_string(entries.size()).c_str(),
            flags);
-    PrintVersion(path);
     printf("%-10s %10s %-6s %10s  %s\n", "hash", "stored", "method", "size", "name");
     for (const PackEntryInfo &entry : entries) {
         printf("0x%08X %10d %-6s %10d  %s\n", entry.hash, entry.storedLength,

@@ -166,7 +166,10 @@ bool ResourceEntry(const std::vector<uint8_t> &file, const Image &image, uint32_
 
 bool PeRes_IsImage(const std::vector<uint8_t> &file) {
     Image image;
-    return ReadImage(file, &image);
+    if (!ReadImage(file, &image) || !image.sectionAlignment || !image.fileAlignment) return false;
+    for (const Section &section : image.sections)
+        if (section.rawSize) return true;
+    return false;
 }
 
 bool PeRes_Read(const std::vector<uint8_t> &file, std::vector<PeResource> *resources,
@@ -184,7 +187,8 @@ bool PeRes_Read(const std::vector<uint8_t> &file, std::vector<PeResource> *resou
         *error = "the resource tree does not lie in a section's file data";
         return false;
     }
-    Tree tree{&file, base, holder->rawPointer + holder->rawSize, resources};
+    const uint64_t sectionEnd = (uint64_t)holder->rawPointer + holder->rawSize;
+    Tree tree{&file, base, (uint32_t)std::min<uint64_t>(sectionEnd, file.size()), resources};
     PeResource path{};
     if (!ReadDirectory(tree, 0, 0, &path)) {
         resources->clear();

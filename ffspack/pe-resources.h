@@ -29,7 +29,8 @@ typedef struct PeResource {
     std::vector<uint8_t> data;
 } PeResource;
 
-// True when file holds a PE image (PE32 or PE32+) whose headers and section table lie inside it.
+// True when file holds a PE image (PE32 or PE32+) that a loader could map: its headers and
+// section table inside it, its alignments set, a section with file data.
 bool PeRes_IsImage(const std::vector<uint8_t> &file);
 // Every resource of the image in file, in the tree's order (none when it has no tree). False
 // with *error when the file is no PE image or its tree leads outside the section that holds it

@@ -1,7 +1,7 @@
 // The version information of a setup (the VS_VERSIONINFO resource that Windows shows on the
 // file's Properties page): made from the script's product name, company and version, written
-// into the stub's resource tree before the archive is appended, read back for 'ffspack list'
-// and 'verify'. Used by the build (pack.cpp), the command and the tests.
+// into the stub's resource tree before the archive is appended, read back for 'ffspack verify'.
+// Used by the build (pack.cpp), the command and the tests.
 #pragma once
 #include <stdint.h>
 
@@ -54,7 +54,8 @@ int VersionRes_Read(const PackBytes &file, VersionInfo *info, std::string *error
 // Lines for a person: the versions, then "Name: value" for each text.
 std::vector<std::string> VersionRes_Describe(const VersionInfo &info);
 // The build's step: the version information of inputs' script ("install.dat" under flags)
-// written into stub, a PE image (a stub that is none gets nothing). False with *error as
-// VersionRes_FromScript, VersionRes_Encode and VersionRes_Put; the stub is then unchanged.
+// written into stub, a PE image (a stub that is none, as PeRes_IsImage tells, gets nothing). False
+// with *error as VersionRes_FromScript, VersionRes_Encode and VersionRes_Put; the stub is then
+// unchanged.
 bool VersionRes_AddToStub(PackBytes *stub, const std::vector<PackInput> &inputs, uint32_t flags,
                           std::string *error, PackNotes *notes);

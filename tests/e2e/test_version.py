@@ -11,7 +11,8 @@ import struct
 import subprocess
 import unittest
 
-from harness import BUILD, FFSPACK, STAMP_SIZE, STUB, SetupCase, find_stamp, windows_path
+from harness import (BUILD, FFSPACK, STAMP_SIZE, STUB, SetupCase, find_stamp, restamp,
+                     windows_path)
 from peversion import RT_VERSION, Image, version_info
 
 VERINFO = os.path.join(BUILD, "tests", "helpers", "verinfo.exe")
@@ -93,14 +94,14 @@ class VersionTest(SetupCase):
         self.assertEqual(struct.unpack_from("<I", whole, len(whole) - 4)[0], built.image_end())
         print("stub %d bytes, image with the version resource %d bytes (+%d)" %
               (os.path.getsize(STUB), built.image_end(), built.image_end() - os.path.getsize(STUB)))
-        code, listing = self.ffspack("list", setup)
-        self.assertEqual(code, 0, listing)
-        self.assertIn("version: file version 1.3.0.0, product version 1.3.0.0\n"
-                      "  CompanyName: Bramble Software\n"
-                      "  FileDescription: Bramble Notes 1.3 Setup\n", listing)
         code, report = self.ffspack("verify", setup)
         self.assertEqual(code, 0, report)
-        self.assertIn("  ProductName: Bramble Notes\n", report)
+        self.assertIn("version: file version 1.3.0.0, product version 1.3.0.0\n"
+                      "  CompanyName: Bramble Software\n"
+                      "  FileDescription: Bramble Notes 1.3 Setup\n"
+                      "  FileVersion: 1.3\n"
+                      "  ProductName: Bramble Notes\n"
+                      "  ProductVersion: 1.3\n", report)
         self.assert_installs(setup)
         # Through its dialogs, whose templates stay in the stub's own resource section.
         result = self.wine.run_with_robot(
@@ -122,6 +123,19 @@ class VersionTest(SetupCase):
         setup = self.build(version="2024 edition")
         self.assertIn("note: PRODUCT VERSION \"2024 edition\"", self.packed)
         self.assertEqual(self.parsed(setup)["FixedFileVersion"], "2024.0.0.0")
+
+    def test_verify_fails_on_a_damaged_version_resource(self):
+        setup = self.build()
+        with open(setup, "rb") as data:
+            whole = data.read()
+        at = whole.index(struct.pack("<I", 0xFEEF04BD))  # the fixed part's signature
+        with open(setup, "wb") as out:
+            out.write(restamp(whole[:at] + b"\0" + whole[at + 1:]))
+        code, report = self.ffspack("verify", setup)
+        self.assertEqual(code, 1, report)
+        self.assertIn("stamp: record at offset", report)
+        self.assertIn("file intact", report)
+        self.assertIn("version: DAMAGED (the version information is damaged)\n", report)
 
     def test_the_largest_numbers_and_the_first_refused(self):
         setup = self.build(version="65535.65535.65535.65535")

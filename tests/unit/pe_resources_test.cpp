@@ -185,7 +185,19 @@ TEST(PeResources, RefusesBytesBehindTheImageAndDamagedTrees) {
     Le_Put32(&damaged[rootAt + 16 + 4], 0x80000000u | 0x7FFF0);
     EXPECT_FALSE(PeRes_Read(damaged, &resources, &error));
     EXPECT_TRUE(resources.empty());
+    // A section that claims more file data than the file holds: the tree is read up to the
+    // file's end, never past it.
+    Bytes claims = MakePeImage("code");
+    ASSERT_TRUE(PeRes_Write(&claims, Program(), &error));
+    const uint32_t treeHeader = Le_Get32(&claims[0x3C]) + 24 + 224 + 40;
+    Le_Put32(&claims[treeHeader + 16], Le_Get32(&claims[treeHeader + 16]) + 0x10000);
+    Le_Put32(&claims[rootAt + 16 + 4], 0x80000000u | (uint32_t)(claims.size() - rootAt - 8));
+    EXPECT_FALSE(PeRes_Read(claims, &resources, &error));
     EXPECT_FALSE(PeRes_IsImage(Bytes{'M', 'Z', 0, 0}));
+    // Headers without a section are no program (the stand-in stubs of the command's tests).
+    const std::string headers = testing_support::PeHeaderBytes(testing_support::PeHeader());
+    EXPECT_FALSE(PeRes_IsImage(Bytes(headers.begin(), headers.end())));
+    EXPECT_TRUE(PeRes_IsImage(MakePeImage("code")));
     EXPECT_FALSE(PeRes_Read(Bytes(64, 0), &resources, &error));
 }
 
