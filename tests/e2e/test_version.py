@@ -20,6 +20,11 @@ UNSET = b"|TesselStampUnwritten|\0"
 README = b"Bramble Notes\r\nRead me first.\r\n"
 
 
+def image_of(path):
+    with open(path, "rb") as data:
+        return Image(data.read())
+
+
 class VersionTest(SetupCase):
     def build(self, version="1.3", stub=STUB, name="setup.exe", extra=(), check=True):
         """A setup of Bramble Notes built from the script's text form; its path (None when the
@@ -121,8 +126,13 @@ class VersionTest(SetupCase):
         del parsed["Table"]
         self.assertEqual(parsed, expected)
         setup = self.build(version="2024 edition")
-        self.assertIn("note: PRODUCT VERSION \"2024 edition\"", self.packed)
+        self.assertNotIn("note: PRODUCT VERSION", self.packed)
         self.assertEqual(self.parsed(setup)["FixedFileVersion"], "2024.0.0.0")
+        setup = self.build(version="beta")
+        self.assertIn("note: PRODUCT VERSION \"beta\" begins with no number: the setup's numeric "
+                      "file version is 0.0.0.0\n", self.packed)
+        self.assertEqual(self.windows_reads(setup)["FixedFileVersion"], "0.0.0.0")
+        self.assertEqual(self.windows_reads(setup)["ProductVersion"], "beta")
 
     def test_verify_fails_on_a_damaged_version_resource(self):
         setup = self.build()
@@ -178,11 +188,11 @@ class VersionTest(SetupCase):
     def test_a_stubs_own_version_resource_is_replaced(self):
         stub = self.stub_from(self.build(version="1.3"), "versioned-stub.exe")
         self.assertEqual(self.parsed(stub)["ProductVersion"], "1.3")
-        sections = len(Image(open(stub, "rb").read()).sections)
+        sections = len(image_of(stub).sections)
         setup = self.build(version="1.4", stub=stub, name="setup-1.4.exe")
         self.assertEqual(self.parsed(setup)["ProductVersion"], "1.4")  # one, the new one
         self.assertEqual(self.windows_reads(setup)["FileDescription"], "Bramble Notes 1.4 Setup")
-        self.assertEqual(len(Image(open(setup, "rb").read()).sections), sections,
+        self.assertEqual(len(image_of(setup).sections), sections,
                          "the tree's section at the end replaced, none added")
         self.assert_installs(setup)
 
@@ -197,7 +207,7 @@ class VersionTest(SetupCase):
         with open(stub, "wb") as out:
             out.write(bare)
         setup = self.build(stub=stub)
-        built = Image(open(setup, "rb").read())
+        built = image_of(setup)
         self.assertEqual([r[:3] for r in built.resources()], [(RT_VERSION, 1, 1033)])
         self.assertEqual(self.windows_reads(setup)["ProductName"], "Bramble Notes")
         self.assert_installs(setup)
