@@ -16,6 +16,7 @@
 #include <set>
 #include <sstream>
 
+#include "pack.h"
 #include "tessel-pe.h"
 
 namespace fs = std::filesystem;
@@ -408,7 +409,8 @@ static const char kPendingKey[] = "HKLM\\System\\CurrentControlSet\\Control\\Ses
 static struct {
     std::string prefix, arch, wine, loader, server;
     int timeout;
-    double seconds; // the last Windows program's run, with the Wine server's end
+    double seconds;   // the last Windows program's run, with the Wine server's end
+    std::string said; // what Wine wrote on the outputs during that run
 } T;
 
 // Runs argv in folder with the prefix's environment, its output added to the prefix's
@@ -453,12 +455,20 @@ static int Run(const std::vector<std::string> &argv, const std::string &folder) 
 // Runs a Windows program, then waits for the Wine server to end: for every process it started.
 static int RunWindows(std::vector<std::string> argv, const std::string &folder) {
     auto start = std::chrono::steady_clock::now();
+    std::string output = T.prefix + "/wine-output.txt";
+    std::error_code code;
+    uintmax_t before = fs::exists(output, code) ? fs::file_size(output, code) : 0;
     argv.insert(argv.begin(), T.wine);
-    int code = Run(argv, folder);
-    if (code != RUN_TIMED_OUT && Run({T.server, "-w"}, T.prefix) == RUN_TIMED_OUT)
-        code = RUN_TIMED_OUT;
+    int exitCode = Run(argv, folder);
+    if (exitCode != RUN_TIMED_OUT && Run({T.server, "-w"}, T.prefix) == RUN_TIMED_OUT)
+        exitCode = RUN_TIMED_OUT;
     T.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    return code;
+    std::ifstream file(output, std::ios::binary);
+    file.seekg((std::streamoff)before);
+    std::ostringstream said;
+    said << file.rdbuf();
+    T.said = said.str();
+    return exitCode;
 }
 
 // ---- Snapshots of the prefix ----
@@ -570,9 +580,27 @@ static bool Title(const char *title, size_t count) {
     return count > 0;
 }
 
-// Shows how a program ended: a problem unless with 1.
-static void ShowExit(const char *program, int code, const Meanings &meanings,
-                     std::vector<std::string> *problems) {
+// Shows how a program ended: a problem unless with 1. Wine's launcher ends with 1 as well when
+// it cannot start the program at all (a damaged image, one of another machine type, a missing
+// file), and our programs write their log (-debug) before anything else: without a log
+// (!started) the program never ran, whatever the code.
+static void ShowExit(const char *program, int code, bool started, const std::string &logName,
+                     const Meanings &meanings, std::vector<std::string> *problems) {
+    if (code >= 0 && !started) {
+        std::string text = std::string(program) + " never started: Wine ended with " +
+                           std::to_string(code) + " and no " + logName + " was written";
+        Line("Exit code", "none: " + text);
+        const char *label = "Wine said";
+        std::istringstream lines(T.said);
+        for (std::string line; std::getline(lines, line);) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            if (line.find_first_not_of(" \t") == std::string::npos) continue;
+            Line(label, line);
+            label = "";
+        }
+        problems->push_back(text);
+        return;
+    }
     auto meaning = meanings.find(code);
     std::string text = std::to_string(code) + " (" +
                        (meaning == meanings.end() ? "no code of ours" : meaning->second) + ")";
@@ -786,6 +814,45 @@ static std::string MakePrefix() {
     return "";
 }
 
+// The program and the arguments of a command line: "C:\Program Files\x.exe" -Quiet.
+static std::vector<std::string> SplitCommand(const std::string &command) {
+    std::vector<std::string> argv;
+    size_t at = 0;
+    if (command[0] == '"') {
+        at = std::min(command.find('"', 1), command.size());
+        argv.push_back(command.substr(1, at - 1));
+        at++;
+    }
+    std::istringstream rest(command.substr(std::min(at, command.size())));
+    for (std::string word; rest >> word;) argv.push_back(word);
+    return argv;
+}
+
+// The file among those the setup wrote that is its uninstaller: the archive's "uninst.exe"
+// with the script behind it. "" when it wrote none (or the setup carries none).
+static std::string FindUninstaller(const std::string &setup,
+                                   const std::vector<FileChange> &written) {
+    PackBytes image;
+    std::string error;
+    if (!Pack_Extract(setup, "uninst.exe", &image, &error) || image.empty()) return "";
+    for (const FileChange &change : written) {
+        if (change.kind != '+' || change.state.size < image.size()) continue;
+        std::ifstream file(HostPath(change.path), std::ios::binary);
+        std::string head(image.size(), '\0');
+        if (file.read(&head[0], (std::streamsize)head.size()) &&
+            memcmp(head.data(), image.data(), image.size()) == 0)
+            return change.path;
+    }
+    return "";
+}
+
+// true when the command line starts the program at path.
+static bool NamesProgram(const std::string &command, const std::string &path) {
+    if (command.empty()) return false;
+    std::vector<std::string> argv = SplitCommand(command);
+    return !argv.empty() && strcasecmp(argv[0].c_str(), path.c_str()) == 0;
+}
+
 // Runs the setup and shows what it did. Returns the uninstaller's command line from the entry
 // it wrote ("" when it wrote none), with -Quiet.
 static std::string TrySetup(const TryoutOptions &options, const Snapshot &before,
@@ -799,7 +866,9 @@ static std::string TrySetup(const TryoutOptions &options, const Snapshot &before
         return "";
     }
     Line("Setup", setup + " -Quiet -debug");
-    ShowExit("the setup", RunWindows({setup, "-Quiet", "-debug"}, own), kSetupExits, problems);
+    int exitCode = RunWindows({setup, "-Quiet", "-debug"}, own);
+    ShowExit("the setup", exitCode, fs::exists(own + "/debug.log", code), "debug.log", kSetupExits,
+             problems);
     ShowLogFailures("debug.log", own + "/debug.log");
     Snapshot installed = Take();
     std::vector<FileChange> files, links;
@@ -824,21 +893,13 @@ static std::string TrySetup(const TryoutOptions &options, const Snapshot &before
     }
     if (!entry.empty() && quiet.empty() && plain.empty())
         problems->push_back("the uninstall entry names no uninstaller");
-    return quiet.empty() ? plain : quiet;
-}
-
-// The program and the arguments of a command line: "C:\Program Files\x.exe" -Quiet.
-static std::vector<std::string> SplitCommand(const std::string &command) {
-    std::vector<std::string> argv;
-    size_t at = 0;
-    if (command[0] == '"') {
-        at = std::min(command.find('"', 1), command.size());
-        argv.push_back(command.substr(1, at - 1));
-        at++;
-    }
-    std::istringstream rest(command.substr(std::min(at, command.size())));
-    for (std::string word; rest >> word;) argv.push_back(word);
-    return argv;
+    std::string command = quiet.empty() ? plain : quiet;
+    std::string uninstaller = FindUninstaller(options.setup, files);
+    if (!uninstaller.empty() && !NamesProgram(command, uninstaller))
+        problems->push_back("the setup wrote the uninstaller " + uninstaller +
+                            " and no uninstall entry names it: nothing offers to remove the "
+                            "product (the script's DONE line writes the entry)");
+    return command;
 }
 
 // Shows what the uninstaller left for the next restart (its clean-up copy) and carries it out,
@@ -860,19 +921,9 @@ static void Restart() {
     Line("", "(carried out: wineboot -r)");
 }
 
-// Runs the uninstaller and shows what it left of what the setup did.
-static void TryUninstall(const std::string &command, const Snapshot &before,
-                         std::vector<std::string> *problems) {
-    printf("\n");
-    Line("Uninstaller", command + " -debug");
-    ShowExit("the uninstaller",
-             RunWindows(SplitCommand(command + " -debug"), T.prefix + "/drive_c"), kUninstallExits,
-             problems);
-    std::string log;
-    for (const auto &file : Take().files)
-        if (EndsWithNoCase(file.first, "\\Temp\\uninstall.log")) log = HostPath(file.first);
-    ShowLogFailures("uninstall.log", log);
-    Restart();
+// Shows what the prefix holds now of what was not there before; a problem when anything.
+static void ShowLeftBehind(const Snapshot &before, const std::string &who,
+                           std::vector<std::string> *problems) {
     Snapshot after = Take();
     std::vector<FileChange> files = DiffFiles(before, after);
     std::vector<TryoutChange> values = Tryout_DiffRegistry(before.registry, after.registry);
@@ -884,9 +935,24 @@ static void TryUninstall(const std::string &command, const Snapshot &before,
     ShowValues("Registry values left behind", values);
     size_t folders = std::count_if(files.begin(), files.end(),
                                    [](const FileChange &change) { return change.state.folder; });
-    problems->push_back("the uninstaller left " + Count(files.size() - folders, "file") + ", " +
+    problems->push_back(who + Count(files.size() - folders, "file") + ", " +
                         Count(folders, "folder") + " and " +
                         Count(values.size(), "registry change") + " behind");
+}
+
+// Runs the uninstaller and shows what it left of what the setup did.
+static void TryUninstall(const std::string &command, const Snapshot &before,
+                         std::vector<std::string> *problems) {
+    printf("\n");
+    Line("Uninstaller", command + " -debug");
+    int exitCode = RunWindows(SplitCommand(command + " -debug"), T.prefix + "/drive_c");
+    std::string log;
+    for (const auto &file : Take().files)
+        if (EndsWithNoCase(file.first, "\\Temp\\uninstall.log")) log = HostPath(file.first);
+    ShowExit("the uninstaller", exitCode, !log.empty(), "uninstall.log", kUninstallExits, problems);
+    ShowLogFailures("uninstall.log", log);
+    Restart();
+    ShowLeftBehind(before, "the uninstaller left ", problems);
 }
 
 int Tryout_Run(const TryoutOptions &options) {
@@ -915,10 +981,12 @@ int Tryout_Run(const TryoutOptions &options) {
         Line("Wine prefix", made);
         Snapshot before = Take();
         std::string command = TrySetup(options, before, &problems);
-        if (!command.empty())
+        if (!command.empty()) {
             TryUninstall(command, before, &problems);
-        else if (problems.empty())
+        } else {
             printf("\nNo uninstaller to try.\n");
+            ShowLeftBehind(before, "no uninstaller: the setup leaves ", &problems);
+        }
     }
     printf("\n");
     Line("Result", problems.empty() ? "PASSED" : "FAILED: " + problems[0]);

@@ -59,9 +59,11 @@ bool Tryout_ReadShortcut(const std::string &bytes, TryoutShortcut *shortcut);
 // true when a line of the setup's or the uninstaller's log reports a failure.
 bool Tryout_IsFailure(const std::string &line);
 // Tries the setup and prints what it did. Returns 0 when the setup ended with 1 and its
-// uninstaller, when it has one, with 1 leaving nothing behind; 1 otherwise (the output says
-// why). The prefix is removed unless options.keep. An i386 setup on a kernel that cannot
-// execute 32-bit programs (or with options.vm) is tried by this same program inside the
-// virtual machine of vm-run.sh (found through TESSEL_VM_RUN, beside an installed ffspack, or
-// in the source tree it was built from), which prints the same report.
+// uninstaller, named by the uninstall entry, with 1 leaving nothing behind; 1 otherwise (the
+// output says why): also for a program that wrote no log (Wine never started it), an
+// uninstaller written that no entry names, and what stays for want of an uninstaller. The
+// prefix is removed unless options.keep. An i386 setup on a kernel that cannot execute 32-bit
+// programs (or with options.vm) is tried by this same program inside the virtual machine of
+// vm-run.sh (found through TESSEL_VM_RUN, beside an installed ffspack, or in the source tree it
+// was built from), which prints the same report.
 int Tryout_Run(const TryoutOptions &options);

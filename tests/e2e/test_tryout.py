@@ -1,12 +1,15 @@
 """'ffspack test' end to end: the host's ffspack tries setups of this tree's stub, each in a
 throw-away Wine prefix of its own. A product with files in a folder, a program group shortcut
 and an uninstaller is installed and removed without a trace, and the report names what it did;
-a setup whose script fails is reported with its exit code and the log line that says why."""
+a setup whose script fails is reported with its exit code and the log line that says why; an
+uninstaller that no entry names, what no uninstaller removes, and a program that Wine could not
+start at all (its launcher ends with 1 too) fail the try-out, each with a line that says so."""
+import os
 import re
 import subprocess
 import unittest
 
-from harness import FFSPACK, SetupCase, script
+from harness import BUILD, FFSPACK, SetupCase, script
 
 README = b"Rocket 2.1\r\nRead me first.\r\n"
 MANUAL = bytes(range(256)) * 20
@@ -72,6 +75,75 @@ class TryoutTest(SetupCase):
                                  r" +Script failed somewhere\n")
         self.assertIn("Uninstall entry: none", output)
         self.assertRegex(output, r"\nResult +FAILED: the setup ended with 2 \(stopped")
+
+    def test_an_uninstaller_without_its_entry_fails_with_what_stays(self):
+        # No DONE line: the setup writes the files and uninst.exe, and no uninstall entry.
+        setup = self.pack({
+            "install.dat": script(
+                ("COMPANY NAME", "Acme"), ("PRODUCT NAME", "Orphan"), ("INSTALL DIR", "Orphan"),
+                ("UNINSTALL NAME", "uninst.exe"), ("FILE LIST", "readme.txt"),
+                ("INSTALL PATH", "Where?"), ("INSTALL", "")),
+            "readme.txt": README})
+        code, output = self.tryout(setup)
+        self.assertEqual(code, 1, output)
+        target = re.escape("C:\\Program Files\\Orphan\\")
+        self.assertRegex(output, r"Exit code +1 \(done: the script ran to its end\)")
+        self.assertIn("Uninstall entry: none", output)
+        self.assertIn("\nNo uninstaller to try.\n", output)
+        self.assertRegex(output, r"Files and folders left behind:\n(  .*\n)*"
+                                 r"  %sreadme\.txt +%d bytes\n" % (target, len(README)))
+        self.assertRegex(output, r"\nResult +FAILED: the setup wrote the uninstaller "
+                                 r"%suninst\.exe and no uninstall entry names it: nothing offers "
+                                 r"to remove the product \(the script's DONE line writes the "
+                                 r"entry\)\n" % target)
+        self.assertRegex(output, r"\n +and no uninstaller: the setup leaves 2 files, 1 folder "
+                                 r"and no registry changes behind\n")
+
+    def test_a_setup_without_an_uninstaller_fails_with_what_it_leaves(self):
+        setup = self.pack({
+            "install.dat": script(
+                ("COMPANY NAME", "Acme"), ("PRODUCT NAME", "Stays"), ("INSTALL DIR", "Stays"),
+                ("FILE LIST", "readme.txt"), ("INSTALL PATH", "Where?"), ("INSTALL", "")),
+            "readme.txt": README})
+        code, output = self.tryout(setup)
+        self.assertEqual(code, 1, output)
+        self.assertRegex(output, r"\nResult +FAILED: no uninstaller: the setup leaves 1 file, "
+                                 r"1 folder and no registry changes behind\n")
+
+    def test_an_uninstaller_that_never_started_is_told_from_one_that_ended_with_1(self):
+        # The uninstaller's headers, cut before its sections: Wine's launcher cannot start it and
+        # ends with 1, the code of an uninstaller that removed the product.
+        with open(os.path.join(BUILD, "install", "uninst.exe"), "rb") as uninstaller:
+            headers = uninstaller.read(1024)
+        setup = self.pack({
+            "install.dat": script(
+                ("COMPANY NAME", "Acme"), ("PRODUCT NAME", "Ghost"), ("INSTALL DIR", "Ghost"),
+                ("UNINSTALL NAME", "uninst.exe"), ("FILE LIST", "readme.txt"),
+                ("INSTALL PATH", "Where?"), ("INSTALL", ""), ("DONE", "Done.")),
+            "readme.txt": README, "uninst.exe": headers})
+        code, output = self.tryout(setup)
+        self.assertEqual(code, 1, output)
+        self.assertRegex(output, r"Uninstaller +.*uninst\.exe\" -Quiet -debug\n"
+                                 r"Exit code +none: the uninstaller never started: Wine ended "
+                                 r"with 1 and no uninstall\.log was written\n"
+                                 r"Wine said +\S(.*\n)*.*Bad EXE format")
+        self.assertNotIn("(removed)", output)
+        self.assertRegex(output, r"\nResult +FAILED: the uninstaller never started: Wine ended "
+                                 r"with 1 and no uninstall\.log was written\n")
+
+    def test_a_setup_that_never_started_is_reported_as_such(self):
+        # The setup's headers, cut before its sections: a program of the right machine type
+        # that Wine cannot load.
+        whole = self.pack({"install.dat": script(("PRODUCT NAME", "Cut")), "readme.txt": README})
+        setup = os.path.join(self.folder, "cut.exe")
+        with open(whole, "rb") as source, open(setup, "wb") as cut:
+            cut.write(source.read(1024))
+        code, output = self.tryout(setup)
+        self.assertEqual(code, 1, output)
+        self.assertRegex(output, r"Exit code +none: the setup never started: Wine ended with 1 "
+                                 r"and no debug\.log was written\n"
+                                 r"Wine said +\S(.*\n)*.*Bad EXE format")
+        self.assertRegex(output, r"\nResult +FAILED: the setup never started")
 
 
 if __name__ == "__main__":
