@@ -7,6 +7,8 @@ cmake_minimum_required(VERSION 3.20) # cmake_path; CPACK_EXTERNAL_BUILT_PACKAGES
 # The settings of a project, with their defaults:
 #   CPACK_TESSEL_FFSPACK      the builder: bin/ffspack of the prefix this script is installed in,
 #                             else ffspack on the PATH
+#   CPACK_TESSEL_ARCH         x86 (the shipped stub, for every Windows) or x64: which installed
+#                             stub and uninstaller ffspack takes (its --arch); empty: x86
 #   CPACK_TESSEL_STUB         the setup stub (ffspack's --stub); empty: the one installed with
 #                             ffspack
 #   CPACK_TESSEL_UNINSTALLER  the uninstaller (--uninstaller); empty: the one beside the stub
@@ -260,6 +262,9 @@ endif()
 tessel_find_ffspack(ffspack)
 
 set(command "${ffspack}" build -o "${setup}" --script "${script}")
+if(CPACK_TESSEL_ARCH)
+  list(APPEND command --arch "${CPACK_TESSEL_ARCH}")
+endif()
 if(CPACK_TESSEL_STUB)
   list(APPEND command --stub "${CPACK_TESSEL_STUB}")
 endif()

@@ -16,6 +16,7 @@
 #include "pe-resources.h"
 #include "sign.h"
 #include "tessel-core.h"
+#include "tessel-pe.h"
 #include "tryout.h"
 #include "version-resource.h"
 
@@ -27,7 +28,8 @@ const char *kHelp =
     "ffspack: builds and inspects setup programs with an FFS archive.\n"
     "\n"
     "Usage:\n"
-    "  ffspack build [--stub STUB] -o SETUP [--script FILE] [--uninstaller FILE] [--flags N]\n"
+    "  ffspack build [--arch x86|x64 | --stub STUB] -o SETUP [--script FILE]\n"
+    "                [--uninstaller FILE] [--flags N]\n"
     "                [--sign CERT [--key KEY] [--password-file FILE] [--timestamp URL]]\n"
     "                [--no-check] [--jobs N] [--dir FOLDER]... [ENTRY]...\n"
     "  ffspack build --standalone -o ARCHIVE [--flags N] [--dir FOLDER]... [ENTRY]...\n"
@@ -38,12 +40,13 @@ const char *kHelp =
     "  ffspack verify SETUP\n"
     "  ffspack extract SETUP -o FOLDER NAME...\n"
     "  ffspack test SETUP [--arch win32|win64] [--vm] [--wine PROGRAM] [--keep]\n"
-    "               [--timeout SECONDS]\n"
+    "               [--timeout SECONDS] [--screens FOLDER]\n"
     "  ffspack --help | --version\n"
     "\n"
     "build   appends an archive of the entries to a copy of STUB (the setup program as\n"
     "        built, e.g. build/win32/install/setup.exe; without --stub the one installed\n"
-    "        with ffspack, ../share/tessel/setup.exe), writes the trailer and then the\n"
+    "        with ffspack for --arch: x86, the default, ../share/tessel/setup.exe; x64,\n"
+    "        ../share/tessel/x64/setup.exe), writes the trailer and then the\n"
     "        integrity stamp over the whole file. The setup refuses to run when any byte of\n"
     "        the finished file changes. Entries are Type2-compressed where that shrinks them.\n"
     "        ENTRY is NAME=PATH (the file PATH, stored under the archive name NAME) or PATH\n"
@@ -135,6 +138,11 @@ const char *kHelp =
     "        (scripts/vm-run.sh: qemu, minutes); --vm does so anyway. --timeout SECONDS\n"
     "        bounds each run (default 300, at most 86400); then the Wine server is killed.\n"
     "        --keep keeps the prefix (not one made in the virtual machine).\n"
+    "        --screens FOLDER runs the setup interactively instead, on a virtual display of\n"
+    "        its own (Xvfb, a Wine desktop of 800 x 600), with the test robot pressing the\n"
+    "        button that goes on in each dialog and box (OK, Continue, I Accept, else Yes);\n"
+    "        the screen at each step becomes FOLDER/NN-title.png, in order. The rest of the\n"
+    "        try-out is the same.\n"
     "\n"
     "Example:\n"
     "  ffspack build --stub setup-stub.exe -o setup.exe --script setup.txt \\\n"
@@ -191,18 +199,46 @@ int CompileCommand(int argc, char **argv) {
     return 0;
 }
 
-// The stub of an installed ffspack: share/tessel/setup.exe beside its bin/ folder; "" when
-// there is none.
-std::string InstalledStub() {
+// The stubs an installed ffspack carries beside its bin/ folder, one for each machine type, each
+// with its uninstaller beside it. x86 is the one publishers ship (it runs on every Windows).
+struct Arch {
+    const char *name, *folder, *words;
+    uint16_t machine;
+};
+const Arch kArches[] = {
+    {"x86", "share/tessel/setup.exe", "a 32-bit x86", PE_MACHINE_I386},
+    {"x64", "share/tessel/x64/setup.exe", "an x64", PE_MACHINE_AMD64},
+};
+
+const Arch *ArchNamed(const std::string &name) {
+    for (const Arch &arch : kArches)
+        if (name == arch.name) return &arch;
+    return nullptr;
+}
+
+// The installed stub of arch: "" when there is none.
+std::string InstalledStub(const Arch &arch) {
     std::error_code code;
     fs::path self = fs::read_symlink("/proc/self/exe", code);
     if (code) return "";
-    fs::path stub = self.parent_path() / ".." / "share" / "tessel" / "setup.exe";
+    fs::path stub = self.parent_path() / ".." / arch.folder;
     return fs::is_regular_file(stub, code) ? stub.string() : "";
+}
+
+// The machine type of the program at path; 0 when it is none (or cannot be read).
+uint16_t MachineOf(const std::string &path) {
+    uint8_t head[PE_HEAD_SIZE];
+    FILE *file = fopen(path.c_str(), "rb");
+    if (!file) return 0;
+    size_t got = fread(head, 1, sizeof head, file);
+    fclose(file);
+    uint16_t machine = 0;
+    return Pe_ReadMachine(head, (int32_t)got, &machine) ? machine : 0;
 }
 
 int Build(int argc, char **argv) {
     std::string stub, output, scriptPath, uninstaller;
+    const Arch *arch = nullptr;
     SignOptions sign;
     bool standalone = false, check = true;
     uint32_t flags = PACK_DEFAULT_FLAGS;
@@ -213,6 +249,11 @@ int Build(int argc, char **argv) {
         bool hasValue = i + 1 < argc;
         if (arg == "--stub" && hasValue) {
             stub = argv[++i];
+        } else if (arg == "--arch" && hasValue) {
+            arch = ArchNamed(argv[++i]);
+            if (!arch)
+                return Usage("--arch is x86 (the stub for every Windows) or x64, not '" +
+                             std::string(argv[i]) + "'");
         } else if ((arg == "-o" || arg == "--output") && hasValue) {
             output = argv[++i];
         } else if (arg == "--flags" && hasValue) {
@@ -247,10 +288,18 @@ int Build(int argc, char **argv) {
         }
     }
     if (output.empty()) return Usage("build needs -o SETUP");
-    if (stub.empty() && !standalone) stub = InstalledStub();
-    if (stub.empty() && !standalone)
-        return Usage("build needs --stub STUB (or --standalone); none is installed beside ffspack "
-                     "(../share/tessel/setup.exe)");
+    if (standalone && arch) return Usage("--arch is for a setup; an archive has no stub");
+    if (!stub.empty() && arch && MachineOf(stub) != arch->machine)
+        return Usage("--stub '" + stub + "' is not " + arch->words + " program, as --arch " +
+                     arch->name + " asks: give one of the two");
+    if (stub.empty() && !standalone) {
+        const Arch &chosen = arch ? *arch : kArches[0];
+        stub = InstalledStub(chosen);
+        if (stub.empty())
+            return Usage("build needs --stub STUB (or --standalone); no " +
+                         std::string(chosen.name) + " stub is installed beside ffspack (../" +
+                         chosen.folder + ")");
+    }
     if (sources.empty() && scriptPath.empty()) return Usage("build needs at least one entry");
     if (standalone && !uninstaller.empty())
         return Usage("--uninstaller is for a setup; a stand-alone archive takes it as an entry");
@@ -420,6 +469,8 @@ int Test(int argc, char **argv) {
             options.arch = argv[++i];
             if (options.arch != "win32" && options.arch != "win64")
                 return Usage("--arch is win32 or win64");
+        } else if (arg == "--screens" && hasValue) {
+            options.screens = argv[++i];
         } else if (arg == "--vm") {
             options.vm = true;
         } else if (arg == "--keep") {
@@ -439,6 +490,7 @@ int Test(int argc, char **argv) {
         }
     }
     if (options.setup.empty()) return Usage("test needs a SETUP");
+    options.x64Stub = InstalledStub(*ArchNamed("x64"));
     return Tryout_Run(options);
 }
 

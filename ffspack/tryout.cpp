@@ -17,6 +17,7 @@
 #include <sstream>
 
 #include "pack.h"
+#include "screens.h"
 #include "tessel-pe.h"
 
 namespace fs = std::filesystem;
@@ -409,18 +410,22 @@ static const char kPendingKey[] = "HKLM\\System\\CurrentControlSet\\Control\\Ses
 static struct {
     std::string prefix, arch, wine, loader, server;
     int timeout;
-    double seconds;   // the last Windows program's run, with the Wine server's end
-    std::string said; // what Wine wrote on the outputs during that run
+    double seconds;      // the last Windows program's run, with the Wine server's end
+    std::string said;    // what Wine wrote on the outputs during that run
+    std::string display; // the X display of an interactive run; "": none
+    std::string robot;   // the robot of an interactive run, beside each program; "": none
 } T;
 
 // Runs argv in folder with the prefix's environment, its output added to the prefix's
 // wine-output.txt, for at most the timeout; then ends it and the Wine server with every Windows
 // process. It stays in our process group, so that Ctrl-C ends it with us. Returns the exit code,
 // RUN_NOT_STARTED or RUN_TIMED_OUT.
-static int Run(const std::vector<std::string> &argv, const std::string &folder) {
+static int Run(const std::vector<std::string> &argv, const std::string &folder);
+
+// Starts argv in folder as Run does, without waiting. Returns the process, or -1.
+static pid_t Start(const std::vector<std::string> &argv, const std::string &folder) {
     fflush(stdout);
     pid_t child = fork();
-    if (child < 0) return RUN_NOT_STARTED;
     if (child == 0) {
         setenv("WINEPREFIX", T.prefix.c_str(), 1);
         setenv("WINEARCH", T.arch.c_str(), 1);
@@ -428,7 +433,10 @@ static int Run(const std::vector<std::string> &argv, const std::string &folder) 
         // No Mono or Gecko offers, and no menu entries in the user's home for the shortcuts.
         setenv("WINEDLLOVERRIDES", "mscoree,mshtml=;winemenubuilder.exe=d", 1);
         if (!T.loader.empty()) setenv("WINELOADER", T.loader.c_str(), 1);
-        unsetenv("DISPLAY"); // nothing can appear; a box returns at once
+        if (T.display.empty())
+            unsetenv("DISPLAY"); // nothing can appear; a box returns at once
+        else
+            setenv("DISPLAY", T.display.c_str(), 1);
         unsetenv("WAYLAND_DISPLAY");
         FILE *output = fopen((T.prefix + "/wine-output.txt").c_str(), "a");
         if (output) dup2(fileno(output), 1), dup2(fileno(output), 2);
@@ -438,6 +446,12 @@ static int Run(const std::vector<std::string> &argv, const std::string &folder) 
         if (chdir(folder.c_str()) == 0) execvp(args[0], args.data());
         _exit(127);
     }
+    return child;
+}
+
+static int Run(const std::vector<std::string> &argv, const std::string &folder) {
+    pid_t child = Start(argv, folder);
+    if (child < 0) return RUN_NOT_STARTED;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(T.timeout);
     int status = 0;
     while (waitpid(child, &status, WNOHANG) == 0) {
@@ -452,14 +466,67 @@ static int Run(const std::vector<std::string> &argv, const std::string &folder) 
     return WIFEXITED(status) ? WEXITSTATUS(status) : RUN_NOT_STARTED;
 }
 
+// ---- The robot of an interactive run ----
+
+// The test robot (tests/robot) beside the setup in its prefix and display: it answers each box
+// and dialog with the button that goes on (id 1: OK, Continue, I Accept; else 6: Yes) and saves
+// the screen before, numbered in the shots folder. Its files lie in our own folder.
+static const char kRobotLog[] = "C:\\ffspack-test\\robot.log";
+static const char kRobotStop[] = "C:\\ffspack-test\\robot.stop";
+static const char kRobotShots[] = "C:\\ffspack-test\\screens";
+
+struct RobotRun {
+    pid_t process = -1;
+};
+
+static std::string HostPath(const std::string &windowsPath);
+static std::string ReadAll(const std::string &path);
+static void Line(const char *label, const std::string &text);
+
+// Starts the robot and waits until it looks for boxes. false when it does not come up.
+static bool StartRobot(RobotRun *run) {
+    std::error_code code;
+    fs::create_directories(HostPath(kRobotShots), code);
+    fs::remove(HostPath(kRobotStop), code);
+    fs::remove(HostPath(kRobotLog), code);
+    run->process = Start({T.wine, T.robot, "--log", kRobotLog, "--stop", kRobotStop, "--default",
+                          "1,6", "--shots", kRobotShots, "--timeout", std::to_string(T.timeout)},
+                         T.prefix);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(T.timeout);
+    while (run->process > 0 && std::chrono::steady_clock::now() < deadline) {
+        if (ReadAll(HostPath(kRobotLog)).compare(0, 5, "ready") == 0) return true;
+        if (waitpid(run->process, nullptr, WNOHANG) != 0) break;
+        usleep(100 * 1000);
+    }
+    if (run->process > 0) kill(run->process, SIGKILL), waitpid(run->process, nullptr, 0);
+    Line("Robot", "did not come up: " + T.robot + " (its output is in wine-output.txt)");
+    return false;
+}
+
+// Tells the robot to stop and waits for it (ended at once when it does not stop in 30 s).
+static void StopRobot(RobotRun *run) {
+    std::ofstream(HostPath(kRobotStop)).put('\n');
+    bool ended = false;
+    for (int waited = 0; !ended && waited < 300; waited++) {
+        ended = waitpid(run->process, nullptr, WNOHANG) != 0;
+        if (!ended) usleep(100 * 1000);
+    }
+    if (!ended) kill(run->process, SIGKILL), waitpid(run->process, nullptr, 0);
+}
+
 // Runs a Windows program, then waits for the Wine server to end: for every process it started.
+// In an interactive run the robot runs beside it.
 static int RunWindows(std::vector<std::string> argv, const std::string &folder) {
     auto start = std::chrono::steady_clock::now();
     std::string output = T.prefix + "/wine-output.txt";
     std::error_code code;
     uintmax_t before = fs::exists(output, code) ? fs::file_size(output, code) : 0;
     argv.insert(argv.begin(), T.wine);
+    RobotRun robot;
+    bool interactive = !T.display.empty();
+    if (interactive && !StartRobot(&robot)) return RUN_NOT_STARTED;
     int exitCode = Run(argv, folder);
+    if (interactive) StopRobot(&robot);
     if (exitCode != RUN_TIMED_OUT && Run({T.server, "-w"}, T.prefix) == RUN_TIMED_OUT)
         exitCode = RUN_TIMED_OUT;
     T.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -714,22 +781,28 @@ static bool ChooseWine(const TryoutOptions &options, std::string *error, bool *i
 
 // ---- In the virtual machine ----
 
-// vm-run.sh: TESSEL_VM_RUN, else lib/tessel-install/vm-run.sh beside the bin/ of an installed
-// ffspack, else scripts/vm-run.sh of the source tree that a build tree lies in. "" when none.
-static std::string FindVmRunner() {
-    const char *named = getenv("TESSEL_VM_RUN");
+// A helper program of ours: the one that the environment variable variable names, else
+// installed (lib/tessel-install/<installed> beside the bin/ of an installed ffspack), else in
+// the source tree that a build tree of this ffspack lies in (<inTree> of it). "" when none.
+static std::string FindHelper(const char *variable, const char *installed, const char *inTree) {
+    const char *named = getenv(variable);
     if (named && *named) return named;
     std::error_code code;
     fs::path self = fs::read_symlink("/proc/self/exe", code);
     if (code) return "";
-    fs::path installed = self.parent_path().parent_path() / "lib/tessel-install/vm-run.sh";
-    if (fs::exists(installed, code)) return installed.string();
+    fs::path beside = self.parent_path().parent_path() / "lib/tessel-install" / installed;
+    if (fs::exists(beside, code)) return beside.string();
     for (fs::path folder = self.parent_path(); folder != folder.parent_path();
          folder = folder.parent_path())
         if (fs::exists(folder / "scripts/vm-run.sh", code) &&
             fs::exists(folder / "CMakeLists.txt", code))
-            return (folder / "scripts/vm-run.sh").string();
+            return fs::exists(folder / inTree, code) ? (folder / inTree).string() : "";
     return "";
+}
+
+// vm-run.sh: TESSEL_VM_RUN, installed, or scripts/vm-run.sh of the source tree.
+static std::string FindVmRunner() {
+    return FindHelper("TESSEL_VM_RUN", "vm-run.sh", "scripts/vm-run.sh");
 }
 
 // Text as one word of a shell command line.
@@ -737,6 +810,19 @@ static std::string ShellWord(const std::string &text) {
     std::string word = "'";
     for (char c : text) word += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return word + "'";
+}
+
+// What to do where an i386 setup cannot run: the same product built with the x64 stub runs
+// under 64-bit Wine; the i386 one is still what users get.
+static std::string X64Advice(const TryoutOptions &options) {
+    std::string stub = options.x64Stub.empty()
+                           ? "the x64 stub: build/win64/install/setup.exe of a source tree"
+                           : "the x64 stub installed with ffspack: " + options.x64Stub;
+    return "to try the product here under 64-bit Wine, build it again with 'ffspack build "
+           "--arch x64' (" +
+           stub +
+           ") and try that setup; ship the x86 one, which runs on every Windows (the guide, "
+           "docs/publishing.md, says more)";
 }
 
 // Tries the setup with this same program inside the virtual machine, whose kernel runs 32-bit
@@ -748,9 +834,9 @@ static int RunInVm(const TryoutOptions &options) {
         fprintf(stderr,
                 "ffspack: '%s' is a 32-bit (i386) setup, and this machine's kernel cannot execute "
                 "32-bit programs, so 32-bit Wine cannot run here; no vm-run.sh was found to try "
-                "it in a virtual machine (TESSEL_VM_RUN names one): build the setup with the "
-                "x86-64 stub to try it here, or name a Wine with --wine\n",
-                options.setup.c_str());
+                "it in a virtual machine (TESSEL_VM_RUN names one); %s, or name a Wine with "
+                "--wine\n",
+                options.setup.c_str(), X64Advice(options).c_str());
         return 1;
     }
     if (options.keep) {
@@ -780,6 +866,11 @@ static int RunInVm(const TryoutOptions &options) {
     // Each of the four Wine runs may take its timeout; the machine's start comes on top.
     std::string bound = std::to_string(4 * options.timeout + 600);
     printf("ffspack test %s: in a virtual machine (%s)\n", options.setup.c_str(), runner.c_str());
+    if (!options.vm)
+        printf("It is a 32-bit (i386) setup, and this machine's kernel cannot execute 32-bit "
+               "programs: it is tried in a virtual machine whose processors are emulated, which "
+               "takes minutes. Or, %s.\n",
+               X64Advice(options).c_str());
     fflush(stdout);
     int status = -1;
     pid_t child = fork();
@@ -792,8 +883,9 @@ static int RunInVm(const TryoutOptions &options) {
     fs::remove_all(job, code);
     int result = child > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     if (result == 0 || result == 1) return result;
-    fprintf(stderr, "ffspack: the virtual machine gave no result (%s ended with %d)\n",
-            runner.c_str(), result);
+    fprintf(stderr, "ffspack: the virtual machine gave no result (%s ended with %d)%s%s\n",
+            runner.c_str(), result, options.vm ? "" : "; ",
+            options.vm ? "" : X64Advice(options).c_str());
     return 1;
 }
 
@@ -853,6 +945,55 @@ static bool NamesProgram(const std::string &command, const std::string &path) {
     return !argv.empty() && strcasecmp(argv[0].c_str(), path.c_str()) == 0;
 }
 
+// A field of the robot's log as it was: "\\p" is '|', "\\s" ';', "\\n" a line end.
+static std::string RobotField(const std::string &field) {
+    std::string text;
+    for (size_t i = 0; i < field.size(); i++) {
+        char c = field[i];
+        if (c == '\\' && i + 1 < field.size()) {
+            c = field[++i];
+            c = c == 'p' ? '|' : c == 's' ? ';' : c == 'n' ? '\n' : c;
+        }
+        text += c;
+    }
+    return text;
+}
+
+// The robot's shots as PNG files in folder, named by their place and the box's title
+// ("01-welcome-to-rocket.png"), and listed; a problem for a box the robot could not go on
+// from or a shot it could not save or convert.
+static void ShowScreens(const std::string &folder, std::vector<std::string> *problems) {
+    std::istringstream log(ReadAll(HostPath(kRobotLog)));
+    std::vector<std::string> made;
+    for (std::string line; std::getline(log, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back(); // written in text mode
+        std::vector<std::string> fields;
+        for (size_t start = 0, end = 0; end != std::string::npos; start = end + 1) {
+            end = line.find('|', start);
+            fields.push_back(RobotField(line.substr(start, end - start)));
+        }
+        if (fields[0] == "box" && fields.size() > 5 && fields[5] == "-1")
+            problems->push_back("the robot found no button to go on from '" + fields[1] + "'");
+        if (fields[0] == "shot failed")
+            problems->push_back("the robot could not save the screen as " + fields[1]);
+        if (fields[0] != "shot" || fields.size() < 3) continue;
+        char number[8];
+        snprintf(number, sizeof number, "%02u", (unsigned)made.size() + 1);
+        std::string name = number + ("-" + Screens_Slug(fields[2])) + ".png", error;
+        std::string bmp = ReadAll(HostPath(fields[1]));
+        std::vector<uint8_t> png;
+        if (!Screens_BmpToPng(std::vector<uint8_t>(bmp.begin(), bmp.end()), &png, &error) ||
+            !Pack_WriteFile((fs::path(folder) / name).string(), png, &error)) {
+            problems->push_back("the screen at '" + fields[2] + "': " + error);
+            continue;
+        }
+        made.push_back(name + "  " + fields[2]);
+    }
+    if (!Title(("Screens in " + folder).c_str(), made.size()))
+        problems->push_back("the robot met no window of the setup to picture");
+    for (const std::string &line : made) printf("  %s\n", line.c_str());
+}
+
 // Runs the setup and shows what it did. Returns the uninstaller's command line from the entry
 // it wrote ("" when it wrote none), with -Quiet.
 static std::string TrySetup(const TryoutOptions &options, const Snapshot &before,
@@ -865,11 +1006,17 @@ static std::string TrySetup(const TryoutOptions &options, const Snapshot &before
         problems->push_back("cannot copy the setup into the prefix: " + code.message());
         return "";
     }
-    Line("Setup", setup + " -Quiet -debug");
-    int exitCode = RunWindows({setup, "-Quiet", "-debug"}, own);
+    bool interactive = !T.display.empty();
+    Line("Setup", setup + (interactive ? " -debug (interactive: the robot goes on at each step)"
+                                       : " -Quiet -debug"));
+    int exitCode = RunWindows(interactive ? std::vector<std::string>{setup, "-debug"}
+                                          : std::vector<std::string>{setup, "-Quiet", "-debug"},
+                              own);
+    T.display.clear(); // the uninstaller runs quietly
     ShowExit("the setup", exitCode, fs::exists(own + "/debug.log", code), "debug.log", kSetupExits,
              problems);
     ShowLogFailures("debug.log", own + "/debug.log");
+    if (interactive) ShowScreens(options.screens, problems);
     Snapshot installed = Take();
     std::vector<FileChange> files, links;
     for (const FileChange &change : DiffFiles(before, installed))
@@ -955,10 +1102,53 @@ static void TryUninstall(const std::string &command, const Snapshot &before,
     ShowLeftBehind(before, "the uninstaller left ", problems);
 }
 
+// The robot for the prefix's machine type (TESSEL_ROBOT names another); "" when none.
+static std::string FindRobot() {
+    bool wide = T.arch == "win64";
+    return FindHelper("TESSEL_ROBOT", wide ? "x64/robot.exe" : "robot.exe",
+                      wide ? "build/win64/tests/robot/robot.exe"
+                           : "build/win32/tests/robot/robot.exe");
+}
+
+// Readies an interactive run: the robot, the pictures' folder. "" or what is missing.
+static std::string ReadyScreens(const TryoutOptions &options, bool inVm) {
+    if (inVm)
+        return "--screens runs the setup on this machine, not in the virtual machine: " +
+               X64Advice(options);
+    T.robot = FindRobot();
+    if (T.robot.empty())
+        return std::string("--screens needs the robot of the ") +
+               (T.arch == "win64" ? "x64" : "x86") +
+               " Windows build (tests/robot; installed in lib/tessel-install, or TESSEL_ROBOT "
+               "names one)";
+    std::error_code code;
+    fs::create_directories(options.screens, code);
+    if (!fs::is_directory(options.screens, code))
+        return "cannot make the folder '" + options.screens + "' for the screens";
+    return "";
+}
+
+// The prefix's programs in a virtual desktop of Wine's own (frames and titles drawn without a
+// window manager) on a new X display. Returns the display's process, or 0 with a problem.
+static int StartScreens(std::vector<std::string> *problems) {
+    enum { WIDTH = 800, HEIGHT = 600, DISPLAY_SECONDS = 30 };
+    std::string size = std::to_string(WIDTH) + "x" + std::to_string(HEIGHT), error;
+    RunWindows(
+        {"reg", "add", "HKCU\\Software\\Wine\\Explorer", "/v", "Desktop", "/d", "Default", "/f"},
+        T.prefix);
+    RunWindows({"reg", "add", "HKCU\\Software\\Wine\\Explorer\\Desktops", "/v", "Default", "/d",
+                size, "/f"},
+               T.prefix);
+    int display = Screens_StartDisplay(WIDTH, HEIGHT, DISPLAY_SECONDS, &T.display, &error);
+    if (!display) problems->push_back(error);
+    return display;
+}
+
 int Tryout_Run(const TryoutOptions &options) {
     std::string error;
     bool inVm = false;
-    if (!ChooseWine(options, &error, &inVm)) {
+    if (!ChooseWine(options, &error, &inVm) ||
+        (!options.screens.empty() && !(error = ReadyScreens(options, inVm)).empty())) {
         fprintf(stderr, "ffspack: %s\n", error.c_str());
         return 1;
     }
@@ -979,14 +1169,20 @@ int Tryout_Run(const TryoutOptions &options) {
         char made[64];
         snprintf(made, sizeof made, "%s, made in %.1f s", T.arch.c_str(), T.seconds);
         Line("Wine prefix", made);
-        Snapshot before = Take();
-        std::string command = TrySetup(options, before, &problems);
-        if (!command.empty()) {
-            TryUninstall(command, before, &problems);
-        } else {
-            printf("\nNo uninstaller to try.\n");
-            ShowLeftBehind(before, "no uninstaller: the setup leaves ", &problems);
+        int display = options.screens.empty() ? 0 : StartScreens(&problems);
+        if (problems.empty()) {
+            Snapshot before = Take();
+            std::string command = TrySetup(options, before, &problems);
+            if (display) Screens_StopDisplay(display);
+            display = 0;
+            if (!command.empty()) {
+                TryUninstall(command, before, &problems);
+            } else {
+                printf("\nNo uninstaller to try.\n");
+                ShowLeftBehind(before, "no uninstaller: the setup leaves ", &problems);
+            }
         }
+        if (display) Screens_StopDisplay(display);
     }
     printf("\n");
     Line("Result", problems.empty() ? "PASSED" : "FAILED: " + problems[0]);

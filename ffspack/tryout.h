@@ -37,6 +37,8 @@ struct TryoutOptions {
     std::string arch; // "win32" or "win64" (the prefix); empty: the setup's own
     bool vm = false;  // in the virtual machine of vm-run.sh even where this kernel runs i386
     bool keep = false;
+    std::string screens; // the folder for the pictures of an interactive run; "": a quiet run
+    std::string x64Stub; // the x64 stub installed with ffspack ("" when none), for the advice
     int timeout = TRYOUT_TIMEOUT_DEFAULT; // 1 to TRYOUT_TIMEOUT_MAX
 };
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds what a publisher installs, optimised and without sanitizers: ffspack (build/release),
-# the stub and the uninstaller (build/win32), and makes the Debian package from their install
+# the stub and the uninstaller of both machine types (i686 from build/win32, the shipped one;
+# x86_64 from build/win64), and makes the Debian package from their install
 # (build/release/tessel-install_*.deb). With a prefix argument it also installs there:
 #   bash scripts/package.sh [PREFIX]
 set -euo pipefail
@@ -9,11 +10,16 @@ cd "$root"
 jobs=2
 
 bash scripts/bootstrap.sh >/dev/null
-cmake -S . -B build/win32 -G "Unix Makefiles" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
-      >/dev/null
-cmake --build build/win32 -j"$jobs" --target setup uninst | grep "size" || true
+for bits in 32 64; do
+  toolchain=mingw-i686.cmake
+  [ $bits = 32 ] || toolchain=mingw-x86_64.cmake
+  cmake -S . -B build/win$bits -G "Unix Makefiles" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain" \
+        >/dev/null
+  cmake --build build/win$bits -j"$jobs" --target setup uninst robot | grep "size" || true
+done
 cmake -S . -B build/release -G "Unix Makefiles" -DCMAKE_BUILD_TYPE=Release -DTESSEL_SANITIZE=OFF -DTESSEL_TESTS=OFF \
-      -DTESSEL_STUB_DIR="$root/build/win32/install" >/dev/null
+      -DTESSEL_STUB_DIR="$root/build/win32/install" -DTESSEL_STUB_DIR_X64="$root/build/win64/install" \
+      >/dev/null
 cmake --build build/release -j"$jobs" --target ffspack >/dev/null
 (cd build/release && cpack -G DEB >/dev/null)
 ls build/release/tessel-install_*.deb

@@ -3,13 +3,16 @@ throw-away Wine prefix of its own. A product with files in a folder, a program g
 and an uninstaller is installed and removed without a trace, and the report names what it did;
 a setup whose script fails is reported with its exit code and the log line that says why; an
 uninstaller that no entry names, what no uninstaller removes, and a program that Wine could not
-start at all (its launcher ends with 1 too) fail the try-out, each with a line that says so."""
+start at all (its launcher ends with 1 too) fail the try-out, each with a line that says so.
+With --screens the setup runs interactively, the robot going on at each step, and each step's
+screen becomes a PNG picture, in order."""
 import os
 import re
 import subprocess
 import unittest
 
 from harness import BUILD, FFSPACK, SetupCase, script
+from test_demo import read_png
 
 README = b"Rocket 2.1\r\nRead me first.\r\n"
 MANUAL = bytes(range(256)) * 20
@@ -144,6 +147,47 @@ class TryoutTest(SetupCase):
                                  r"and no debug\.log was written\n"
                                  r"Wine said +\S(.*\n)*.*Bad EXE format")
         self.assertRegex(output, r"\nResult +FAILED: the setup never started")
+
+    def test_screens_pictures_each_step_of_the_interactive_run_in_order(self):
+        setup = self.pack({
+            "install.dat": script(
+                ("COMPANY NAME", "Acme"), ("PRODUCT NAME", "Rocket"), ("INSTALL DIR", "Rocket"),
+                ("UNINSTALL NAME", "uninst.exe"), ("FILE LIST", "readme.txt"), ("BREAK", ""),
+                ("MESSAGE", "welcome.txt"), ("AGREEMENT", "licence.txt"),
+                ("INSTALL PATH", "Where should Rocket go?"), ("INSTALL", ""),
+                ("DONE", "Rocket is installed.")),
+            "readme.txt": README, "welcome.txt": b"Welcome to Rocket.\r\n",
+            "licence.txt": b"Rocket's licence.\r\n"})
+        screens = os.path.join(self.folder, "screens")
+        robot = os.path.join(BUILD, "tests", "robot", "robot.exe")
+        done = subprocess.run([FFSPACK, "test", "--screens", screens, setup],
+                              env=dict(os.environ, TESSEL_ROBOT=robot), stdout=subprocess.PIPE,
+                              stderr=subprocess.STDOUT, timeout=1200)
+        output = done.stdout.decode()
+        print(output)
+        self.assertEqual(done.returncode, 0, output)
+        self.assertRegex(output, r"Setup +C:\\ffspack-test\\setup\.exe -debug \(interactive")
+        self.assertRegex(output, r"Exit code +1 \(done: the script ran to its end\)")
+        # One picture for each dialog and box, in the order the user meets them: the welcome
+        # text, the licence, the folder, the question whether to install there, the end.
+        steps = ["01-welcome.png", "02-end-user-agreement.png", "03-installation-directory.png",
+                 "04-installation-directory.png", "05-installation-complete.png"]
+        self.assertEqual(sorted(os.listdir(screens)), steps)
+        self.assertIn("Screens in %s:\n" % screens + "".join(
+            "  %s  %s\n" % (name, title) for name, title in zip(steps, [
+                "Welcome...", "End User Agreement...", "Installation Directory...",
+                "Installation Directory...", "Installation Complete!"])), output)
+        pictures = [read_png(os.path.join(screens, name)) for name in steps]
+        for name, (width, height, rows) in zip(steps, pictures):
+            self.assertEqual((width, height), (800, 600), name)
+            colours = set(row[x:x + 3] for row in rows[::10] for x in range(0, width * 3, 30))
+            self.assertGreater(len(colours), 4, "%s shows no window" % name)
+        for i in range(1, len(steps)):
+            self.assertNotEqual(pictures[i - 1][2], pictures[i][2],
+                                "%s and %s are the same picture" % (steps[i - 1], steps[i]))
+        # The quiet rest of the try-out as ever: the product removed without a trace.
+        self.assertIn("\nLeft behind: nothing\n", output)
+        self.assertRegex(output, r"\nResult +PASSED\n")
 
 
 if __name__ == "__main__":

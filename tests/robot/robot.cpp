@@ -3,12 +3,14 @@
 // buttons, owner) and presses the button a test asks for, so that real setups run unattended.
 //
 //   robot.exe --log FILE --stop FILE [--press MATCH=BUTTON]... [--default BUTTON] [--timeout S]
-//             [--shot MATCH=FILE]... [--shot-window MATCH=FILE]...
+//             [--shot MATCH=FILE]... [--shot-window MATCH=FILE]... [--shots FOLDER]
 //
 // Every visible top-level window of class "#32770" is handled once. A --press rule applies when
 // MATCH occurs in the box's title or one of its texts (first rule wins); BUTTON is a button's
 // text without '&' ("Yes", "OK") or its id ("7"). Without a matching rule the --default button
-// is pressed; "none" leaves the box alone. The robot ends when the stop file appears or the
+// is pressed; "none" leaves the box alone. BUTTON may list several, separated by ',' ("1,6":
+// the box's OK or Continue, else its Yes): the first one the box has is pressed, and a box with
+// none of them is left alone. The robot ends when the stop file appears or the
 // timeout (default 120 s) runs out. Each box becomes one line of the log (its texts are those of
 // its "Static" and "Edit" children, in window order):
 //   box|<title>|<owner class>|<text>;<text>|<id>:<text>;<id>:<text>|<pressed id>|<top>;<top>
@@ -24,12 +26,15 @@
 // class MATCH occurs in is up, the screen is saved again at every look (every 10 ms while such a
 // rule waits), and FILE keeps the last shot after which the window was still up. Each rule
 // shoots one window; "shot window|<class>|<title>|<shots>" is logged when it goes.
+// --shots FOLDER saves the screen at every box, before it is answered, as FOLDER\01.bmp,
+// 02.bmp... in the order the boxes came, each logged as "shot|<file>|<title>".
 #include <windows.h>
 
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -57,7 +62,10 @@ struct Options {
     std::vector<Rule> windowShots; // the same, for any top-level window
     std::string defaultButton = "none";
     int timeoutSeconds = 120;
+    std::string shotsFolder; // every box's shot, numbered
 };
+
+int g_shots; // the boxes shot into the --shots folder
 
 using testing_support::ClassOf;
 using testing_support::WindowText;
@@ -207,12 +215,18 @@ int ChooseButton(const Options &options, const std::string &title,
         }
     }
     if (wanted == "none") return -1;
-    for (const Control &control : controls) {
-        if (control.className != "Button") continue;
-        if (WithoutAmpersand(control.text) == wanted || std::to_string(control.id) == wanted)
-            return control.id;
+    bool list = wanted.find(',') != std::string::npos;
+    for (size_t start = 0; start <= wanted.size();) {
+        size_t end = std::min(wanted.find(',', start), wanted.size());
+        std::string one = wanted.substr(start, end - start);
+        for (const Control &control : controls) {
+            if (control.className != "Button") continue;
+            if (WithoutAmpersand(control.text) == one || std::to_string(control.id) == one)
+                return control.id;
+        }
+        start = end + 1;
     }
-    return atoi(wanted.c_str()) > 0 ? atoi(wanted.c_str()) : -1;
+    return !list && atoi(wanted.c_str()) > 0 ? atoi(wanted.c_str()) : -1;
 }
 
 void HandleBox(const Options &options, HWND box, FILE *log) {
@@ -235,6 +249,13 @@ void HandleBox(const Options &options, HWND box, FILE *log) {
     for (const Rule &shot : options.shots)
         if (Matches(shot.match, title, controls) && !WriteScreenshot(shot.button))
             fprintf(log, "shot failed|%s\n", Escape(shot.button).c_str());
+    if (!options.shotsFolder.empty()) {
+        char name[16];
+        snprintf(name, sizeof name, "\\%02d.bmp", ++g_shots);
+        std::string path = options.shotsFolder + name;
+        fprintf(log, "%s|%s|%s\n", WriteScreenshot(path) ? "shot" : "shot failed",
+                Escape(path).c_str(), Escape(title).c_str());
+    }
     int pressed = ChooseButton(options, title, controls);
     fprintf(log, "box|%s|%s|%s|%s|%d|%s\n", Escape(title).c_str(),
             Escape(ClassOf(GetWindow(box, GW_OWNER))).c_str(), texts.c_str(), buttons.c_str(),
@@ -328,6 +349,8 @@ bool ParseOptions(int argc, char **argv, Options *options) {
             options->defaultButton = value;
         else if (arg == "--timeout")
             options->timeoutSeconds = atoi(value);
+        else if (arg == "--shots")
+            options->shotsFolder = value;
         else if (arg == "--press" || arg == "--shot" || arg == "--shot-window") {
             std::string rule = value;
             size_t split = arg == "--press" ? rule.rfind('=') : rule.find('=');
@@ -350,7 +373,7 @@ int main(int argc, char **argv) {
     if (!ParseOptions(argc, argv, &options)) {
         fprintf(stderr, "usage: robot.exe --log FILE --stop FILE [--press MATCH=BUTTON]... "
                         "[--default BUTTON|none] [--timeout SECONDS] [--shot MATCH=FILE]... "
-                        "[--shot-window MATCH=FILE]...\n");
+                        "[--shot-window MATCH=FILE]... [--shots FOLDER]\n");
         return 2;
     }
     FILE *log = fopen(options.logPath.c_str(), "w");

@@ -50,7 +50,8 @@ std::string Stub(const std::string &dir) {
 TEST(Ffspack, HelpAndUsage) {
     Outcome help = RunFfspack("--help");
     EXPECT_EQ(help.code, 0);
-    EXPECT_NE(help.output.find("ffspack build [--stub STUB] -o SETUP"), std::string::npos);
+    EXPECT_NE(help.output.find("ffspack build [--arch x86|x64 | --stub STUB] -o SETUP"),
+              std::string::npos);
     EXPECT_NE(help.output.find("--uninstaller FILE"), std::string::npos);
     EXPECT_EQ(RunFfspack("").code, 2);
     EXPECT_EQ(RunFfspack("frobnicate").code, 2);
@@ -107,6 +108,86 @@ TEST(Ffspack, AnInstalledBuilderFindsItsStubAndUninstaller) {
         std::string::npos)
         << built.output;
     EXPECT_EQ(RunFfspack("verify " + out).code, 0);
+}
+
+// An installed builder carries a stub and an uninstaller of each machine type: --arch x86 (the
+// default) takes share/tessel/, --arch x64 share/tessel/x64/. A --stub of the other type than
+// --arch asks for, an unknown --arch, --arch for an archive and a type that is not installed
+// are refused, and nothing is written.
+TEST(Ffspack, ArchPicksTheInstalledStubAndUninstallerOfItsMachineType) {
+    std::string prefix = MakeTempDir("ffspack-arch");
+    RunCommand("mkdir -p " + prefix + "bin " + prefix + "share/tessel/x64 && cp " +
+               TESSEL_FFSPACK_PATH + " " + prefix + "bin/ffspack");
+    auto image = [&](const std::string &path, uint16_t machine) {
+        testing_support::PeHeader header;
+        std::string bytes = testing_support::PeHeaderBytes(header);
+        bytes[header.newHeaderAt + 4] = (char)(machine & 0xFF);
+        bytes[header.newHeaderAt + 5] = (char)(machine >> 8);
+        WriteFile(prefix + path,
+                  bytes + "|TesselStampUnwritten|" + std::string(1, '\0') + std::string(100, '.'));
+        return prefix + path;
+    };
+    const std::string x86 = image("share/tessel/setup.exe", 0x14C);
+    image("share/tessel/uninst.exe", 0x14C);
+    std::string script = prefix + "setup.txt", out = prefix + "setup.exe";
+    WriteFile(script, "PRODUCT NAME:Rocket\nUNINSTALL NAME:uninst.exe\n");
+    const std::string build = TESSEL_FFSPACK_RUN + prefix + "bin/ffspack build --no-check -o " +
+                              out + " --script " + script;
+    const std::string installed = prefix + "bin/../share/tessel/";
+    struct {
+        std::string arguments;
+        int code;
+        std::string message;
+    } before[] = {
+        {"", 0, "bundled uninstaller: " + installed + "uninst.exe\n"},
+        {" --arch x86", 0, "bundled uninstaller: " + installed + "uninst.exe\n"},
+        {" --arch x64", 2,
+         "no x64 stub is installed beside ffspack (../share/tessel/x64/setup.exe)"},
+    };
+    for (auto &row : before) {
+        std::remove(out.c_str());
+        Outcome outcome = RunCommand(build + row.arguments);
+        EXPECT_EQ(outcome.code, row.code) << row.arguments << "\n" << outcome.output;
+        EXPECT_NE(outcome.output.find(row.message), std::string::npos) << outcome.output;
+        EXPECT_EQ(FileExists(out), row.code == 0) << row.arguments;
+    }
+    const std::string x64 = image("share/tessel/x64/setup.exe", 0x8664);
+    image("share/tessel/x64/uninst.exe", 0x8664);
+    struct {
+        std::string arguments;
+        int code;
+        std::string message;
+    } rows[] = {
+        {" --arch x64", 0, "bundled uninstaller: " + installed + "x64/uninst.exe\n"},
+        {" --arch x86", 0, "bundled uninstaller: " + installed + "uninst.exe\n"},
+        {" --arch x64 --stub " + x64, 0,
+         "bundled uninstaller: " + prefix + "share/tessel/x64/uninst.exe\n"},
+        // The x64 uninstaller beside the x64 stub, with the x86 one given: refused as today.
+        {" --stub " + x64 + " --uninstaller " + installed + "uninst.exe", 1,
+         "a setup carries programs of one machine type"},
+        {" --arch x64 --stub " + x86, 2,
+         "--stub '" + x86 + "' is not an x64 program, as --arch x64 asks: give one of the two"},
+        {" --arch x86 --stub " + x64, 2,
+         "--stub '" + x64 + "' is not a 32-bit x86 program, as --arch x86 asks"},
+        {" --arch X64", 2, "--arch is x86 (the stub for every Windows) or x64, not 'X64'"},
+        {" --arch amd64", 2, "--arch is x86 (the stub for every Windows) or x64, not 'amd64'"},
+        {" --arch", 2, "unknown or incomplete option '--arch'"},
+        {" --standalone --arch x64", 2, "--arch is for a setup; an archive has no stub"},
+    };
+    for (auto &row : rows) {
+        std::remove(out.c_str());
+        Outcome outcome = RunCommand(build + row.arguments);
+        EXPECT_EQ(outcome.code, row.code) << row.arguments << "\n" << outcome.output;
+        EXPECT_NE(outcome.output.find(row.message), std::string::npos) << outcome.output;
+        EXPECT_EQ(FileExists(out), row.code == 0) << row.arguments;
+    }
+    // What --arch x64 built is an x64 setup: its stub's machine type, kept through the build.
+    std::remove(out.c_str());
+    ASSERT_EQ(RunCommand(build + " --arch x64").code, 0);
+    std::string setup = ReadFile(out);
+    testing_support::PeHeader header;
+    EXPECT_EQ((uint8_t)setup[header.newHeaderAt + 4] | (uint8_t)setup[header.newHeaderAt + 5] << 8,
+              0x8664);
 }
 
 // A script with UNINSTALL NAME: the build names the uninstaller it stored, beside the stub or

@@ -356,6 +356,7 @@ TEST(TryoutCommand, RefusesABadCommandLineAndWhatNoWineRuns) {
         {"a.exe --arch", 2, "unknown or incomplete option '--arch'"},
         {"a.exe --arch win16", 2, "--arch is win32 or win64"},
         {"a.exe --arch WIN64", 2, "--arch is win32 or win64"},
+        {"a.exe --screens", 2, "unknown or incomplete option '--screens'"},
         // Accepted bounds; the setup that is not there ends the run before Wine starts.
         {missing + " --timeout 1", 1, "cannot read"},
         {missing + " --timeout 86400 --keep", 1, "cannot read"},
@@ -402,6 +403,8 @@ TEST(TryoutCommand, HandsTheSetupAndItsOptionsToTheVirtualMachine) {
          "1800", ""},
         {"--vm", 124, 1, "", "", "the virtual machine gave no result ("},
         {"--vm --keep", 0, 1, nullptr, "", "--keep cannot keep a prefix made inside the virtual"},
+        {"--vm --screens shots", 0, 1, nullptr, "",
+         "--screens runs the setup on this machine, not in the virtual machine"},
     };
     WriteFile(dir + "runner.sh", "job=$3\n"
                                  "cp \"$job/job.sh\" \"$job/setup.exe\" " +
@@ -448,6 +451,8 @@ TEST(TryoutCommand, AnI386SetupGoesToTheVirtualMachineOnA64BitOnlyKernel) {
     EXPECT_EQ(Ffspack("test " + dir + "setup.exe", &output), 1);
     unsetenv("TESSEL_VM_RUN");
     EXPECT_NE(output.find(": in a virtual machine (" + dir + "runner.sh)"), std::string::npos)
+        << output;
+    EXPECT_NE(output.find("build it again with 'ffspack build --arch x64'"), std::string::npos)
         << output;
 }
 #endif
