@@ -21,6 +21,9 @@ FFSPACK = os.environ.get("TESSEL_FFSPACK", "")
 STUB = os.path.join(BUILD, "install", "setup.exe")
 HELPER = os.path.join(BUILD, "tests", "helpers", "helper.exe")
 MARKER = b"\x16"
+# Every Wine run's time bound is multiplied by this: a virtual machine that emulates its
+# processors (scripts/test-i686.sh on a kernel without 32-bit support) runs some 15 times slower.
+SLOWER = max(1, int(os.environ.get("TESSEL_TIMEOUT_SCALE", "1")))
 
 
 def script(*commands):
@@ -109,6 +112,8 @@ class Wine:
     def run(self, program, args=(), timeout=120, cwd=None, limits=()):
         """Runs a program without a robot; returns (exit code, standard output and error).
         limits: (resource.RLIMIT_..., bytes) pairs that the program's process runs under."""
+        timeout *= SLOWER
+
         def limit():
             for which, value in limits:
                 resource.setrlimit(which, (value, value))
@@ -127,7 +132,8 @@ class Wine:
         log = os.path.join(work, "robot.log")
         stop = os.path.join(work, "stop")
         command = [self.runner, self.robot, "--log", windows_path(log), "--stop",
-                   windows_path(stop), "--default", default, "--timeout", str(timeout + 30)]
+                   windows_path(stop), "--default", default,
+                   "--timeout", str((timeout + 30) * SLOWER)]
         for match, button in press:
             command += ["--press", "%s=%s" % (match, button)]
         for match, path in shots:
@@ -136,7 +142,7 @@ class Wine:
             command += ["--shot-window", "%s=%s" % (match, windows_path(path))]
         robot = subprocess.Popen(command, env=self.env, stdout=subprocess.DEVNULL,
                                  stderr=subprocess.DEVNULL)
-        deadline = time.time() + 60
+        deadline = time.time() + 60 * SLOWER
         while not (os.path.exists(log) and read_text(log).startswith("ready")):
             if time.time() > deadline or robot.poll() is not None:
                 raise RuntimeError("the robot did not start")
@@ -145,7 +151,7 @@ class Wine:
             code, output = self.run(program, args, timeout=timeout, cwd=cwd, limits=limits)
         finally:
             open(stop, "w").close()
-            robot.wait(timeout=60)
+            robot.wait(timeout=60 * SLOWER)
         with open(log, encoding="latin-1") as records:
             lines = records.read().splitlines()
         boxes = [Box(line.split("|")[1:]) for line in lines if line.startswith("box|")]
