@@ -99,7 +99,8 @@ uint32_t Log_Flags(void) { return S.flags; }
 const char *Log_Path(void) { return B.path; }
 
 static void ResolvePath(const char *logName) {
-    if (logName[0] && logName[1] == ':') {
+    // A drive-qualified path, or a share's ("\\server\share\..."), is taken as it is.
+    if ((logName[0] && logName[1] == ':') || (logName[0] == '\\' && logName[1] == '\\')) {
         Str_Format(B.path, sizeof B.path, "%s", logName);
         return;
     }

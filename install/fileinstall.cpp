@@ -9,6 +9,7 @@
 #include <string.h>
 
 #include "dialogs.h"
+#include "earlier.h"
 #include "ffs.h"
 #include "filelist.h"
 #include "installdir.h"
@@ -467,6 +468,9 @@ static int WriteUninstaller(const InstallState *state) {
 
 int Install_Files(InstallState *state) {
     CORE_GUARD(state);
+    // Before anything is written: the earlier installation's uninstaller, record and folder are
+    // read as they are, and a newer version is not replaced unasked.
+    if (!Earlier_Prepare(state)) return 0;
     Progress_Show(1);
     RememberInstallPath(state);
     RecordKeeper keeper;
@@ -493,8 +497,11 @@ int Install_Files(InstallState *state) {
     EndDecoders(&decoders);
     // Kept after a failure too: the counts raised so far are in it, for the uninstaller.
     int recorded = CloseRecord(&keeper);
-    if (!result || !recorded) return 0;
-    if (state->UninstallName[0] && !WriteUninstaller(state)) return 0;
+    if (!result || !recorded || (state->UninstallName[0] && !WriteUninstaller(state))) {
+        Earlier_Release(); // the earlier version's files stay beside what was written
+        return 0;
+    }
+    Earlier_Finish(state);
     Progress_Show(0);
     return 1;
 }

@@ -18,6 +18,11 @@ static const char NO_DRIVE[] = "The drive you have selected cannot be located.";
 static const char NO_ROOM[] = "The drive you have selected does not have enough free space.";
 static const char TOO_LONG[] = "The path you have selected is too long.";
 
+// The folder the command line chose (-Dir=PATH); empty: none.
+static struct {
+    char folder[INSTALL_TEXT_SIZE];
+} D;
+
 enum {
     DIRDLG_EDIT_LIMIT = 320,  // characters the path control accepts
     DIRDLG_FIGURE_LIMIT = 80, // characters of a space figure
@@ -178,6 +183,7 @@ static void InitDirDialog(HWND dialog, InstallState *state) {
             Log_Print("Unable to open '%s'\n", state->RegistryPath);
         }
     }
+    if (D.folder[0]) Str_Copy(proposed, D.folder); // the command line's folder wins
     Dlg_SetEditText(dialog, DIRDLG_PATH, proposed, DIRDLG_EDIT_LIMIT);
     SetDlgItemTextA(dialog, DIRDLG_PROMPT, state->Caption);
     DirDlg_ShowSpace(dialog, proposed, state->InstallSizeKB);
@@ -300,5 +306,20 @@ int DirDlg_Choose(InstallState *state) {
             StoreInstallPath(state, remembered); // refused when too long: InstallPath stays
         Reg_CloseKey(&key);
     }
+    if (D.folder[0]) {
+        Str_Copy(state->InstallPath, D.folder); // the command line's folder wins
+        Log_Print("Install Path from the command line: %s\n", state->InstallPath);
+    }
+    return 1;
+}
+
+int DirDlg_SetFolder(const char *folder) {
+    CORE_GUARD(folder);
+    char stored[PATH_EXPAND_SIZE + 1];
+    if (Str_Format(stored, sizeof stored, "%s", folder) < 0) return 0;
+    Path_Normalize(stored, 1);
+    // Refused, never cut: a cut folder is another folder.
+    if (Str_Length(stored) >= (int)sizeof D.folder) return 0;
+    Str_Copy(D.folder, stored);
     return 1;
 }

@@ -57,3 +57,8 @@ int DirDlg_Run(InstallState *state);
 // (Caption is emptied afterwards). Returns 1, or 0 when the user left the setup or the path
 // does not fit InstallPath (refused, logged; InstallPath then keeps its last good value).
 int DirDlg_Choose(InstallState *state);
+// The installation folder the command line chose: it wins over the remembered "Install Path" in
+// quiet runs, and the directory dialog proposes it. Stored with a trailing backslash. Returns 1,
+// or 0 with nothing stored when it does not fit InstallPath (refused, never cut). The caller
+// checks it against the guard rails first.
+int DirDlg_SetFolder(const char *folder);

@@ -8,12 +8,12 @@
 // of the system (pathguard.h) stops it before anything is removed, and it removes only the
 // files of its script's FILE LIST inside their folders, its shortcuts and empty folders.
 //
-//   uninst.exe [-Quiet] [debug-log switches]
+//   uninst.exe [-Quiet] [-Log=PATH] [debug-log switches]
 //
 // The log, with the same switches as the setup's, is "uninstall.log" in the temporary folder
-// (the program's own folder is being removed). Exit codes: 1 removed, 2 stopped (the user said
-// No, or a program could not be closed), 3 damaged (no readable script), a refused
-// installation folder, or an internal error.
+// (the program's own folder is being removed), or the file -Log=PATH names. Exit codes: 1
+// removed, 2 stopped (the user said No, or a program could not be closed), 3 damaged (no
+// readable script), a refused installation folder, or an internal error.
 #include <windows.h>
 
 #include <sddl.h>
@@ -30,9 +30,11 @@
 #include "pathguard.h"
 #include "pathtext.h"
 #include "programs.h"
+#include "removal.h"
 #include "settings.h"
 #include "sharedfiles.h"
 #include "shortcuts.h"
+#include "switches.h"
 #include "tessel-core.h"
 #include "tessel-sys.h"
 #include "ui.h"
@@ -45,10 +47,8 @@ enum {
     UNINSTALL_EXIT_STOPPED = 2,
     UNINSTALL_EXIT_DAMAGED = 3,
     UNINSTALL_FILE_LIMIT = 64 << 20, // an uninstaller with its script is far smaller
-    UNINSTALL_PENDING_SIZE = 4096,   // the closing message's list of files left for the restart
-    UNINSTALL_PATH_SIZE = 320,
+    UNINSTALL_PATH_SIZE = REMOVAL_PATH_SIZE,
     UNINSTALL_REASON_SIZE = 480, // a refusal's text: the folder and why
-    GUARDED_LIMIT = 48,          // the guarded folders, each in two spellings at most
     COPY_RANDOM_BYTES = UNINST_COPY_DIGITS / 2, // 128 random bits name the copy's folder
 };
 
@@ -62,207 +62,10 @@ static struct {
     InstallState state; // the settings of the script and the installation folder
     char title[INSTALL_TEXT_SIZE + 16];
     char group[SHELL_GROUP_SIZE]; // the current group while the shortcuts are walked
-    char pending[UNINSTALL_PENDING_SIZE];
-    int32_t pendingCount, pendingCut;
     int cancelled;
-    GuardedFolder guarded[GUARDED_LIMIT]; // the folders an installation folder may not be
-    char guardedPaths[GUARDED_LIMIT][UNINSTALL_PATH_SIZE];
-    int guardedCount;
     InstallRecord record;                 // what INSTALL did with "$?" and shared files
     char recordPath[UNINSTALL_PATH_SIZE]; // its file beside this program
 } U;
-
-// ---- Guard rails ----
-
-enum {
-    ASK_TEMP = -1,          // GetTempPath
-    ASK_WINDOWS = -2,       // GetWindowsDirectory
-    ASK_SYSTEM = -3,        // GetSystemDirectory
-    ASK_PROGRAM_FILES = -4, // the Program Files folder of "$0", as the setup found it
-    ASK_NATIVE_FILES = -5,  // the 64-bit Program Files folder, seen from a 32-bit program
-};
-
-// The folders that no installation folder may be nor hold, asked of the system at run time
-// (a CSIDL, or one of the ASK_ queries); parent: the folder above the one asked for. A folder
-// this system does not have is left out.
-static const struct {
-    int ask, parent;
-    const char *name;
-} GUARDED[] = {
-    {ASK_WINDOWS, 0, "the Windows folder"},
-    {CSIDL_WINDOWS, 0, "the Windows folder"},
-    {ASK_SYSTEM, 0, "the system folder"},
-    {CSIDL_SYSTEMX86, 0, "the system folder"},
-    {ASK_PROGRAM_FILES, 0, "the Program Files folder"},
-    {CSIDL_PROGRAM_FILES, 0, "the Program Files folder"},
-    {CSIDL_PROGRAM_FILESX86, 0, "the Program Files folder"},
-    {ASK_NATIVE_FILES, 0, "the Program Files folder"},
-    {CSIDL_PROGRAM_FILES_COMMON, 0, "the Common Files folder"},
-    {CSIDL_PROGRAM_FILES_COMMONX86, 0, "the Common Files folder"},
-    {ASK_TEMP, 0, "the temporary folder"},
-    {CSIDL_PROFILE, 0, "your profile folder"},
-    {CSIDL_PROFILE, 1, "the folder of the profiles"},
-    {CSIDL_COMMON_DOCUMENTS, 1, "the shared profile folder"},
-    {CSIDL_APPDATA, 0, "the application data folder"},
-    {CSIDL_LOCAL_APPDATA, 0, "the application data folder"},
-    {CSIDL_COMMON_APPDATA, 0, "the application data folder"},
-    {CSIDL_PERSONAL, 0, "the Documents folder"},
-    {CSIDL_DESKTOPDIRECTORY, 0, "the desktop folder"},
-    {CSIDL_COMMON_DESKTOPDIRECTORY, 0, "the desktop folder"},
-    {CSIDL_STARTMENU, 0, "the Start menu"},
-    {CSIDL_COMMON_STARTMENU, 0, "the Start menu"},
-    {CSIDL_FONTS, 0, "the Fonts folder"},
-};
-static_assert(2 * sizeof GUARDED / sizeof GUARDED[0] <= GUARDED_LIMIT, "room for two spellings");
-
-static int AskFolder(int ask, char *folder, int size) {
-    switch (ask) {
-    case ASK_TEMP:
-        return Path_TempDir(folder, size);
-    case ASK_WINDOWS:
-        return Path_WindowsDir(folder, size);
-    case ASK_SYSTEM:
-        return Path_SystemDir(folder, size);
-    case ASK_PROGRAM_FILES:
-        return Path_MacroDir('0', folder, size) == 1;
-    case ASK_NATIVE_FILES: {
-        DWORD length = GetEnvironmentVariableA("ProgramW6432", folder, (DWORD)size);
-        return length > 0 && length < (DWORD)size;
-    }
-    default:
-        return size >= MAX_PATH && SHGetFolderPathA(NULL, ask, NULL, 0, folder) == S_OK;
-    }
-}
-
-typedef DWORD(WINAPI *FinalPathFunction)(HANDLE, LPSTR, DWORD, DWORD);
-
-// The name the disk gives an existing folder, through junctions, links and short names, into
-// out (size bytes; the "\\?\" of a drive path dropped). Returns 1, or 0 when the folder cannot
-// be opened or the name cannot be had (GetFinalPathNameByHandle, looked up at run time, or
-// GetLongPathName where it is missing).
-static int DiskName(const char *folder, char *out, int size) {
-    HANDLE handle = CreateFileA(folder, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
-    if (handle == INVALID_HANDLE_VALUE) return 0;
-    FinalPathFunction finalPath = (FinalPathFunction)(void *)GetProcAddress(
-        GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleA");
-    char name[UNINSTALL_PATH_SIZE + 8];
-    DWORD length = finalPath ? finalPath(handle, name, sizeof name, 0)
-                             : GetLongPathNameA(folder, name, sizeof name);
-    CloseHandle(handle);
-    if (length == 0 || length >= sizeof name) return 0;
-    const char *drivePath = name;
-    if (Str_StartsWith(name, "\\\\?\\") && PathText_StartsWithDrive(name + 4)) drivePath += 4;
-    return Str_Format(out, size, "%s", drivePath) >= 0;
-}
-
-// Adds a guarded folder (the name, path) unless the list holds that spelling already.
-static void AddGuarded(const char *name, const char *path) {
-    for (int i = 0; i < U.guardedCount; i++)
-        if (PathGuard_SameFolder(U.guarded[i].Path, path)) return;
-    if (U.guardedCount == GUARDED_LIMIT) return;
-    Str_Copy(U.guardedPaths[U.guardedCount], path);
-    U.guarded[U.guardedCount].Name = name;
-    U.guarded[U.guardedCount].Path = U.guardedPaths[U.guardedCount];
-    U.guardedCount++;
-}
-
-// Fills U.guarded: each folder of GUARDED as the system gives it and as the disk names it.
-static void LookUpGuardedFolders(void) {
-    U.guardedCount = 0;
-    for (const auto &row : GUARDED) {
-        char folder[UNINSTALL_PATH_SIZE], disk[UNINSTALL_PATH_SIZE];
-        if (!AskFolder(row.ask, folder, sizeof folder)) continue;
-        int length = Str_Length(folder);
-        while (length > 0 && folder[length - 1] == '\\') folder[--length] = 0;
-        if (row.parent) {
-            while (length > 0 && folder[length - 1] != '\\') length--;
-            folder[length > 0 ? length - 1 : 0] = 0;
-        }
-        if (!folder[0]) continue;
-        AddGuarded(row.name, folder);
-        if (DiskName(folder, disk, sizeof disk)) AddGuarded(row.name, disk);
-    }
-}
-
-// The guard rails' verdict on an installation folder, in its own spelling and in the one the
-// disk gives it: GUARD_ACCEPTED, or a refusal whose text goes into reason (size bytes).
-static int CheckInstallFolder(const char *folder, char *reason, int size) {
-    int which = -1;
-    int verdict = PathGuard_CheckFolder(folder, U.guarded, U.guardedCount, &which);
-    char disk[UNINSTALL_PATH_SIZE];
-    if (verdict == GUARD_ACCEPTED && DiskName(folder, disk, sizeof disk))
-        verdict = PathGuard_CheckFolder(disk, U.guarded, U.guardedCount, &which);
-    PathGuard_Describe(verdict, folder, which >= 0 ? U.guarded[which].Name : NULL, reason, size);
-    return verdict;
-}
-
-// ---- The installation folder ----
-
-// 1 when name (UNINSTALL NAME) is relative to the installation folder.
-static int IsRelativeName(const char *name) {
-    return name[0] && name[0] != '$' && !PathText_StartsWithDrive(name);
-}
-
-// 1 when folder exists, and, for an uninstaller named relative to it, holds this program: the
-// disk gives folder + name and ownPath one and the same final name. Otherwise 0 with the
-// verdict in *verdict.
-static int ProveFolder(const char *folder, const char *name, const char *ownPath, int *verdict) {
-    DWORD attributes = GetFileAttributesA(folder);
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        *verdict = GUARD_MISSING;
-        return 0;
-    }
-    if (!IsRelativeName(name)) return 1;
-    char expected[UNINSTALL_PATH_SIZE], expectedDisk[UNINSTALL_PATH_SIZE];
-    char ownDisk[UNINSTALL_PATH_SIZE];
-    int same = Str_Format(expected, sizeof expected, "%s%s", folder, name) >= 0 &&
-               DiskName(expected, expectedDisk, sizeof expectedDisk) &&
-               DiskName(ownPath, ownDisk, sizeof ownDisk) && Str_EqualNoCase(expectedDisk, ownDisk);
-    if (!same) *verdict = GUARD_ELSEWHERE;
-    return same;
-}
-
-// The remembered "Install Path"; without one, the folder of this program when UNINSTALL NAME
-// is relative to the installation folder (ownPath ends with it). A remembered value that is
-// empty or cannot be read counts as no folder (it never falls back to another). The folder
-// must pass the guard rails, exist, and hold this program when UNINSTALL NAME is relative.
-// Returns 1, or 0 with the text of the refusal in reason (size bytes).
-static int FindInstallPath(InstallState *state, const char *ownPath, char *reason, int size) {
-    char path[UNINSTALL_PATH_SIZE] = "";
-    int remembered = 0;
-    if (state->RegistryPath[0]) {
-        SysKey key;
-        if (Reg_OpenKey(&key, REG_ROOT_USER, state->RegistryPath)) {
-            remembered = RegQueryValueExA((HKEY)key, "Install Path", NULL, NULL, NULL, NULL) ==
-                         ERROR_SUCCESS;
-            if (remembered) Reg_GetString(key, "Install Path", path, sizeof path); // "" if bad
-            Reg_CloseKey(&key);
-        }
-    }
-    const char *name = state->UninstallName;
-    if (!remembered && IsRelativeName(name)) {
-        int own = Str_Length(ownPath), tail = Str_Length(name);
-        if (own > tail && Str_EqualNoCase(ownPath + own - tail, name) &&
-            ownPath[own - tail - 1] == '\\')
-            Str_Format(path, sizeof path, "%.*s", own - tail, ownPath);
-    }
-    int length = Str_Length(path);
-    if (length > 0 && path[length - 1] != '\\') Str_Append(path, "\\");
-    // Refused, never cut: a cut folder is another folder.
-    if (Str_Length(path) >= (int)sizeof state->InstallPath) path[0] = 0;
-    if (CheckInstallFolder(path, reason, size) != GUARD_ACCEPTED) return 0;
-    int verdict = GUARD_ACCEPTED;
-    char disk[UNINSTALL_PATH_SIZE]; // only asked for: a folder the disk cannot name is refused
-    if (!ProveFolder(path, name, ownPath, &verdict) || !DiskName(path, disk, sizeof disk)) {
-        if (verdict == GUARD_ACCEPTED) verdict = GUARD_MISSING; // the disk has no name for it
-        PathGuard_Describe(verdict, path, NULL, reason, size);
-        return 0;
-    }
-    Str_Copy(state->InstallPath, path);
-    Log_Print("Install Path   : %s\n", state->InstallPath);
-    return 1;
-}
 
 // Reads the install record beside this program into U.record; without one, or with a damaged
 // one, U.record stays empty and says the same as no record: no "$?" file is removed, no shared
@@ -279,108 +82,6 @@ static void LoadRecord(const char *ownPath) {
                   "count lowered\n",
                   U.recordPath);
     if (text) TESSEL_FREE(text, size + 1);
-}
-
-// ---- Files and folders ----
-
-static void NotePending(const char *path) {
-    U.pendingCount++;
-    int used = Str_Length(U.pending), length = Str_Length(path);
-    if (used + length + 2 >= UNINSTALL_PENDING_SIZE) {
-        U.pendingCut++;
-        return;
-    }
-    Str_Append(U.pending, path);
-    Str_Append(U.pending, "\n");
-}
-
-// Deletes a file; one in use is left for the next restart. A missing file is no failure.
-static void RemoveFile(const char *path) {
-    if (DeleteFileA(path)) {
-        Log_Print("Removed '%s'\n", path);
-        return;
-    }
-    DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return;
-    if (MoveFileExA(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT)) {
-        Log_Print("In use, removed at the next restart: '%s' (%lu)\n", path, error);
-        NotePending(path);
-    } else {
-        Log_Print("Unable to remove '%s' (%lu)\n", path, GetLastError());
-    }
-}
-
-// 1 when folder (with its trailing backslash) is a macro's own folder, a drive's root or a
-// guarded folder: such folders are never removed, empty or not.
-static int IsProtectedFolder(const char *folder) {
-    if (Str_Length(folder) <= 3) return 1;
-    for (char letter = '0'; letter <= '5'; letter++) {
-        char dir[UNINSTALL_PATH_SIZE];
-        if (Path_MacroDir(letter, dir, sizeof dir) == 1 && Str_EqualNoCase(dir, folder)) return 1;
-    }
-    for (int i = 0; i < U.guardedCount; i++)
-        if (PathGuard_SameFolder(U.guarded[i].Path, folder)) return 1;
-    return 0;
-}
-
-// 1 when path leads, on the disk, to base itself or below it: its final name, through every link
-// and short name, lies in base's. 0 when it leads elsewhere, or either does not exist. (Wine
-// deletes what a link leads to, not the link: nothing is deleted that leads outside.)
-static int LeadsInside(const char *path, const char *base) {
-    char pathDisk[UNINSTALL_PATH_SIZE], baseDisk[UNINSTALL_PATH_SIZE];
-    return DiskName(path, pathDisk, sizeof pathDisk) && DiskName(base, baseDisk, sizeof baseDisk) &&
-           (PathGuard_SameFolder(pathDisk, baseDisk) || PathGuard_IsInside(pathDisk, baseDisk));
-}
-
-// Removes the empty folders from path's folder upwards while they lie below base (a folder
-// with its trailing backslash), base itself included when removeBase is set; a folder that
-// leads outside base on the disk (a link) stops the walk.
-static void RemoveEmptyParents(const char *path, const char *base, int removeBase) {
-    char folder[UNINSTALL_PATH_SIZE];
-    Str_Format(folder, sizeof folder, "%s", path);
-    int baseLength = Str_Length(base);
-    for (;;) {
-        int length = Str_Length(folder);
-        if (length > 0 && folder[length - 1] == '\\') folder[--length] = 0;
-        char *cut = NULL;
-        for (char *p = folder; *p; p++)
-            if (*p == '\\') cut = p;
-        if (!cut) return;
-        cut[1] = 0; // the parent, with its backslash
-        length = Str_Length(folder);
-        if (length < baseLength) return;
-        if (length == baseLength && !(removeBase && Str_EqualNoCase(folder, base))) return;
-        if (length > baseLength && !Str_StartsWithNoCase(folder, base)) return;
-        if (IsProtectedFolder(folder)) return;
-        if (!LeadsInside(folder, base)) {
-            if (GetFileAttributesA(folder) != INVALID_FILE_ATTRIBUTES)
-                Log_Print("Not removed, it leads outside its folder: '%s'\n", folder);
-            return;
-        }
-        if (!RemoveDirectoryA(folder)) return; // not empty: it holds what the user made
-        Log_Print("Removed folder '%s'\n", folder);
-    }
-}
-
-// Removes the empty folders above an installation folder that is gone, up to the Program Files
-// folder: a setup made "Acme\Rocket" below it, and an empty "Acme" is its leftover. Folders
-// elsewhere (a drive's root, a folder the user picked) are left as they are.
-static void RemoveEmptyAbove(const char *installPath) {
-    char programs[UNINSTALL_PATH_SIZE];
-    if (GetFileAttributesA(installPath) != INVALID_FILE_ATTRIBUTES) return;
-    if (Path_MacroDir('0', programs, sizeof programs) != 1) return;
-    if (PathGuard_IsInside(installPath, programs)) RemoveEmptyParents(installPath, programs, 0);
-}
-
-// The folder an item's path starts from: the macro's folder, or the installation folder. 0 for
-// "$3" and "$5": the uninstaller's own and current folders are not the setup's.
-static int ItemBase(const InstallState *state, const char *item, char *base, int size) {
-    char letter = 0;
-    for (const char *p = item; p[0] == '$' && p[1]; p += 2)
-        if (p[1] >= '0' && p[1] <= '5') letter = p[1];
-    if (letter == '3' || letter == '5') return 0;
-    if (!letter) return Str_Format(base, size, "%s", state->InstallPath) >= 0;
-    return Path_MacroDir(letter, base, size) == 1;
 }
 
 // ---- The walks over the script ----
@@ -427,63 +128,15 @@ static int UnregisterServers(int32_t keyword, const char *arguments, void *conte
     return 1;
 }
 
-// Removes the file of a FILE LIST item at target below base, as the install record and the
-// shared count decide (installrecord.h); flags are the item's. A count this installation raised
-// is lowered first. Nothing that leads outside base on the disk is removed.
-static void RemoveItemFile(const char *target, const char *base, uint32_t flags) {
-    int shared = SharedFile_IsShared(target);
-    int32_t count = shared ? SharedFile_Count(target) : RECORD_NO_COUNT;
-    RecordVerdict verdict =
-        Record_Decide(flags & PATH_FLAG_CONFIRM, shared, Record_Find(&U.record, target), count);
-    if (verdict.Count != RECORD_KEEP_COUNT && SharedFile_SetCount(target, verdict.Count)) {
-        if (verdict.Count == RECORD_DROP_COUNT)
-            Log_Print("Shared file '%s': no count left\n", target);
-        else
-            Log_Print("Shared file '%s': count %d\n", target, (int)verdict.Count);
-    }
-    if (verdict.Verdict != VERDICT_REMOVE) {
-        Log_Print("Not removed, %s: '%s'\n", Record_Reason(verdict.Verdict), target);
-        return;
-    }
-    if (GetFileAttributesA(target) == INVALID_FILE_ATTRIBUTES) return; // gone already
-    if (!LeadsInside(target, base)) {
-        Log_Print("Not removed, it leads outside its folder: '%s'\n", target);
-        return;
-    }
-    RemoveFile(target);
-}
-
-// Each FILE LIST item, with its target and the folder it starts from; folders says whether
-// this walk removes the files or the folders they leave empty. An item whose target does not
-// lie below its folder (a drive of its own, a ".." name, "$3" or "$5") is left alone.
-static int ForEachItem(const InstallState *state, const char *arguments, int folders) {
-    int32_t cursor = 0;
-    while (!Keyword_IsTerminator(arguments[cursor])) {
-        char item[INSTALL_ITEM_SIZE], target[UNINSTALL_PATH_SIZE], base[UNINSTALL_PATH_SIZE];
-        uint32_t flags = 0;
-        int32_t before = cursor;
-        int read = FileList_NextItem(arguments, &cursor, item, sizeof item);
-        if (cursor == before) break;
-        if (!read || !item[0] || !Path_Expand(state, item, target, &flags)) continue;
-        if (!ItemBase(state, item, base, sizeof base) || !PathGuard_IsInside(target, base)) {
-            if (!folders) Log_Print("Not removed, outside its folder: '%s'\n", target);
-            continue;
-        }
-        if (!folders)
-            RemoveItemFile(target, base, flags);
-        else
-            RemoveEmptyParents(target, base, 0);
-    }
-    return 1;
-}
-
 static int RemoveFiles(int32_t keyword, const char *arguments, void *context) {
-    if (keyword == KW_FILE_LIST) ForEachItem((const InstallState *)context, arguments, 0);
+    if (keyword == KW_FILE_LIST)
+        Removal_Items((const InstallState *)context, arguments, 0, &U.record, NULL, NULL);
     return 1;
 }
 
 static int RemoveFolders(int32_t keyword, const char *arguments, void *context) {
-    if (keyword == KW_FILE_LIST) ForEachItem((const InstallState *)context, arguments, 1);
+    if (keyword == KW_FILE_LIST)
+        Removal_Items((const InstallState *)context, arguments, 1, &U.record, NULL, NULL);
     return 1;
 }
 
@@ -511,7 +164,7 @@ static int RemoveShortcuts(int32_t keyword, const char *arguments, void *context
                           itemName) < (int)sizeof relative;
     if (fits && Shell_ProgramsPath(relative, link)) {
         if (InsidePrograms(link))
-            RemoveFile(link);
+            Removal_File(link);
         else
             Log_Print("Not removed, outside the Programs folder: '%s'\n", link);
     }
@@ -739,11 +392,11 @@ static int Cleanup(const char *arguments) {
     }
     if (GetFileAttributesA(file) != INVALID_FILE_ATTRIBUTES)
         MoveFileExA(file, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
-    LookUpGuardedFolders();
+    Removal_LookUpGuarded();
     char reason[UNINSTALL_REASON_SIZE];
-    if (CheckInstallFolder(installPath, reason, sizeof reason) == GUARD_ACCEPTED) {
-        RemoveEmptyParents(file, installPath, 1);
-        RemoveEmptyAbove(installPath);
+    if (Removal_CheckFolder(installPath, reason, sizeof reason) == GUARD_ACCEPTED) {
+        Removal_EmptyParents(file, installPath, 1);
+        Removal_EmptyAbove(installPath);
     }
     LeaveCopyFolder();
     return UNINSTALL_EXIT_DONE;
@@ -777,15 +430,17 @@ static int Finish(int exitCode) {
 }
 
 static void ShowClosingBox(const InstallState *state) {
-    char message[UNINSTALL_PENDING_SIZE + 256];
-    if (!U.pendingCount) {
+    char message[REMOVAL_PENDING_SIZE + 256];
+    int32_t count = 0, cut = 0;
+    const char *pending = Removal_Pending(&count, &cut);
+    if (!count) {
         Str_Format(message, sizeof message, "%s was removed from your computer.",
                    state->ProductName);
     } else {
         Str_Format(message, sizeof message,
                    "%s was removed from your computer, except for these files, which are in use "
                    "and will be removed when Windows restarts:\n\n%s%s",
-                   state->ProductName, U.pending, U.pendingCut ? "...\n" : "");
+                   state->ProductName, pending, cut ? "...\n" : "");
     }
     Ui_Problem(message, U.title);
 }
@@ -808,9 +463,9 @@ static int Uninstall(const char *ownPath) {
         result = Damaged();
     } else {
         Str_Format(U.title, sizeof U.title, "%s Uninstall", state->ProductName);
-        LookUpGuardedFolders();
+        Removal_LookUpGuarded();
         char reason[UNINSTALL_REASON_SIZE];
-        if (!FindInstallPath(state, ownPath, reason, sizeof reason))
+        if (!Removal_FindInstallPath(state, ownPath, reason, sizeof reason))
             result = Refused(state, reason);
         else
             LoadRecord(ownPath);
@@ -842,15 +497,15 @@ static int Uninstall(const char *ownPath) {
             UninstScript_Walk(script, scriptSize, steps[i], state);
             Progress_Set(100.0 * (i + 1) / (sizeof steps / sizeof steps[0] + 1));
         }
-        if (U.recordPath[0]) RemoveFile(U.recordPath);
+        if (U.recordPath[0]) Removal_File(U.recordPath);
         // Empty now unless it holds the uninstaller (the clean-up copy removes it then) or a
         // file the user made.
-        if (!IsProtectedFolder(state->InstallPath) && RemoveDirectoryA(state->InstallPath))
+        if (!Removal_IsProtected(state->InstallPath) && RemoveDirectoryA(state->InstallPath))
             Log_Print("Removed folder '%s'\n", state->InstallPath);
-        RemoveEmptyAbove(state->InstallPath);
+        Removal_EmptyAbove(state->InstallPath);
         RemoveEntries(state);
         Progress_Set(100.0);
-        if (!StartCleanup(ownPath, state->InstallPath)) NotePending(ownPath);
+        if (!StartCleanup(ownPath, state->InstallPath)) Removal_NotePending(ownPath);
         Progress_Show(0);
         ShowClosingBox(state);
     }
@@ -869,9 +524,18 @@ int Uninstall_Main(const char *arguments) {
     uint32_t flags = 0;
     int cleanup = Str_FindNoCase(arguments, "-Cleanup ", &found) && found == arguments;
     Log_ParseOptions(&flags, arguments); // the clean-up copy is started without log switches
+    Switches switches;
+    int switchesRead = Switch_Parse(arguments, &switches) || cleanup;
     char logPath[LOG_PATH_SIZE];
-    if (!Path_TempDir(logPath, sizeof logPath - 16)) logPath[0] = 0;
-    Str_Append(logPath, "uninstall.log");
+    DWORD fullLength = 0;
+    if (!cleanup && switches.LogPath[0]) // -Log=PATH: the log there, switched on
+        fullLength = GetFullPathNameA(switches.LogPath, sizeof logPath, logPath, NULL);
+    if (fullLength > 0 && fullLength < sizeof logPath) {
+        flags = (flags | LOG_FILE | LOG_LIBRARY) & ~LOG_DATED;
+    } else {
+        if (!Path_TempDir(logPath, sizeof logPath - 16)) logPath[0] = 0;
+        Str_Append(logPath, "uninstall.log");
+    }
     Log_Init(logPath, flags);
     Mem_Init(MEM_NO_LIMIT, 0);
     Sys_InitControls();
@@ -881,6 +545,8 @@ int Uninstall_Main(const char *arguments) {
     char ownPath[UNINSTALL_PATH_SIZE];
     Sys_ExecutablePath(ownPath, sizeof ownPath);
     Log_Print("Uninstall '%s' %s\n", ownPath, quiet ? "(quiet)" : "");
+    if (!switchesRead) // only noted: the removal needs no switch
+        Log_Print("Refused '%s': %s\n", switches.Word, Switch_Reason(switches.Refusal));
     Log_Print("DLL search     : %s\n",
               dllSearchRestricted ? "the system folder only" : "without the current folder");
     return Finish(Uninstall(ownPath));

@@ -14,8 +14,12 @@ enum {
 // checks that the whole name fits UNINSTREG_KEY_LIMIT.
 #define UNINSTREG_KEY_PREFIX "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
 
-// Writes "DisplayName" ("CompanyName ProductName") and "UninstallString" (the expansion of
-// UninstallName in quotation marks) into the key "CompanyName ProductName" under HKEY_LOCAL_MACHINE
+// Writes "DisplayName" ("CompanyName ProductName"), "UninstallString" (the expansion of
+// UninstallName in quotation marks), "QuietUninstallString" (the same with -Quiet),
+// "DisplayVersion" (ProductVersion) and "Publisher" (CompanyName), each removed instead when
+// empty, "DisplayIcon" (the program of the first shortcut to a program when it exists, else the
+// uninstaller), "InstallLocation" (InstallPath), "EstimatedSize" (InstallSizeKB as a DWORD,
+// removed instead when negative), "NoModify" and "NoRepair" (1) into the key "CompanyName ProductName" under HKEY_LOCAL_MACHINE
 // "Software\Microsoft\Windows\CurrentVersion\Uninstall", opened when it exists and created
 // otherwise; its other values stay. Returns 1 when the key was written (a refused value costs
 // only its log line). Refused (0, logged, nothing written): a key name of more than

@@ -80,8 +80,8 @@ int UninstScript_Walk(const char *script, int32_t size, UninstVisit visit, void 
 }
 
 static int ApplySetting(int32_t keyword, const char *arguments, void *context) {
-    static const int32_t wanted[] = {KW_COMPANY_NAME, KW_PRODUCT_NAME, KW_REGISTRY_PATH,
-                                     KW_INSTALL_DIR};
+    static const int32_t wanted[] = {KW_COMPANY_NAME, KW_PRODUCT_NAME, KW_PRODUCT_VERSION,
+                                     KW_REGISTRY_PATH, KW_INSTALL_DIR};
     if (keyword == KW_UNINSTALL_NAME) { // the name alone: the setter's size query is the setup's
         InstallState *state = (InstallState *)context;
         int32_t cursor = 0;
@@ -110,6 +110,37 @@ int UninstScript_Settings(const char *script, int32_t size, InstallState *state)
     state->ScriptText = text;
     state->ScriptSize = textSize;
     return UninstScript_Walk(script, size, ApplySetting, state);
+}
+
+typedef struct FirstProgram {
+    char *target;
+    int32_t size;
+    int32_t iconIndex;
+} FirstProgram;
+
+static int FindProgram(int32_t keyword, const char *arguments, void *context) {
+    if (keyword != KW_ADD_ITEM) return 1;
+    FirstProgram *found = (FirstProgram *)context;
+    int32_t cursor = 0, iconIndex = 0;
+    if (!Cmd_ReadNumber(arguments, &iconIndex, &cursor)) iconIndex = 0;
+    int32_t length = Cmd_ArgLength(arguments, cursor);
+    if (length >= found->size || length < 5 ||
+        !Str_EqualNoCaseN(arguments + cursor + length - 4, ".exe", 4))
+        return 1;
+    Cmd_ReadArg(arguments, found->target, found->size, &cursor);
+    found->iconIndex = iconIndex < 0 ? 0 : iconIndex;
+    return 0; // the first one counts
+}
+
+int UninstScript_FirstProgram(const char *script, int32_t size, char *target, int32_t targetSize,
+                              int32_t *iconIndex) {
+    CORE_GUARD(target);
+    CORE_GUARD(iconIndex);
+    FirstProgram found = {target, targetSize, 0};
+    if (targetSize > 0) target[0] = 0;
+    UninstScript_Walk(script, size, FindProgram, &found);
+    *iconIndex = found.iconIndex;
+    return targetSize > 0 && target[0] != 0;
 }
 
 int UninstScript_IsCleanupCopy(const char *path, const char *temp) {

@@ -22,10 +22,16 @@ typedef int (*UninstVisit)(int32_t keyword, const char *arguments, void *context
 // Calls visit for every command of the script (size bytes and a zero byte), in order. Returns 1,
 // or 0 with one log line at a command the keyword table does not know, or when visit returned 0.
 int UninstScript_Walk(const char *script, int32_t size, UninstVisit visit, void *context);
-// Reads COMPANY NAME, PRODUCT NAME, REGISTRY PATH, INSTALL DIR and UNINSTALL NAME into state
-// (cleared first; the script's text is left in it) with the setup's setters, the last of each
-// counting. Returns 1, or 0 when the script does not parse.
+// Reads COMPANY NAME, PRODUCT NAME, PRODUCT VERSION, REGISTRY PATH, INSTALL DIR and UNINSTALL
+// NAME into state (cleared first; the script's text is left in it) with the setup's setters, the
+// last of each counting. Returns 1, or 0 when the script does not parse.
 int UninstScript_Settings(const char *script, int32_t size, InstallState *state);
+// The target of the script's first ADD ITEM that starts a program (a target ending in ".exe",
+// letters folded) into target (size bytes), and its icon index (a negative one counts as 0).
+// Returns 1, or 0 with target empty when there is none; a target that does not fit is passed
+// over (never cut: a cut name is another file).
+int UninstScript_FirstProgram(const char *script, int32_t size, char *target, int32_t targetSize,
+                              int32_t *iconIndex);
 
 // The clean-up copy: the uninstaller copies itself into a new folder UNINST_COPY_PREFIX and
 // UNINST_COPY_DIGITS lower-case hex digits of the temporary folder, as UNINST_COPY_NAME, and

@@ -9,10 +9,15 @@
 #include "actions.h"
 #include "backdrop.h"
 #include "command.h"
+#include "earlier.h"
 #include "entry.h"
 #include "ffs-cmp2.h"
 #include "ffs.h"
+#include "installdir.h"
 #include "iscript.h"
+#include "pathguard.h"
+#include "removal.h"
+#include "switches.h"
 #include "system-actions.h"
 #include "tessel-core.h"
 #include "tessel-pe.h"
@@ -33,6 +38,7 @@ static struct {
     InstallState *state;
     int32_t mode;
     char ownPath[OWN_PATH_SIZE];
+    Switches switches;
 } W;
 
 // The Type2 codec as the setup uses it: the reader only identifies, sizes and decodes in pieces
@@ -104,6 +110,44 @@ static int RunInteractive(void) {
     return Shutdown(1, 1, exitCode);
 }
 
+// The log file of -Log=PATH as a full path into logPath (LOG_PATH_SIZE bytes): a relative one
+// from the current folder. 0 when it does not fit (refused, never cut).
+static int LogPathFrom(const char *path, char *logPath) {
+    DWORD length = GetFullPathNameA(path, LOG_PATH_SIZE, logPath, NULL);
+    return length > 0 && length < LOG_PATH_SIZE;
+}
+
+// "-?": the switches on the standard output, and in a box (in a quiet run the log and the
+// standard error take the box's text).
+static void ShowSwitches(void) {
+    const char *help = Switch_Help();
+    HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD written = 0;
+    if (output && output != INVALID_HANDLE_VALUE)
+        WriteFile(output, help, (DWORD)Str_Length(help), &written, NULL);
+    Ui_Problem(help, "Install switches");
+}
+
+// The command line's folder (-Dir=PATH) as the guard rails see an installation folder: a full
+// path, no drive's root, no folder of the system nor one that holds one. 1 when accepted (or
+// none given), else 0 with one log line.
+static int AcceptFolder(const char *folder) {
+    if (!folder[0]) return 1;
+    char full[OWN_PATH_SIZE], reason[OWN_PATH_SIZE + 160];
+    Str_Format(full, sizeof full, "%s", folder);
+    Path_Normalize(full, 1);
+    Removal_LookUpGuarded();
+    if (Removal_CheckFolder(full, reason, sizeof reason) != GUARD_ACCEPTED) {
+        Log_Print("The folder of -Dir is refused: %s\n", reason);
+        return 0;
+    }
+    if (!DirDlg_SetFolder(full)) {
+        Log_Print("The folder of -Dir is refused: '%s' is too long\n", full);
+        return 0;
+    }
+    return 1;
+}
+
 int Setup_Main(const char *arguments) {
     // Before anything can load a DLL: the setup runs elevated from a download folder. (Its log
     // keeps its fixed lines; the result is not written.)
@@ -114,7 +158,18 @@ int Setup_Main(const char *arguments) {
     Core_SetQuiet(W.mode == Quiet);
     uint32_t flags = 0;
     Log_ParseOptions(&flags, arguments);
-    Log_Init("debug.log", flags);
+    int switchesRead = Switch_Parse(arguments, &W.switches);
+    char logPath[LOG_PATH_SIZE] = "debug.log";
+    int logRefused = 0;
+    if (W.switches.LogPath[0]) {
+        // The log goes where the switch says, whatever -unique would name.
+        logRefused = !LogPathFrom(W.switches.LogPath, logPath);
+        if (logRefused)
+            Str_Copy(logPath, "debug.log");
+        else
+            flags = (flags | LOG_FILE | LOG_LIBRARY) & ~LOG_DATED;
+    }
+    Log_Init(logPath, flags);
     Mem_Init(MEM_NO_LIMIT, 0);
     Sys_InitControls();
     Sys_InitCom();
@@ -126,6 +181,24 @@ int Setup_Main(const char *arguments) {
     // Cut for the log's line: a command line may be far longer than a log line can hold.
     Log_Print("Cmdline '%.*s' '%.*s'\n", LOG_ARGUMENT_LIMIT, commandLine, LOG_ARGUMENT_LIMIT,
               arguments);
+    // A word the setup does not know stops a quiet run before anything is installed: a
+    // deployment tool would otherwise take a default for what it asked.
+    if (!switchesRead) {
+        Log_Print("Refused '%s': %s\n", W.switches.Word, Switch_Reason(W.switches.Refusal));
+        if (W.mode == Quiet) return Shutdown(0, 0, INSTALL_EXIT_BROKEN);
+    }
+    if (logRefused) {
+        Log_Print("Refused -Log: '%s' does not fit a path\n", W.switches.LogPath);
+        if (W.mode == Quiet) return Shutdown(0, 0, INSTALL_EXIT_BROKEN);
+    }
+    if (W.switches.Help) {
+        ShowSwitches();
+        return Shutdown(0, 0, INSTALL_EXIT_FAILED);
+    }
+    if (!AcceptFolder(W.switches.Folder)) {
+        Ui_Problem("The installation folder given on the command line cannot be used.", NULL);
+        return Shutdown(0, 0, INSTALL_EXIT_BROKEN);
+    }
     Sys_ExecutablePath(W.ownPath, sizeof W.ownPath);
     if (!Ffs_Open(W.ownPath, 0)) {
         // A setup that was signed has had an archive: bytes behind its certificate table, or a
@@ -153,7 +226,7 @@ int Setup_Main(const char *arguments) {
     int exitCode = INSTALL_EXIT_DONE;
     if (!Script_Run(W.state, NULL)) {
         Log_Print("Script failed somewhere\n");
-        exitCode = INSTALL_EXIT_FAILED;
+        exitCode = Earlier_RefusedNewer() ? INSTALL_EXIT_NEWER : INSTALL_EXIT_FAILED;
     }
     return Shutdown(1, 0, exitCode);
 }

@@ -5,13 +5,15 @@
 enum { WM_RUNSCRIPT = 1025 }; // WM_USER + 1: runs the rest of the script inside the window
 
 // Exit codes. Deployment tools can tell a finished installation from one that stopped and from
-// a setup that could not run; only INSTALL_EXIT_DONE means installed.
+// a setup that could not run; only INSTALL_EXIT_DONE means installed. The list of switches
+// (-?) ends with INSTALL_EXIT_FAILED: nothing was installed.
 enum {
     INSTALL_EXIT_NO_ARCHIVE = 0, // the stub with nothing appended, or no window could be made
     INSTALL_EXIT_DONE = 1,       // the script ran to its end
     INSTALL_EXIT_FAILED = 2,     // a command failed or was unknown, or the user left
     INSTALL_EXIT_BROKEN = 3,     // damaged (no archive found, or the integrity check failed), no
-                                 // script, or an internal error
+                                 // script, an internal error, or a command line it refuses
+    INSTALL_EXIT_NEWER = 4,      // quiet: a newer version of the product is installed, kept
 };
 
 // Start-up, the script's runs and shutdown for the argument string (the command line without

@@ -18,14 +18,17 @@ UNINSTALLER = b"MZ\x90\x00" + bytes(range(200)) + b"the uninstaller"
 LINK_HEADER = bytes.fromhex("4c000000" "0114020000000000c000000000000046")
 
 
-def setup_script(closing):
-    return script(("COMPANY NAME", "Acme"), ("PRODUCT NAME", "Rocket"), ("INSTALL DIR", "Rocket"),
-                  ("INSTALL SIZE", "10"), ("UNINSTALL NAME", "uninst.exe"),
+def setup_script(closing, size="10", version=(), company="Acme", tool="bin\\tool.exe",
+                 icon_index="0"):
+    versions = [("PRODUCT VERSION", v) for v in version]
+    return script(("COMPANY NAME", company), ("PRODUCT NAME", "Rocket"), *versions,
+                  ("INSTALL DIR", "Rocket"),
+                  ("INSTALL SIZE", size), ("UNINSTALL NAME", "uninst.exe"),
                   ("FILE LIST", "readme.txt,bin\\tool.exe"), ("BREAK", ""),
                   ("INSTALL PATH", "Where to?"), ("INSTALL", ""),
                   ("CREATE GROUP", "Acme\\Rocket"),
-                  ("ADD ITEM", "0", "bin\\tool.exe", "-go fast", "Rocket Tool"),
                   ("ADD ITEM", "-1", "readme.txt", "", "Read Me"),
+                  ("ADD ITEM", icon_index, tool, "-go fast", "Rocket Tool"),
                   ("DONE", closing))
 
 
@@ -112,6 +115,53 @@ class FinishTest(SetupCase):
         self.check_finished(log)
         self.assertNotIn("Command Failed", log)
         self.assertTrue(log.endswith("Successful Exit...\n"), log[-200:])
+
+    def entry_values(self, key):
+        """The values of an uninstall entry: {name: (type, data)}."""
+        code, output = self.wine.run("reg", ["query", key])
+        self.assertEqual(code, 0, output)
+        values = {}
+        for line in output.splitlines():
+            found = re.match(r"^    (\S+)\s+(REG_SZ|REG_DWORD)\s*(.*?)\s*$", line)
+            if found:
+                values[found.group(1)] = (found.group(2), found.group(3))
+        return values
+
+    def test_the_entry_shows_version_publisher_icon_size_and_folder(self):
+        # Each value at its edges: the longest version and company the script's fields hold, the
+        # largest size and the smallest (0; a negative one is no size), the icon of the first
+        # shortcut to a program (the first shortcut is a document) or else the uninstaller's.
+        # The third run, into the first one's entry, leaves no version and no size behind.
+        longest = "9." * 79 + "1"  # 159 characters
+        long_key = UNINSTALL.replace("Acme", "A" * 159)
+        self.addCleanup(self.wine.run, "reg", ["delete", long_key, "/f"])
+        rows = [
+            (dict(size="2147483647", version=["1.4"]), UNINSTALL,
+             {"DisplayVersion": ("REG_SZ", "1.4"), "Publisher": ("REG_SZ", "Acme"),
+              "DisplayIcon": ("REG_SZ", TARGET + "bin\\tool.exe"),
+              "EstimatedSize": ("REG_DWORD", "0x7fffffff")}),
+            (dict(size="-1", version=["1.4", ""], tool="bin\\missing.exe"), UNINSTALL,
+             {"Publisher": ("REG_SZ", "Acme"), "DisplayIcon": ("REG_SZ", TARGET + "uninst.exe")}),
+            (dict(size="0", version=[longest], company="A" * 159, icon_index="3"), long_key,
+             {"DisplayVersion": ("REG_SZ", longest), "Publisher": ("REG_SZ", "A" * 159),
+              "DisplayIcon": ("REG_SZ", TARGET + "bin\\tool.exe,3"),
+              "EstimatedSize": ("REG_DWORD", "0x0")}),
+        ]
+        for options, key, expected in rows:
+            with self.subTest(size=options["size"]):
+                setup = self.build(setup_script("Done.", **options))
+                result = self.wine.run_with_robot(setup, ["-Quiet", "-debug"])
+                self.assertEqual(result.code, 1, self.log())
+                values = self.entry_values(key)
+                want = {"DisplayName": ("REG_SZ", key.rsplit("\\", 1)[1]),
+                        "InstallLocation": ("REG_SZ", TARGET), "NoModify": ("REG_DWORD", "0x1"),
+                        "NoRepair": ("REG_DWORD", "0x1")}
+                want.update(expected)
+                for name in ("DisplayVersion", "EstimatedSize"):
+                    if name not in expected:
+                        self.assertNotIn(name, values)
+                for name, value in want.items():
+                    self.assertEqual(values.get(name), value, name)
 
     def test_interactive_run_ends_with_the_closing_box(self):
         setup = self.build(setup_script("Rocket is installed."))

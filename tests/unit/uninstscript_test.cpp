@@ -111,7 +111,8 @@ TEST_F(UninstScript, AnUnknownCommandMeansTheScriptDoesNotParse) {
 TEST_F(UninstScript, SettingsAreReadByTheSetupsSettersAndTheLastCounts) {
     const std::string script =
         Line("COMPANY NAME", {"Old"}) + Line("COMPANY NAME", {"Acme"}) +
-        Line("PRODUCT NAME", {"Rocket"}) + Line("INSTALL DIR", {"Acme\\Rocket"}) +
+        Line("PRODUCT NAME", {"Rocket"}) + Line("PRODUCT VERSION", {"1.4.2"}) +
+        Line("INSTALL DIR", {"Acme\\Rocket"}) +
         Line("REGISTRY PATH", {"Software\\Acme\\Rocket"}) +
         Line("UNINSTALL NAME", {"bin\\uninst.exe"}) + Line("FILE LIST", {"a.txt"}) +
         Line("INSTALL") + Line("DONE", {"Bye"});
@@ -125,14 +126,58 @@ TEST_F(UninstScript, SettingsAreReadByTheSetupsSettersAndTheLastCounts) {
     EXPECT_EQ(log.Take(), "");
     EXPECT_STREQ(state.CompanyName, "Acme");
     EXPECT_STREQ(state.ProductName, "Rocket");
+    EXPECT_STREQ(state.ProductVersion, "1.4.2"); // what an upgrade compares with
     EXPECT_STREQ(state.InstallDir, "Acme\\Rocket\\"); // the setter's backslash
     EXPECT_STREQ(state.RegistryPath, "Software\\Acme\\Rocket");
     EXPECT_STREQ(state.UninstallName, "bin\\uninst.exe");
     EXPECT_STREQ(state.InstallPath, ""); // cleared: the uninstaller finds it itself
-    EXPECT_EQ(state.FileCount, 0);       // only the five settings are read
+    EXPECT_EQ(state.FileCount, 0);       // only the six settings are read
     EXPECT_EQ(state.Window, nullptr);
     const std::string broken = script + Line("FROBNICATE");
     EXPECT_EQ(UninstScript_Settings(broken.c_str(), (int32_t)broken.size(), &state), 0);
+}
+
+// The program of the first shortcut that starts one: the uninstall entry's icon.
+TEST_F(UninstScript, TheFirstShortcutToAProgramGivesTheIcon) {
+    const std::string readme = Line("ADD ITEM", {"3", "readme.txt", "", "Read Me"});
+    const struct {
+        std::string script;
+        int found;
+        const char *target;
+        int32_t iconIndex;
+    } rows[] = {
+        {readme + Line("ADD ITEM", {"2", "bin\\Tool.EXE", "-go", "Tool"}) +
+             Line("ADD ITEM", {"0", "other.exe", "", "Other"}),
+         1, "bin\\Tool.EXE", 2},
+        {Line("ADD ITEM", {"-4", "a.exe", "", "A"}), 1, "a.exe", 0}, // negative: 0
+        {Line("ADD ITEM", {"0", ".exe", "", "A"}), 0, "", 0},        // no name before it
+        {readme + Line("ADD ITEM", {"1", "tool.exe.txt", "", "T"}), 0, "", 0},
+        {Line("PRODUCT NAME", {"Rocket"}), 0, "", 0},
+    };
+    for (const auto &row : rows) {
+        char target[32] = "unchanged";
+        int32_t iconIndex = 99;
+        EXPECT_EQ(UninstScript_FirstProgram(row.script.c_str(), (int32_t)row.script.size(), target,
+                                            sizeof target, &iconIndex),
+                  row.found)
+            << row.script;
+        EXPECT_STREQ(target, row.target) << row.script;
+        EXPECT_EQ(iconIndex, row.iconIndex) << row.script;
+    }
+    // A target of 31 characters fits 32 bytes; one of 32 is passed over for the next.
+    const std::string fits = std::string(27, 'a') + ".exe", over = "b" + fits;
+    const std::string script = Line("ADD ITEM", {"0", over, "", "Over"}) +
+                               Line("ADD ITEM", {"0", fits, "", "Fits"});
+    char target[32];
+    int32_t iconIndex = 0;
+    EXPECT_EQ(UninstScript_FirstProgram(script.c_str(), (int32_t)script.size(), target,
+                                        sizeof target, &iconIndex),
+              1);
+    EXPECT_EQ(std::string(target), fits);
+    const std::string alone = Line("ADD ITEM", {"0", over, "", "Over"});
+    EXPECT_EQ(UninstScript_FirstProgram(alone.c_str(), (int32_t)alone.size(), target,
+                                        sizeof target, &iconIndex),
+              0);
 }
 
 } // namespace
