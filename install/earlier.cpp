@@ -123,8 +123,7 @@ int Earlier_Prepare(const InstallState *state) {
     char reason[EARLIER_REASON_SIZE];
     E.folderAccepted =
         Removal_FindInstallPath(&E.state, E.uninstaller, reason, sizeof reason); // logs the path
-    if (!E.folderAccepted)
-        Log_Print("The earlier installation's files stay: %s\n", reason);
+    if (!E.folderAccepted) Log_Print("The earlier installation's files stay: %s\n", reason);
     Log_Print("Earlier installation: '%s'\n", E.uninstaller);
     if (AcceptVersion(state)) return 1;
     Earlier_Release();

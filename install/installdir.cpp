@@ -19,9 +19,7 @@ static const char NO_ROOM[] = "The drive you have selected does not have enough 
 static const char TOO_LONG[] = "The path you have selected is too long.";
 
 // The folder the command line chose (-Dir=PATH); empty: none.
-static struct {
-    char folder[INSTALL_TEXT_SIZE];
-} D;
+static struct { char folder[INSTALL_TEXT_SIZE]; } D;
 
 enum {
     DIRDLG_EDIT_LIMIT = 320,  // characters the path control accepts

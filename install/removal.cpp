@@ -173,7 +173,8 @@ static int ProveFolder(const char *folder, const char *name, const char *ownPath
     char ownDisk[REMOVAL_PATH_SIZE];
     int same = Str_Format(expected, sizeof expected, "%s%s", folder, name) >= 0 &&
                Removal_DiskName(expected, expectedDisk, sizeof expectedDisk) &&
-               Removal_DiskName(ownPath, ownDisk, sizeof ownDisk) && Str_EqualNoCase(expectedDisk, ownDisk);
+               Removal_DiskName(ownPath, ownDisk, sizeof ownDisk) &&
+               Str_EqualNoCase(expectedDisk, ownDisk);
     if (!same) *verdict = GUARD_ELSEWHERE;
     return same;
 }
@@ -266,7 +267,8 @@ int Removal_IsProtected(const char *folder) {
 // deletes what a link leads to, not the link: nothing is deleted that leads outside.)
 int Removal_LeadsInside(const char *path, const char *base) {
     char pathDisk[REMOVAL_PATH_SIZE], baseDisk[REMOVAL_PATH_SIZE];
-    return Removal_DiskName(path, pathDisk, sizeof pathDisk) && Removal_DiskName(base, baseDisk, sizeof baseDisk) &&
+    return Removal_DiskName(path, pathDisk, sizeof pathDisk) &&
+           Removal_DiskName(base, baseDisk, sizeof baseDisk) &&
            (PathGuard_SameFolder(pathDisk, baseDisk) || PathGuard_IsInside(pathDisk, baseDisk));
 }
 
@@ -325,7 +327,7 @@ int Removal_ItemBase(const InstallState *state, const char *item, char *base, in
 // shared count decide (installrecord.h); flags are the item's. A count this installation raised
 // is lowered first. Nothing that leads outside base on the disk is removed.
 void Removal_ItemFile(const char *target, const char *base, uint32_t flags,
-                       const InstallRecord *record) {
+                      const InstallRecord *record) {
     int shared = SharedFile_IsShared(target);
     int32_t count = shared ? SharedFile_Count(target) : RECORD_NO_COUNT;
     RecordVerdict verdict =
@@ -361,7 +363,8 @@ int Removal_Items(const InstallState *state, const char *arguments, int folders,
         int read = FileList_NextItem(arguments, &cursor, item, sizeof item);
         if (cursor == before) break;
         if (!read || !item[0] || !Path_Expand(state, item, target, &flags)) continue;
-        if (!Removal_ItemBase(state, item, base, sizeof base) || !PathGuard_IsInside(target, base)) {
+        if (!Removal_ItemBase(state, item, base, sizeof base) ||
+            !PathGuard_IsInside(target, base)) {
             if (!folders) Log_Print("Not removed, outside its folder: '%s'\n", target);
             continue;
         }

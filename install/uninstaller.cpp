@@ -48,7 +48,7 @@ enum {
     UNINSTALL_EXIT_DAMAGED = 3,
     UNINSTALL_FILE_LIMIT = 64 << 20, // an uninstaller with its script is far smaller
     UNINSTALL_PATH_SIZE = REMOVAL_PATH_SIZE,
-    UNINSTALL_REASON_SIZE = 480, // a refusal's text: the folder and why
+    UNINSTALL_REASON_SIZE = 480,                // a refusal's text: the folder and why
     COPY_RANDOM_BYTES = UNINST_COPY_DIGITS / 2, // 128 random bits name the copy's folder
 };
 

@@ -132,7 +132,7 @@ class FinishTest(SetupCase):
         # largest size and the smallest (0; a negative one is no size), the icon of the first
         # shortcut to a program (the first shortcut is a document) or else the uninstaller's.
         # The third run, into the first one's entry, leaves no version and no size behind.
-        longest = "9." * 79 + "1"  # 159 characters
+        longest = "1.2.3.4 " + "b" * 151  # 159 characters; the file version takes four numbers
         long_key = UNINSTALL.replace("Acme", "A" * 159)
         self.addCleanup(self.wine.run, "reg", ["delete", long_key, "/f"])
         rows = [

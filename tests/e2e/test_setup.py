@@ -4,6 +4,7 @@ the boxes a user would have seen."""
 import os
 import random
 import shutil
+import struct
 import unittest
 
 from harness import STUB, SetupCase, script
@@ -123,6 +124,16 @@ class SetupTest(SetupCase):
             "ABORT: Install has been corrupted, please download a new copy.\n"))
 
     def test_a_cut_or_lengthened_setup_is_damaged(self):
+        def image_end(pe):
+            """Where the program's last section ends in the file: the builder's version
+            resource makes a setup's program longer than the stub's."""
+            header, = struct.unpack_from("<I", pe, 0x3C)
+            sections, = struct.unpack_from("<H", pe, header + 6)
+            optional, = struct.unpack_from("<H", pe, header + 20)
+            table = header + 24 + optional
+            return max(sum(struct.unpack_from("<II", pe, table + 40 * i + 16))
+                       for i in range(sections))
+
         # Random bytes: an archive larger than the stub, so that half the setup still holds the
         # whole program. Only the stub with nothing appended is a setup without an archive;
         # any other file whose archive is lost is damaged, exit code 3 like a failed check.
@@ -137,7 +148,7 @@ class SetupTest(SetupCase):
                 ("cut inside the trailer", data[:-2]),
                 ("cut before the trailer", data[:-4]),
                 ("cut in half", data[:len(data) // 2]),
-                ("cut to its program", data[:len(stub)]),  # the stamp tells it from the stub
+                ("cut to its program", data[:image_end(data)]),  # the stamp tells it from the stub
                 ("a byte appended", data + b"\0"),
                 ("4 bytes appended", data + b"\0\0\0\0"),
                 ("a trailer appended that finds no archive", data + (100).to_bytes(4, "little")),

@@ -35,8 +35,8 @@ TEST_F(SwitchesTest, CommandLinesAreReadWordByWord) {
          "C:\\Program Files\\Bramble", "", ""},
         {"\"-Dir=C:\\P F\\B\"", 1, SWITCH_OK, 0, "C:\\P F\\B", "", ""},
         {"-Dir=C:\\a -Dir=D:\\b", 1, SWITCH_OK, 0, "D:\\b", "", ""}, // the last counts
-        {"-Log=\"C:\\Logs\\my setup.log\" -Quiet", 1, SWITCH_OK, 0, "",
-         "C:\\Logs\\my setup.log", ""},
+        {"-Log=\"C:\\Logs\\my setup.log\" -Quiet", 1, SWITCH_OK, 0, "", "C:\\Logs\\my setup.log",
+         ""},
         {"-LOG=\\\\server\\logs\\a.log", 1, SWITCH_OK, 0, "", "\\\\server\\logs\\a.log", ""},
         {"-?", 1, SWITCH_OK, 1, "", "", ""},
         {"-Quiet /?", 1, SWITCH_OK, 1, "", "", ""},

@@ -112,8 +112,7 @@ TEST_F(UninstScript, SettingsAreReadByTheSetupsSettersAndTheLastCounts) {
     const std::string script =
         Line("COMPANY NAME", {"Old"}) + Line("COMPANY NAME", {"Acme"}) +
         Line("PRODUCT NAME", {"Rocket"}) + Line("PRODUCT VERSION", {"1.4.2"}) +
-        Line("INSTALL DIR", {"Acme\\Rocket"}) +
-        Line("REGISTRY PATH", {"Software\\Acme\\Rocket"}) +
+        Line("INSTALL DIR", {"Acme\\Rocket"}) + Line("REGISTRY PATH", {"Software\\Acme\\Rocket"}) +
         Line("UNINSTALL NAME", {"bin\\uninst.exe"}) + Line("FILE LIST", {"a.txt"}) +
         Line("INSTALL") + Line("DONE", {"Bye"});
     InstallState state;
@@ -126,7 +125,7 @@ TEST_F(UninstScript, SettingsAreReadByTheSetupsSettersAndTheLastCounts) {
     EXPECT_EQ(log.Take(), "");
     EXPECT_STREQ(state.CompanyName, "Acme");
     EXPECT_STREQ(state.ProductName, "Rocket");
-    EXPECT_STREQ(state.ProductVersion, "1.4.2"); // what an upgrade compares with
+    EXPECT_STREQ(state.ProductVersion, "1.4.2");      // what an upgrade compares with
     EXPECT_STREQ(state.InstallDir, "Acme\\Rocket\\"); // the setter's backslash
     EXPECT_STREQ(state.RegistryPath, "Software\\Acme\\Rocket");
     EXPECT_STREQ(state.UninstallName, "bin\\uninst.exe");
@@ -166,8 +165,8 @@ TEST_F(UninstScript, TheFirstShortcutToAProgramGivesTheIcon) {
     }
     // A target of 31 characters fits 32 bytes; one of 32 is passed over for the next.
     const std::string fits = std::string(27, 'a') + ".exe", over = "b" + fits;
-    const std::string script = Line("ADD ITEM", {"0", over, "", "Over"}) +
-                               Line("ADD ITEM", {"0", fits, "", "Fits"});
+    const std::string script =
+        Line("ADD ITEM", {"0", over, "", "Over"}) + Line("ADD ITEM", {"0", fits, "", "Fits"});
     char target[32];
     int32_t iconIndex = 0;
     EXPECT_EQ(UninstScript_FirstProgram(script.c_str(), (int32_t)script.size(), target,
@@ -175,8 +174,8 @@ TEST_F(UninstScript, TheFirstShortcutToAProgramGivesTheIcon) {
               1);
     EXPECT_EQ(std::string(target), fits);
     const std::string alone = Line("ADD ITEM", {"0", over, "", "Over"});
-    EXPECT_EQ(UninstScript_FirstProgram(alone.c_str(), (int32_t)alone.size(), target,
-                                        sizeof target, &iconIndex),
+    EXPECT_EQ(UninstScript_FirstProgram(alone.c_str(), (int32_t)alone.size(), target, sizeof target,
+                                        &iconIndex),
               0);
 }
 
