@@ -19,15 +19,6 @@ using testing_support::WriteFile;
 
 namespace {
 
-std::vector<uint8_t> Random(size_t size, uint32_t seed) {
-    std::vector<uint8_t> bytes(size);
-    for (uint8_t &byte : bytes) {
-        seed = seed * 1103515245u + 12345u;
-        byte = (uint8_t)(seed >> 16);
-    }
-    return bytes;
-}
-
 // A 24-bit bottom-up BMP of width x height whose pixel (x, y) from the top is (x, y, x ^ y).
 std::vector<uint8_t> Bmp(int32_t width, int32_t height, uint16_t bits = 24) {
     size_t stride = ((size_t)(width < 0 ? -width : width) * 3 + 3) & ~(size_t)3;
@@ -53,6 +44,15 @@ std::vector<uint8_t> Bmp(int32_t width, int32_t height, uint16_t bits = 24) {
 }
 
 #if !defined(_WIN32)
+std::vector<uint8_t> Random(size_t size, uint32_t seed) {
+    std::vector<uint8_t> bytes(size);
+    for (uint8_t &byte : bytes) {
+        seed = seed * 1103515245u + 12345u;
+        byte = (uint8_t)(seed >> 16);
+    }
+    return bytes;
+}
+
 // What Python's zlib makes of a stream; "error" when it refuses it.
 std::string Inflate(const std::vector<uint8_t> &stream) {
     std::string dir = MakeTempDir("screens-inflate");
