@@ -290,6 +290,8 @@ bool VersionRes_ParseNumbers(const std::string &text, uint16_t numbers[VERSION_P
 
 bool VersionRes_FromScript(const PackBytes &script, VersionInfo *info, PackNotes *notes,
                            std::string *error) {
+    static_assert(KW_COMPANY_NAME == 0 && KW_PRODUCT_NAME == 1 && KW_PRODUCT_VERSION == 2,
+                  "the three names open the keyword table");
     std::string names[KW_PRODUCT_VERSION + 1]; // indexed by the three names' ids
     Script_Walk(script, [&](const ScriptCommand &command) {
         if (command.id > KW_PRODUCT_VERSION || command.arguments.empty()) return true;
