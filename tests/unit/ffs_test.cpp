@@ -872,7 +872,8 @@ TEST_F(SignedSetup, VerifyNamesTheSignatureAndWhatIsWrongWithIt) {
         bool passed;
     } rows[] = {
         {"unsigned", built, intact, true},
-        {"signed", good, "signed: 1000 bytes of certificates", true},
+        // In place, but no signature: the table's first record claims 0x43434343 bytes.
+        {"signed", good, "signed: 1000 bytes of certificates", false},
         {"a byte behind", good + "x", "signed, but 1 bytes follow the certificate table", false},
         {"8 bytes behind", good + std::string(8, '\0'),
          "signed, but 8 bytes follow the certificate table", false},
@@ -891,9 +892,11 @@ TEST_F(SignedSetup, VerifyNamesTheSignatureAndWhatIsWrongWithIt) {
         }
     }
     std::vector<std::string> report;
-    ASSERT_TRUE(Pack_Verify(Place(good), &report));
-    ASSERT_EQ(report.size(), 3u);
-    EXPECT_EQ(report[1], intact);
+    ASSERT_FALSE(Pack_Verify(Place(good), &report));
+    ASSERT_EQ(report.size(), 4u);
+    EXPECT_EQ(report[1], "signature: FAILED: the certificate table's record at byte 0 claims "
+                         "1128481603 bytes, and the table has 1000 from there");
+    EXPECT_EQ(report[2], intact);
 }
 
 } // namespace
