@@ -177,9 +177,15 @@ static void RequireState(void) {
 
 // ---- Bits out ----
 
+static int32_t HandOn(Type2State *t, int32_t length);
+
+// A byte of the block: into the whole buffer (dropped beyond its capacity), or into the piece,
+// which goes to the sink whenever it is full.
 static void OutputByte(Type2State *t, unsigned value) {
-    if (t->outputLength < t->outputCapacity) t->output[t->outputLength] = (uint8_t)value;
+    int32_t at = t->outputLength - t->handed;
+    if (at < t->outputCapacity) t->output[at] = (uint8_t)value;
     t->outputLength++;
+    if (at + 1 == t->outputCapacity) HandOn(t, at + 1);
 }
 
 // n bits of code, left-aligned in 16 bits.
@@ -549,22 +555,40 @@ static void DeleteNode(Type2State *t, int p) {
 
 // ---- Blocks ----
 
-// Writes the whole block for length >= 1 bytes (bytes beyond capacity are dropped) and returns
-// the block's full length; or stops once more than stopAfter bytes are out, a block the caller
-// refuses (which also keeps the count of a 2 GB block inside 31 bits).
-static int32_t Encode(const uint8_t *data, int32_t length, uint8_t *block, int32_t capacity,
-                      int32_t stopAfter) {
+// The next byte of the data: from the whole buffer, or from its piece, refilled through the
+// source while storedLeft bytes of the data are unread. *at is the place in the buffer or piece.
+// A failed read sets failed, which stops the encoder, and gives 0.
+static uint8_t TakeByte(Type2State *t, int32_t *at) {
+    if (*at == t->inputLength) {
+        int32_t n = t->storedLeft < TYPE2_PIECE_SIZE ? t->storedLeft : TYPE2_PIECE_SIZE;
+        if (!t->source || n == 0 || t->failed || !t->source(t->sourceContext, t->inputPiece, n)) {
+            t->failed = 1;
+            return 0;
+        }
+        t->storedLeft -= n;
+        t->input = t->inputPiece;
+        t->inputLength = n;
+        *at = 0;
+    }
+    return t->input[(*at)++];
+}
+
+// Writes the whole block of the state's data, length >= 1 bytes, to its output (a whole buffer
+// of at least 8 bytes, or the piece handed to the sink; its last piece is handed on too) and
+// returns the block's full length; or stops once more than stopAfter bytes are out, a block the
+// caller refuses (which also keeps the count of a 2 GB block inside 31 bits), or at a failed
+// read or sink.
+static int32_t Encode(int32_t length, int32_t stopAfter) {
     Type2State *t = T;
-    memcpy(block, TYPE2_TAG, 4);
-    Le_Put32(block + 4, ~(uint32_t)length);
-    Reset(data, length, block, capacity);
+    memcpy(t->output, TYPE2_TAG, 4);
+    Le_Put32(t->output + 4, ~(uint32_t)length);
     ResetLinks();
     t->outputLength = TYPE2_HEADER_SIZE;
     StartTree(t);
     uint8_t *window = t->window;
-    int32_t read = 0;
+    int32_t read = 0, at = 0;
     int s = 0, r = START, len = 0;
-    while (len < LOOKAHEAD && read < length) window[r + len++] = data[read++];
+    for (; len < LOOKAHEAD && read < length; read++) window[r + len++] = TakeByte(t, &at);
     for (int i = 1; i <= LOOKAHEAD; i++) InsertNode(t, r - i);
     InsertNode(t, r);
     do {
@@ -577,8 +601,8 @@ static int32_t Encode(const uint8_t *data, int32_t length, uint8_t *block, int32
             EncodePosition(t, (unsigned)t->matchPosition);
         }
         int last = t->matchLength, i = 0;
-        for (; i < last && read < length; i++) {
-            uint8_t c = data[read++];
+        for (; i < last && read < length; i++, read++) {
+            uint8_t c = TakeByte(t, &at);
             DeleteNode(t, s);
             window[s] = c;
             if (s < LOOKAHEAD - 1) window[s + WINDOW_SIZE] = c;
@@ -592,8 +616,9 @@ static int32_t Encode(const uint8_t *data, int32_t length, uint8_t *block, int32
             r = (r + 1) & (WINDOW_SIZE - 1);
             if (--len) InsertNode(t, r);
         }
-    } while (len > 0 && t->outputLength <= stopAfter);
+    } while (len > 0 && t->outputLength <= stopAfter && !t->failed);
     FlushBits(t);
+    HandOn(t, t->outputLength - t->handed);
     return t->outputLength;
 }
 
@@ -603,7 +628,8 @@ int Type2_Compress(const uint8_t *data, int32_t length, uint8_t *block, int32_t 
     CORE_GUARD(blockLength);
     RequireState();
     if (length <= 10) return 0;
-    int32_t encoded = Encode(data, length, block, *blockLength, length - 1);
+    Reset(data, length, block, *blockLength);
+    int32_t encoded = Encode(length, length - 1);
     if (encoded >= length) return 0;
     *blockLength = encoded;
     return 1;
@@ -617,8 +643,34 @@ int Type2_CompressAlways(const uint8_t *data, int32_t length, uint8_t *block,
     RequireState();
     if (length < 1 || *blockLength < TYPE2_HEADER_SIZE) return 0;
     int32_t stopAfter = *blockLength < INT32_MAX - 64 ? *blockLength : INT32_MAX - 64;
-    int32_t encoded = Encode(data, length, block, *blockLength, stopAfter);
+    Reset(data, length, block, *blockLength);
+    int32_t encoded = Encode(length, stopAfter);
     if (encoded > stopAfter) return 0;
+    *blockLength = encoded;
+    return 1;
+}
+
+int Type2_CompressStream(FfsSource source, void *sourceContext, int32_t length, FfsSink sink,
+                         void *sinkContext, int32_t stopAfter, int32_t *blockLength) {
+    Core_Locate(__FILE__, __LINE__);
+    Core_Assert(source && sink && blockLength, "Pointer is NULL...\n");
+    RequireState();
+    if (length < 1 || stopAfter < TYPE2_HEADER_SIZE) return 0;
+    if (stopAfter > INT32_MAX - 64) stopAfter = INT32_MAX - 64;
+    // One block for both pieces: the data's, then the block's.
+    uint8_t *pieces = (uint8_t *)TESSEL_ALLOC(2 * TYPE2_PIECE_SIZE);
+    Reset(pieces, 0, pieces + TYPE2_PIECE_SIZE, TYPE2_PIECE_SIZE);
+    T->source = source;
+    T->sourceContext = sourceContext;
+    T->inputPiece = pieces;
+    T->storedLeft = length;
+    T->sink = sink;
+    T->sinkContext = sinkContext;
+    int32_t encoded = Encode(length, stopAfter);
+    int failed = T->failed;
+    TESSEL_FREE(pieces, 2 * TYPE2_PIECE_SIZE);
+    Reset(NULL, 0, NULL, 0); // no pointer to the pieces, or to the caller's ends, stays
+    if (failed || encoded > stopAfter) return 0;
     *blockLength = encoded;
     return 1;
 }

@@ -36,6 +36,16 @@ int Type2_Compress(const uint8_t *data, int32_t length, uint8_t *block, int32_t 
 // does not fit the capacity in *blockLength (the builder gives three times the length and 64
 // bytes).
 int Type2_CompressAlways(const uint8_t *data, int32_t length, uint8_t *block, int32_t *blockLength);
+// The encoder over pieces, for data that is never held whole: its length bytes read through
+// source in pieces of at most TYPE2_PIECE_SIZE (never a byte past length), the block handed to
+// sink in pieces of at most TYPE2_PIECE_SIZE, the bytes that Type2_Compress (stopAfter length - 1)
+// or Type2_CompressAlways (stopAfter its capacity) writes. Holds the two pieces and the working
+// state, never the data or the block. Returns 1 with the block's length in *blockLength; 0 when
+// length < 1, when the block grows past stopAfter bytes (at most INT32_MAX - 64; encoding stops
+// there, some pieces may have gone to the sink), at the first failed read and at the sink's
+// first 0. Neither may use the codec.
+int Type2_CompressStream(FfsSource source, void *sourceContext, int32_t length, FfsSink sink,
+                         void *sinkContext, int32_t stopAfter, int32_t *blockLength);
 // Decodes exactly outputLength bytes; 0, writing nothing, when the tag is missing or the
 // block's size is not positive or not outputLength; 0, with the output partly written, when the
 // block runs out: it holds fewer bytes than the encoder writes of the codes read from it. Never

@@ -454,6 +454,13 @@ int Ffs_Stream(const char *name, FfsSink sink, void *context) {
     return result;
 }
 
+int Ffs_StreamEntry(uint32_t hash, FfsSink sink, void *context) {
+    Core_Locate(__FILE__, __LINE__);
+    Core_Assert(sink != NULL, "Pointer is NULL...\n");
+    StreamTarget target = {sink, context, 0};
+    return F.open && StreamEntry(hash, &target);
+}
+
 int Ffs_LoadBlock(const char *name, int32_t limit, int32_t extra, int log, FfsBlock *block) {
     CORE_GUARD(name);
     CORE_GUARD(block);

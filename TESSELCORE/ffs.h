@@ -77,6 +77,9 @@ int Ffs_Load(const char *name, void *buffer, int32_t size);
 // or cannot be read or decoded, with the codec's line as for Ffs_Load and "Unable to load
 // '%s'\n". The sink has then had a start of the file, and must not use the reader.
 int Ffs_Stream(const char *name, FfsSink sink, void *context);
+// Ffs_Stream for the entry of hash in the open archive, whose name the caller may not know (the
+// builder's check of every entry). Returns 0 also when no archive is open.
+int Ffs_StreamEntry(uint32_t hash, FfsSink sink, void *context);
 // An entry's stored bytes, found (Ffs_LocateStored) and read whole into the caller's memory
 // (Ffs_ReadStored), to be decoded apart from the reader.
 typedef struct FfsStored {

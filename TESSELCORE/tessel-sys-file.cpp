@@ -48,6 +48,16 @@ int Sys_FileWrite(SysFile *file, const void *data, int32_t count) {
     return fwrite(data, 1, (size_t)count, (FILE *)file) == (size_t)count;
 }
 
+int Sys_FileSeek(SysFile *file, int64_t offset) {
+    if (Injected()) return 0;
+    if (offset < 0) return 0;
+#if defined(_WIN32)
+    return _fseeki64((FILE *)file, offset, SEEK_SET) == 0;
+#else
+    return fseeko((FILE *)file, (off_t)offset, SEEK_SET) == 0;
+#endif
+}
+
 int Sys_FileFlush(SysFile *file) {
     if (Injected()) return 0;
 #if defined(_WIN32)

@@ -7,6 +7,8 @@
 #include <stdio.h>
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <set>
 
@@ -362,7 +364,7 @@ void CheckFileList(Checker *c, const Command &command, Walk *walk) {
         }
         const std::string name = FileList_ArchiveName(text.c_str());
         if (Ask(c, command, which, name))
-            walk->installed[Hash(c, name)] = c->entries[Hash(c, name)]->data->size();
+            walk->installed[Hash(c, name)] = c->entries[Hash(c, name)]->size;
     }
 }
 
@@ -497,6 +499,13 @@ bool ReadFamilies(const std::vector<uint8_t> &data, size_t at, std::set<std::str
     return found;
 }
 
+// An entry's bytes: those in memory, or else its file's (empty when it cannot be read).
+std::vector<uint8_t> EntryBytes(const CheckEntry &entry) {
+    if (entry.data) return *entry.data;
+    std::ifstream file(entry.path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(file), {});
+}
+
 // The faces of the script's FONT files that are among the entries.
 Faces FontFaces(Checker *c, const std::vector<Command> &commands) {
     Faces faces{{}, false};
@@ -504,7 +513,7 @@ Faces FontFaces(Checker *c, const std::vector<Command> &commands) {
         if (command.id != KW_FONT || command.arguments.size() < 2) continue;
         auto entry = c->entries.find(Hash(c, command.arguments[1]));
         if (entry == c->entries.end()) continue;
-        const std::vector<uint8_t> &data = *entry->second->data;
+        const std::vector<uint8_t> data = EntryBytes(*entry->second);
         bool read = false;
         if (Big32(data, 0) == 0x74746366) // "ttcf": a collection, its fonts' offsets at 12
             for (uint32_t i = 0, fonts = Big32(data, 8); i < fonts && i < 256; i++)

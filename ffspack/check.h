@@ -27,7 +27,10 @@ typedef std::vector<CheckMessage> CheckReport;
 // An entry of the archive being built, under the name the setup asks for.
 typedef struct CheckEntry {
     std::string name;
-    const std::vector<uint8_t> *data;
+    const std::vector<uint8_t> *data; // its bytes; null: they are in the file at path, where
+                                      // the few checks that look into an entry read them
+    uint64_t size;
+    std::string path;
 } CheckEntry;
 
 // What a script is checked against.

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <thread>
 
@@ -41,74 +42,279 @@ uint32_t HashName(const std::string &name, uint32_t flags) {
     return Ffs_HashNameFlags(name.c_str(), flags);
 }
 
+// ---- Inputs, read in pieces ----
+
+uint64_t InputSize(const PackInput &input) {
+    return input.path.empty() ? input.data.size() : input.size;
+}
+
+// An input's bytes from its start, in pieces: from memory, or from its file, which must hold
+// exactly the size it had when it was listed.
+typedef struct InputReader {
+    const PackInput *input;
+    SysFile *file;
+    uint64_t read;
+    uint8_t head[4]; // the first bytes read, zeros behind a shorter input
+    bool failed;     // a file call failed
+    bool changed;    // the file ends before its size, or goes on past it
+} InputReader;
+
+// Opens the input for reading from its start. False, with *error, when its file cannot be
+// opened.
+bool OpenInput(const PackInput &input, InputReader *reader, std::string *error) {
+    *reader = InputReader{&input, nullptr, 0, {0, 0, 0, 0}, false, false};
+    if (input.path.empty()) return true;
+    reader->file = Sys_FileOpen(input.path.c_str(), "rb");
+    if (!reader->file) *error = "cannot open " + Quoted(input.path) + ": " + strerror(errno);
+    return reader->file != nullptr;
+}
+
+// The next n bytes of the input (an FfsSource; never asked past its size). 0 when they cannot
+// be read.
+int ReadInput(void *context, uint8_t *buffer, int32_t n) {
+    InputReader *reader = (InputReader *)context;
+    const PackInput &input = *reader->input;
+    if (reader->failed || reader->changed || n < 0 ||
+        reader->read + (uint64_t)n > InputSize(input)) {
+        reader->failed = true;
+        return 0;
+    }
+    if (input.path.empty()) {
+        memcpy(buffer, input.data.data() + reader->read, (size_t)n);
+    } else {
+        int32_t got = 0;
+        reader->failed = !Sys_FileRead(reader->file, buffer, n, &got);
+        reader->changed = !reader->failed && got != n;
+    }
+    for (uint64_t i = reader->read; i < 4 && i < reader->read + (uint64_t)n; i++)
+        reader->head[i] = buffer[i - reader->read];
+    reader->read += (uint64_t)n;
+    return !reader->failed && !reader->changed;
+}
+
+// Closes the input. Where all of it was read, its file must end there: a file that grew or
+// shrank since it was listed would be stored cut short or padded. False, with *error, when a
+// read, that end or the close failed.
+bool CloseInput(InputReader *reader, std::string *error) {
+    const PackInput &input = *reader->input;
+    if (reader->file) {
+        if (!reader->failed && !reader->changed && reader->read == input.size) {
+            uint8_t more;
+            int32_t got = 0;
+            reader->failed = !Sys_FileRead(reader->file, &more, 1, &got);
+            reader->changed = got != 0;
+        }
+        reader->failed = !Sys_FileClose(reader->file) || reader->failed;
+        reader->file = nullptr;
+    }
+    const std::string name = Quoted(input.path.empty() ? input.name : input.path);
+    if (reader->changed)
+        *error = name + " changed while the setup was built (it had " + std::to_string(input.size) +
+                 " bytes when it was listed)";
+    else if (reader->failed)
+        *error = "cannot read " + name;
+    return !reader->failed && !reader->changed;
+}
+
+// ---- Spools: the encoded blocks between their encoding and the archive ----
+
+// One thread's blocks one behind the other: in memory, or in a file of the output's folder.
+typedef struct Spool {
+    SysFile *file; // null: in memory
+    std::string path;
+    PackBytes memory;
+    int64_t end;         // where the next block goes
+    int64_t position;    // the file's position
+    std::string failure; // the first failed call's error; every later call fails too
+} Spool;
+
+// A spool file at path, which nobody else sees: removed at once where an open file can be.
+bool OpenSpool(const std::string &path, Spool *spool, std::string *error) {
+    spool->path = path;
+    spool->file = Sys_FileOpen(path.c_str(), "w+b");
+    if (!spool->file) {
+        *error = "cannot write " + Quoted(path) + ": " + strerror(errno);
+        return false;
+    }
+#if !defined(_WIN32)
+    remove(path.c_str());
+#endif
+    return true;
+}
+
+// False, with the failure, when a call failed (the close among them).
+bool CloseSpool(Spool *spool, std::string *error) {
+    if (!spool->file) return true;
+    if (!Sys_FileClose(spool->file) && spool->failure.empty())
+        spool->failure = "cannot write " + Quoted(spool->path) + ": " + strerror(errno);
+    spool->file = nullptr;
+#if defined(_WIN32)
+    remove(spool->path.c_str());
+#endif
+    if (!spool->failure.empty()) *error = spool->failure;
+    return spool->failure.empty();
+}
+
+// Records a failed call of the spool, a read or a write, when it is the first.
+bool SpoolFails(Spool *spool, const char *call) {
+    if (spool->failure.empty())
+        spool->failure = std::string("cannot ") + call + " " + Quoted(spool->path);
+    return false;
+}
+
+// Moves the file to at for a read or a write (call). False when it or an earlier call failed.
+bool SeekSpool(Spool *spool, int64_t at, const char *call) {
+    if (!spool->failure.empty()) return false;
+    if (spool->position == at) return true;
+    if (!Sys_FileSeek(spool->file, at)) return SpoolFails(spool, call);
+    spool->position = at;
+    return true;
+}
+
+// Appends n bytes at the spool's end (an FfsSink). 0 when they cannot be written.
+int WriteSpool(void *context, const uint8_t *data, int32_t n) {
+    Spool *spool = (Spool *)context;
+    if (!spool->file) {
+        spool->memory.resize((size_t)spool->end);
+        spool->memory.insert(spool->memory.end(), data, data + n);
+    } else if (!SeekSpool(spool, spool->end, "write") || !Sys_FileWrite(spool->file, data, n)) {
+        return SpoolFails(spool, "write");
+    }
+    spool->end += n;
+    spool->position = spool->end;
+    return 1;
+}
+
+// n bytes of the spool from at into buffer. False when they cannot be read.
+bool ReadSpool(Spool *spool, int64_t at, uint8_t *buffer, int32_t n) {
+    if (!spool->file) {
+        memcpy(buffer, spool->memory.data() + at, (size_t)n);
+        return true;
+    }
+    int32_t got = 0;
+    if (!SeekSpool(spool, at, "read") || !Sys_FileRead(spool->file, buffer, n, &got) || got != n)
+        return SpoolFails(spool, "read");
+    spool->position += n;
+    return true;
+}
+
+// A block of a spool read from its start, in pieces (an FfsSource).
+typedef struct SpoolReader {
+    Spool *spool;
+    int64_t at;
+} SpoolReader;
+
+int ReadSpoolBlock(void *context, uint8_t *buffer, int32_t n) {
+    SpoolReader *reader = (SpoolReader *)context;
+    if (!ReadSpool(reader->spool, reader->at, buffer, n)) return 0;
+    reader->at += n;
+    return 1;
+}
+
+// ---- Encoding ----
+
 typedef struct Stored {
     uint32_t hash;
     const PackInput *input;
-    PackBytes bytes;
+    bool raw;        // the input's own bytes; else a block:
+    size_t spool;    // in this spool,
+    int64_t offset;  // from here,
+    uint32_t length; // this long (the raw bytes' length for raw)
 } Stored;
 
-// A block read back from memory in pieces by the setup's own decoder, its output compared with
-// the data it was made from as it comes.
+// A block read back from its spool by the setup's own decoder, its output compared with the
+// input it was made from as it comes.
 typedef struct ReadBack {
-    const PackBytes *block;
-    size_t read;
-    const PackBytes *data;
-    size_t compared;
+    InputReader *input;
+    bool differs;
 } ReadBack;
-
-int ReadBlock(void *context, uint8_t *buffer, int32_t n) {
-    ReadBack *back = (ReadBack *)context;
-    if (n > 0 && back->read + (size_t)n > back->block->size()) return 0;
-    memcpy(buffer, back->block->data() + back->read, (size_t)n);
-    back->read += (size_t)n;
-    return 1;
-}
 
 int CompareOutput(void *context, const uint8_t *output, int32_t n) {
     ReadBack *back = (ReadBack *)context;
-    if (back->compared + (size_t)n > back->data->size() ||
-        memcmp(output, back->data->data() + back->compared, (size_t)n) != 0)
+    uint8_t piece[TYPE2_PIECE_SIZE];
+    if (n > TYPE2_PIECE_SIZE || !ReadInput(back->input, piece, n)) return 0;
+    back->differs = memcmp(output, piece, (size_t)n) != 0;
+    return !back->differs;
+}
+
+// 1 when the block decodes back to exactly the input: the adaptive tree can grow deeper than
+// the 16 bits a code is kept in, and a block made then would install other bytes than it was
+// given. Neither is ever held whole. -1, with *error, when a file call failed.
+int DecodesBack(const PackInput &input, Spool *spool, const Stored &block, std::string *error) {
+    InputReader reader;
+    if (!OpenInput(input, &reader, error)) return -1;
+    ReadBack back = {&reader, false};
+    SpoolReader source = {spool, block.offset};
+    int decoded = Type2_DecompressStream(ReadSpoolBlock, &source, (int32_t)block.length,
+                                         CompareOutput, &back, (int32_t)InputSize(input));
+    // A block that differs stops the decoder before the input is read to its end.
+    bool read = CloseInput(&reader, error) || back.differs;
+    if (!spool->failure.empty()) *error = spool->failure;
+    if (!spool->failure.empty() || !read) return -1;
+    return decoded == 1 && !back.differs;
+}
+
+// Encodes the input at the spool's end, a block of at most stopAfter bytes: 1 with *block's
+// place set, 0 when it would be longer (nothing of it is kept); -1, with *error, when a file
+// call failed. *head gets the input's first bytes.
+int EncodeInto(const PackInput &input, Spool *spool, int32_t stopAfter, Stored *block,
+               uint8_t head[4], std::string *error) {
+    InputReader reader;
+    if (!OpenInput(input, &reader, error)) return -1;
+    block->offset = spool->end;
+    int32_t length = 0;
+    int made = Type2_CompressStream(ReadInput, &reader, (int32_t)InputSize(input), WriteSpool,
+                                    spool, stopAfter, &length);
+    bool read = CloseInput(&reader, error);
+    memcpy(head, reader.head, 4);
+    if (!spool->failure.empty()) *error = spool->failure;
+    if (!spool->failure.empty() || !read) return -1;
+    if (!made) {
+        spool->end = block->offset; // the next block is written over what was made
         return 0;
-    back->compared += (size_t)n;
+    }
+    block->length = (uint32_t)length;
     return 1;
 }
 
-// 1 when block decodes back to exactly data: the adaptive tree can grow deeper than the 16 bits
-// a code is kept in, and a block made then would install other bytes than it was given. The
-// decoded data is compared in pieces, never held whole.
-bool DecodesBack(const PackBytes &data, const PackBytes &block) {
-    ReadBack back = {&block, 0, &data, 0};
-    return Type2_DecompressStream(ReadBlock, &back, (int32_t)block.size(), CompareOutput, &back,
-                                  (int32_t)data.size()) == 1 &&
-           back.compared == data.size();
+// The first bytes of the input, for one too short to be encoded (Type2 takes 11 bytes on).
+bool ReadHead(const PackInput &input, uint8_t head[4], std::string *error) {
+    InputReader reader;
+    if (!OpenInput(input, &reader, error)) return false;
+    uint8_t bytes[4];
+    ReadInput(&reader, bytes, (int32_t)std::min<uint64_t>(4, InputSize(input)));
+    memcpy(head, reader.head, 4);
+    return CloseInput(&reader, error);
 }
 
-// The stored bytes of one file: Type2 where that shrinks it and decodes back to it, raw
-// otherwise; data that begins with the tag is always encoded, since raw it would be taken for
-// a block.
-bool Encode(const PackInput &input, Stored *stored, std::string *error, PackNotes *notes) {
-    const PackBytes &data = input.data;
-    int32_t length = (int32_t)data.size();
-    // Room for the data's length: a block that would be longer is not used.
-    PackBytes block((size_t)length);
-    int32_t blockLength = length;
-    bool tagged = length >= 4 && memcmp(data.data(), TYPE2_TAG, 4) == 0;
-    bool shrinks = Type2_Compress(data.data(), length, block.data(), &blockLength) == 1;
-    if (!shrinks && !tagged) {
-        stored->bytes = data;
-        return true;
-    }
-    if (!shrinks) {
-        // Room for a block three times the data, as far as a length of 31 bits goes.
-        block.resize((size_t)std::min<uint64_t>((uint64_t)length * 3 + 64, INT32_MAX));
-        blockLength = (int32_t)block.size();
-        if (!Type2_CompressAlways(data.data(), length, block.data(), &blockLength)) {
+// The stored bytes of one input, made in the spool: Type2 where that shrinks it and decodes
+// back to it, raw otherwise; data that begins with the tag is always encoded, since raw it
+// would be taken for a block.
+bool Encode(const PackInput &input, Stored *stored, Spool *spool, std::string *error,
+            PackNotes *notes) {
+    const int32_t length = (int32_t)InputSize(input);
+    uint8_t head[4];
+    // Type2_Compress's bounds: 11 bytes at least, and a block shorter than the data.
+    int made = 0;
+    if (length > 10)
+        made = EncodeInto(input, spool, length - 1, stored, head, error);
+    else if (!ReadHead(input, head, error))
+        made = -1;
+    if (made < 0) return false;
+    const bool tagged = length >= 4 && memcmp(head, TYPE2_TAG, 4) == 0, shrinks = made == 1;
+    stored->raw = !shrinks && !tagged;
+    stored->length = stored->raw ? (uint32_t)length : stored->length;
+    if (stored->raw) return true;
+    // Room for a block three times the data, as far as a length of 31 bits goes.
+    const int32_t room = (int32_t)std::min<uint64_t>((uint64_t)length * 3 + 64, INT32_MAX);
+    if (!shrinks && (made = EncodeInto(input, spool, room, stored, head, error)) != 1) {
+        if (made == 0)
             *error = Quoted(input.name) + " begins with \"FFC@\" and could not be encoded";
-            return false;
-        }
+        return false;
     }
-    block.resize((size_t)blockLength);
-    if (!DecodesBack(data, block)) {
+    int back = DecodesBack(input, spool, *stored, error);
+    if (back < 0) return false;
+    if (!back) {
         if (tagged) {
             *error = Quoted(input.name) + " begins with \"FFC@\" and its Type2 block does not "
                                           "decode back to it: it cannot be stored";
@@ -116,13 +322,13 @@ bool Encode(const PackInput &input, Stored *stored, std::string *error, PackNote
         }
         notes->push_back(Quoted(input.name) + ": its Type2 block does not decode back to it " +
                          "(a code longer than 16 bits); stored raw");
-        stored->bytes = data;
+        spool->end = stored->offset;
+        *stored = Stored{stored->hash, stored->input, true, 0, 0, (uint32_t)length};
         return true;
     }
-    stored->bytes = std::move(block);
     if (!shrinks)
         notes->push_back(Quoted(input.name) + " begins with \"FFC@\": stored Type2-encoded (" +
-                         std::to_string(blockLength) + " bytes for " + std::to_string(length) +
+                         std::to_string(stored->length) + " bytes for " + std::to_string(length) +
                          "), since raw it would be taken for a compressed block");
     return true;
 }
@@ -158,15 +364,15 @@ bool CheckInput(const PackInput &input, std::string *error) {
         *error = "name " + Quoted(input.name.c_str()) + " holds a zero byte";
         return false;
     }
-    if (input.data.empty()) {
+    if (InputSize(input) == 0) {
         *error = Quoted(input.name) +
                  " is empty; an archive cannot hold an empty file (a stored length of 0 reads "
                  "as a missing entry): give it its first byte (a line end for a log or a "
                  "settings file), or leave it out and let the program make it";
         return false;
     }
-    if (!Pack_EntryFits(input.data.size())) {
-        *error = Quoted(input.name) + " is 2 GB or larger (" + std::to_string(input.data.size()) +
+    if (!Pack_EntryFits(InputSize(input))) {
+        *error = Quoted(input.name) + " is 2 GB or larger (" + std::to_string(InputSize(input)) +
                  " bytes); an entry holds at most " + std::to_string(PACK_MAX_LENGTH) + " bytes";
         return false;
     }
@@ -179,7 +385,8 @@ int Jobs = 0; // 0: one thread a core
 // not yet taken (so that no thread is left with a large one at the end) and codes with a state
 // of its own; the blocks, and the notes and the first error in the entries' order, are those
 // of one thread working through them in turn.
-bool EncodeAll(std::vector<Stored> *entries, std::string *error, PackNotes *notes) {
+bool EncodeAll(std::vector<Stored> *entries, std::vector<Spool> *spools, std::string *error,
+               PackNotes *notes) {
     size_t count = entries->size();
     std::vector<std::string> errors(count);
     std::vector<PackNotes> entryNotes(count);
@@ -187,24 +394,23 @@ bool EncodeAll(std::vector<Stored> *entries, std::string *error, PackNotes *note
     std::vector<size_t> order(count);
     for (size_t i = 0; i < count; i++) order[i] = i;
     std::stable_sort(order.begin(), order.end(), [entries](size_t a, size_t b) {
-        return (*entries)[a].input->data.size() > (*entries)[b].input->data.size();
+        return InputSize(*(*entries)[a].input) > InputSize(*(*entries)[b].input);
     });
     std::atomic<size_t> next(0);
-    auto work = [&]() {
+    auto work = [&](size_t spool) {
         Type2_Init();
         for (size_t k; (k = next.fetch_add(1)) < count;) {
             size_t i = order[k];
-            failed[i] = !Encode(*(*entries)[i].input, &(*entries)[i], &errors[i], &entryNotes[i]);
+            (*entries)[i].spool = spool;
+            failed[i] = !Encode(*(*entries)[i].input, &(*entries)[i], &(*spools)[spool], &errors[i],
+                                &entryNotes[i]);
         }
         Type2_Shutdown();
     };
-    size_t threads = Jobs > 0 ? (size_t)Jobs : std::max(1u, std::thread::hardware_concurrency());
-    threads = std::min(threads, count);
-    if (!TYPE2_THREAD_STATES) threads = std::min(threads, (size_t)1); // one global codec state
     Type2_Init(); // the codec's shared tables, made before any thread starts
     std::vector<std::thread> pool;
-    for (size_t t = 1; t < threads; t++) pool.emplace_back(work);
-    work();
+    for (size_t t = 1; t < spools->size(); t++) pool.emplace_back(work, t);
+    work(0);
     for (std::thread &thread : pool) thread.join();
     Type2_Shutdown();
     for (size_t i = 0; i < count; i++) {
@@ -224,30 +430,50 @@ void Pack_SetJobs(int jobs) { Jobs = jobs > 0 ? jobs : 0; }
 bool Pack_EntryFits(uint64_t size) { return size <= PACK_MAX_LENGTH; }
 bool Pack_FileFits(uint64_t length) { return length <= PACK_MAX_LENGTH; }
 
-bool Pack_BuildArchive(const std::vector<PackInput> &inputs, uint32_t flags, uint32_t archiveOffset,
-                       bool withTrailer, PackBytes *archive, std::string *error, PackNotes *notes) {
-    std::vector<Stored> entries;
-    entries.reserve(inputs.size());
-    for (const PackInput &input : inputs) {
-        if (!CheckInput(input, error)) return false;
-        entries.push_back(Stored{HashName(input.name, flags), &input, {}});
-    }
-    std::stable_sort(entries.begin(), entries.end(),
-                     [](const Stored &a, const Stored &b) { return a.hash < b.hash; });
-    for (size_t i = 1; i < entries.size(); i++) {
-        if (entries[i].hash != entries[i - 1].hash) continue;
-        *error = Clash(entries[i - 1].input->name, entries[i].input->name, flags);
-        return false;
-    }
-    if (!EncodeAll(&entries, error, notes)) return false;
+namespace {
 
+// The threads that encode count entries: Jobs, or one a core, never more than the entries.
+size_t Threads(size_t count) {
+    size_t threads = Jobs > 0 ? (size_t)Jobs : std::max(1u, std::thread::hardware_concurrency());
+    threads = std::max<size_t>(1, std::min(threads, count));
+    return TYPE2_THREAD_STATES ? threads : 1; // one global codec state
+}
+
+// Where an archive's bytes go as they are made; false when they cannot be taken.
+typedef std::function<bool(const uint8_t *bytes, size_t length)> ArchiveSink;
+
+// The stored bytes of an entry to the sink, read in pieces from the input or the spool.
+bool CopyStored(const Stored &entry, std::vector<Spool> *spools, const ArchiveSink &sink,
+                std::string *error) {
+    InputReader reader;
+    if (entry.raw && !OpenInput(*entry.input, &reader, error)) return false;
+    PackBytes piece(TYPE2_PIECE_SIZE);
+    bool copied = true;
+    for (uint32_t at = 0; copied && at < entry.length;) {
+        int32_t n = (int32_t)std::min<uint32_t>(entry.length - at, TYPE2_PIECE_SIZE);
+        copied = entry.raw ? ReadInput(&reader, piece.data(), n) == 1
+                           : ReadSpool(&(*spools)[entry.spool], entry.offset + at, piece.data(), n);
+        copied = copied && sink(piece.data(), (size_t)n);
+        at += (uint32_t)n;
+    }
+    if (entry.raw) return CloseInput(&reader, error) && copied;
+    if (!(*spools)[entry.spool].failure.empty()) *error = (*spools)[entry.spool].failure;
+    return copied;
+}
+
+// The archive of the encoded entries, sorted by hash, to the sink: header, directory, blocks
+// back to back, padding, trailer. False with *error when it would be too long or a file call
+// failed; false alone when the sink refused.
+bool WriteArchive(const std::vector<Stored> &entries, uint32_t flags, uint32_t archiveOffset,
+                  bool withTrailer, std::vector<Spool> *spools, const ArchiveSink &sink,
+                  std::string *error, PackNotes *notes) {
     uint64_t total = FFS_HEADER_SIZE + (uint64_t)entries.size() * FFS_DIRECTORY_ENTRY_SIZE;
-    for (const Stored &entry : entries) total += FFS_BLOCK_HEADER_SIZE + entry.bytes.size();
+    for (const Stored &entry : entries) total += FFS_BLOCK_HEADER_SIZE + entry.length;
     // The size query reads 16 bytes from the start of the stored bytes: the last entry's must
     // lie inside the file even when it is shorter, so padding may follow it.
     uint64_t tail = withTrailer ? FFS_TRAILER_SIZE : 0, padding = 0;
-    if (!entries.empty() && entries.back().bytes.size() + tail < FFS_PEEK_SIZE)
-        padding = FFS_PEEK_SIZE - (entries.back().bytes.size() + tail);
+    if (!entries.empty() && entries.back().length + tail < FFS_PEEK_SIZE)
+        padding = FFS_PEEK_SIZE - (entries.back().length + tail);
     // A setup's length is a multiple of 8, so that a signing tool appends its certificate table
     // right behind the trailer, without padding of its own.
     uint64_t align = withTrailer ? (8 - (archiveOffset + total + padding + tail) % 8) % 8 : 0;
@@ -262,62 +488,149 @@ bool Pack_BuildArchive(const std::vector<PackInput> &inputs, uint32_t flags, uin
         notes->push_back(std::to_string(padding) + " padding bytes after the last entry (" +
                          Quoted(entries.back().input->name) + " is shorter than the 16 bytes " +
                          "that the size query reads)");
-
-    PackBytes &out = *archive;
-    out.clear();
-    out.reserve((size_t)total);
-    out.insert(out.end(), FFS_TAG, FFS_TAG + 4);
-    PutWord(&out, (uint32_t)entries.size());
-    PutWord(&out, ~(uint32_t)entries.size());
-    PutWord(&out, (uint32_t)total);
-    PutWord(&out, ~(uint32_t)total);
-    PutWord(&out, flags);
+    PackBytes out(FFS_TAG, FFS_TAG + 4);
+    for (uint32_t word : {(uint32_t)entries.size(), ~(uint32_t)entries.size(), (uint32_t)total,
+                          ~(uint32_t)total, flags})
+        PutWord(&out, word);
     uint32_t blockOffset =
         archiveOffset + FFS_HEADER_SIZE + (uint32_t)entries.size() * FFS_DIRECTORY_ENTRY_SIZE;
     for (const Stored &entry : entries) {
         PutWord(&out, entry.hash);
         PutWord(&out, blockOffset);
-        blockOffset += FFS_BLOCK_HEADER_SIZE + (uint32_t)entry.bytes.size();
+        blockOffset += FFS_BLOCK_HEADER_SIZE + entry.length;
     }
-    for (const Stored &entry : entries) {
-        PutWord(&out, entry.hash);
-        PutWord(&out, (uint32_t)entry.bytes.size());
-        out.insert(out.end(), entry.bytes.begin(), entry.bytes.end());
+    bool written = sink(out.data(), out.size());
+    for (size_t i = 0; written && i < entries.size(); i++) {
+        out.clear();
+        PutWord(&out, entries[i].hash);
+        PutWord(&out, entries[i].length);
+        written = sink(out.data(), out.size()) && CopyStored(entries[i], spools, sink, error);
     }
-    out.insert(out.end(), (size_t)(padding + align), 0);
+    out.assign((size_t)(padding + align), 0);
     if (withTrailer) PutWord(&out, archiveOffset);
-    return true;
+    return written && sink(out.data(), out.size());
 }
 
-bool Pack_Stamp(PackBytes *file, const std::string &fileName, std::string *error) {
-    const uint8_t *unset = (const uint8_t *)CORE_STAMP_UNSET;
-    std::vector<size_t> found;
-    for (size_t at = 0; at + CORE_STAMP_SIZE <= file->size(); at++) {
-        at = (size_t)(std::search(file->begin() + (long)at, file->end(), unset,
-                                  unset + CORE_STAMP_SIZE) -
-                      file->begin());
-        if (at + CORE_STAMP_SIZE > file->size()) break;
-        found.push_back(at);
+// The archive of inputs, placed at archiveOffset of its file, handed to sink as it is made;
+// the blocks wait in spools in memory (spoolPath empty) or in files named spoolPath and a
+// number. False with *error as Pack_BuildArchive; a sink's refusal leaves *error to its owner.
+bool MakeArchive(const std::vector<PackInput> &inputs, uint32_t flags, uint32_t archiveOffset,
+                 bool withTrailer, const std::string &spoolPath, const ArchiveSink &sink,
+                 std::string *error, PackNotes *notes) {
+    std::vector<Stored> entries;
+    entries.reserve(inputs.size());
+    for (const PackInput &input : inputs) {
+        if (!CheckInput(input, error)) return false;
+        entries.push_back(Stored{HashName(input.name, flags), &input, true, 0, 0, 0});
     }
-    if (found.size() != 1) {
-        *error = found.empty()
-                     ? "the stub holds no unstamped record (not a setup stub, or already stamped)"
-                     : "the stub holds " + std::to_string(found.size()) +
-                           " unstamped records; exactly one is needed";
+    std::stable_sort(entries.begin(), entries.end(),
+                     [](const Stored &a, const Stored &b) { return a.hash < b.hash; });
+    for (size_t i = 1; i < entries.size(); i++) {
+        if (entries[i].hash != entries[i - 1].hash) continue;
+        *error = Clash(entries[i - 1].input->name, entries[i].input->name, flags);
         return false;
     }
-    uint32_t position = (uint32_t)found[0], length = (uint32_t)file->size();
-    std::vector<uint32_t> table(CORE_CRC32_TABLE_WORDS);
-    Core_Crc32MakeTable(table.data());
-    uint32_t running = 0xFFFFFFFF;
-    running = Core_Crc32Sliced(table.data(), running, file->data(), (int)position);
-    size_t after = position + CORE_STAMP_SIZE;
-    if (after < file->size())
-        running = Core_Crc32Sliced(table.data(), running, file->data() + after,
-                                   (int)(file->size() - after));
+    std::vector<Spool> spools(Threads(entries.size()), Spool{nullptr, "", {}, 0, 0, ""});
+    bool made = true;
+    for (size_t t = 0; made && !spoolPath.empty() && t < spools.size(); t++)
+        made = OpenSpool(spoolPath + std::to_string(t), &spools[t], error);
+    made = made && EncodeAll(&entries, &spools, error, notes) &&
+           WriteArchive(entries, flags, archiveOffset, withTrailer, &spools, sink, error, notes);
+    for (Spool &spool : spools) {
+        std::string closeError;
+        if (!CloseSpool(&spool, &closeError) && made) {
+            *error = closeError;
+            made = false;
+        }
+    }
+    return made;
+}
+
+} // namespace
+
+bool Pack_BuildArchive(const std::vector<PackInput> &inputs, uint32_t flags, uint32_t archiveOffset,
+                       bool withTrailer, PackBytes *archive, std::string *error, PackNotes *notes) {
+    archive->clear();
+    return MakeArchive(
+        inputs, flags, archiveOffset, withTrailer, "",
+        [archive](const uint8_t *bytes, size_t length) {
+            archive->insert(archive->end(), bytes, bytes + length);
+            return true;
+        },
+        error, notes);
+}
+
+namespace {
+
+// The place of the one unstamped record in bytes. False with *error when there is none or more
+// than one.
+bool FindUnstamped(const PackBytes &bytes, size_t *position, std::string *error) {
+    const uint8_t *unset = (const uint8_t *)CORE_STAMP_UNSET;
+    std::vector<size_t> found;
+    for (size_t at = 0; at + CORE_STAMP_SIZE <= bytes.size(); at++) {
+        at = (size_t)(std::search(bytes.begin() + (long)at, bytes.end(), unset,
+                                  unset + CORE_STAMP_SIZE) -
+                      bytes.begin());
+        if (at + CORE_STAMP_SIZE > bytes.size()) break;
+        found.push_back(at);
+    }
+    if (found.size() == 1) {
+        *position = found[0];
+        return true;
+    }
+    *error = found.empty()
+                 ? "the stub holds no unstamped record (not a setup stub, or already stamped)"
+                 : "the stub holds " + std::to_string(found.size()) +
+                       " unstamped records; exactly one is needed";
+    return false;
+}
+
+// The running check sum of a file's bytes, less those of its stamp record.
+typedef struct StampSum {
+    std::vector<uint32_t> table;
+    uint32_t running;
+    uint64_t length; // bytes summed or skipped so far
+    uint64_t record; // where the record lies
+} StampSum;
+
+void StartSum(StampSum *sum, size_t record) {
+    sum->table.resize(CORE_CRC32_TABLE_WORDS);
+    Core_Crc32MakeTable(sum->table.data());
+    sum->running = 0xFFFFFFFF;
+    sum->length = 0;
+    sum->record = record;
+}
+
+// Adds the file's next length bytes to the sum, those of the record left out.
+void AddToSum(StampSum *sum, const uint8_t *bytes, size_t length) {
+    const uint64_t from = sum->length, to = from + length;
+    auto add = [&](uint64_t begin, uint64_t end) {
+        if (begin < end)
+            sum->running = Core_Crc32Sliced(sum->table.data(), sum->running, bytes + (begin - from),
+                                            (int)(end - begin));
+    };
+    add(from, std::min(to, sum->record));
+    add(std::max(from, sum->record + CORE_STAMP_SIZE), to);
+    sum->length = to;
+}
+
+// The stamp record for the file summed, named fileName.
+void MakeStamp(const StampSum &sum, const std::string &fileName, uint8_t record[CORE_STAMP_SIZE]) {
     uint32_t nameCrc = 0;
     Str_QuickCrc(fileName.c_str(), &nameCrc);
-    Core_MakeStamp(file->data() + position, CORE_STAMP_KEY, nameCrc, position, ~running, length);
+    Core_MakeStamp(record, CORE_STAMP_KEY, nameCrc, (uint32_t)sum.record, ~sum.running,
+                   (uint32_t)sum.length);
+}
+
+} // namespace
+
+bool Pack_Stamp(PackBytes *file, const std::string &fileName, std::string *error) {
+    size_t position = 0;
+    if (!FindUnstamped(*file, &position, error)) return false;
+    StampSum sum;
+    StartSum(&sum, position);
+    AddToSum(&sum, file->data(), file->size());
+    MakeStamp(sum, fileName, file->data() + position);
     return true;
 }
 
@@ -355,19 +668,18 @@ bool Pack_ReadFile(const std::string &path, PackBytes *data, std::string *error)
     return true;
 }
 
-bool Pack_WriteFile(const std::string &path, const PackBytes &data, std::string *error) {
-    std::string part = path + ".part";
-    SysFile *file = Sys_FileOpen(part.c_str(), "wb");
-    if (!file) {
-        *error = "cannot write " + Quoted(path) + ": " + strerror(errno);
-        return false;
-    }
-    const size_t kChunk = (size_t)1 << 20; // a write takes an int32_t count
-    bool written = true;
-    for (size_t at = 0; written && at < data.size(); at += kChunk) {
-        size_t count = std::min(kChunk, data.size() - at);
-        written = Sys_FileWrite(file, data.data() + at, (int32_t)count);
-    }
+// The output at path, written through path + ".part": opened here, then committed to the disk and
+// renamed into place by CommitPart only when complete.
+static SysFile *OpenPart(const std::string &path, std::string *error) {
+    SysFile *file = Sys_FileOpen((path + ".part").c_str(), "wb");
+    if (!file) *error = "cannot write " + Quoted(path) + ": " + strerror(errno);
+    return file;
+}
+
+// Closes the part; when written, commits it and puts it in path's place. False with *error
+// (kept when set: the writer's own reason) otherwise; the part is then removed, an old path stays.
+static bool CommitPart(SysFile *file, bool written, const std::string &path, std::string *error) {
+    const std::string part = path + ".part";
     // On the disk before it takes the place of the old file: a power cut after the rename must
     // not leave an empty one.
     written = written && Sys_FileFlush(file);
@@ -379,11 +691,26 @@ bool Pack_WriteFile(const std::string &path, const PackBytes &data, std::string 
         written = rename(part.c_str(), path.c_str()) == 0;
     }
     if (!written) {
-        *error = "cannot write " + Quoted(path) + ": " + strerror(errno);
+        if (error->empty()) *error = "cannot write " + Quoted(path) + ": " + strerror(errno);
         remove(part.c_str());
-        return false;
     }
-    return true;
+    return written;
+}
+
+// Hands bytes to the part file in writes of at most a megabyte (a write takes an int32_t count).
+static bool WritePart(SysFile *file, const uint8_t *bytes, size_t length) {
+    const size_t kChunk = (size_t)1 << 20;
+    bool written = true;
+    for (size_t at = 0; written && at < length; at += kChunk)
+        written = Sys_FileWrite(file, bytes + at, (int32_t)std::min(kChunk, length - at));
+    return written;
+}
+
+bool Pack_WriteFile(const std::string &path, const PackBytes &data, std::string *error) {
+    SysFile *file = OpenPart(path, error);
+    if (!file) return false;
+    error->clear();
+    return CommitPart(file, WritePart(file, data.data(), data.size()), path, error);
 }
 
 static std::string BaseName(const std::string &path) {
@@ -403,45 +730,69 @@ static bool ReadSignature(const PackBytes &file, PeSignature *signature) {
                             signature) == 1;
 }
 
+// The spools of a build for outputPath: files beside it, in the folder that holds the setup.
+static std::string SpoolPath(const std::string &outputPath) { return outputPath + ".spool"; }
+
 bool Pack_BuildSetup(const std::string &stubPath, const std::vector<PackInput> &inputs,
                      uint32_t flags, const std::string &outputPath, std::string *error,
                      PackNotes *notes) {
-    PackBytes file, archive;
-    if (!Pack_ReadFile(stubPath, &file, error)) return false;
-    if (file.empty()) {
+    PackBytes stub;
+    if (!Pack_ReadFile(stubPath, &stub, error)) return false;
+    if (stub.empty()) {
         *error = "the stub " + Quoted(stubPath) + " is empty";
         return false;
     }
     // The fields that signing rewrites are stamped as zero, as the setup reads them in a signed
     // file: the image's checksum (which no loader of a program checks) and the security entry.
     PeSignature signature;
-    if (ReadSignature(file, &signature)) {
+    if (ReadSignature(stub, &signature)) {
         if (signature.TableOffset || signature.TableSize) {
             *error = "the stub " + Quoted(stubPath) +
                      " is signed; build with an unsigned stub "
                      "and sign the finished setup";
             return false;
         }
-        memset(file.data() + signature.ChecksumOffset, 0, PE_CHECKSUM_SIZE);
+        memset(stub.data() + signature.ChecksumOffset, 0, PE_CHECKSUM_SIZE);
     }
     // Into the image itself, before the archive is placed behind it.
-    if (!VersionRes_AddToStub(&file, inputs, flags, error, notes)) return false;
-    if (!Pack_BuildArchive(inputs, flags, (uint32_t)file.size(), true, &archive, error, notes))
-        return false;
-    file.insert(file.end(), archive.begin(), archive.end());
+    if (!VersionRes_AddToStub(&stub, inputs, flags, error, notes)) return false;
+    // The stamp covers the whole finished file: summed as it is written, then written into the
+    // stub's record, whose place the stub alone decides.
+    size_t record = 0;
     std::string stampError;
-    if (!Pack_Stamp(&file, BaseName(outputPath), &stampError)) {
+    if (!FindUnstamped(stub, &record, &stampError)) {
         *error = Quoted(stubPath) + ": " + stampError;
         return false;
     }
-    return Pack_WriteFile(outputPath, file, error);
+    SysFile *file = OpenPart(outputPath, error);
+    if (!file) return false;
+    StampSum sum;
+    StartSum(&sum, record);
+    auto sink = [&](const uint8_t *bytes, size_t length) {
+        AddToSum(&sum, bytes, length);
+        return WritePart(file, bytes, length);
+    };
+    error->clear();
+    bool written =
+        sink(stub.data(), stub.size()) && MakeArchive(inputs, flags, (uint32_t)stub.size(), true,
+                                                      SpoolPath(outputPath), sink, error, notes);
+    uint8_t stamp[CORE_STAMP_SIZE];
+    if (written) MakeStamp(sum, BaseName(outputPath), stamp);
+    written = written && Sys_FileSeek(file, (int64_t)record) &&
+              Sys_FileWrite(file, stamp, CORE_STAMP_SIZE);
+    return CommitPart(file, written, outputPath, error);
 }
 
 bool Pack_BuildStandalone(const std::vector<PackInput> &inputs, uint32_t flags,
                           const std::string &outputPath, std::string *error, PackNotes *notes) {
-    PackBytes archive;
-    if (!Pack_BuildArchive(inputs, flags, 0, false, &archive, error, notes)) return false;
-    return Pack_WriteFile(outputPath, archive, error);
+    SysFile *file = OpenPart(outputPath, error);
+    if (!file) return false;
+    error->clear();
+    bool written = MakeArchive(
+        inputs, flags, 0, false, SpoolPath(outputPath),
+        [file](const uint8_t *bytes, size_t length) { return WritePart(file, bytes, length); },
+        error, notes);
+    return CommitPart(file, written, outputPath, error);
 }
 
 bool Pack_CompileScript(const std::string &path, PackBytes *script, std::string *error) {
@@ -591,18 +942,43 @@ bool Pack_ScanFolder(const std::string &folder, std::vector<PackSource> *sources
     return true;
 }
 
+// The size of the file at path, which an entry can hold. False with *error when it cannot be
+// had, or is too large: refused from its size, before a byte of it is read.
+static bool EntrySize(const std::string &path, uint64_t *size, std::string *error) {
+    std::error_code code;
+    *size = fs::file_size(path, code);
+    if (code) {
+        *error = "cannot open " + Quoted(path) + ": " + code.message();
+        return false;
+    }
+    if (Pack_EntryFits(*size)) return true;
+    *error = Quoted(path) + " is 2 GB or larger (" + std::to_string(*size) +
+             " bytes); an entry holds at most " + std::to_string(PACK_MAX_LENGTH) + " bytes";
+    return false;
+}
+
 // Reads the text form at scriptPath (when given) into *text, with the entry "install.dat" first
-// in *inputs for its compiled bytes, then every source into *inputs. False with *error at the
-// first file that cannot be read.
+// in *inputs for its compiled bytes, then lists every source in *inputs by its file and size:
+// the build reads it in pieces as it stores it, and the checks read none of it. Only the sources
+// that the build reads itself, a hand-made script (install.dat) and an uninstaller
+// (uninst.exe), are read whole. False with *error at the first file that cannot be read.
 static bool ReadInputs(const std::string &scriptPath, const std::vector<PackSource> &sources,
-                       PackBytes *text, std::vector<PackInput> *inputs, std::string *error) {
+                       uint32_t flags, PackBytes *text, std::vector<PackInput> *inputs,
+                       std::string *error) {
     if (!scriptPath.empty()) {
         inputs->push_back(PackInput{"install.dat", {}});
         if (!Pack_ReadFile(scriptPath, text, error)) return false;
     }
     for (const PackSource &source : sources) {
+        const uint32_t hash = HashName(source.name, flags);
         inputs->push_back(PackInput{source.name, {}});
-        if (!Pack_ReadFile(source.path, &inputs->back().data, error)) return false;
+        PackInput &input = inputs->back();
+        if (hash == HashName("install.dat", flags) || hash == HashName(UNINST_ENTRY, flags)) {
+            if (!Pack_ReadFile(source.path, &input.data, error)) return false;
+        } else {
+            input.path = source.path;
+            if (!EntrySize(source.path, &input.size, error)) return false;
+        }
     }
     return true;
 }
@@ -654,7 +1030,9 @@ static bool CheckScript(const std::string &scriptPath, const PackBytes &text,
     // An entry refused for its name is not one more finding as an entry the script never names.
     for (size_t i = first; i < inputs->size(); i++)
         if (Check_NameFault((*inputs)[i].name).empty())
-            build.entries.push_back(CheckEntry{(*inputs)[i].name, &(*inputs)[i].data});
+            build.entries.push_back(CheckEntry{
+                (*inputs)[i].name, (*inputs)[i].path.empty() ? &(*inputs)[i].data : nullptr,
+                InputSize((*inputs)[i]), (*inputs)[i].path});
     int handMade = ScriptSource(sources, flags);
     std::string name = scriptPath.empty() && handMade >= 0 ? sources[handMade].path : scriptPath;
     bool passed = true;
@@ -680,12 +1058,11 @@ bool Pack_CheckFiles(const std::string &stubPath, const std::string &uninstaller
     }
     std::vector<PackInput> inputs;
     PackBytes text;
-    if (!ReadInputs(scriptPath, sources, &text, &inputs, error)) return false;
+    if (!ReadInputs(scriptPath, sources, flags, &text, &inputs, error)) return false;
     bool bundled = true;
     if (!stubPath.empty() || !uninstallerPath.empty()) {
-        PackBytes uninstaller;
-        std::string readError;
-        bundled = Pack_ReadFile(BundledPath(stubPath, uninstallerPath), &uninstaller, &readError);
+        SysFile *uninstaller = Sys_FileOpen(BundledPath(stubPath, uninstallerPath).c_str(), "rb");
+        bundled = uninstaller && Sys_FileClose(uninstaller);
     }
     return CheckScript(scriptPath, text, sources, flags, bundled, &inputs, report, error);
 }
@@ -697,7 +1074,7 @@ bool Pack_BuildFiles(const std::string &stubPath, const std::string &uninstaller
     bundledUninstaller->clear();
     std::vector<PackInput> inputs;
     PackBytes text;
-    if (!ReadInputs(scriptPath, sources, &text, &inputs, error)) return false;
+    if (!ReadInputs(scriptPath, sources, flags, &text, &inputs, error)) return false;
     if (report) {
         if (!CheckScript(scriptPath, text, sources, flags, true, &inputs, report, error))
             return false;
@@ -713,17 +1090,31 @@ bool Pack_BuildFiles(const std::string &stubPath, const std::string &uninstaller
 }
 
 int64_t Pack_FindStamp(const std::string &path) {
-    PackBytes file;
-    std::string error;
-    if (!Pack_ReadFile(path, &file, &error)) return -1;
-    for (size_t at = 0; at + CORE_STAMP_SIZE <= file.size(); at++) {
-        const uint8_t *record = file.data() + at;
-        CoreStampFields stamp;
-        if (record[0] != '|' || record[22] != 0) continue; // the cheap tests first
-        if (Core_ReadStamp(record, CORE_STAMP_KEY, &stamp) && stamp.Position == at)
-            return (int64_t)at;
+    SysFile *file = Sys_FileOpen(path.c_str(), "rb");
+    if (!file) return -1;
+    // The file in pieces, each behind the last CORE_STAMP_SIZE - 1 bytes of the one before, so
+    // that a record across two pieces is seen whole.
+    PackBytes window(CORE_STAMP_SIZE - 1 + TYPE2_PIECE_SIZE);
+    size_t kept = 0;
+    int64_t start = 0, found = -1; // the window's offset in the file
+    int32_t got = 0;
+    while (found < 0 && Sys_FileRead(file, window.data() + kept, TYPE2_PIECE_SIZE, &got) &&
+           got > 0) {
+        const size_t filled = kept + (size_t)got;
+        for (size_t at = 0; found < 0 && at + CORE_STAMP_SIZE <= filled; at++) {
+            const uint8_t *record = window.data() + at;
+            CoreStampFields stamp;
+            if (record[0] != '|' || record[22] != 0) continue; // the cheap tests first
+            if (Core_ReadStamp(record, CORE_STAMP_KEY, &stamp) &&
+                stamp.Position == (uint64_t)start + at)
+                found = start + (int64_t)at;
+        }
+        kept = std::min<size_t>(filled, CORE_STAMP_SIZE - 1);
+        memmove(window.data(), window.data() + filled - kept, kept);
+        start += (int64_t)(filled - kept);
     }
-    return -1;
+    Sys_FileClose(file);
+    return found;
 }
 
 static bool OpenArchive(const std::string &path, std::string *error) {
@@ -774,18 +1165,40 @@ bool Pack_Extract(const std::string &path, const std::string &name, PackBytes *d
     return loaded == FFS_LOAD_DONE;
 }
 
+// At most size bytes of the file at path from offset (fewer at its end; none when it cannot be
+// read).
+static PackBytes ReadAt(const std::string &path, int64_t offset, size_t size) {
+    PackBytes bytes(size);
+    int32_t got = 0;
+    SysFile *file = Sys_FileOpen(path.c_str(), "rb");
+    if (!file || !Sys_FileSeek(file, offset) ||
+        !Sys_FileRead(file, bytes.data(), (int32_t)size, &got))
+        got = 0;
+    if (file) Sys_FileClose(file);
+    bytes.resize((size_t)got);
+    return bytes;
+}
+
+// Takes the decoded bytes of an entry and drops them (an FfsSink).
+static int Discard(void *context, const uint8_t *data, int32_t n) {
+    (void)data;
+    *(int64_t *)context += n;
+    return 1;
+}
+
 bool Pack_Verify(const std::string &path, std::vector<std::string> *report) {
     bool passed = true;
-    PackBytes head;
-    std::string readError;
-    bool standalone = Pack_ReadFile(path, &head, &readError) && head.size() >= 4 &&
-                      memcmp(head.data(), FFS_TAG, 4) == 0;
+    // The file is never held whole: its head, its length, and then the file read in pieces.
+    const PackBytes head = ReadAt(path, 0, PE_HEAD_SIZE);
+    std::error_code sizeError;
+    const int64_t fileLength = (int64_t)fs::file_size(path, sizeError);
+    bool standalone = head.size() >= 4 && memcmp(head.data(), FFS_TAG, 4) == 0;
     int64_t stamp = standalone ? -1 : Pack_FindStamp(path);
     PeSignature signature;
     if (!standalone && ReadSignature(head, &signature) &&
         (signature.TableOffset || signature.TableSize)) {
         int64_t end = (int64_t)signature.TableOffset + signature.TableSize;
-        int64_t length = (int64_t)head.size();
+        int64_t length = sizeError ? 0 : fileLength;
         if (end == length) {
             report->push_back("signed: " + std::to_string(signature.TableSize) +
                               " bytes of certificates");
@@ -804,11 +1217,10 @@ bool Pack_Verify(const std::string &path, std::vector<std::string> *report) {
         report->push_back("stamp: no valid stamp record found");
         passed = false;
     } else {
-        PackBytes file;
-        std::string error;
-        Pack_ReadFile(path, &file, &error);
+        const PackBytes record = ReadAt(path, stamp, CORE_STAMP_SIZE);
         bool intact =
-            Core_VerifyStampRecord(file.data() + stamp, CORE_STAMP_KEY, path.c_str(), 0, 1) == 1;
+            record.size() == CORE_STAMP_SIZE &&
+            Core_VerifyStampRecord(record.data(), CORE_STAMP_KEY, path.c_str(), 0, 1) == 1;
         report->push_back(
             "stamp: record at offset " + std::to_string(stamp) +
             (intact ? ", file intact" : ", FILE DAMAGED (checksum or length differs)"));
@@ -824,11 +1236,10 @@ bool Pack_Verify(const std::string &path, std::vector<std::string> *report) {
     if (!OpenArchive(path, &error)) return false;
     int bad = 0;
     for (const PackEntryInfo &entry : entries) {
-        bool ok = entry.size > 0;
-        if (ok) {
-            PackBytes data((size_t)entry.size);
-            ok = Ffs_LoadEntry(entry.hash, data.data(), entry.size) == 1;
-        }
+        // Decoded in pieces and dropped: the largest entry takes no more memory than a small one.
+        int64_t decoded = 0;
+        bool ok = entry.size > 0 && Ffs_StreamEntry(entry.hash, Discard, &decoded) == 1 &&
+                  decoded == entry.size;
         if (!ok) {
             char text[64];
             snprintf(text, sizeof text, "entry %08X: cannot be decoded", entry.hash);

@@ -1,5 +1,6 @@
 // The builder's engine: turns named files into an FFS archive (sorted unique hashes, Type2 where
-// it shrinks), appends it to a stub with its trailer and writes the integrity stamp last; and
+// it shrinks), appends it to a stub with its trailer and writes the integrity stamp last, each
+// file read in pieces as it is stored, never held whole; and
 // reads finished setups back through the program's own reader for listing, checking and
 // extraction. Used by the ffspack command and by the tests that need real archives.
 #pragma once
@@ -22,8 +23,10 @@ enum {
 typedef std::vector<uint8_t> PackBytes;
 
 typedef struct PackInput {
-    std::string name; // as the script asks for it
-    PackBytes data;
+    std::string name;      // as the script asks for it
+    PackBytes data;        // its bytes, when path is empty
+    std::string path = {}; // else the file that holds them, read in pieces where they are needed;
+    uint64_t size = 0;     // its size when it was listed, which it must still have then
 } PackInput;
 
 typedef struct PackEntryInfo {
@@ -47,20 +50,26 @@ bool Pack_FileFits(uint64_t length);
 // codec state is a single global.
 void Pack_SetJobs(int jobs);
 // The archive for inputs, placed at archiveOffset of its file (absolute block offsets), with
-// its trailer when withTrailer. Returns false with *error naming the problem: an empty or
-// over-long name, an empty file, two names of one hash, a file or a finished file beyond the
-// format's bounds (Pack_EntryFits, Pack_FileFits).
+// its trailer when withTrailer, in memory. Returns false with *error naming the problem: an
+// empty or over-long name, an empty file, two names of one hash, a file or a finished file
+// beyond the format's bounds (Pack_EntryFits, Pack_FileFits), an input file that cannot be read
+// or that no longer has its size.
 bool Pack_BuildArchive(const std::vector<PackInput> &inputs, uint32_t flags, uint32_t archiveOffset,
                        bool withTrailer, PackBytes *archive, std::string *error, PackNotes *notes);
 // Finds the unstamped record in file (exactly one) and writes the stamp for the whole file,
 // named fileName. Returns false with *error when there is no record or more than one.
 bool Pack_Stamp(PackBytes *file, const std::string &fileName, std::string *error);
 // Stub, archive, trailer and stamp: the finished setup, written to outputPath through a
-// temporary file that replaces it only when complete. Returns false with *error otherwise.
+// temporary file that replaces it only when complete. The stamp's record is the stub's one
+// unstamped record. The encoded blocks wait in files beside outputPath (".spool" and a number,
+// removed at once where the system allows, else when the build ends), and the memory taken
+// does not grow with the inputs' sizes. Returns false with *error otherwise (Pack_BuildArchive's
+// refusals among them).
 bool Pack_BuildSetup(const std::string &stubPath, const std::vector<PackInput> &inputs,
                      uint32_t flags, const std::string &outputPath, std::string *error,
                      PackNotes *notes);
-// A stand-alone archive (offset 0, no trailer, no stamp) written the same way.
+// A stand-alone archive (offset 0, no trailer, no stamp) written the same way, its blocks waiting
+// in files the same way.
 bool Pack_BuildStandalone(const std::vector<PackInput> &inputs, uint32_t flags,
                           const std::string &outputPath, std::string *error, PackNotes *notes);
 
@@ -80,7 +89,8 @@ bool Pack_ScanFolder(const std::string &folder, std::vector<PackSource> *sources
                      std::string *error);
 
 // The build command's work: the script's text form at scriptPath (none when empty) compiled
-// into "install.dat", then every source read in turn, built into a setup from the stub at
+// into "install.dat", then every source listed by its size (refused at once when an entry
+// cannot hold it) and read in pieces as it is stored, built into a setup from the stub at
 // stubPath, or into a stand-alone archive when stubPath is empty. A setup whose script names
 // an uninstaller (UNINSTALL NAME) and that has no source of the entry "uninst.exe" gets the
 // file at uninstallerPath (empty: "uninst.exe" beside the stub) as that entry, and
@@ -100,8 +110,10 @@ bool Pack_BuildFiles(const std::string &stubPath, const std::string &uninstaller
 // The checks of Pack_BuildFiles alone, with the findings appended to *report: the script is
 // the text form at scriptPath, or else the source "install.dat". The uninstaller counts as
 // bundled when stubPath and uninstallerPath are both empty (the build will add one or refuse),
-// otherwise only when the file the build would bundle can be read. Returns false with *error
-// when a file cannot be read, when there is no script, or when the checks find an error.
+// otherwise only when the file the build would bundle can be opened. Of the sources, only a
+// hand-made script, an uninstaller and the fonts that FONT names are read; of every other, its
+// size. Returns false with *error when a file cannot be read or is too large for an entry, when
+// there is no script, or when the checks find an error.
 bool Pack_CheckFiles(const std::string &stubPath, const std::string &uninstallerPath,
                      const std::string &scriptPath, const std::vector<PackSource> &sources,
                      uint32_t flags, CheckReport *report, std::string *error);

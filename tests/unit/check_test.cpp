@@ -48,7 +48,7 @@ CheckReport Check(const std::string &source, const Files &files, bool handMade =
     CheckBuild build{{}, flags, bundled};
     for (const auto &file : files) {
         data.emplace_back(file.second.begin(), file.second.end());
-        build.entries.push_back(CheckEntry{file.first, &data.back()});
+        build.entries.push_back(CheckEntry{file.first, &data.back(), data.back().size(), ""});
     }
     CheckReport report;
     std::vector<uint8_t> compiled;

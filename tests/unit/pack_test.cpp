@@ -53,6 +53,7 @@ TEST(PackFiles, EachFailedFileCallFailsTheBuildAndKeepsTheOldOutput) {
     PackNotes notes;
     CheckReport checks; // they read no file
 
+    Pack_SetJobs(1); // one spool: its calls come in one order
     int32_t before = Sys_FileCalls();
     ASSERT_TRUE(Pack_BuildFiles(stub, "", script, sources, PACK_DEFAULT_FLAGS, out, &bundled,
                                 &error, &notes, &checks))
@@ -60,16 +61,24 @@ TEST(PackFiles, EachFailedFileCallFailsTheBuildAndKeepsTheOldOutput) {
     const int32_t calls = Sys_FileCalls() - before;
     std::vector<std::string> report;
     EXPECT_TRUE(Pack_Verify(out, &report));
-    // Each of the four files read: open, a read, the read that finds the end, close. The
-    // output: open, write, commit, close.
+    // Each pass over a file: open, a read, the read that finds the end, close. The script and
+    // the stub are read once; a.txt is encoded, then read again beside its block; b.bin (too
+    // short to encode, stored raw) has its first bytes looked at, then is copied. The spool:
+    // open, a.txt's block written, read back (a move and two reads), the compiled script's
+    // block begun (it does not shrink), the block read again (a move, a read), close. The
+    // output: open, the stub, the header with the directory, three entries (their headers, and
+    // the bytes of each in one write), the trailer, a move back to the stamp, the stamp, commit,
+    // close.
+    const std::string spool = out + ".spool0";
     const std::map<std::string, int> expected = {
         {"cannot open '" + script + "'", 1}, {"cannot read '" + script + "'", 3},
-        {"cannot open '" + a + "'", 1},      {"cannot read '" + a + "'", 3},
-        {"cannot open '" + b + "'", 1},      {"cannot read '" + b + "'", 3},
         {"cannot open '" + stub + "'", 1},   {"cannot read '" + stub + "'", 3},
-        {"cannot write '" + out + "'", 4},
+        {"cannot open '" + a + "'", 2},      {"cannot read '" + a + "'", 6},
+        {"cannot open '" + b + "'", 2},      {"cannot read '" + b + "'", 6},
+        {"cannot write '" + spool + "'", 4}, {"cannot read '" + spool + "'", 5},
+        {"cannot write '" + out + "'", 14},
     };
-    ASSERT_EQ(calls, 20);
+    ASSERT_EQ(calls, 47);
 
     for (const char *previous : {"", "the previous setup"}) {
         std::map<std::string, int> failures;
@@ -93,9 +102,11 @@ TEST(PackFiles, EachFailedFileCallFailsTheBuildAndKeepsTheOldOutput) {
                 EXPECT_FALSE(ok) << "call " << nth;
             }
             EXPECT_FALSE(FileExists(out + ".part")) << "call " << nth;
+            EXPECT_FALSE(FileExists(spool)) << "call " << nth;
         }
         EXPECT_EQ(failures, expected) << "previous output: '" << previous << "'";
     }
+    Pack_SetJobs(0);
 }
 
 } // namespace
@@ -323,6 +334,38 @@ TEST(PackUninstaller, StoredWhenTheScriptNamesOneAndNoEntryIsGiven) {
 namespace {
 
 // ---- Names ----
+
+// verify reads a setup in pieces: a stamp record that lies across two of its 64 KB pieces is
+// found, at each place around the seam, and an entry whose block was changed is named.
+TEST(PackVerify, TheStampAcrossAPieceSeamIsFoundAndADamagedEntryNamed) {
+    Mem_Init(MEM_NO_LIMIT, 0);
+    const std::string dir = MakeTempDir("pack-verify"), stub = dir + "stub.exe",
+                      out = dir + "setup.exe";
+    const std::vector<PackInput> inputs = {{"a.txt", std::vector<uint8_t>(5000, 'a')}};
+    std::string error;
+    PackNotes notes;
+    for (size_t at : {(size_t)65536 - 23, (size_t)65536 - 22, (size_t)65536 - 1, (size_t)65536}) {
+        ASSERT_TRUE(WriteFile(stub, std::string(at, '.') + CORE_STAMP_UNSET + std::string(1, '\0') +
+                                        std::string(100, '.')));
+        ASSERT_TRUE(Pack_BuildSetup(stub, inputs, PACK_DEFAULT_FLAGS, out, &error, &notes))
+            << error;
+        EXPECT_EQ(Pack_FindStamp(out), (int64_t)at);
+        std::vector<std::string> report;
+        EXPECT_TRUE(Pack_Verify(out, &report)) << at;
+    }
+    std::string file = ReadFile(out);
+    file[file.size() - 30] ^= 0x55; // inside the block of a.txt, before the trailer
+    ASSERT_TRUE(WriteFile(out, file));
+    std::vector<std::string> report;
+    EXPECT_FALSE(Pack_Verify(out, &report));
+    std::string said;
+    for (const std::string &line : report) said += line + "\n";
+    char entry[64];
+    snprintf(entry, sizeof entry, "entry %08X: cannot be decoded\n",
+             Ffs_HashNameFlags("a.txt", PACK_DEFAULT_FLAGS));
+    EXPECT_NE(said.find(entry), std::string::npos) << said;
+    EXPECT_NE(said.find("archive: 1 entries, 1 unreadable"), std::string::npos) << said;
+}
 
 // Two entries of one hash cannot both be stored; the refusal says why: one name given twice, one
 // name in two letter cases (when the setup asks for names in any case), or two names that the

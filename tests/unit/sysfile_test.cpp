@@ -104,4 +104,30 @@ TEST(SysFile, ReadStopsShortAtTheEndAndWriteRefusesANegativeCount) {
     EXPECT_EQ(errno, ENOENT); // what the installer's "$?" check tells a missing file by
 }
 
+// A seek moves both reads and writes, to the end and beyond it too (a write there fills the gap
+// with zeros); a negative offset is refused, and a failed seek leaves the place as it was.
+TEST(SysFile, SeekMovesTheNextReadAndWrite) {
+    const std::string dir = MakeTempDir("sysfile"), path = dir + "file.bin";
+    ASSERT_TRUE(WriteFile(path, "abcdef"));
+    SysFile *file = Sys_FileOpen(path.c_str(), "r+b");
+    ASSERT_NE(file, nullptr);
+    char buffer[8];
+    int32_t got = -1;
+    EXPECT_EQ(Sys_FileSeek(file, 4), 1);
+    EXPECT_EQ(Sys_FileRead(file, buffer, 8, &got), 1);
+    EXPECT_EQ(std::string(buffer, (size_t)got), "ef");
+    EXPECT_EQ(Sys_FileSeek(file, 1), 1);
+    EXPECT_EQ(Sys_FileWrite(file, "XY", 2), 1);
+    EXPECT_EQ(Sys_FileSeek(file, -1), 0);
+    Sys_FileFailAt(1);
+    EXPECT_EQ(Sys_FileSeek(file, 0), 0);
+    Sys_FileFailAt(0);
+    EXPECT_EQ(Sys_FileRead(file, buffer, 1, &got), 1); // still behind "XY"
+    EXPECT_EQ(std::string(buffer, (size_t)got), "d");
+    EXPECT_EQ(Sys_FileSeek(file, 8), 1);
+    EXPECT_EQ(Sys_FileWrite(file, "Z", 1), 1);
+    EXPECT_EQ(Sys_FileClose(file), 1);
+    EXPECT_EQ(ReadFile(path), std::string("aXYdef\0\0Z", 9));
+}
+
 } // namespace

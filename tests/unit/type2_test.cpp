@@ -492,4 +492,82 @@ TEST_F(Type2, ABlockClaimingAHugeSizeIsRefusedWhereItsStreamEnds) {
         0);
 }
 
+// ---- The encoder in pieces ----
+
+// The block of data encoded in pieces (p's block is then the data) with stopAfter, or an empty
+// vector when the encoder declined; *result gets its answer.
+Bytes StreamEncode(Pieces *p, const Bytes &data, int32_t stopAfter, int *result = nullptr) {
+    p->block = &data;
+    int32_t length = -1;
+    int answer = Type2_CompressStream(Pieces::Read, p, (int32_t)data.size(), Pieces::Take, p,
+                                      stopAfter, &length);
+    if (result) *result = answer;
+    if (!answer) return {};
+    EXPECT_EQ((size_t)length, p->output.size());
+    return p->output;
+}
+
+// The encoder in pieces writes the whole encoders' bytes, for data of every size around the
+// window and the pieces, reading each byte once and handing on full pieces but the last.
+TEST_F(Type2, InPiecesTheEncoderWritesTheWholeEncodersBytes) {
+    std::mt19937 random(31);
+    const size_t piece = TYPE2_PIECE_SIZE;
+    for (size_t size : {(size_t)1, (size_t)11, (size_t)4095, (size_t)4097, piece - 1, piece,
+                        piece + 1, 2 * piece + 3, 5 * piece + 100}) {
+        for (int alphabet : {3, 256}) {
+            const Bytes data = Random(random, size, alphabet);
+            const std::string label = std::to_string(size) + "/" + std::to_string(alphabet);
+            Pieces always;
+            EXPECT_EQ(StreamEncode(&always, data, INT32_MAX), Block(data)) << label;
+            ExpectWholePieces(always, data, always.output.size(), label);
+            Pieces shrinking;
+            int result = 0;
+            Bytes block = StreamEncode(&shrinking, data, (int32_t)size - 1, &result);
+            EXPECT_EQ(block, size > 10 ? Compress(data) : Bytes()) << label;
+        }
+    }
+}
+
+// stopAfter is the longest block accepted: the block's own length passes, one byte less stops
+// the encoder, and so does data of no byte.
+TEST_F(Type2, InPiecesTheEncoderStopsPastStopAfter) {
+    std::mt19937 random(32);
+    const Bytes data = Random(random, 3 * TYPE2_PIECE_SIZE, 256); // does not shrink
+    const int32_t length = (int32_t)Block(data).size();
+    Pieces fits, over, none;
+    int result = 0;
+    EXPECT_EQ(StreamEncode(&fits, data, length, &result), Block(data));
+    EXPECT_EQ(result, 1);
+    StreamEncode(&over, data, length - 1, &result);
+    EXPECT_EQ(result, 0);
+    const Bytes empty;
+    StreamEncode(&none, empty, INT32_MAX, &result);
+    EXPECT_EQ(result, 0);
+    EXPECT_TRUE(none.reads.empty() && none.pieces.empty());
+}
+
+TEST_F(Type2, InPiecesAFailedReadOrARefusingSinkStopsTheEncoder) {
+    std::mt19937 random(33);
+    const Bytes data = Random(random, 5 * TYPE2_PIECE_SIZE + 100, 256);
+    for (int failAt : {1, 2, 6}) {
+        Pieces p;
+        p.failAt = failAt;
+        int result = 1;
+        StreamEncode(&p, data, INT32_MAX, &result);
+        EXPECT_EQ(result, 0) << failAt;
+        EXPECT_EQ((int)p.reads.size(), failAt) << failAt; // not asked again
+    }
+    for (int refuseAt : {1, 3}) {
+        Pieces p;
+        p.refuseAt = refuseAt;
+        int result = 1;
+        StreamEncode(&p, data, INT32_MAX, &result);
+        EXPECT_EQ(result, 0) << refuseAt;
+        EXPECT_EQ((int)p.pieces.size(), refuseAt) << refuseAt; // nothing handed on after it
+    }
+    // The codec is ready for the next block.
+    Pieces again;
+    EXPECT_EQ(StreamEncode(&again, data, INT32_MAX), Block(data));
+}
+
 } // namespace
