@@ -168,15 +168,21 @@ class TryoutTest(SetupCase):
         self.assertEqual(done.returncode, 0, output)
         self.assertRegex(output, r"Setup +C:\\ffspack-test\\setup\.exe -debug \(interactive")
         self.assertRegex(output, r"Exit code +1 \(done: the script ran to its end\)")
-        # One picture for each dialog and box, in the order the user meets them: the welcome
-        # text, the licence, the folder, the question whether to install there, the end.
-        steps = ["01-welcome.png", "02-end-user-agreement.png", "03-installation-directory.png",
-                 "04-installation-directory.png", "05-installation-complete.png"]
-        self.assertEqual(sorted(os.listdir(screens)), steps)
+        # One picture for each dialog and box, numbered in the order the user meets them: the
+        # welcome text, the licence, the folder, the question whether to install there, the
+        # end; and the progress window when the robot saw it up (it needs no answer).
+        steps = sorted(os.listdir(screens))
+        self.assertEqual([name[:3] for name in steps],
+                         ["%02d-" % number for number in range(1, len(steps) + 1)])
+        self.assertEqual([name[3:] for name in steps if name[3:] != "please-wait.png"],
+                         ["welcome.png", "end-user-agreement.png", "installation-directory.png",
+                          "installation-directory.png", "installation-complete.png"])
+        titles = {"welcome.png": "Welcome...", "end-user-agreement.png": "End User Agreement...",
+                  "installation-directory.png": "Installation Directory...",
+                  "please-wait.png": "Please wait...",
+                  "installation-complete.png": "Installation Complete!"}
         self.assertIn("Screens in %s:\n" % screens + "".join(
-            "  %s  %s\n" % (name, title) for name, title in zip(steps, [
-                "Welcome...", "End User Agreement...", "Installation Directory...",
-                "Installation Directory...", "Installation Complete!"])), output)
+            "  %s  %s\n" % (name, titles[name[3:]]) for name in steps), output)
         pictures = [read_png(os.path.join(screens, name)) for name in steps]
         for name, (width, height, rows) in zip(steps, pictures):
             self.assertEqual((width, height), (800, 600), name)
