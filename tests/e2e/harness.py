@@ -117,10 +117,15 @@ class Wine:
         def limit():
             for which, value in limits:
                 resource.setrlimit(which, (value, value))
-        done = subprocess.run([self.runner, program] + list(args), env=self.env, cwd=cwd,
-                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                              timeout=timeout, preexec_fn=limit if limits else None)
-        return done.returncode, done.stdout.decode("latin-1")
+        # The output goes to a file, not a pipe: the first window of a new Wine server starts
+        # Wine's desktop process, which keeps the handles of the program that caused it, so a
+        # pipe would stay open long after the program ended.
+        with tempfile.TemporaryFile() as output:
+            done = subprocess.run([self.runner, program] + list(args), env=self.env, cwd=cwd,
+                                  stdout=output, stderr=subprocess.STDOUT,
+                                  timeout=timeout, preexec_fn=limit if limits else None)
+            output.seek(0)
+            return done.returncode, output.read().decode("latin-1")
 
     def run_with_robot(self, program, args=(), press=(), default="none", timeout=120, cwd=None,
                        shots=(), limits=(), window_shots=()):

@@ -12,7 +12,7 @@ import subprocess
 import tempfile
 import unittest
 
-from harness import HELPER, appears, script, windows_path
+from harness import script, windows_path
 from test_uninstall import ENTRY, KEY, UninstallCase
 
 NOTES = b"MZ notes " + bytes(range(256)) * 8
@@ -37,22 +37,6 @@ def product(version, files):
 
 class UpgradeCase(UninstallCase):
     maxDiff = None
-
-    @classmethod
-    def setUpClass(cls):
-        super().setUpClass()
-        # The first window in a new Wine server starts Wine's desktop process, which keeps the
-        # standard output of the program that caused it: a window of the helper's, not a setup,
-        # causes it here.
-        ready = tempfile.mktemp(prefix="tessel-ready-")
-        env = dict(cls.wine.env, TESSEL_HELPER_READY=windows_path(ready))
-        helper = subprocess.Popen([cls.wine.runner, HELPER, "--window", "TesselWarm", "Warm"],
-                                  env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        appears(ready)
-        helper.kill()
-        helper.wait()
-        if os.path.exists(ready):
-            os.remove(ready)
 
     def setUp(self):
         super().setUp()
