@@ -894,8 +894,13 @@ TEST_F(SignedSetup, VerifyNamesTheSignatureAndWhatIsWrongWithIt) {
     std::vector<std::string> report;
     ASSERT_FALSE(Pack_Verify(Place(good), &report));
     ASSERT_EQ(report.size(), 4u);
+#if defined(_WIN32) // the builder without libcrypto
+    EXPECT_EQ(report[1], "signature: NOT CHECKED: this build of ffspack has no OpenSSL libcrypto "
+                         "(the Linux builder checks signatures)");
+#else
     EXPECT_EQ(report[1], "signature: FAILED: the certificate table's record at byte 0 claims "
                          "1128481603 bytes, and the table has 1000 from there");
+#endif
     EXPECT_EQ(report[2], intact);
 }
 
