@@ -28,7 +28,8 @@ enum {
 // Sets *flags to the OR of the bits of every switch found anywhere in commandLine, any case.
 int Log_ParseOptions(uint32_t *flags, const char *commandLine);
 // Creates the lock, resolves the log path (beside the executable unless logName is
-// drive-qualified or a share's "\\server\..."), opens the console, empties the file and writes the banner as the flags say.
+// drive-qualified or a share's "\\server\..."), opens the console, empties the file and writes the
+// banner as the flags say.
 int Log_Init(const char *logName, uint32_t flags);
 // Switches the lock off and destroys it; the log itself stays usable, unlocked.
 int Log_Shutdown(void);
