@@ -32,7 +32,7 @@ static const char HELP[] =
     "  -window         show the log in a console window\n"
     "  -unique         write the log to a file named after the date\n"
     "  -? or /?        show these switches\n"
-    "Exit codes: 1 installed, 2 stopped, 3 could not run, 4 a newer version is installed\n";
+    "Exit codes: 1 installed, 2 stopped, 3 could not run or refused (a newer version is there)\n";
 
 static void Refuse(Switches *switches, int refusal, const char *word, int32_t length) {
     if (switches->Refusal != SWITCH_OK) return;

@@ -226,7 +226,7 @@ int Setup_Main(const char *arguments) {
     int exitCode = INSTALL_EXIT_DONE;
     if (!Script_Run(W.state, NULL)) {
         Log_Print("Script failed somewhere\n");
-        exitCode = Earlier_RefusedNewer() ? INSTALL_EXIT_NEWER : INSTALL_EXIT_FAILED;
+        exitCode = Earlier_RefusedNewer() ? INSTALL_EXIT_BROKEN : INSTALL_EXIT_FAILED;
     }
     return Shutdown(1, 0, exitCode);
 }

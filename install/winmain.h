@@ -12,8 +12,8 @@ enum {
     INSTALL_EXIT_DONE = 1,       // the script ran to its end
     INSTALL_EXIT_FAILED = 2,     // a command failed or was unknown, or the user left
     INSTALL_EXIT_BROKEN = 3,     // damaged (no archive found, or the integrity check failed), no
-                                 // script, an internal error, or a command line it refuses
-    INSTALL_EXIT_NEWER = 4,      // quiet: a newer version of the product is installed, kept
+                                 // script, an internal error, a command line it refuses, or
+                                 // (quiet) an older version over a newer one, refused
 };
 
 // Start-up, the script's runs and shutdown for the argument string (the command line without
