@@ -27,12 +27,14 @@ static int SetNumber(SysKey key, const char *name, uint32_t value) {
 }
 
 // The icon Programs and Features shows: the program the first shortcut to a program starts,
-// when it is there, else the uninstaller. "path" or "path,index".
+// when it is there, else the uninstaller (also when no script text is kept, as for DONE run
+// on its own). "path" or "path,index".
 static void ChooseIcon(const InstallState *state, const char *uninstaller, char *icon, int size) {
     char target[INSTALL_TEXT_SIZE], program[PATH_EXPAND_SIZE];
     int32_t iconIndex = 0;
     uint32_t flags = 0;
-    if (UninstScript_FirstProgram(state->ScriptText, state->ScriptSize, target, sizeof target,
+    if (state->ScriptText &&
+        UninstScript_FirstProgram(state->ScriptText, state->ScriptSize, target, sizeof target,
                                   &iconIndex) &&
         Path_Expand(state, target, program, &flags) &&
         GetFileAttributesA(program) != INVALID_FILE_ATTRIBUTES) {

@@ -340,7 +340,8 @@ TEST_F(Done, WritesDisplayNameAndUninstallerAndKeepsOtherValues) {
                               &handle, NULL),
               ERROR_SUCCESS);
     RegSetValueExA(handle, "DisplayName", 0, REG_SZ, (const BYTE *)"old", 4);
-    RegSetValueExA(handle, "Publisher", 0, REG_SZ, (const BYTE *)"kept", 5);
+    RegSetValueExA(handle, "Publisher", 0, REG_SZ, (const BYTE *)"old", 4);
+    RegSetValueExA(handle, "Comments", 0, REG_SZ, (const BYTE *)"kept", 5);
     RegCloseKey(handle);
     for (int round = 0; round < 2; round++) {
         EXPECT_EQ(Run("DONE", {"All done."}), 1);
@@ -348,7 +349,10 @@ TEST_F(Done, WritesDisplayNameAndUninstallerAndKeepsOtherValues) {
         EXPECT_EQ(MachineString(keys[0], "UninstallString"), "\"" + folder + "uninst.exe\"");
         EXPECT_EQ(MachineString(keys[0], "QuietUninstallString"),
                   "\"" + folder + "uninst.exe\" -Quiet");
-        EXPECT_EQ(MachineString(keys[0], "Publisher"), "kept");
+        EXPECT_EQ(MachineString(keys[0], "Publisher"), "Tessel Test"); // COMPANY NAME
+        EXPECT_EQ(MachineString(keys[0], "Comments"), "kept");
+        // No script text kept: the uninstaller's own icon.
+        EXPECT_EQ(MachineString(keys[0], "DisplayIcon"), folder + "uninst.exe");
     }
     // Quiet: nothing shown, and the default title stays for what comes later.
     EXPECT_STREQ(state.Caption, "Installation Complete!");
