@@ -53,9 +53,16 @@ class TryoutTest(SetupCase):
         self.assertRegex(output, r"Uninstall entry:\n"
                                  r"  HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
                                  r"Acme Rocket\n"
+                                 r"    DisplayIcon +%suninst\.exe\n"
                                  r"    DisplayName +Acme Rocket\n"
+                                 r"    EstimatedSize +dword:[0-9a-f]{8}\n"
+                                 r"    InstallLocation +%s\n"
+                                 r"    NoModify +dword:00000001\n"
+                                 r"    NoRepair +dword:00000001\n"
+                                 r"    Publisher +Acme\n"
                                  r"    QuietUninstallString +\"%suninst\.exe\" -Quiet\n"
-                                 r"    UninstallString +\"%suninst\.exe\"\n" % (target, target))
+                                 r"    UninstallString +\"%suninst\.exe\"\n"
+                                 % (target, target, target, target))
         self.assertRegex(output, r"Uninstaller +\"%suninst\.exe\" -Quiet -debug\n"
                                  r"Exit code +1 \(removed\)" % target)
         self.assertIn("\nLeft behind: nothing\n", output)
