@@ -141,34 +141,39 @@ static const char *const kWineEmptyKeys[] = {
     "HKLM\\Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\RunServicesOnce",
 };
 
-// Whether text holds part at, letter case aside (registry and file names are so compared).
-static bool HoldsAt(const std::string &text, size_t at, const char *part) {
-    size_t length = strlen(part);
-    if (at > text.size() || text.size() - at < length) return false;
-    for (size_t i = 0; i < length; i++)
-        if (tolower((uint8_t)text[at + i]) != tolower((uint8_t)part[i])) return false;
+// Registry and file names compare with letter case aside.
+static bool StartsWithNoCase(const std::string &text, const std::string &start) {
+    if (text.size() < start.size()) return false;
+    for (size_t i = 0; i < start.size(); i++)
+        if (tolower((uint8_t)text[i]) != tolower((uint8_t)start[i])) return false;
     return true;
+}
+
+static bool EndsWithNoCase(const std::string &text, const std::string &end) {
+    return text.size() >= end.size() &&
+           StartsWithNoCase(text.substr(text.size() - end.size()), end);
 }
 
 static bool IsWineChurn(const std::string &key) {
     for (const char *churn : kWineChurn) {
         size_t length = strlen(churn);
-        if (HoldsAt(key, 0, churn) && (key.size() == length || key[length] == '\\')) return true;
+        if (StartsWithNoCase(key, churn) && (key.size() == length || key[length] == '\\'))
+            return true;
     }
     return false;
 }
 
 static bool IsWineEmptyKey(const std::string &key) {
     for (const char *empty : kWineEmptyKeys)
-        if (key.size() == strlen(empty) && HoldsAt(key, 0, empty)) return true;
+        if (key.size() == strlen(empty) && StartsWithNoCase(key, empty)) return true;
     return false;
 }
 
 bool Tryout_IsWineFile(const std::string &path) {
     static const char kInf[] = "C:\\windows\\inf\\";
     size_t length = sizeof kInf - 1;
-    return path.size() > length + 4 && HoldsAt(path, 0, kInf) &&
-           path.find('\\', length) == std::string::npos && HoldsAt(path, path.size() - 4, ".pnf");
+    return path.size() > length + 4 && StartsWithNoCase(path, kInf) &&
+           path.find('\\', length) == std::string::npos && EndsWithNoCase(path, ".pnf");
 }
 
 // Every key of the registry with all its parents (Wine writes no line for a key that has
@@ -556,15 +561,6 @@ struct FileChange {
     std::string path;
     FileState state;
 };
-
-static bool StartsWithNoCase(const std::string &text, const std::string &start) {
-    return strncasecmp(text.c_str(), start.c_str(), start.size()) == 0;
-}
-
-static bool EndsWithNoCase(const std::string &text, const std::string &end) {
-    return text.size() >= end.size() &&
-           strcasecmp(text.c_str() + text.size() - end.size(), end.c_str()) == 0;
-}
 
 // Our own files, not the product's: the copied setup with its debug.log, and the uninstall.log
 // that -debug has the uninstaller write into the temporary folder.
