@@ -18,7 +18,6 @@
 #include "keywords.h"
 #include "script-source.h"
 #include "uninst.h"
-#include "uninstreg.h"
 
 namespace {
 

@@ -4,6 +4,7 @@
 #include "script-source.h"
 
 #include "keywords.h"
+#include "scan.h"
 #include "tessel-core.h"
 
 namespace {
@@ -123,24 +124,20 @@ void Script_Walk(const ScriptBytes &script,
     // As the setup holds it: the bytes, then the zero that ends the text.
     const std::string text(script.begin(), script.end());
     const char *start = text.c_str();
-    for (size_t p = 0; p < text.size(); p++) {
-        if (start[p] != SCRIPT_MARKER) continue;
-        char keyword[KEYWORD_SIZE];
-        size_t q = p + 1, length = 0;
-        while (q < text.size() && start[q] != ':' && length < KEYWORD_SIZE - 1)
-            keyword[length++] = start[q++];
-        keyword[length] = 0;
-        ScriptCommand command{Keyword_Find(keyword), {}};
+    int32_t p = 0;
+    ScanCommand found;
+    while (Scan_Next(start, (int32_t)text.size(), &p, &found)) {
+        ScriptCommand command{found.Id, {}};
         if (command.id < 0) return;
-        // Past each argument and the byte that ends it; the final zero is never stepped over.
-        size_t cursor = q < text.size() ? q + 1 : text.size();
+        // Each argument up to the byte that ends it; the final zero is never stepped over.
+        int32_t cursor = found.Arguments;
         for (int32_t i = 0; i < Keyword_Info(command.id)->ArgCount; i++) {
-            size_t first = cursor;
-            while (!Keyword_IsTerminator(start[cursor])) cursor++;
-            command.arguments.push_back(text.substr(first, cursor - first));
+            int32_t length = Scan_ArgLength(start, cursor);
+            command.arguments.push_back(text.substr(cursor, length));
+            cursor += length;
             if (start[cursor] != 0) cursor++;
         }
         if (!visit(command)) return;
-        p = cursor;
+        p = cursor + 1;
     }
 }

@@ -19,6 +19,7 @@
 #include "pack.h"
 #include "screens.h"
 #include "tessel-pe.h"
+#include "uninst.h"
 
 namespace fs = std::filesystem;
 
@@ -407,7 +408,7 @@ enum { RUN_TIMED_OUT = -2, RUN_NOT_STARTED = -1 };
 static const char kOwnFolder[] = "C:\\ffspack-test"; // the copied setup and its debug.log
 // The keys of uninstall entries; a 32-bit setup in a 64-bit prefix writes into the second.
 static const char *const kUninstallKeys[] = {
-    "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\",
+    "HKLM\\" UNINSTREG_KEY_PREFIX,
     "HKLM\\Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\",
 };
 static const char kPendingKey[] = "HKLM\\System\\CurrentControlSet\\Control\\Session Manager";

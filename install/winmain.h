@@ -1,8 +1,6 @@
 // The setup program's main sequence, as the entry point runs it, and what the backdrop window
-// and the tests share with it: the run-script message and the exit codes.
+// and the tests share with it: the exit codes.
 #pragma once
-
-enum { WM_RUNSCRIPT = 1025 }; // WM_USER + 1: runs the rest of the script inside the window
 
 // Exit codes. Deployment tools can tell a finished installation from one that stopped and from
 // a setup that could not run; only INSTALL_EXIT_DONE means installed. The list of switches

@@ -36,13 +36,13 @@ static void ShowBox(const char *kind, const char *text, const char *title) {
 
 static int Confirm(const char *text, const char *title) {
     CORE_GUARD(text);
-    ShowBox("confirm", text, title ? title : "Install...");
+    ShowBox("confirm", text, title ? title : ACTIONS_CONFIRM_TITLE);
     return S.confirmAnswer;
 }
 
 static int Problem(const char *text, const char *title) {
     CORE_GUARD(text);
-    ShowBox("problem", text, title ? title : "Install problem...");
+    ShowBox("problem", text, title ? title : ACTIONS_PROBLEM_TITLE);
     return 1;
 }
 

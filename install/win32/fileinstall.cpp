@@ -381,7 +381,7 @@ static void RememberInstallPath(const InstallState *state) {
     if (!state->RegistryPath[0]) return;
     SysKey key;
     Reg_OpenOrCreateKey(&key, REG_ROOT_USER, state->RegistryPath);
-    Reg_SetString(key, "Install Path", state->InstallPath); // a refusal is logged
+    Reg_SetString(key, INSTALL_PATH_VALUE, state->InstallPath); // a refusal is logged
     Reg_CloseKey(&key);
 }
 

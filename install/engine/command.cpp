@@ -8,9 +8,7 @@
 #include <string.h>
 
 #include "actions.h"
-#include "programs.h"
 #include "settings.h"
-#include "shortcuts.h"
 #include "tessel-core.h"
 
 static struct {
@@ -42,8 +40,6 @@ static int InstallFiles(InstallState *state, const char *arguments, int32_t *cur
 // only looked at in their first character are cut. EXECUTE and OLE never fail the command:
 // what they refuse is only logged and nothing is started or registered.
 
-static void StepPast(const char *arguments, int32_t length, int32_t *cursor);
-
 enum {
     CMD_TEXT_NAME_SIZE = 260, // archive name of a MESSAGE or AGREEMENT text
     CMD_SWITCH_SIZE = 20,     // EXECUTE's expansion mode and note, WINDOW's mode
@@ -59,7 +55,7 @@ static int ReadName(const char *keyword, const char *arguments, char *field, int
     int32_t length = Cmd_ArgLength(arguments, *cursor);
     if (Cmd_ReadField(keyword, arguments, field, size, CMD_REFUSE, cursor)) return 1;
     field[0] = 0;
-    StepPast(arguments, length, cursor);
+    Cmd_StepPast(arguments, length, cursor);
     return 0;
 }
 
@@ -117,35 +113,43 @@ static int Execute(InstallState *state, const char *arguments, int32_t *cursor) 
     return 1;
 }
 
-static int CloseWindows(InstallState *state, const char *arguments, int32_t *cursor) {
+int Cmd_ReadWindow(const char *arguments, WindowArgs *window, int32_t *cursor) {
+    CORE_GUARD(window);
+    memset(window, 0, sizeof *window);
     char mode[CMD_SWITCH_SIZE];
-    char title[WND_NAME_SIZE], windowClass[WND_NAME_SIZE], prompt[WND_NAME_SIZE];
-    char relaunch[INSTALL_PATH_SIZE];
-    int32_t milliseconds = 0;
     // Cut: only the mode's first character counts; the prompt is only shown. The budget is read
     // straight from its argument (no field, so no bound), refused outside 32 signed bits.
     Cmd_ReadField("WINDOW", arguments, mode, sizeof mode, CMD_CUT, cursor);
-    int ready = Cmd_ReadNumber(arguments, &milliseconds, cursor);
-    if (!ready) Log_Print("Number out of range for '%s'\n", "WINDOW");
-    ready &= ReadName("WINDOW", arguments, title, sizeof title, cursor);
-    ready &= ReadName("WINDOW", arguments, windowClass, sizeof windowClass, cursor);
-    ready &= ReadName("WINDOW", arguments, relaunch, sizeof relaunch, cursor);
-    Cmd_ReadField("WINDOW", arguments, prompt, sizeof prompt, CMD_CUT, cursor);
+    window->Mode = mode[0] == '1'   ? WND_CLOSE_TELL
+                   : mode[0] == '2' ? WND_CLOSE_ASK
+                                    : WND_CLOSE_SILENT;
+    int ready = Cmd_ReadNumber(arguments, &window->Milliseconds, cursor);
+    if (!ready) {
+        Log_Print("Number out of range for '%s'\n", "WINDOW");
+        window->Milliseconds = 0;
+    }
+    ready &= ReadName("WINDOW", arguments, window->Title, sizeof window->Title, cursor);
+    ready &= ReadName("WINDOW", arguments, window->Class, sizeof window->Class, cursor);
+    ready &= ReadName("WINDOW", arguments, window->Relaunch, sizeof window->Relaunch, cursor);
+    Cmd_ReadField("WINDOW", arguments, window->Prompt, sizeof window->Prompt, CMD_CUT, cursor);
+    return ready;
+}
+
+static int CloseWindows(InstallState *state, const char *arguments, int32_t *cursor) {
+    WindowArgs window;
+    int ready = Cmd_ReadWindow(arguments, &window, cursor);
     // An empty relaunch program expands to the installation folder itself, which DONE then
     // opens.
     uint32_t flags = 0;
     state->RelaunchPath[0] = 0;
     if (ready)
-        ready = Actions_Get()->ExpandPath(state, relaunch, state->RelaunchPath,
+        ready = Actions_Get()->ExpandPath(state, window.Relaunch, state->RelaunchPath,
                                           sizeof state->RelaunchPath, &flags);
     if (!ready) return 0;
-    int closeMode = mode[0] == '1'   ? WND_CLOSE_TELL
-                    : mode[0] == '2' ? WND_CLOSE_ASK
-                                     : WND_CLOSE_SILENT;
-    if (Actions_Get()->CloseWindows(state, closeMode, milliseconds, title, windowClass, relaunch,
-                                    prompt))
+    if (Actions_Get()->CloseWindows(state, window.Mode, window.Milliseconds, window.Title,
+                                    window.Class, window.Relaunch, window.Prompt))
         return 1;
-    Log_Print("Unable to close Window %d:'%s' '%s'\n", closeMode, title, windowClass);
+    Log_Print("Unable to close Window %d:'%s' '%s'\n", window.Mode, window.Title, window.Class);
     return 0;
 }
 
@@ -302,107 +306,5 @@ int Cmd_ReleaseAll(void) {
         S.head = entry->Next;
         TESSEL_FREE(entry, sizeof(CommandEntry));
     }
-    return 1;
-}
-
-// ---- Argument readers ----
-
-int32_t Cmd_ArgLength(const char *arguments, int32_t cursor) {
-    CORE_GUARD(arguments);
-    int32_t length = 0;
-    while (!Keyword_IsTerminator(arguments[cursor + length])) length++;
-    return length;
-}
-
-// Moves the cursor past an argument of length bytes and its terminator; a zero byte is the
-// end of the text and is never stepped over.
-static void StepPast(const char *arguments, int32_t length, int32_t *cursor) {
-    *cursor += length;
-    if (arguments[*cursor] != 0) *cursor += 1;
-}
-
-int Cmd_ReadArg(const char *arguments, char *destination, int32_t size, int32_t *cursor) {
-    CORE_GUARD(arguments);
-    CORE_GUARD(destination);
-    CORE_GUARD(cursor);
-    Core_Locate(__FILE__, __LINE__);
-    Core_Assert(size >= 1, "Argument field of %d bytes\n", size);
-    int32_t length = Cmd_ArgLength(arguments, *cursor);
-    int32_t kept = length < size ? length : size - 1;
-    memcpy(destination, arguments + *cursor, (size_t)kept);
-    destination[kept] = 0;
-    StepPast(arguments, length, cursor);
-    return kept == length;
-}
-
-int Cmd_CountList(const char *arguments, char separator, int32_t *count, int32_t *cursor) {
-    CORE_GUARD(arguments);
-    CORE_GUARD(count);
-    CORE_GUARD(cursor);
-    for (; !Keyword_IsTerminator(arguments[*cursor]); (*cursor)++)
-        if (arguments[*cursor] == separator) (*count)++;
-    return 1;
-}
-
-// Decimal number at text: blanks, sign, digits; stops at the first other byte. *value gets the
-// low 32 bits of the number; returns 0 when the number does not fit 32 signed bits.
-static int ParseDecimal(const char *text, int32_t *value) {
-    const char *p = text;
-    while (*p == ' ') p++;
-    int negative = 0;
-    if (*p == '-' || *p == '+') negative = *p++ == '-';
-    uint32_t low = 0;
-    uint64_t magnitude = 0; // saturates once out of range
-    for (; *p >= '0' && *p <= '9'; p++) {
-        low = low * 10u + (uint32_t)(*p - '0');
-        if (magnitude <= 0x80000000u) magnitude = magnitude * 10u + (uint64_t)(*p - '0');
-    }
-    *value = (int32_t)(negative ? 0u - low : low);
-    return magnitude <= (negative ? 0x80000000u : 0x7FFFFFFFu);
-}
-
-int Cmd_ReadNumber(const char *arguments, int32_t *value, int32_t *cursor) {
-    CORE_GUARD(arguments);
-    CORE_GUARD(value);
-    CORE_GUARD(cursor);
-    // Blanks, signs and digits are never terminators, so the number lies inside the argument.
-    int inRange = ParseDecimal(arguments + *cursor, value);
-    StepPast(arguments, Cmd_ArgLength(arguments, *cursor), cursor);
-    return inRange;
-}
-
-int Cmd_ParseBytes(uint8_t *destination, int32_t size, char *text) {
-    CORE_GUARD(destination);
-    CORE_GUARD(text);
-    int32_t stored = 0, pieces = 0;
-    char *piece = text;
-    for (char *p = text;; p++) {
-        int last = Keyword_IsTerminator(*p);
-        if (!last && *p != ',') continue;
-        if (!last) *p = 0;
-        int32_t value = 0;
-        ParseDecimal(piece, &value); // only the low 8 bits are kept
-        if (stored < size) destination[stored++] = (uint8_t)value;
-        pieces++;
-        if (last) break;
-        piece = p + 1;
-    }
-    return pieces <= size;
-}
-
-int Cmd_ReadField(const char *keyword, const char *arguments, char *field, int32_t size,
-                  CmdFieldRule rule, int32_t *cursor) {
-    CORE_GUARD(keyword);
-    CORE_GUARD(arguments);
-    CORE_GUARD(cursor);
-    int32_t length = Cmd_ArgLength(arguments, *cursor);
-    if (length >= size) {
-        if (rule == CMD_REFUSE) {
-            Log_Print("Argument of '%s' too long (%d > %d)\n", keyword, length, size - 1);
-            return 0;
-        }
-        Log_Print("Argument of '%s' cut to %d characters\n", keyword, size - 1);
-    }
-    Cmd_ReadArg(arguments, field, size, cursor);
     return 1;
 }

@@ -6,6 +6,7 @@
 
 #include "command.h"
 #include "keywords.h"
+#include "scan.h"
 #include "settings.h"
 #include "tessel-bytes.h"
 #include "tessel-core.h"
@@ -53,28 +54,17 @@ int UninstScript_Free(char **script, int32_t scriptSize) {
 // behind the arguments the keyword takes.
 int UninstScript_Walk(const char *script, int32_t size, UninstVisit visit, void *context) {
     CORE_GUARD(script);
-    for (int32_t p = 0; p < size; p++) {
-        if (script[p] != SCRIPT_MARKER) continue;
-        char keyword[KEYWORD_SIZE];
-        int32_t q = p + 1, length = 0;
-        while (q < size && script[q] != ':' && length < KEYWORD_SIZE - 1)
-            keyword[length++] = script[q++];
-        keyword[length] = 0;
-        int32_t id = Keyword_Find(keyword);
-        if (id < 0) {
-            Log_Print("Unknown script command '%s'\n", keyword);
+    int32_t p = 0;
+    ScanCommand command;
+    while (Scan_Next(script, size, &p, &command)) {
+        if (command.Id < 0) {
+            Log_Print("Unknown script command '%s'\n", command.Keyword);
             return 0;
         }
-        const char *arguments = q < size ? script + q + 1 : script + size;
-        if (!visit(id, arguments, context)) return 0;
-        // Past the command's arguments as its handler would read them, then one byte more
-        // (the loop's step): the LF after the consumed CR.
-        int32_t cursor = 0;
-        for (int32_t i = 0; i < Keyword_Info(id)->ArgCount; i++) {
-            cursor += Cmd_ArgLength(arguments, cursor);
-            if (arguments[cursor] != 0) cursor++;
-        }
-        p = (int32_t)(arguments - script) + cursor;
+        if (!visit(command.Id, script + command.Arguments, context)) return 0;
+        // Past the command's arguments as its handler would read them, then one byte more: the
+        // LF after the consumed CR.
+        p = Scan_End(script, &command) + 1;
     }
     return 1;
 }

@@ -4,11 +4,11 @@
 #pragma once
 #include <stdint.h>
 
+#include "actions.h"
 #include "state.h"
 
 enum {
-    SHELL_PATH_SIZE = 260,  // the Programs folder, a group folder, a shortcut file: 259 at most
-    SHELL_GROUP_SIZE = 160, // the current group: at most 159 characters
+    SHELL_PATH_SIZE = 260, // the Programs folder, a group folder, a shortcut file: 259 at most
 };
 
 // Makes name (a path relative to the Programs folder, such as "Tools\Viewer"; empty: the

@@ -1,10 +1,9 @@
-// The command registry and the argument readers: script keywords mapped to their handlers by
-// quick CRC, the handlers of the keyword table (keywords.h) that start-up registers, and the
-// readers with which every handler takes its arguments out of the script.
+// The argument readers with which every command handler takes its arguments out of the script,
+// and what a handler is. The setup's commands (command.cpp), its setters (settings.cpp) and the
+// uninstaller's reading of its script share them.
 #pragma once
 #include <stdint.h>
 
-#include "keywords.h"
 #include "state.h"
 
 // A command handler: (state, argument text, cursor) -> 1 to go on, 0 to stop the run. The
@@ -18,32 +17,6 @@ typedef struct CommandBinding {
     CommandHandler Handler;
 } CommandBinding;
 
-// One registered keyword. The list runs longest keyword first; among equal lengths the one
-// registered last stands first; no two entries share both length and quick CRC.
-typedef struct CommandEntry {
-    char Keyword[KEYWORD_SIZE];
-    int32_t Length;
-    uint32_t QuickCrc;
-    CommandHandler Handler;
-    struct CommandEntry *Next;
-} CommandEntry;
-
-// Adds a keyword; returns 1. Fatal for a keyword of 40 characters or more and for a second
-// keyword with both the length and the quick CRC of one registered before; a quick-CRC twin of
-// another length is only logged.
-int Cmd_Register(const char *keyword, CommandHandler handler);
-// Registers the keyword table in its order, every keyword but BREAK, which the interpreter
-// registers (Script_RegisterBreak). Returns 1.
-int Cmd_RegisterAll(void);
-// 1 when word has the length and the quick CRC of a registered keyword (letters are not
-// compared), else 0.
-int Cmd_Find(const char *word);
-// Sets *cursor to 0 and returns the result of the matching keyword's handler; 0 without
-// calling anything when nothing matches.
-int Cmd_Dispatch(const char *word, InstallState *state, const char *arguments, int32_t *cursor);
-// Frees every entry and empties the registry. Returns 1.
-int Cmd_ReleaseAll(void);
-
 // ---- Argument readers ----
 // An argument runs from the cursor up to its terminator (Keyword_IsTerminator): the first byte
 // that is below 32 as a signed 8-bit number (control characters, the marker 0x16, and every
@@ -53,6 +26,9 @@ int Cmd_ReleaseAll(void);
 
 // Number of bytes of the argument at the cursor.
 int32_t Cmd_ArgLength(const char *arguments, int32_t cursor);
+// Moves the cursor past an argument of length bytes and its terminator; a zero byte is the end
+// of the text and is never stepped over. Returns 1.
+int Cmd_StepPast(const char *arguments, int32_t length, int32_t *cursor);
 // Copies the argument at the cursor into destination (size bytes, at least 1), at most
 // size - 1 of its bytes and a terminating zero, and advances the cursor past the whole
 // argument and past its terminator (unless that is a zero byte). Returns 1 when the whole

@@ -4,15 +4,7 @@
 #pragma once
 
 #include "state.h"
-
-enum {
-    UNINSTREG_KEY_SIZE = 320,  // the buffer of the key name
-    UNINSTREG_KEY_LIMIT = 260, // the longest key name the registry's 8-bit functions take
-};
-
-// The key under HKEY_LOCAL_MACHINE that holds the entry "CompanyName ProductName"; the builder
-// checks that the whole name fits UNINSTREG_KEY_LIMIT.
-#define UNINSTREG_KEY_PREFIX "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
+#include "uninst.h"
 
 // Writes "DisplayName" ("CompanyName ProductName"), "UninstallString" (the expansion of
 // UninstallName in quotation marks), "QuietUninstallString" (the same with -Quiet),

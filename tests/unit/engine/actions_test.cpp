@@ -13,7 +13,7 @@ TEST(Actions, AnEngineWithoutActionsEndsWithAnInternalError) {
     Actions_Set(nullptr);
     EXPECT_EXIT(Actions_Get(), testing::ExitedWithCode(3),
                 "ABORT: No actions installed for the script engine\n       "
-                "\\(install/actions.cpp/");
+                "\\(install/engine/actions.cpp/");
 }
 
 class InstalledActions : public engine_test::EngineTest {

@@ -7,6 +7,7 @@
 #include "command.h"
 #include "ffs.h"
 #include "fontslots.h"
+#include "scan.h"
 #include "tessel-core.h"
 
 enum {
@@ -56,24 +57,17 @@ int Script_Run(InstallState *state, void *window) {
     // Offsets, not pointers: a handler's cursor never takes the scan past the zero byte.
     int32_t size = state->ScriptSize;
     int32_t p = (int32_t)(state->ScriptPosition - start);
-    while (p < size) {
-        if (start[p] != SCRIPT_MARKER) {
-            p++;
-            continue;
-        }
+    ScanCommand command;
+    while (Scan_Next(start, size, &p, &command)) {
         state->ScriptPosition = start + p;
-        char keyword[KEYWORD_SIZE];
-        int32_t q = p + 1, length = 0;
-        while (q < size && start[q] != ':' && length < KEYWORD_SIZE - 1)
-            keyword[length++] = start[q++];
-        keyword[length] = 0;
+        const char *keyword = command.Keyword;
         if (!Cmd_Find(keyword)) {
             Log_Print("Unknown script command '%s'\n", keyword);
             Actions_Get()->Problem("Installation script corrupted!", nullptr);
             return 0;
         }
         // At the end of the script the arguments are the empty text of its zero byte.
-        const char *arguments = q < size ? start + q + 1 : start + size;
+        const char *arguments = start + command.Arguments;
         int32_t cursor = 0;
         if (!Cmd_Dispatch(keyword, state, arguments, &cursor)) {
             if (Str_EqualNoCase(keyword, "BREAK")) {

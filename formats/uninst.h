@@ -1,8 +1,19 @@
-// The uninstaller's copy of the script: the layout INSTALL writes behind the archive entry
-// "uninst.exe" and the uninstaller reads back, and the scrambling both sides share. Kept free
-// of the installer's other headers, so that the uninstaller can include it as it is.
+// The uninstall facts that the setup, the uninstaller and the builder share: the uninstall
+// entry's key, the value that remembers the installation folder, and the uninstaller's copy of
+// the script (the layout INSTALL writes behind the archive entry "uninst.exe" and the
+// uninstaller reads back, and the scrambling both sides share).
 #pragma once
 #include <stdint.h>
+
+// The key under HKEY_LOCAL_MACHINE that holds the uninstall entry "CompanyName ProductName"; the
+// builder checks that the whole name fits UNINSTREG_KEY_LIMIT.
+#define UNINSTREG_KEY_PREFIX "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
+enum {
+    UNINSTREG_KEY_SIZE = 320,  // the buffer of the key name
+    UNINSTREG_KEY_LIMIT = 260, // the longest key name the registry's 8-bit functions take
+};
+// The value under HKEY_CURRENT_USER\RegistryPath that remembers the installation folder.
+#define INSTALL_PATH_VALUE "Install Path"
 
 // The uninstaller file, U the size of the entry "uninst.exe" and S the script's size:
 //   0          U  the entry, byte for byte

@@ -8,7 +8,6 @@
 #include "iscript.h"
 #include "tessel-core.h"
 #include "ui.h"
-#include "winmain.h"
 
 #define INSTALL_CLASS "InstallGotClass"
 

@@ -9,6 +9,22 @@
 
 #include "state.h"
 
+// The boxes' titles when a caller names none.
+#define ACTIONS_CONFIRM_TITLE "Install..."
+#define ACTIONS_PROBLEM_TITLE "Install problem..."
+
+// The fields and modes that the commands and the system's actions share.
+enum {
+    WND_NAME_SIZE = 120,    // WINDOW's titles and classes, and its prompt: at most 119 characters
+    SHELL_GROUP_SIZE = 160, // CREATE GROUP's group: at most 159 characters
+};
+// How WINDOW (CloseWindows) treats a window that matches.
+enum WndCloseMode {
+    WND_CLOSE_SILENT = 0, // send it WM_CLOSE
+    WND_CLOSE_TELL = 1,   // tell the user (the problem box with the prompt) and stop
+    WND_CLOSE_ASK = 2,    // ask the user (Yes/No with the prompt) for each window
+};
+
 typedef struct InstallActions {
     // Yes/No question (null title: "Install..."): 0 only for No. Problem box with OK (null
     // title: "Install problem..."): always 1.

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include "actions.h"
 #include "tessel-core.h"
 
 static struct {
@@ -13,7 +14,7 @@ static struct {
 
 int Ui_Confirm(const char *text, const char *title) {
     CORE_GUARD(text);
-    if (!title) title = "Install...";
+    if (!title) title = ACTIONS_CONFIRM_TITLE;
     if (Core_Quiet()) {
         Core_QuietReport(title, text, "No");
         return 0;
@@ -24,7 +25,7 @@ int Ui_Confirm(const char *text, const char *title) {
 
 int Ui_Problem(const char *text, const char *title) {
     CORE_GUARD(text);
-    if (!title) title = "Install problem...";
+    if (!title) title = ACTIONS_PROBLEM_TITLE;
     if (Core_Quiet()) return Core_QuietReport(title, text, "OK");
     MessageBoxA(U.owner, text, title, MB_TASKMODAL);
     return 1;

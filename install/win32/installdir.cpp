@@ -10,6 +10,7 @@
 #include "tessel-core.h"
 #include "tessel-sys.h"
 #include "ui.h"
+#include "uninst.h"
 
 // ---- Path macros, free space and the installation-directory dialog ----
 
@@ -174,7 +175,8 @@ static void InitDirDialog(HWND dialog, InstallState *state) {
         SysKey key;
         if (Reg_OpenKey(&key, REG_ROOT_USER, state->RegistryPath)) {
             char remembered[PATH_EXPAND_SIZE];
-            if (Reg_GetString(key, "Install Path", remembered, sizeof remembered) && remembered[0])
+            if (Reg_GetString(key, INSTALL_PATH_VALUE, remembered, sizeof remembered) &&
+                remembered[0])
                 Str_Copy(proposed, remembered);
             Reg_CloseKey(&key);
         } else {
@@ -300,7 +302,7 @@ int DirDlg_Choose(InstallState *state) {
     if (state->RegistryPath[0] && Reg_OpenKey(&key, REG_ROOT_USER, state->RegistryPath)) {
         // A remembered directory wins; a missing one leaves InstallPath as it is.
         char remembered[PATH_EXPAND_SIZE];
-        if (Reg_GetString(key, "Install Path", remembered, sizeof remembered) && remembered[0])
+        if (Reg_GetString(key, INSTALL_PATH_VALUE, remembered, sizeof remembered) && remembered[0])
             StoreInstallPath(state, remembered); // refused when too long: InstallPath stays
         Reg_CloseKey(&key);
     }

@@ -7,6 +7,8 @@
 
 #include "state.h"
 
+enum { WM_RUNSCRIPT = 1025 }; // WM_USER + 1: runs the rest of the script inside the window
+
 // Registers the class "InstallGotClass", creates the backdrop window for state, shows it
 // maximised and paints it. Returns the window, or null when the class or the window cannot be
 // made (the class then stays registered if it was).

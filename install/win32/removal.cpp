@@ -16,6 +16,7 @@
 #include "sharedfiles.h"
 #include "tessel-core.h"
 #include "tessel-sys.h"
+#include "uninst.h"
 
 enum {
     GUARDED_LIMIT = 48, // the guarded folders, each in two spellings at most
@@ -190,9 +191,9 @@ int Removal_FindInstallPath(InstallState *state, const char *ownPath, char *reas
     if (state->RegistryPath[0]) {
         SysKey key;
         if (Reg_OpenKey(&key, REG_ROOT_USER, state->RegistryPath)) {
-            remembered = RegQueryValueExA((HKEY)key, "Install Path", NULL, NULL, NULL, NULL) ==
+            remembered = RegQueryValueExA((HKEY)key, INSTALL_PATH_VALUE, NULL, NULL, NULL, NULL) ==
                          ERROR_SUCCESS;
-            if (remembered) Reg_GetString(key, "Install Path", path, sizeof path); // "" if bad
+            if (remembered) Reg_GetString(key, INSTALL_PATH_VALUE, path, sizeof path); // "" if bad
             Reg_CloseKey(&key);
         }
     }

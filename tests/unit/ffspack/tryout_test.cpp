@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <fstream>
@@ -419,6 +420,11 @@ TEST(TryoutCommand, HandsTheSetupAndItsOptionsToTheVirtualMachine) {
                                      "exit $(cat " +
                                      dir + "code)\n");
     setenv("TESSEL_VM_RUN", (dir + "runner.sh").c_str(), 1);
+    // A temporary folder of the test's own: other try-outs on this machine make job folders too.
+    const char *outerTemp = getenv("TMPDIR");
+    const std::string savedTemp = outerTemp ? outerTemp : "";
+    mkdir((dir + "tmp").c_str(), 0755);
+    setenv("TMPDIR", (dir + "tmp").c_str(), 1);
     for (auto &row : rows) {
         remove((dir + "job.sh").c_str());
         WriteFile(dir + "code", std::to_string(row.runnerCode));
@@ -438,7 +444,11 @@ TEST(TryoutCommand, HandsTheSetupAndItsOptionsToTheVirtualMachine) {
     }
     unsetenv("TESSEL_VM_RUN");
     // Every job folder is gone: none is left under the temporary folder's ffspack-vm-* names.
-    EXPECT_NE(system("ls -d ${TMPDIR:-/tmp}/ffspack-vm-* >/dev/null 2>&1"), 0);
+    EXPECT_NE(system("ls -d \"$TMPDIR\"/ffspack-vm-* >/dev/null 2>&1"), 0);
+    if (outerTemp)
+        setenv("TMPDIR", savedTemp.c_str(), 1);
+    else
+        unsetenv("TMPDIR");
 }
 
 TEST(TryoutCommand, AnI386SetupGoesToTheVirtualMachineOnA64BitOnlyKernel) {

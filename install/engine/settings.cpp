@@ -2,11 +2,13 @@
 // commands (gradient, fonts, strings, refresh), with their bindings to the keyword table.
 #include "settings.h"
 
+#include <stddef.h>
 #include <string.h>
 
 #include "actions.h"
 #include "ffs.h"
 #include "fontslots.h"
+#include "keywords.h"
 #include "tessel-core.h"
 
 // ---- Setter commands ----
@@ -14,46 +16,24 @@
 // an argument that does not fit, so that nothing is installed under a cut name; fields that
 // are only shown or carried along keep the part that fits. Both leave a line in the log.
 
-static int SetCompanyName(InstallState *state, const char *arguments, int32_t *cursor) {
-    // Refused: the company name is part of the uninstall key.
-    return Cmd_ReadField("COMPANY NAME", arguments, state->CompanyName, sizeof state->CompanyName,
-                         CMD_REFUSE, cursor);
+// The text setters, one row each in BINDINGS: the argument into the state's field, cut or
+// refused as the keyword table says. Refused: the company and the product name (parts of the
+// uninstall key), the registry path (a subkey). Cut: the caption (a dialog's title or prompt)
+// and what is only carried along (the product version, the install name, the update URL).
+static int SetTextField(int32_t id, char *field, int32_t size, const char *arguments,
+                        int32_t *cursor) {
+    const KeywordInfo *info = Keyword_Info(id);
+    CmdFieldRule rule = info->Args[0].Kind == ARG_REFUSE ? CMD_REFUSE : CMD_CUT;
+    return Cmd_ReadField(info->Keyword, arguments, field, size, rule, cursor);
 }
 
-static int SetProductName(InstallState *state, const char *arguments, int32_t *cursor) {
-    // Refused: the product name is part of the uninstall key.
-    return Cmd_ReadField("PRODUCT NAME", arguments, state->ProductName, sizeof state->ProductName,
-                         CMD_REFUSE, cursor);
+template <int32_t Id, size_t Offset, int32_t Size>
+static int SetText(InstallState *state, const char *arguments, int32_t *cursor) {
+    return SetTextField(Id, (char *)state + Offset, Size, arguments, cursor);
 }
 
-static int SetProductVersion(InstallState *state, const char *arguments, int32_t *cursor) {
-    // Cut: carried along, read by nothing.
-    return Cmd_ReadField("PRODUCT VERSION", arguments, state->ProductVersion,
-                         sizeof state->ProductVersion, CMD_CUT, cursor);
-}
-
-static int SetCaption(InstallState *state, const char *arguments, int32_t *cursor) {
-    // Cut: a dialog's title or prompt.
-    return Cmd_ReadField("TEXT", arguments, state->Caption, sizeof state->Caption, CMD_CUT, cursor);
-}
-
-static int SetRegistryPath(InstallState *state, const char *arguments, int32_t *cursor) {
-    // Refused: a registry subkey.
-    return Cmd_ReadField("REGISTRY PATH", arguments, state->RegistryPath,
-                         sizeof state->RegistryPath, CMD_REFUSE, cursor);
-}
-
-static int SetInstallName(InstallState *state, const char *arguments, int32_t *cursor) {
-    // Cut: carried along, read by nothing.
-    return Cmd_ReadField("INSTALL NAME", arguments, state->InstallName, sizeof state->InstallName,
-                         CMD_CUT, cursor);
-}
-
-static int SetUpdateUrl(InstallState *state, const char *arguments, int32_t *cursor) {
-    // Cut: carried along, read by nothing.
-    return Cmd_ReadField("UPDATE URL", arguments, state->UpdateUrl, sizeof state->UpdateUrl,
-                         CMD_CUT, cursor);
-}
+#define TEXT_SETTER(id, field)                                                                     \
+    { id, SetText<id, offsetof(InstallState, field), (int32_t)sizeof(InstallState::field)> }
 
 static int SetInstallSize(InstallState *state, const char *arguments, int32_t *cursor) {
     // Refused: a number outside the 32-bit signed range.
@@ -252,10 +232,10 @@ static int Refresh(InstallState *state, const char *arguments, int32_t *cursor) 
 }
 
 static const CommandBinding BINDINGS[] = {
-    {KW_COMPANY_NAME, SetCompanyName},
-    {KW_PRODUCT_NAME, SetProductName},
-    {KW_PRODUCT_VERSION, SetProductVersion},
-    {KW_TEXT, SetCaption},
+    TEXT_SETTER(KW_COMPANY_NAME, CompanyName),
+    TEXT_SETTER(KW_PRODUCT_NAME, ProductName),
+    TEXT_SETTER(KW_PRODUCT_VERSION, ProductVersion),
+    TEXT_SETTER(KW_TEXT, Caption),
     {KW_FILE_LIST, SetFileList},
     {KW_TEMP_LIST, SetTempList},
     {KW_GRADIENT_START, SetGradientStart},
@@ -264,11 +244,11 @@ static const CommandBinding BINDINGS[] = {
     {KW_STRING, SetString},
     {KW_REFRESH, Refresh},
     {KW_LISTSERVER, SetListServer},
-    {KW_UPDATE_URL, SetUpdateUrl},
-    {KW_REGISTRY_PATH, SetRegistryPath},
+    TEXT_SETTER(KW_UPDATE_URL, UpdateUrl),
+    TEXT_SETTER(KW_REGISTRY_PATH, RegistryPath),
     {KW_INSTALL_SIZE, SetInstallSize},
     {KW_INSTALL_DIR, SetInstallDir},
-    {KW_INSTALL_NAME, SetInstallName},
+    TEXT_SETTER(KW_INSTALL_NAME, InstallName),
     {KW_UNINSTALL_NAME, SetUninstallName},
 };
 

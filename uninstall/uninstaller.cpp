@@ -89,20 +89,13 @@ static void LoadRecord(const char *ownPath) {
 static int CloseWindows(int32_t keyword, const char *arguments, void *context) {
     InstallState *state = (InstallState *)context;
     if (keyword != KW_WINDOW) return 1;
-    char mode[8], title[WND_NAME_SIZE], windowClass[WND_NAME_SIZE], relaunch[INSTALL_PATH_SIZE];
-    char prompt[WND_NAME_SIZE];
-    int32_t cursor = 0, milliseconds = 0;
-    Cmd_ReadArg(arguments, mode, &cursor);
-    if (!Cmd_ReadNumber(arguments, &milliseconds, &cursor)) milliseconds = 0;
-    int ready = Cmd_ReadArg(arguments, title, &cursor);
-    ready &= Cmd_ReadArg(arguments, windowClass, &cursor);
-    Cmd_ReadArg(arguments, relaunch, &cursor);
-    Cmd_ReadArg(arguments, prompt, &cursor);
-    if (!ready) return 1; // the setup refused these names too
-    int closeMode = mode[0] == '1'   ? WND_CLOSE_TELL
-                    : mode[0] == '2' ? WND_CLOSE_ASK
-                                     : WND_CLOSE_SILENT;
-    if (Wnd_CloseMatching(state, closeMode, milliseconds, title, windowClass, "", prompt)) return 1;
+    WindowArgs window;
+    int32_t cursor = 0;
+    if (!Cmd_ReadWindow(arguments, &window, &cursor)) return 1; // the setup stopped there too
+    int closeMode = window.Mode;
+    if (Wnd_CloseMatching(state, closeMode, window.Milliseconds, window.Title, window.Class, "",
+                          window.Prompt))
+        return 1;
     // A program the user keeps, or one that cannot be told to close: its files would stay in
     // use. Asked and refused, nothing is removed; otherwise its files wait for the restart.
     if (closeMode != WND_CLOSE_SILENT) {
@@ -212,7 +205,7 @@ static void RemoveEntries(const InstallState *state) {
     if (RegOpenKeyExA(HKEY_CURRENT_USER, state->RegistryPath, 0, KEY_ALL_ACCESS, &key) !=
         ERROR_SUCCESS)
         return;
-    RegDeleteValueA(key, "Install Path");
+    RegDeleteValueA(key, INSTALL_PATH_VALUE);
     RegCloseKey(key);
     // The key, and the parents the installation made with it, each only when nothing is left
     // in it; never a key at the top ("Software").

@@ -7,13 +7,13 @@
 
 static int NoConfirm(const char *text, const char *title) {
     CORE_GUARD(text);
-    Log_Print("[confirm box \"%s\"] %s\n", title ? title : "Install...", text);
+    Log_Print("[confirm box \"%s\"] %s\n", title ? title : ACTIONS_CONFIRM_TITLE, text);
     return 1;
 }
 
 static int NoProblem(const char *text, const char *title) {
     CORE_GUARD(text);
-    Log_Print("[problem box \"%s\"] %s\n", title ? title : "Install problem...", text);
+    Log_Print("[problem box \"%s\"] %s\n", title ? title : ACTIONS_PROBLEM_TITLE, text);
     return 1;
 }
 

@@ -1,26 +1,19 @@
 // How the installer deals with other programs (programs.cpp, win32 tree): starting a program or
 // document through the shell, registering a COM server through its own entry point, and
 // closing the windows of a running program. EXECUTE, OLE and WINDOW reach them through the
-// engine's actions, DONE starts the relaunch program; the close modes and name sizes below are
-// shared with the WINDOW command.
+// engine's actions, DONE starts the relaunch program; the close modes and the name size are the
+// actions' (actions.h).
 #pragma once
 #include <stdint.h>
 
+#include "actions.h"
 #include "state.h"
 
 enum {
-    WND_NAME_SIZE = 120,   // wanted titles and classes, and the prompt: at most 119 characters
     WND_NAME_LIMIT = 115,  // a window's own class and title are read to 114 characters
     WND_ATTEMPTS = 10,     // searches before the windows count as not closing
     WND_MIN_BUDGET = 1000, // milliseconds: a smaller time budget is raised to this
     WND_MIN_PAUSE = 100,   // milliseconds between two searches at least
-};
-
-// How Wnd_CloseMatching treats a window that matches.
-enum WndCloseMode {
-    WND_CLOSE_SILENT = 0, // send it WM_CLOSE
-    WND_CLOSE_TELL = 1,   // tell the user (the problem box with the prompt) and stop
-    WND_CLOSE_ASK = 2,    // ask the user (Yes/No with the prompt) for each window
 };
 
 // One search over the top-level windows, cleared before every attempt.

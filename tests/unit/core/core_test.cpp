@@ -315,7 +315,7 @@ TEST(Fatal, AbortReportsLocationAndExitsWithThree) {
         testing::ExitedWithCode(3),
         "\\[Internal error...\\]\nABORT: Broken thing\n       \\(install/winmain.cpp/321\\)\n");
     EXPECT_EXIT((Core_Locate(__FILE__, 7), Core_AssertPointer(nullptr)), testing::ExitedWithCode(3),
-                "ASSERT:Pointer is NULL...\n       \\(tests/unit/core_test.cpp/7\\)");
+                "ASSERT:Pointer is NULL...\n       \\(tests/unit/core/core_test.cpp/7\\)");
     EXPECT_EXIT((Core_Locate("x.cpp", 9), Core_Assert(0, "Value %d\n", 5)),
                 testing::ExitedWithCode(3), "ASSERT:Value 5\n       \\(x.cpp/9\\)");
 }

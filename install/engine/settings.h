@@ -4,7 +4,7 @@
 #pragma once
 #include <stdint.h>
 
-#include "command.h"
+#include "args.h"
 
 // The bindings of these commands (keyword id and handler) and their number in *count.
 const CommandBinding *Settings_Bindings(int32_t *count);
