@@ -312,15 +312,29 @@ int Build(int argc, char **argv) {
     PackNotes notes;
     CheckReport report;
     std::string bundled;
+    // A setup to sign is built under its own name in a folder beside the output, which it
+    // replaces only once signed (the name is part of the version information).
+    std::string target = output, aside;
+    if (signing) {
+        aside = output + ".ffspack-sign";
+        std::error_code made;
+        fs::remove_all(aside, made);
+        if (!fs::create_directory(aside, made))
+            return Fail("cannot make the folder '" + aside + "' to sign in");
+        target = (fs::path(aside) / fs::path(output).filename()).string();
+    }
     bool built = Pack_BuildFiles(standalone ? "" : stub, uninstaller, scriptPath, sources, flags,
-                                 output, &bundled, &error, &notes, check ? &report : nullptr);
+                                 target, &bundled, &error, &notes, check ? &report : nullptr);
+    if (!built && !aside.empty()) fs::remove_all(aside);
     PrintReport(report);
     if (!built) return Fail(error);
     for (const std::string &note : notes) printf("note: %s\n", note.c_str());
     if (!bundled.empty()) printf("bundled uninstaller: %s\n", bundled.c_str());
     if (signing) {
         fflush(stdout);
-        if (!Sign_Setup(sign, output, &error)) return Fail(error);
+        bool signedIt = Sign_Setup(sign, target, output, &error);
+        fs::remove_all(aside);
+        if (!signedIt) return Fail(error);
         printf("signed with %s\n", sign.certificate.c_str());
     }
     size_t entries = sources.size() + (scriptPath.empty() ? 0 : 1) + (bundled.empty() ? 0 : 1);

@@ -32,9 +32,11 @@ bool Sign_IsPkcs12(const std::string &certificate) {
 
 #if defined(_WIN32)
 // The Windows build of the builder runs its tests; signing is the Linux builder's.
-bool Sign_Setup(const SignOptions &options, const std::string &path, std::string *error) {
+bool Sign_Setup(const SignOptions &options, const std::string &built, const std::string &path,
+                std::string *error) {
     (void)options;
-    remove(path.c_str());
+    (void)path;
+    remove(built.c_str());
     *error = "signing is done by the builder on Linux (osslsigncode); no setup was written";
     return false;
 }
@@ -88,12 +90,11 @@ static std::string PasswordFromEnvironment() {
     return path;
 }
 
-bool Sign_Setup(const SignOptions &options, const std::string &path, std::string *error) {
-    std::string unsigned_ = path + ".unsigned";
-    if (rename(path.c_str(), unsigned_.c_str()) != 0) {
-        *error = "cannot move '" + path + "' aside for signing: " + strerror(errno);
-        return false;
-    }
+bool Sign_Setup(const SignOptions &options, const std::string &built, const std::string &path,
+                std::string *error) {
+    const std::string &unsigned_ = built;
+    const std::string signed_ = path + ".signing";
+    remove(signed_.c_str());
     std::vector<std::string> command = {options.tool, "sign"};
     if (Sign_IsPkcs12(options.certificate)) {
         command.insert(command.end(), {"-pkcs12", options.certificate});
@@ -107,22 +108,27 @@ bool Sign_Setup(const SignOptions &options, const std::string &path, std::string
         command.insert(command.end(), {"-readpass", environmentPassword});
     }
     if (!options.timestampUrl.empty()) command.insert(command.end(), {"-t", options.timestampUrl});
-    command.insert(command.end(), {"-in", unsigned_, "-out", path});
+    command.insert(command.end(), {"-in", unsigned_, "-out", signed_});
     int code = Run(command);
     if (!environmentPassword.empty()) unlink(environmentPassword.c_str());
     unlink(unsigned_.c_str());
     if (code != 0) {
-        unlink(path.c_str());
+        unlink(signed_.c_str());
         *error = code < 0 ? "cannot run '" + options.tool + "' (install osslsigncode)"
                           : "'" + options.tool + " sign' failed (exit code " +
                                 std::to_string(code) + "); no setup was written";
         return false;
     }
     std::vector<std::string> report;
-    if (!Pack_Verify(path, &report)) {
-        unlink(path.c_str());
+    if (!Pack_Verify(signed_, &report)) {
+        unlink(signed_.c_str());
         *error = "the signed setup does not pass its integrity check; no setup was written";
         for (const std::string &line : report) *error += "\n  " + line;
+        return false;
+    }
+    if (rename(signed_.c_str(), path.c_str()) != 0) {
+        *error = "cannot put the signed setup in the place of '" + path + "': " + strerror(errno);
+        unlink(signed_.c_str());
         return false;
     }
     return true;

@@ -15,7 +15,9 @@ struct SignOptions {
 
 // 1 when the certificate file is a PKCS#12 file (by its name: .p12 or .pfx in any case).
 bool Sign_IsPkcs12(const std::string &certificate);
-// Signs the setup at path in place: signs a copy, proves the signed file still passes the
-// integrity check, and replaces the setup with it. On a failure the setup is removed (nothing
-// unsigned passes for signed) and *error says why.
-bool Sign_Setup(const SignOptions &options, const std::string &path, std::string *error);
+// Signs the setup built at built into path: signs into a file beside path, proves that the
+// signed file still passes the integrity check, and only then puts it in path's place. built is
+// removed in every case; on a failure nothing unsigned passes for signed, a file that was at
+// path before is left as it was, and *error says why.
+bool Sign_Setup(const SignOptions &options, const std::string &built, const std::string &path,
+                std::string *error);

@@ -15,7 +15,12 @@ for bits in 32 64; do
   [ $bits = 32 ] || toolchain=mingw-x86_64.cmake
   cmake -S . -B build/win$bits -G "Unix Makefiles" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain" \
         >/dev/null
-  cmake --build build/win$bits -j"$jobs" --target setup uninst robot | grep "size" || true
+  # A failed build stops the packaging with its output: never a package of stale programs.
+  log=build/win$bits-package.log
+  mkdir -p build
+  cmake --build build/win$bits -j"$jobs" --target setup uninst robot >"$log" 2>&1 ||
+    { cat "$log"; echo "package: the win$bits programs did not build" >&2; exit 1; }
+  grep "size" "$log" || true
 done
 cmake -S . -B build/release -G "Unix Makefiles" -DCMAKE_BUILD_TYPE=Release -DTESSEL_SANITIZE=OFF -DTESSEL_TESTS=OFF \
       -DTESSEL_STUB_DIR="$root/build/win32/install" -DTESSEL_STUB_DIR_X64="$root/build/win64/install" \

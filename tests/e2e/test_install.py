@@ -25,7 +25,7 @@ UNINSTALLER = b"MZ\x90\x00" + bytes(range(200)) + b"the uninstaller"
 
 def scramble_key():
     """The key the setup and the uninstaller share, as its header defines it."""
-    with open(os.path.join(SOURCE, "install", "uninst.h"), encoding="ascii") as header:
+    with open(os.path.join(SOURCE, "formats", "uninst.h"), encoding="ascii") as header:
         return re.search(r'#define UNINST_KEY "([^"]*)"', header.read()).group(1).encode()
 
 

@@ -211,7 +211,7 @@ class SetupTest(SetupCase):
         self.assertEqual(result.windows, [])
         log = self.log()
         self.assertIn("ABORT: Invalid string ID (0 / 0)\n", log)
-        self.assertRegex(log, r"ABORT: Invalid string ID \(0 / 0\)\n +\(install/settings\.cpp/\d+\)\n$")
+        self.assertRegex(log, r"ABORT: Invalid string ID \(0 / 0\)\n +\(install/engine/settings\.cpp/\d+\)\n$")
 
     def test_interactive_run_opens_the_backdrop_and_ends(self):
         setup = self.pack({"install.dat": SETTINGS})

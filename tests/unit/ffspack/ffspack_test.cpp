@@ -654,15 +654,24 @@ TEST_F(FfspackSign, AFailedSigningLeavesNoSetup) {
          ""},
         {"a key file that holds no key", "--sign " + dir + "cert.pem --key " + dir + "a.txt", ""},
     };
+    // A setup built before under the same name stays as it was: the signed one would only have
+    // taken its place.
+    const std::string earlier = dir + "earlier.exe";
     for (auto &row : rows) {
-        std::remove(out.c_str());
-        Outcome built = Build(out, row.signing, row.environment);
-        EXPECT_EQ(built.code, 1) << row.label << "\n" << built.output;
-        EXPECT_NE(built.output.find("'osslsigncode sign' failed (exit code "), std::string::npos)
-            << built.output;
-        EXPECT_NE(built.output.find("no setup was written"), std::string::npos) << built.output;
-        EXPECT_FALSE(FileExists(out)) << row.label;
-        EXPECT_FALSE(FileExists(out + ".unsigned")) << row.label;
+        for (const std::string &output : {out, earlier}) {
+            std::remove(out.c_str());
+            WriteFile(earlier, "the setup of yesterday");
+            Outcome built = Build(output, row.signing, row.environment);
+            EXPECT_EQ(built.code, 1) << row.label << "\n" << built.output;
+            EXPECT_NE(built.output.find("'osslsigncode sign' failed (exit code "),
+                      std::string::npos)
+                << built.output;
+            EXPECT_NE(built.output.find("no setup was written"), std::string::npos) << built.output;
+            EXPECT_FALSE(FileExists(out)) << row.label;
+            EXPECT_EQ(ReadFile(earlier), "the setup of yesterday") << row.label;
+            EXPECT_EQ(RunCommand("ls -A " + dir + " | grep -c -e ffspack -e signing").output, "0\n")
+                << row.label;
+        }
     }
 }
 
