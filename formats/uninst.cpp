@@ -1,10 +1,22 @@
-// The uninstaller's copy of the script: scrambling, and the layout behind the uninstaller.
+// The uninstall facts: the entry's key name, the scrambling, and the layout behind the
+// uninstaller.
 #include "uninst.h"
 
 #include <string.h>
 
 #include "tessel-bytes.h"
 #include "tessel-core.h"
+#include "tessel-str.h"
+
+int Uninst_KeyName(const char *company, const char *product, char *keyName, int size) {
+    CORE_GUARD(company);
+    CORE_GUARD(product);
+    CORE_GUARD(keyName);
+    int length = Str_Format(keyName, size, "%s%s %s", UNINSTREG_KEY_PREFIX, company, product);
+    if (length >= 0 && length <= UNINSTREG_KEY_LIMIT) return length;
+    if (size > 0) keyName[0] = 0;
+    return -1;
+}
 
 int Uninst_Scramble(uint8_t *buffer, int32_t length, const char *key, int32_t keyLength) {
     CORE_GUARD(buffer);

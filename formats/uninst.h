@@ -12,6 +12,11 @@ enum {
     UNINSTREG_KEY_SIZE = 320,  // the buffer of the key name
     UNINSTREG_KEY_LIMIT = 260, // the longest key name the registry's 8-bit functions take
 };
+// The entry's key name, UNINSTREG_KEY_PREFIX then company and product joined by one blank (the
+// display name), into keyName (size bytes). Returns its length, or -1 with keyName empty when it
+// is longer than UNINSTREG_KEY_LIMIT or does not fit: refused, never cut (a cut name is another
+// product's entry).
+int Uninst_KeyName(const char *company, const char *product, char *keyName, int size);
 // The value under HKEY_CURRENT_USER\RegistryPath that remembers the installation folder.
 #define INSTALL_PATH_VALUE "Install Path"
 

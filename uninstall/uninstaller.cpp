@@ -22,8 +22,8 @@
 #include "command.h"
 #include "dialogs.h"
 #include "entry.h"
-#include "fileinstall.h"
 #include "filelist.h"
+#include "files.h"
 #include "installdir.h"
 #include "installrecord.h"
 #include "keywords.h"
@@ -195,10 +195,10 @@ static int IsEmptyKey(const char *path) {
 }
 
 static void RemoveEntries(const InstallState *state) {
-    char keyName[UNINSTALL_PATH_SIZE];
-    int length = Str_Format(keyName, sizeof keyName, "%s%s %s", UNINSTREG_KEY_PREFIX,
-                            state->CompanyName, state->ProductName);
-    if (length < (int)sizeof keyName && RegDeleteKeyA(HKEY_LOCAL_MACHINE, keyName) == ERROR_SUCCESS)
+    // Never a cut name: that would be another product's entry.
+    char keyName[UNINSTREG_KEY_SIZE];
+    int length = Uninst_KeyName(state->CompanyName, state->ProductName, keyName, sizeof keyName);
+    if (length >= 0 && RegDeleteKeyA(HKEY_LOCAL_MACHINE, keyName) == ERROR_SUCCESS)
         Log_Print("Removed key 'HKLM\\%s'\n", keyName);
     if (!state->RegistryPath[0]) return;
     HKEY key;

@@ -6,7 +6,7 @@
 
 #include <string.h>
 
-#include "fileinstall.h"
+#include "files.h"
 #include "installdir.h"
 #include "installrecord.h"
 #include "keywords.h"
@@ -41,8 +41,7 @@ static struct {
 // marks, into path (size bytes). Returns 1, or 0 when the entry or the value is missing.
 static int EntryUninstaller(const InstallState *state, char *path, int size) {
     char keyName[UNINSTREG_KEY_SIZE], command[REMOVAL_PATH_SIZE + 2];
-    if (Str_Format(keyName, sizeof keyName, "%s%s %s", UNINSTREG_KEY_PREFIX, state->CompanyName,
-                   state->ProductName) < 0 ||
+    if (Uninst_KeyName(state->CompanyName, state->ProductName, keyName, sizeof keyName) < 0 ||
         !Reg_KeyExists(REG_ROOT_MACHINE, keyName))
         return 0;
     SysKey key;

@@ -1,28 +1,16 @@
 // File installation (win32 tree): the INSTALL command's work of copying every listed archive
-// entry to its place and writing the uninstaller, and the two file-system operations that
-// other commands share. The list's items are read with filelist.h.
+// entry to its place and writing the uninstaller; the file operations it shares with the other
+// commands are files.h's. The list's items are read with filelist.h.
 #pragma once
 #include <stdint.h>
 
 #include "state.h"
 
-enum {
-    INSTALL_TARGET_SIZE = 260, // a target path, and the work copy of File_WriteAll
-};
+#include "files.h"
 
-// Writes count bytes of data to the file at path, created or emptied; a missing directory
-// along the path is created first. Returns 1, or 0 with one log line when the file cannot be
-// created or written completely, a negative count included; a partly written file is removed.
-// Directories are made only for a path of at most 259 characters (refused, never cut).
-int File_WriteAll(const char *path, const void *data, int32_t count);
-// Reads the whole file at path into *data: a block of *size + 1 bytes from the memory manager,
-// the last one zero. Returns 1; 0 with *data null when the file does not exist (no log line);
-// -1 with *data null and one log line when it cannot be read or holds more than limit bytes.
-int File_ReadAll(const char *path, int32_t limit, uint8_t **data, int32_t *size);
-// Creates every missing directory along path ("C:\a\b\" or "C:\a\b"). path is changed during
-// the call and restored. Returns 1: a directory that cannot be made shows when a file in it is
-// opened.
-int Dir_CreatePath(char *path);
+enum {
+    INSTALL_TARGET_SIZE = FILE_PATH_SIZE, // a target path
+};
 
 // The INSTALL command: finds an earlier installation of the product first and stops (0) when
 // it is a newer version that is not to be replaced (earlier.h); remembers InstallPath under

@@ -6,7 +6,7 @@
 #include <windows.h>
 
 #include "ffs.h"
-#include "fileinstall.h"
+#include "files.h"
 #include "fontslots.h"
 #include "tessel-core.h"
 #include "tessel-sys.h"

@@ -5,7 +5,7 @@
 #include <shlobj.h>
 #include <windows.h>
 
-#include "fileinstall.h"
+#include "files.h"
 #include "installdir.h"
 #include "tessel-core.h"
 #include "tessel-sys.h"

@@ -51,12 +51,11 @@ int UninstReg_Write(const InstallState *state) {
     CORE_GUARD(state);
     // The display name is the key's last part: company and product joined by one blank.
     char keyName[UNINSTREG_KEY_SIZE];
-    int length = Str_Format(keyName, sizeof keyName, "%s%s %s", UNINSTALL_KEY, state->CompanyName,
-                            state->ProductName);
+    int length = Uninst_KeyName(state->CompanyName, state->ProductName, keyName, sizeof keyName);
     // Refused, never cut: a cut key would be another product's entry. The registry's 8-bit
     // functions take no longer key name, and a key that cannot be made ends the run after
     // everything else was installed.
-    if (length < 0 || length > UNINSTREG_KEY_LIMIT) {
+    if (length < 0) {
         Log_Print("Uninstall key too long for '%s %s'\n", state->CompanyName, state->ProductName);
         return 0;
     }

@@ -19,7 +19,7 @@
 #include "dialogs.h"
 #include "ffs-cmp2.h"
 #include "ffs.h"
-#include "fileinstall.h"
+#include "files.h"
 #include "iscript.h"
 #include "tessel-core.h"
 #include "tessel-sys.h"

@@ -15,6 +15,28 @@ using testing_support::LittleEndian;
 
 namespace {
 
+// The entry's key name is refused, never cut, beyond the registry's 260 characters and beyond
+// its buffer: a cut name would be another product's entry, which the uninstaller would delete.
+TEST(Uninstaller, TheEntrysKeyNameIsRefusedBeyondItsLimitNeverCut) {
+    const std::string prefix = UNINSTREG_KEY_PREFIX;
+    char key[UNINSTREG_KEY_SIZE];
+    const int room = UNINSTREG_KEY_LIMIT - (int)prefix.size() - 1; // company, blank, product
+    const std::string company = "Hollybush";
+    std::string product(room - company.size(), 'p');
+    EXPECT_EQ(Uninst_KeyName(company.c_str(), product.c_str(), key, sizeof key),
+              UNINSTREG_KEY_LIMIT);
+    EXPECT_EQ(std::string(key), prefix + company + " " + product);
+    product += "q";
+    EXPECT_EQ(Uninst_KeyName(company.c_str(), product.c_str(), key, sizeof key), -1);
+    EXPECT_STREQ(key, "");
+    // A name the buffer cannot hold: refused, where a cut one would name a shorter product.
+    const std::string long159(159, 'c');
+    EXPECT_EQ(Uninst_KeyName(long159.c_str(), long159.c_str(), key, sizeof key), -1);
+    EXPECT_STREQ(key, "");
+    EXPECT_EQ(Uninst_KeyName("A", "B", key, (int)prefix.size() + 3), -1);
+    EXPECT_EQ(Uninst_KeyName("A", "B", key, (int)prefix.size() + 4), (int)prefix.size() + 3);
+}
+
 TEST(Uninstaller, TheKeyIsFourteenPrintableCharacters) {
     ASSERT_EQ(strlen(UNINST_KEY), 14u);
     for (const char *c = UNINST_KEY; *c; c++) EXPECT_TRUE(*c >= 0x20 && *c < 0x7F) << *c;
