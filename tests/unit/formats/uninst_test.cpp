@@ -34,6 +34,9 @@ TEST(Uninstaller, TheEntrysKeyNameIsRefusedBeyondItsLimitNeverCut) {
     EXPECT_EQ(Uninst_KeyName(long159.c_str(), long159.c_str(), key, sizeof key), -1);
     EXPECT_STREQ(key, "");
     EXPECT_EQ(Uninst_KeyName("A", "B", key, (int)prefix.size() + 3), -1);
+    key[0] = 'x'; // a buffer of no bytes is not written
+    EXPECT_EQ(Uninst_KeyName("A", "B", key, 0), -1);
+    EXPECT_EQ(key[0], 'x');
     EXPECT_EQ(Uninst_KeyName("A", "B", key, (int)prefix.size() + 4), (int)prefix.size() + 3);
 }
 
