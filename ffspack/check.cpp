@@ -12,7 +12,9 @@
 #include <map>
 #include <set>
 
+#include "check-fonts.h"
 #include "check-habits.h"
+#include "check-names.h"
 #include "ffs.h"
 #include "filelist.h"
 #include "keywords.h"
@@ -28,38 +30,6 @@ typedef struct Command {
     int32_t id;                         // a KeywordId, -1 for a command the setup does not run
     std::vector<std::string> arguments; // none when nothing follows the ':'
 } Command;
-
-// Faces that every Windows has since XP: a STRING may name them without a FONT.
-const char *const SYSTEM_FACES[] = {
-    "Arial",
-    "Arial Black",
-    "Comic Sans MS",
-    "Courier",
-    "Courier New",
-    "Georgia",
-    "Impact",
-    "Lucida Console",
-    "MS Sans Serif",
-    "MS Serif",
-    "Microsoft Sans Serif",
-    "Palatino Linotype",
-    "Segoe UI",
-    "Symbol",
-    "System",
-    "Tahoma",
-    "Times New Roman",
-    "Trebuchet MS",
-    "Verdana",
-    "Webdings",
-    "Wingdings",
-};
-
-// Names that Windows opens as a device in every folder, whatever their extension.
-const char *const DEVICE_NAMES[] = {
-    "CON",  "PRN",  "AUX",  "NUL",  "CONIN$", "CONOUT$", "COM1", "COM2",
-    "COM3", "COM4", "COM5", "COM6", "COM7",   "COM8",    "COM9", "LPT1",
-    "LPT2", "LPT3", "LPT4", "LPT5", "LPT6",   "LPT7",    "LPT8", "LPT9",
-};
 
 // The faces the script's FONT commands add, read from their files' name tables.
 typedef struct Faces {
@@ -84,14 +54,6 @@ typedef struct Checker {
     size_t errors;
 } Checker;
 
-std::string Quoted(const std::string &text) { return "'" + Check_Printable(text) + "'"; }
-
-std::string Upper(std::string text) {
-    for (char &c : text)
-        if (c >= 'a' && c <= 'z') c = (char)(c - 'a' + 'A');
-    return text;
-}
-
 void Say(Checker *c, CheckKind kind, const std::string &where, const std::string &text) {
     c->report->push_back(CheckMessage{kind, where + text});
     if (kind == CHECK_ERROR) c->errors++;
@@ -114,37 +76,6 @@ uint32_t Hash(const Checker *c, const std::string &name) {
 
 int32_t FindKeyword(const std::string &keyword) {
     return keyword.size() < KEYWORD_SIZE ? Keyword_Find(keyword.c_str()) : -1;
-}
-
-// ---- Names of files ----
-
-bool IsDrive(const std::string &text) {
-    char letter = text.empty() ? 0 : (char)(text[0] | 0x20);
-    return letter >= 'a' && letter <= 'z' && text.size() >= 2 && text[1] == ':';
-}
-
-// The device that Windows opens for component: what comes before its first '.' or ':', blanks
-// at its end dropped, when that is a device's name; "" otherwise.
-std::string DeviceOf(const std::string &component) {
-    std::string base = Upper(component.substr(0, component.find_first_of(".:")));
-    base.erase(base.find_last_not_of(' ') + 1);
-    for (const char *device : DEVICE_NAMES)
-        if (base == device) return base;
-    return "";
-}
-
-// The fault of one component of name, or "". The words start by naming the component unless it
-// is the whole name.
-std::string ComponentFault(const std::string &component, const std::string &name) {
-    if (component.empty()) return "";
-    const std::string which = component == name ? "" : "holds " + Quoted(component) + ", which ";
-    if (component == "..") return which + "leads out of its folder";
-    if (IsDrive(component)) return which + "names a drive: a name lies inside its folder";
-    const std::string device = DeviceOf(component);
-    if (!device.empty()) return which + "is the device " + device + " to Windows, not a file";
-    if (component.back() == '.') return which + "ends with a dot: Windows drops it";
-    if (component.back() == ' ') return which + "ends with a blank: Windows drops it";
-    return "";
 }
 
 // ---- Reading the script ----
@@ -312,7 +243,7 @@ bool Ask(Checker *c, const Command &command, const std::string &what, const std:
     c->named.insert(hash);
     const std::string fault = Check_NameFault(name);
     if (!fault.empty()) {
-        SayOn(c, CHECK_ERROR, command, what + Quoted(name) + " " + fault);
+        SayOn(c, CHECK_ERROR, command, what + Check_Quoted(name) + " " + fault);
         return false;
     }
     if (c->entries.count(hash)) return true;
@@ -320,10 +251,11 @@ bool Ask(Checker *c, const Command &command, const std::string &what, const std:
     std::string windows = name;
     std::replace(windows.begin(), windows.end(), '/', '\\');
     const std::string hint = windows != name && c->entries.count(Hash(c, windows))
-                                 ? " (did you mean " + Quoted(windows) + "?)"
+                                 ? " (did you mean " + Check_Quoted(windows) + "?)"
                                  : "";
     SayOn(c, CHECK_ERROR, command,
-          what + Quoted(name) + " is not among the entries: the setup will not find it" + hint);
+          what + Check_Quoted(name) + " is not among the entries: the setup will not find it" +
+              hint);
     return false;
 }
 
@@ -348,14 +280,14 @@ void CheckFileList(Checker *c, const Command &command, Walk *walk) {
                       std::to_string(INSTALL_ITEM_SIZE - 1) + " and refuses it");
             continue;
         }
-        auto first = items.emplace(Upper(text), std::make_pair(item, text));
+        auto first = items.emplace(Check_Upper(text), std::make_pair(item, text));
         if (!first.second) {
             const std::string earlier = "item " + std::to_string(first.first->second.first);
             const std::string &written = first.first->second.second;
             SayOn(c, CHECK_ERROR, command,
-                  which + Quoted(text) +
+                  which + Check_Quoted(text) +
                       (written == text ? " is " + earlier + " again"
-                                       : " and " + earlier + " " + Quoted(written) +
+                                       : " and " + earlier + " " + Check_Quoted(written) +
                                              " differ only in letter case: one file to the "
                                              "setup and to Windows") +
                       ", which INSTALL would write twice");
@@ -393,7 +325,7 @@ void CheckNames(Checker *c, const Command &command, Walk *walk) {
         const std::string fault = HasName(command, 0) ? Check_PathFault(command.arguments[0]) : "";
         if (!fault.empty())
             SayOn(c, CHECK_ERROR, command,
-                  "the path " + Quoted(command.arguments[0]) + " " + fault);
+                  "the path " + Check_Quoted(command.arguments[0]) + " " + fault);
         c->named.insert(Hash(c, UNINST_ENTRY));
         if (!c->build->uninstallerBundled && !c->entries.count(Hash(c, UNINST_ENTRY)))
             SayOn(c, CHECK_ERROR, command,
@@ -460,51 +392,6 @@ void CheckOrder(Checker *c, const Command &command, Walk *walk) {
 
 // ---- Fonts ----
 
-uint32_t Big16(const std::vector<uint8_t> &data, size_t at) {
-    return at + 2 <= data.size() ? (uint32_t)data[at] << 8 | data[at + 1] : 0;
-}
-
-uint32_t Big32(const std::vector<uint8_t> &data, size_t at) {
-    return Big16(data, at) << 16 | Big16(data, at + 2);
-}
-
-// The family names (name 1) of the TrueType or OpenType font at offset at of data, added to
-// *names in upper case; false when it has no name table that can be read.
-bool ReadFamilies(const std::vector<uint8_t> &data, size_t at, std::set<std::string> *names) {
-    size_t table = 0;
-    for (uint32_t i = 0, tables = Big16(data, at + 4); i < tables && !table; i++) {
-        size_t record = at + 12 + 16 * (size_t)i;
-        if (Big32(data, record) == 0x6E616D65) table = Big32(data, record + 8); // "name"
-    }
-    if (!table || table + 6 > data.size()) return false;
-    size_t strings = table + Big16(data, table + 4);
-    bool found = false;
-    for (uint32_t i = 0, count = Big16(data, table + 2); i < count; i++) {
-        size_t record = table + 6 + 12 * (size_t)i;
-        uint32_t platform = Big16(data, record), length = Big16(data, record + 8);
-        size_t text = strings + Big16(data, record + 10);
-        if (record + 12 > data.size() || Big16(data, record + 6) != 1 ||
-            text + length > data.size())
-            continue;
-        std::string family;
-        if (platform == 1) // Macintosh: one byte a character
-            family.assign(data.begin() + (long)text, data.begin() + (long)(text + length));
-        else // Unicode and Windows: UTF-16, big-endian
-            for (size_t k = 0; k + 1 < length; k += 2)
-                family.push_back(data[text + k] ? '?' : (char)data[text + k + 1]);
-        names->insert(Upper(family));
-        found = true;
-    }
-    return found;
-}
-
-// An entry's bytes: those in memory, or else its file's (empty when it cannot be read).
-std::vector<uint8_t> EntryBytes(const CheckEntry &entry) {
-    if (entry.data) return *entry.data;
-    std::ifstream file(entry.path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(file), {});
-}
-
 // The faces of the script's FONT files that are among the entries.
 Faces FontFaces(Checker *c, const std::vector<Command> &commands) {
     Faces faces{{}, false};
@@ -512,26 +399,17 @@ Faces FontFaces(Checker *c, const std::vector<Command> &commands) {
         if (command.id != KW_FONT || command.arguments.size() < 2) continue;
         auto entry = c->entries.find(Hash(c, command.arguments[1]));
         if (entry == c->entries.end()) continue;
-        const std::vector<uint8_t> data = EntryBytes(*entry->second);
-        bool read = false;
-        if (Big32(data, 0) == 0x74746366) // "ttcf": a collection, its fonts' offsets at 12
-            for (uint32_t i = 0, fonts = Big32(data, 8); i < fonts && i < 256; i++)
-                read = ReadFamilies(data, Big32(data, 12 + 4 * (size_t)i), &faces.names) || read;
-        else
-            read = ReadFamilies(data, 0, &faces.names);
-        faces.any = faces.any || !read;
+        faces.any = !CheckFonts_AddFamilies(*entry->second, &faces.names) || faces.any;
     }
     return faces;
 }
 
 void CheckFace(Checker *c, const Command &command, const Faces &faces) {
     if (!HasName(command, 1) || command.arguments[1].empty() || faces.any) return;
-    const std::string face = Upper(command.arguments[1]);
-    for (const char *system : SYSTEM_FACES)
-        if (face == Upper(system)) return;
-    if (faces.names.count(face)) return;
+    if (CheckFonts_IsSystemFace(command.arguments[1])) return;
+    if (faces.names.count(Check_Upper(command.arguments[1]))) return;
     SayOn(c, CHECK_WARNING, command,
-          "the face " + Quoted(command.arguments[1]) +
+          "the face " + Check_Quoted(command.arguments[1]) +
               " is not one that every Windows has, and no FONT adds it: the text is drawn in "
               "a font Windows picks");
 }
@@ -544,7 +422,7 @@ void CheckUnnamed(Checker *c) {
         if (c->named.count(hash) || hash == Hash(c, "install.dat") || hash == Hash(c, UNINST_ENTRY))
             continue;
         Say(c, CHECK_WARNING, c->name + ": ",
-            "the entry " + Quoted(entry.name) +
+            "the entry " + Check_Quoted(entry.name) +
                 " is named nowhere in the script: the setup never uses it");
         c->named.insert(hash); // an entry given twice is the build's error
     }
@@ -619,44 +497,6 @@ bool Check_Script(const std::vector<uint8_t> &script, const std::string &scriptN
     Checker c = Start(scriptName, build, report);
     CheckCommands(&c, ReadCompiled(&c, std::string(script.begin(), script.end())));
     return c.errors == 0;
-}
-
-std::string Check_NameFault(const std::string &name) {
-    for (unsigned char byte : name) {
-        if (byte >= 32 && byte != 127) continue;
-        char text[48];
-        snprintf(text, sizeof text, "holds the control character 0x%02X", byte);
-        return text;
-    }
-    size_t leading = std::min(name.find_first_not_of("\\/"), name.size());
-    if (leading > 1 || (leading == 1 && name[0] == '/'))
-        return "begins with " + Quoted(name.substr(0, leading)) +
-               ": a name lies inside its folder, with at most one leading backslash (which "
-               "the setup steps over)";
-    for (size_t start = leading; start <= name.size();) {
-        size_t end = std::min(name.find_first_of("\\/", start), name.size());
-        const std::string fault = ComponentFault(name.substr(start, end - start), name);
-        if (!fault.empty()) return fault;
-        start = end + 1;
-    }
-    return "";
-}
-
-std::string Check_PathFault(const std::string &path) {
-    // The macro pairs are those of a FILE LIST item, and every path's.
-    std::string rest = FileList_ArchiveName(path.c_str());
-    if (rest.size() == path.size() && IsDrive(rest)) rest.erase(0, 2);
-    return Check_NameFault(rest);
-}
-
-std::string Check_Printable(const std::string &text) {
-    std::string printable;
-    for (unsigned char byte : text) {
-        char escape[8];
-        snprintf(escape, sizeof escape, byte < 32 || byte == 127 ? "\\x%02X" : "%c", byte);
-        printable += escape;
-    }
-    return printable;
 }
 
 uint64_t Check_KiloBytes(uint64_t bytes) { return bytes / 1024 + (bytes % 1024 != 0); }

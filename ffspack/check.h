@@ -1,7 +1,7 @@
 // The builder's checks of an installation script, so that the publisher meets its mistakes
 // before a user does: every command against the keyword table, the names it asks the archive
 // for against the build's entries, the order of commands the setup relies on, and the bytes of
-// a hand-made "install.dat". The build (pack.cpp) runs them before it writes anything, and
+// a hand-made "install.dat". The build (pack-sources.cpp) runs them before it writes anything, and
 // 'ffspack check' runs them alone.
 #pragma once
 #include <stdint.h>
@@ -52,19 +52,6 @@ bool Check_Source(const std::string &source, const std::string &sourceName, cons
 // are counted by CR LF) and appends the findings to *report. True when there is no error.
 bool Check_Script(const std::vector<uint8_t> &script, const std::string &scriptName,
                   const CheckBuild &build, CheckReport *report);
-// Why name cannot be the name of a file inside a folder on Windows, as the words that follow the
-// quoted name in a finding ("holds '..', which leads out of its folder"); "" when it can be one,
-// and for an empty name. Refused: a control character (bytes below 32, and 127); a start at a
-// root ('/', or more than the one leading backslash that the setup steps over); and as any
-// component between '\' and '/': "..", a drive ("C:"), a name that Windows opens as a device
-// (CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9, CONIN$, CONOUT$, in any letter case, with or
-// without an extension), and a trailing dot or blank, which Windows drops.
-std::string Check_NameFault(const std::string &name);
-// The same for a path on the target machine that the script names: its leading macro pairs are
-// passed over, and a drive at its very start is allowed (the setup takes "C:..." as it is).
-std::string Check_PathFault(const std::string &path);
-// text with each control character written as \xNN, so that a finding stays one line of text.
-std::string Check_Printable(const std::string &text);
 // bytes in whole KB of 1024, rounded up: the unit of INSTALL SIZE.
 uint64_t Check_KiloBytes(uint64_t bytes);
 // The number of messages of kind in report.

@@ -236,34 +236,41 @@ uint16_t MachineOf(const std::string &path) {
     return Pe_ReadMachine(head, (int32_t)got, &machine) ? machine : 0;
 }
 
-int Build(int argc, char **argv) {
+// The build command's line.
+struct BuildOptions {
     std::string stub, output, scriptPath, uninstaller;
     const Arch *arch = nullptr;
     SignOptions sign;
     bool standalone = false, check = true;
     uint32_t flags = PACK_DEFAULT_FLAGS;
     std::vector<PackSource> sources;
+};
+
+// Reads the build command's arguments into *options, the folders of --dir walked as they come.
+// Returns -1 when they are read, else the command's exit code (the problem printed).
+int ReadBuildOptions(int argc, char **argv, BuildOptions *options) {
     std::string error;
+    SignOptions &sign = options->sign;
     for (int i = 0; i < argc; i++) {
         std::string arg = argv[i];
         bool hasValue = i + 1 < argc;
         if (arg == "--stub" && hasValue) {
-            stub = argv[++i];
+            options->stub = argv[++i];
         } else if (arg == "--arch" && hasValue) {
-            arch = ArchNamed(argv[++i]);
-            if (!arch)
+            options->arch = ArchNamed(argv[++i]);
+            if (!options->arch)
                 return Usage("--arch is x86 (the stub for every Windows) or x64, not '" +
                              std::string(argv[i]) + "'");
         } else if ((arg == "-o" || arg == "--output") && hasValue) {
-            output = argv[++i];
+            options->output = argv[++i];
         } else if (arg == "--flags" && hasValue) {
-            if (!ParseFlags(argv[++i], &flags)) return Usage("--flags needs a number");
+            if (!ParseFlags(argv[++i], &options->flags)) return Usage("--flags needs a number");
         } else if (arg == "--dir" && hasValue) {
-            if (!Pack_ScanFolder(argv[++i], &sources, &error)) return Fail(error);
+            if (!Pack_ScanFolder(argv[++i], &options->sources, &error)) return Fail(error);
         } else if (arg == "--script" && hasValue) {
-            scriptPath = argv[++i];
+            options->scriptPath = argv[++i];
         } else if (arg == "--uninstaller" && hasValue) {
-            uninstaller = argv[++i];
+            options->uninstaller = argv[++i];
         } else if (arg == "--sign" && hasValue) {
             sign.certificate = argv[++i];
         } else if (arg == "--key" && hasValue) {
@@ -278,30 +285,41 @@ int Build(int argc, char **argv) {
                 return Usage("--jobs needs a number from 1 to " + std::to_string(PACK_MAX_JOBS));
             Pack_SetJobs((int)jobs);
         } else if (arg == "--standalone") {
-            standalone = true;
+            options->standalone = true;
         } else if (arg == "--no-check") {
-            check = false;
+            options->check = false;
         } else if (!arg.empty() && arg[0] == '-') {
             return Usage("unknown or incomplete option '" + arg + "'");
         } else {
-            sources.push_back(EntryOf(arg));
+            options->sources.push_back(EntryOf(arg));
         }
     }
-    if (output.empty()) return Usage("build needs -o SETUP");
+    return -1;
+}
+
+// Refuses options that do not go together, and chooses the installed stub when none is given.
+// Returns -1 when the build can go on, else the command's exit code (the problem printed).
+int CheckBuildOptions(BuildOptions *options) {
+    const std::string &stub = options->stub;
+    const Arch *arch = options->arch;
+    const SignOptions &sign = options->sign;
+    bool standalone = options->standalone;
+    if (options->output.empty()) return Usage("build needs -o SETUP");
     if (standalone && arch) return Usage("--arch is for a setup; an archive has no stub");
     if (!stub.empty() && arch && MachineOf(stub) != arch->machine)
         return Usage("--stub '" + stub + "' is not " + arch->words + " program, as --arch " +
                      arch->name + " asks: give one of the two");
     if (stub.empty() && !standalone) {
         const Arch &chosen = arch ? *arch : kArches[0];
-        stub = InstalledStub(chosen);
-        if (stub.empty())
+        options->stub = InstalledStub(chosen);
+        if (options->stub.empty())
             return Usage("build needs --stub STUB (or --standalone); no " +
                          std::string(chosen.name) + " stub is installed beside ffspack (../" +
                          chosen.folder + ")");
     }
-    if (sources.empty() && scriptPath.empty()) return Usage("build needs at least one entry");
-    if (standalone && !uninstaller.empty())
+    if (options->sources.empty() && options->scriptPath.empty())
+        return Usage("build needs at least one entry");
+    if (standalone && !options->uninstaller.empty())
         return Usage("--uninstaller is for a setup; a stand-alone archive takes it as an entry");
     bool signing = !sign.certificate.empty();
     if (standalone && signing) return Usage("--sign is for a setup; an archive is not a program");
@@ -309,9 +327,20 @@ int Build(int argc, char **argv) {
         return Usage("--key, --password-file and --timestamp go with --sign");
     if (signing && sign.key.empty() && !Sign_IsPkcs12(sign.certificate))
         return Usage("--sign with a PEM certificate needs --key KEY (or give a .p12/.pfx file)");
+    return -1;
+}
+
+int Build(int argc, char **argv) {
+    BuildOptions options;
+    int refused = ReadBuildOptions(argc, argv, &options);
+    if (refused < 0) refused = CheckBuildOptions(&options);
+    if (refused >= 0) return refused;
+    const std::string &output = options.output;
+    const SignOptions &sign = options.sign;
+    bool signing = !sign.certificate.empty();
     PackNotes notes;
     CheckReport report;
-    std::string bundled;
+    std::string bundled, error;
     // A setup to sign is built under its own name in a folder beside the output, which it
     // replaces only once signed (the name is part of the version information).
     std::string target = output, aside;
@@ -323,8 +352,9 @@ int Build(int argc, char **argv) {
             return Fail("cannot make the folder '" + aside + "' to sign in");
         target = (fs::path(aside) / fs::path(output).filename()).string();
     }
-    bool built = Pack_BuildFiles(standalone ? "" : stub, uninstaller, scriptPath, sources, flags,
-                                 target, &bundled, &error, &notes, check ? &report : nullptr);
+    bool built = Pack_BuildFiles(options.standalone ? "" : options.stub, options.uninstaller,
+                                 options.scriptPath, options.sources, options.flags, target,
+                                 &bundled, &error, &notes, options.check ? &report : nullptr);
     if (!built && !aside.empty()) fs::remove_all(aside);
     PrintReport(report);
     if (!built) return Fail(error);
@@ -337,7 +367,8 @@ int Build(int argc, char **argv) {
         if (!signedIt) return Fail(error);
         printf("signed with %s\n", sign.certificate.c_str());
     }
-    size_t entries = sources.size() + (scriptPath.empty() ? 0 : 1) + (bundled.empty() ? 0 : 1);
+    size_t entries =
+        options.sources.size() + (options.scriptPath.empty() ? 0 : 1) + (bundled.empty() ? 0 : 1);
     std::error_code code;
     printf("%s: %s entries, %s bytes\n", output.c_str(), std::to_string(entries).c_str(),
            std::to_string(fs::file_size(output, code)).c_str());

@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "pack.h"
+#include "pack-read.h"
 
 #if !defined(_WIN32)
 #include <spawn.h>

@@ -1,7 +1,7 @@
 // The version information of a setup (the VS_VERSIONINFO resource that Windows shows on the
 // file's Properties page): made from the script's product name, company and version, written
 // into the stub's resource tree before the archive is appended, read back for 'ffspack verify'.
-// Used by the build (pack.cpp), the command and the tests.
+// Used by the build (pack-setup.cpp), the command and the tests.
 #pragma once
 #include <stdint.h>
 
@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "pack.h"
+#include "pack-archive.h"
 
 enum {
     VERSION_PARTS = 4,          // a Windows version: four numbers

@@ -1,6 +1,6 @@
 // The Authenticode reader's refusals before any cryptography: the table's size bound at its edge
 // and records that do not fit it (whole signatures, intact and changed, are checked through
-// 'ffspack verify' in ffspack_test); the Windows build, which has no libcrypto, says that it
+// 'ffspack verify' in ffspack_sign_test); the Windows build, which has no libcrypto, says that it
 // cannot check.
 #include <gtest/gtest.h>
 

@@ -12,6 +12,9 @@
 #include <vector>
 
 #include "test-support.h"
+#include "tryout-log.h"
+#include "tryout-registry.h"
+#include "tryout-shortcut.h"
 #include "tryout.h"
 
 using testing_support::MakeTempDir;

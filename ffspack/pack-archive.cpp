@@ -1,0 +1,544 @@
+// Archive writing: the entries checked, hashed and sorted, encoded with Type2 where it shrinks
+// (on several threads, each block waiting in a spool), and laid out as header, sorted
+// directory, blocks back to back, padding that keeps the last 16-byte peek inside the file,
+// and trailer; each input read in pieces as it is stored, never held whole.
+#include "pack-archive.h"
+
+#include <errno.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <algorithm>
+#include <atomic>
+#include <thread>
+
+#include "check-names.h"
+#include "ffs-cmp2.h"
+#include "ffs.h"
+#include "pack-file.h"
+#include "tessel-bytes.h"
+#include "tessel-sys.h"
+
+uint32_t Pack_HashName(const std::string &name, uint32_t flags) {
+    return Ffs_HashNameFlags(name.c_str(), flags);
+}
+
+uint64_t Pack_InputSize(const PackInput &input) {
+    return input.path.empty() ? input.data.size() : input.size;
+}
+
+std::string Pack_Clash(const std::string &a, const std::string &b, uint32_t flags) {
+    if (a == b) return Check_Quoted(a) + " is listed twice";
+    const std::string names = "names " + Check_Quoted(a) + " and " + Check_Quoted(b);
+    auto upper = [](char c) { return c >= 'a' && c <= 'z' ? (char)(c - 'a' + 'A') : c; };
+    if ((flags & FFS_FLAG_UPPER_NAMES) && a.size() == b.size() &&
+        std::equal(a.begin(), a.end(), b.begin(),
+                   [&](char x, char y) { return upper(x) == upper(y); }))
+        return names + " differ only in letter case: the setup asks for names in any letter " +
+               "case, and these are one name to it; keep one of them";
+    char hash[16];
+    snprintf(hash, sizeof hash, "%08X", Pack_HashName(a, flags));
+    return names + " have the same hash (0x" + hash + "); rename one of them";
+}
+
+namespace {
+
+void PutWord(PackBytes *bytes, uint32_t value) {
+    uint8_t word[4];
+    Le_Put32(word, value);
+    bytes->insert(bytes->end(), word, word + 4);
+}
+
+// An input's bytes from its start, in pieces: from memory, or from its file, which must hold
+// exactly the size it had when it was listed.
+typedef struct InputReader {
+    const PackInput *input;
+    SysFile *file;
+    uint64_t read;
+    uint8_t head[4]; // the first bytes read, zeros behind a shorter input
+    bool failed;     // a file call failed
+    bool changed;    // the file ends before its size, or goes on past it
+} InputReader;
+
+// Opens the input for reading from its start. False, with *error, when its file cannot be
+// opened.
+bool OpenInput(const PackInput &input, InputReader *reader, std::string *error) {
+    *reader = InputReader{&input, nullptr, 0, {0, 0, 0, 0}, false, false};
+    if (input.path.empty()) return true;
+    reader->file = Sys_FileOpen(input.path.c_str(), "rb");
+    if (!reader->file) *error = "cannot open " + Check_Quoted(input.path) + ": " + strerror(errno);
+    return reader->file != nullptr;
+}
+
+// The next n bytes of the input (an FfsSource; never asked past its size). 0 when they cannot
+// be read.
+int ReadInput(void *context, uint8_t *buffer, int32_t n) {
+    InputReader *reader = (InputReader *)context;
+    const PackInput &input = *reader->input;
+    if (reader->failed || reader->changed || n < 0 ||
+        reader->read + (uint64_t)n > Pack_InputSize(input)) {
+        reader->failed = true;
+        return 0;
+    }
+    if (input.path.empty()) {
+        memcpy(buffer, input.data.data() + reader->read, (size_t)n);
+    } else {
+        int32_t got = 0;
+        reader->failed = !Sys_FileRead(reader->file, buffer, n, &got);
+        reader->changed = !reader->failed && got != n;
+    }
+    for (uint64_t i = reader->read; i < 4 && i < reader->read + (uint64_t)n; i++)
+        reader->head[i] = buffer[i - reader->read];
+    reader->read += (uint64_t)n;
+    return !reader->failed && !reader->changed;
+}
+
+// Closes the input. Where all of it was read, its file must end there: a file that grew or
+// shrank since it was listed would be stored cut short or padded. False, with *error, when a
+// read, that end or the close failed.
+bool CloseInput(InputReader *reader, std::string *error) {
+    const PackInput &input = *reader->input;
+    if (reader->file) {
+        if (!reader->failed && !reader->changed && reader->read == input.size) {
+            uint8_t more;
+            int32_t got = 0;
+            reader->failed = !Sys_FileRead(reader->file, &more, 1, &got);
+            reader->changed = got != 0;
+        }
+        reader->failed = !Sys_FileClose(reader->file) || reader->failed;
+        reader->file = nullptr;
+    }
+    const std::string name = Check_Quoted(input.path.empty() ? input.name : input.path);
+    if (reader->changed)
+        *error = name + " changed while the setup was built (it had " + std::to_string(input.size) +
+                 " bytes when it was listed)";
+    else if (reader->failed)
+        *error = "cannot read " + name;
+    return !reader->failed && !reader->changed;
+}
+
+// ---- Spools: the encoded blocks between their encoding and the archive ----
+
+// One thread's blocks one behind the other: in memory, or in a file of the output's folder.
+typedef struct Spool {
+    SysFile *file; // null: in memory
+    std::string path;
+    PackBytes memory;
+    int64_t end;         // where the next block goes
+    int64_t position;    // the file's position
+    std::string failure; // the first failed call's error; every later call fails too
+} Spool;
+
+// A spool file at path, which nobody else sees: removed at once where an open file can be.
+bool OpenSpool(const std::string &path, Spool *spool, std::string *error) {
+    spool->path = path;
+    spool->file = Sys_FileOpen(path.c_str(), "w+b");
+    if (!spool->file) {
+        *error = "cannot write " + Check_Quoted(path) + ": " + strerror(errno);
+        return false;
+    }
+#if !defined(_WIN32)
+    remove(path.c_str());
+#endif
+    return true;
+}
+
+// False, with the failure, when a call failed (the close among them).
+bool CloseSpool(Spool *spool, std::string *error) {
+    if (!spool->file) return true;
+    if (!Sys_FileClose(spool->file) && spool->failure.empty())
+        spool->failure = "cannot write " + Check_Quoted(spool->path) + ": " + strerror(errno);
+    spool->file = nullptr;
+#if defined(_WIN32)
+    remove(spool->path.c_str());
+#endif
+    if (!spool->failure.empty()) *error = spool->failure;
+    return spool->failure.empty();
+}
+
+// Records a failed call of the spool, a read or a write, when it is the first.
+bool SpoolFails(Spool *spool, const char *call) {
+    if (spool->failure.empty())
+        spool->failure = std::string("cannot ") + call + " " + Check_Quoted(spool->path);
+    return false;
+}
+
+// Moves the file to at for a read or a write (call). False when it or an earlier call failed.
+bool SeekSpool(Spool *spool, int64_t at, const char *call) {
+    if (!spool->failure.empty()) return false;
+    if (spool->position == at) return true;
+    if (!Sys_FileSeek(spool->file, at)) return SpoolFails(spool, call);
+    spool->position = at;
+    return true;
+}
+
+// Appends n bytes at the spool's end (an FfsSink). 0 when they cannot be written.
+int WriteSpool(void *context, const uint8_t *data, int32_t n) {
+    Spool *spool = (Spool *)context;
+    if (!spool->file) {
+        spool->memory.resize((size_t)spool->end);
+        spool->memory.insert(spool->memory.end(), data, data + n);
+    } else if (!SeekSpool(spool, spool->end, "write") || !Sys_FileWrite(spool->file, data, n)) {
+        return SpoolFails(spool, "write");
+    }
+    spool->end += n;
+    spool->position = spool->end;
+    return 1;
+}
+
+// n bytes of the spool from at into buffer. False when they cannot be read.
+bool ReadSpool(Spool *spool, int64_t at, uint8_t *buffer, int32_t n) {
+    if (!spool->file) {
+        memcpy(buffer, spool->memory.data() + at, (size_t)n);
+        return true;
+    }
+    int32_t got = 0;
+    if (!SeekSpool(spool, at, "read") || !Sys_FileRead(spool->file, buffer, n, &got) || got != n)
+        return SpoolFails(spool, "read");
+    spool->position += n;
+    return true;
+}
+
+// A block of a spool read from its start, in pieces (an FfsSource).
+typedef struct SpoolReader {
+    Spool *spool;
+    int64_t at;
+} SpoolReader;
+
+int ReadSpoolBlock(void *context, uint8_t *buffer, int32_t n) {
+    SpoolReader *reader = (SpoolReader *)context;
+    if (!ReadSpool(reader->spool, reader->at, buffer, n)) return 0;
+    reader->at += n;
+    return 1;
+}
+
+// ---- Encoding ----
+
+typedef struct Stored {
+    uint32_t hash;
+    const PackInput *input;
+    bool raw;        // the input's own bytes; else a block:
+    size_t spool;    // in this spool,
+    int64_t offset;  // from here,
+    uint32_t length; // this long (the raw bytes' length for raw)
+} Stored;
+
+// A block read back from its spool by the setup's own decoder, its output compared with the
+// input it was made from as it comes.
+typedef struct ReadBack {
+    InputReader *input;
+    bool differs;
+} ReadBack;
+
+int CompareOutput(void *context, const uint8_t *output, int32_t n) {
+    ReadBack *back = (ReadBack *)context;
+    uint8_t piece[TYPE2_PIECE_SIZE];
+    if (n > TYPE2_PIECE_SIZE || !ReadInput(back->input, piece, n)) return 0;
+    back->differs = memcmp(output, piece, (size_t)n) != 0;
+    return !back->differs;
+}
+
+// 1 when the block decodes back to exactly the input: the adaptive tree can grow deeper than
+// the 16 bits a code is kept in, and a block made then would install other bytes than it was
+// given. Neither is ever held whole. -1, with *error, when a file call failed.
+int DecodesBack(const PackInput &input, Spool *spool, const Stored &block, std::string *error) {
+    InputReader reader;
+    if (!OpenInput(input, &reader, error)) return -1;
+    ReadBack back = {&reader, false};
+    SpoolReader source = {spool, block.offset};
+    int decoded = Type2_DecompressStream(ReadSpoolBlock, &source, (int32_t)block.length,
+                                         CompareOutput, &back, (int32_t)Pack_InputSize(input));
+    // A block that differs stops the decoder before the input is read to its end.
+    bool read = CloseInput(&reader, error) || back.differs;
+    if (!spool->failure.empty()) *error = spool->failure;
+    if (!spool->failure.empty() || !read) return -1;
+    return decoded == 1 && !back.differs;
+}
+
+// Encodes the input at the spool's end, a block of at most stopAfter bytes: 1 with *block's
+// place set, 0 when it would be longer (nothing of it is kept); -1, with *error, when a file
+// call failed. *head gets the input's first bytes.
+int EncodeInto(const PackInput &input, Spool *spool, int32_t stopAfter, Stored *block,
+               uint8_t head[4], std::string *error) {
+    InputReader reader;
+    if (!OpenInput(input, &reader, error)) return -1;
+    block->offset = spool->end;
+    int32_t length = 0;
+    int made = Type2_CompressStream(ReadInput, &reader, (int32_t)Pack_InputSize(input), WriteSpool,
+                                    spool, stopAfter, &length);
+    bool read = CloseInput(&reader, error);
+    memcpy(head, reader.head, 4);
+    if (!spool->failure.empty()) *error = spool->failure;
+    if (!spool->failure.empty() || !read) return -1;
+    if (!made) {
+        spool->end = block->offset; // the next block is written over what was made
+        return 0;
+    }
+    block->length = (uint32_t)length;
+    return 1;
+}
+
+// The first bytes of the input, for one too short to be encoded (Type2 takes 11 bytes on).
+bool ReadHead(const PackInput &input, uint8_t head[4], std::string *error) {
+    InputReader reader;
+    if (!OpenInput(input, &reader, error)) return false;
+    uint8_t bytes[4];
+    ReadInput(&reader, bytes, (int32_t)std::min<uint64_t>(4, Pack_InputSize(input)));
+    memcpy(head, reader.head, 4);
+    return CloseInput(&reader, error);
+}
+
+// The stored bytes of one input, made in the spool: Type2 where that shrinks it and decodes
+// back to it, raw otherwise; data that begins with the tag is always encoded, since raw it
+// would be taken for a block.
+bool Encode(const PackInput &input, Stored *stored, Spool *spool, std::string *error,
+            PackNotes *notes) {
+    const int32_t length = (int32_t)Pack_InputSize(input);
+    uint8_t head[4];
+    // Type2_Compress's bounds: 11 bytes at least, and a block shorter than the data.
+    int made = 0;
+    if (length > 10)
+        made = EncodeInto(input, spool, length - 1, stored, head, error);
+    else if (!ReadHead(input, head, error))
+        made = -1;
+    if (made < 0) return false;
+    const bool tagged = length >= 4 && memcmp(head, TYPE2_TAG, 4) == 0, shrinks = made == 1;
+    stored->raw = !shrinks && !tagged;
+    stored->length = stored->raw ? (uint32_t)length : stored->length;
+    if (stored->raw) return true;
+    // Room for a block three times the data, as far as a length of 31 bits goes.
+    const int32_t room = (int32_t)std::min<uint64_t>((uint64_t)length * 3 + 64, INT32_MAX);
+    if (!shrinks && (made = EncodeInto(input, spool, room, stored, head, error)) != 1) {
+        if (made == 0)
+            *error = Check_Quoted(input.name) + " begins with \"FFC@\" and could not be encoded";
+        return false;
+    }
+    int back = DecodesBack(input, spool, *stored, error);
+    if (back < 0) return false;
+    if (!back) {
+        if (tagged) {
+            *error = Check_Quoted(input.name) +
+                     " begins with \"FFC@\" and its Type2 block does not "
+                     "decode back to it: it cannot be stored";
+            return false;
+        }
+        notes->push_back(Check_Quoted(input.name) +
+                         ": its Type2 block does not decode back to it " +
+                         "(a code longer than 16 bits); stored raw");
+        spool->end = stored->offset;
+        *stored = Stored{stored->hash, stored->input, true, 0, 0, (uint32_t)length};
+        return true;
+    }
+    if (!shrinks)
+        notes->push_back(Check_Quoted(input.name) +
+                         " begins with \"FFC@\": stored Type2-encoded (" +
+                         std::to_string(stored->length) + " bytes for " + std::to_string(length) +
+                         "), since raw it would be taken for a compressed block");
+    return true;
+}
+
+bool CheckInput(const PackInput &input, std::string *error) {
+    if (input.name.empty()) {
+        *error = "an entry has an empty name";
+        return false;
+    }
+    if (input.name.size() > PACK_MAX_NAME) {
+        *error = "name " + Check_Quoted(input.name.substr(0, 40) + "...") + " is " +
+                 std::to_string(input.name.size()) + " characters long; names are at most " +
+                 std::to_string(PACK_MAX_NAME);
+        return false;
+    }
+    if (input.name.find('\0') != std::string::npos) {
+        *error = "name " + Check_Quoted(input.name.c_str()) + " holds a zero byte";
+        return false;
+    }
+    if (Pack_InputSize(input) == 0) {
+        *error = Check_Quoted(input.name) +
+                 " is empty; an archive cannot hold an empty file (a stored length of 0 reads "
+                 "as a missing entry): give it its first byte (a line end for a log or a "
+                 "settings file), or leave it out and let the program make it";
+        return false;
+    }
+    if (!Pack_EntryFits(Pack_InputSize(input))) {
+        *error = Check_Quoted(input.name) + " is 2 GB or larger (" +
+                 std::to_string(Pack_InputSize(input)) + " bytes); an entry holds at most " +
+                 std::to_string(PACK_MAX_LENGTH) + " bytes";
+        return false;
+    }
+    return true;
+}
+
+int Jobs = 0; // 0: one thread a core
+
+// Every entry encoded, on as many threads as Jobs allows. Each thread takes the largest entry
+// not yet taken (so that no thread is left with a large one at the end) and codes with a state
+// of its own; the blocks, and the notes and the first error in the entries' order, are those
+// of one thread working through them in turn.
+bool EncodeAll(std::vector<Stored> *entries, std::vector<Spool> *spools, std::string *error,
+               PackNotes *notes) {
+    size_t count = entries->size();
+    std::vector<std::string> errors(count);
+    std::vector<PackNotes> entryNotes(count);
+    std::vector<char> failed(count, 0);
+    std::vector<size_t> order(count);
+    for (size_t i = 0; i < count; i++) order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [entries](size_t a, size_t b) {
+        return Pack_InputSize(*(*entries)[a].input) > Pack_InputSize(*(*entries)[b].input);
+    });
+    std::atomic<size_t> next(0);
+    auto work = [&](size_t spool) {
+        Type2_Init();
+        for (size_t k; (k = next.fetch_add(1)) < count;) {
+            size_t i = order[k];
+            (*entries)[i].spool = spool;
+            failed[i] = !Encode(*(*entries)[i].input, &(*entries)[i], &(*spools)[spool], &errors[i],
+                                &entryNotes[i]);
+        }
+        Type2_Shutdown();
+    };
+    Type2_Init(); // the codec's shared tables, made before any thread starts
+    std::vector<std::thread> pool;
+    for (size_t t = 1; t < spools->size(); t++) pool.emplace_back(work, t);
+    work(0);
+    for (std::thread &thread : pool) thread.join();
+    Type2_Shutdown();
+    for (size_t i = 0; i < count; i++) {
+        notes->insert(notes->end(), entryNotes[i].begin(), entryNotes[i].end());
+        if (failed[i]) {
+            *error = errors[i];
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+void Pack_SetJobs(int jobs) { Jobs = jobs > 0 ? jobs : 0; }
+
+namespace {
+
+// The threads that encode count entries: Jobs, or one a core, never more than the entries.
+size_t Threads(size_t count) {
+    size_t threads = Jobs > 0 ? (size_t)Jobs : std::max(1u, std::thread::hardware_concurrency());
+    threads = std::max<size_t>(1, std::min(threads, count));
+    return TYPE2_THREAD_STATES ? threads : 1; // one global codec state
+}
+
+// The stored bytes of an entry to the sink, read in pieces from the input or the spool.
+bool CopyStored(const Stored &entry, std::vector<Spool> *spools, const PackArchiveSink &sink,
+                std::string *error) {
+    InputReader reader;
+    if (entry.raw && !OpenInput(*entry.input, &reader, error)) return false;
+    PackBytes piece(TYPE2_PIECE_SIZE);
+    bool copied = true;
+    for (uint32_t at = 0; copied && at < entry.length;) {
+        int32_t n = (int32_t)std::min<uint32_t>(entry.length - at, TYPE2_PIECE_SIZE);
+        copied = entry.raw ? ReadInput(&reader, piece.data(), n) == 1
+                           : ReadSpool(&(*spools)[entry.spool], entry.offset + at, piece.data(), n);
+        copied = copied && sink(piece.data(), (size_t)n);
+        at += (uint32_t)n;
+    }
+    if (entry.raw) return CloseInput(&reader, error) && copied;
+    if (!(*spools)[entry.spool].failure.empty()) *error = (*spools)[entry.spool].failure;
+    return copied;
+}
+
+// The archive of the encoded entries, sorted by hash, to the sink: header, directory, blocks
+// back to back, padding, trailer. False with *error when it would be too long or a file call
+// failed; false alone when the sink refused.
+bool WriteArchive(const std::vector<Stored> &entries, uint32_t flags, uint32_t archiveOffset,
+                  bool withTrailer, std::vector<Spool> *spools, const PackArchiveSink &sink,
+                  std::string *error, PackNotes *notes) {
+    uint64_t total = FFS_HEADER_SIZE + (uint64_t)entries.size() * FFS_DIRECTORY_ENTRY_SIZE;
+    for (const Stored &entry : entries) total += FFS_BLOCK_HEADER_SIZE + entry.length;
+    // The size query reads 16 bytes from the start of the stored bytes: the last entry's must
+    // lie inside the file even when it is shorter, so padding may follow it.
+    uint64_t tail = withTrailer ? FFS_TRAILER_SIZE : 0, padding = 0;
+    if (!entries.empty() && entries.back().length + tail < FFS_PEEK_SIZE)
+        padding = FFS_PEEK_SIZE - (entries.back().length + tail);
+    // A setup's length is a multiple of 8, so that a signing tool appends its certificate table
+    // right behind the trailer, without padding of its own.
+    uint64_t align = withTrailer ? (8 - (archiveOffset + total + padding + tail) % 8) % 8 : 0;
+    total += padding + align + tail;
+    if (!Pack_FileFits(total + archiveOffset)) {
+        *error = "the finished file would be " + std::to_string(total + archiveOffset) +
+                 " bytes; a setup or an archive is at most " + std::to_string(PACK_MAX_LENGTH) +
+                 " bytes long (2 GB less one byte)";
+        return false;
+    }
+    if (padding)
+        notes->push_back(std::to_string(padding) + " padding bytes after the last entry (" +
+                         Check_Quoted(entries.back().input->name) +
+                         " is shorter than the 16 bytes " + "that the size query reads)");
+    PackBytes out(FFS_TAG, FFS_TAG + 4);
+    for (uint32_t word : {(uint32_t)entries.size(), ~(uint32_t)entries.size(), (uint32_t)total,
+                          ~(uint32_t)total, flags})
+        PutWord(&out, word);
+    uint32_t blockOffset =
+        archiveOffset + FFS_HEADER_SIZE + (uint32_t)entries.size() * FFS_DIRECTORY_ENTRY_SIZE;
+    for (const Stored &entry : entries) {
+        PutWord(&out, entry.hash);
+        PutWord(&out, blockOffset);
+        blockOffset += FFS_BLOCK_HEADER_SIZE + entry.length;
+    }
+    bool written = sink(out.data(), out.size());
+    for (size_t i = 0; written && i < entries.size(); i++) {
+        out.clear();
+        PutWord(&out, entries[i].hash);
+        PutWord(&out, entries[i].length);
+        written = sink(out.data(), out.size()) && CopyStored(entries[i], spools, sink, error);
+    }
+    out.assign((size_t)(padding + align), 0);
+    if (withTrailer) PutWord(&out, archiveOffset);
+    return written && sink(out.data(), out.size());
+}
+
+} // namespace
+
+// The archive of inputs, placed at archiveOffset of its file, handed to sink as it is made;
+// the blocks wait in spools in memory (spoolPath empty) or in files named spoolPath and a
+// number. False with *error as Pack_BuildArchive; a sink's refusal leaves *error to its owner.
+bool Pack_MakeArchive(const std::vector<PackInput> &inputs, uint32_t flags, uint32_t archiveOffset,
+                      bool withTrailer, const std::string &spoolPath, const PackArchiveSink &sink,
+                      std::string *error, PackNotes *notes) {
+    std::vector<Stored> entries;
+    entries.reserve(inputs.size());
+    for (const PackInput &input : inputs) {
+        if (!CheckInput(input, error)) return false;
+        entries.push_back(Stored{Pack_HashName(input.name, flags), &input, true, 0, 0, 0});
+    }
+    std::stable_sort(entries.begin(), entries.end(),
+                     [](const Stored &a, const Stored &b) { return a.hash < b.hash; });
+    for (size_t i = 1; i < entries.size(); i++) {
+        if (entries[i].hash != entries[i - 1].hash) continue;
+        *error = Pack_Clash(entries[i - 1].input->name, entries[i].input->name, flags);
+        return false;
+    }
+    std::vector<Spool> spools(Threads(entries.size()), Spool{nullptr, "", {}, 0, 0, ""});
+    bool made = true;
+    for (size_t t = 0; made && !spoolPath.empty() && t < spools.size(); t++)
+        made = OpenSpool(spoolPath + std::to_string(t), &spools[t], error);
+    made = made && EncodeAll(&entries, &spools, error, notes) &&
+           WriteArchive(entries, flags, archiveOffset, withTrailer, &spools, sink, error, notes);
+    for (Spool &spool : spools) {
+        std::string closeError;
+        if (!CloseSpool(&spool, &closeError) && made) {
+            *error = closeError;
+            made = false;
+        }
+    }
+    return made;
+}
+
+bool Pack_BuildArchive(const std::vector<PackInput> &inputs, uint32_t flags, uint32_t archiveOffset,
+                       bool withTrailer, PackBytes *archive, std::string *error, PackNotes *notes) {
+    archive->clear();
+    return Pack_MakeArchive(
+        inputs, flags, archiveOffset, withTrailer, "",
+        [archive](const uint8_t *bytes, size_t length) {
+            archive->insert(archive->end(), bytes, bytes + length);
+            return true;
+        },
+        error, notes);
+}

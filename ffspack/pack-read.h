@@ -1,0 +1,30 @@
+// Finished setups and archives read back through the program's own reader: listed, an entry
+// extracted, verified (signature, stamp, every entry decoded).
+#pragma once
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+#include "pack-file.h"
+
+typedef struct PackEntryInfo {
+    uint32_t hash;
+    uint32_t blockOffset;
+    int32_t storedLength;
+    int32_t size; // uncompressed
+    bool compressed;
+    std::string name; // when one of the candidate names hashes to it
+} PackEntryInfo;
+
+// Opens the archive of path (through its trailer, or at offset 0) with the Type2 codec and
+// describes every entry, naming those that a candidate name hashes to. False with *error when
+// it cannot be opened. The archive is closed again.
+bool Pack_List(const std::string &path, const std::vector<std::string> &candidates,
+               std::vector<PackEntryInfo> *entries, uint32_t *flags, std::string *error);
+// Loads the named entry through the reader. False with *error when it is missing or unreadable.
+bool Pack_Extract(const std::string &path, const std::string &name, PackBytes *data,
+                  std::string *error);
+// Stamp check and a decode of every entry; *report gets one line per finding. True when all
+// passed.
+bool Pack_Verify(const std::string &path, std::vector<std::string> *report);
