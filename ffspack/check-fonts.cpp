@@ -2,9 +2,6 @@
 // read from a font file's name table, for the check of STRING's face.
 #include "check-fonts.h"
 
-#include <fstream>
-#include <iterator>
-
 #include "check-names.h"
 
 namespace {
@@ -72,13 +69,6 @@ bool ReadFamilies(const std::vector<uint8_t> &data, size_t at, std::set<std::str
     return found;
 }
 
-// An entry's bytes: those in memory, or else its file's (empty when it cannot be read).
-std::vector<uint8_t> EntryBytes(const CheckEntry &entry) {
-    if (entry.data) return *entry.data;
-    std::ifstream file(entry.path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(file), {});
-}
-
 } // namespace
 
 bool CheckFonts_IsSystemFace(const std::string &face) {
@@ -87,8 +77,7 @@ bool CheckFonts_IsSystemFace(const std::string &face) {
     return false;
 }
 
-bool CheckFonts_AddFamilies(const CheckEntry &entry, std::set<std::string> *names) {
-    const std::vector<uint8_t> data = EntryBytes(entry);
+bool CheckFonts_AddFamilies(const std::vector<uint8_t> &data, std::set<std::string> *names) {
     bool read = false;
     if (Big32(data, 0) == 0x74746366) // "ttcf": a collection, its fonts' offsets at 12
         for (uint32_t i = 0, fonts = Big32(data, 8); i < fonts && i < 256; i++)

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "check.h"
+#include "check-report.h"
 
 // One command: its line, its KeywordId and its arguments.
 typedef struct HabitCommand {

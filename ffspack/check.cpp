@@ -392,6 +392,13 @@ void CheckOrder(Checker *c, const Command &command, Walk *walk) {
 
 // ---- Fonts ----
 
+// An entry's bytes: those in memory, or else its file's (empty when it cannot be read).
+std::vector<uint8_t> EntryBytes(const CheckEntry &entry) {
+    if (entry.data) return *entry.data;
+    std::ifstream file(entry.path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(file), {});
+}
+
 // The faces of the script's FONT files that are among the entries.
 Faces FontFaces(Checker *c, const std::vector<Command> &commands) {
     Faces faces{{}, false};
@@ -399,7 +406,7 @@ Faces FontFaces(Checker *c, const std::vector<Command> &commands) {
         if (command.id != KW_FONT || command.arguments.size() < 2) continue;
         auto entry = c->entries.find(Hash(c, command.arguments[1]));
         if (entry == c->entries.end()) continue;
-        faces.any = !CheckFonts_AddFamilies(*entry->second, &faces.names) || faces.any;
+        faces.any = !CheckFonts_AddFamilies(EntryBytes(*entry->second), &faces.names) || faces.any;
     }
     return faces;
 }
@@ -500,14 +507,3 @@ bool Check_Script(const std::vector<uint8_t> &script, const std::string &scriptN
 }
 
 uint64_t Check_KiloBytes(uint64_t bytes) { return bytes / 1024 + (bytes % 1024 != 0); }
-
-size_t Check_Count(const CheckReport &report, CheckKind kind) {
-    size_t count = 0;
-    for (const CheckMessage &message : report) count += message.kind == kind;
-    return count;
-}
-
-std::string Check_Format(const CheckMessage &message) {
-    static const char *const PREFIXES[] = {"error: ", "warning: ", "note: "};
-    return PREFIXES[message.kind] + message.text;
-}

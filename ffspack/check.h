@@ -9,20 +9,7 @@
 #include <string>
 #include <vector>
 
-enum CheckKind {
-    CHECK_ERROR,   // the setup would fail, lose a command or miss a file: nothing is built
-    CHECK_WARNING, // the setup runs, but not quite as written; the build goes on
-    CHECK_NOTE,    // what the builder did to the script
-};
-
-typedef struct CheckMessage {
-    CheckKind kind;
-    // "setup.txt:12: FILE LIST: ..." (script name, line, keyword); a finding about the whole
-    // script or an entry has no line: "setup.txt: ...".
-    std::string text;
-} CheckMessage;
-
-typedef std::vector<CheckMessage> CheckReport;
+#include "check-report.h"
 
 // An entry of the archive being built, under the name the setup asks for.
 typedef struct CheckEntry {
@@ -54,7 +41,3 @@ bool Check_Script(const std::vector<uint8_t> &script, const std::string &scriptN
                   const CheckBuild &build, CheckReport *report);
 // bytes in whole KB of 1024, rounded up: the unit of INSTALL SIZE.
 uint64_t Check_KiloBytes(uint64_t bytes);
-// The number of messages of kind in report.
-size_t Check_Count(const CheckReport &report, CheckKind kind);
-// A message as the user reads it: "error: ", "warning: " or "note: " and its text.
-std::string Check_Format(const CheckMessage &message);

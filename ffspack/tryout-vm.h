@@ -4,7 +4,7 @@
 #pragma once
 #include <string>
 
-#include "tryout.h"
+#include "tryout-options.h"
 
 // A helper program of ours: the one that the environment variable variable names, else
 // installed (lib/tessel-install/<installed> beside the bin/ of an installed ffspack), else in

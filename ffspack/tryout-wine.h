@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "tryout-options.h"
 #include "tryout-registry.h"
-#include "tryout.h"
 
 enum { RUN_TIMED_OUT = -2, RUN_NOT_STARTED = -1 };
 
