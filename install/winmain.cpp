@@ -16,6 +16,8 @@
 #include "installdir.h"
 #include "iscript.h"
 #include "pathguard.h"
+#include "removal-actions.h"
+#include "removal-system.h"
 #include "removal.h"
 #include "switches.h"
 #include "system-actions.h"
@@ -174,6 +176,7 @@ int Setup_Main(const char *arguments) {
     Sys_InitControls();
     Sys_InitCom();
     Actions_Set(SystemActions_Get());
+    RemovalActions_Set(RemovalSystem_Get());
     Cmd_RegisterAll();
     Script_RegisterBreak();
     const char *commandLine = Sys_CommandLine();

@@ -19,27 +19,21 @@
 #include <sddl.h>
 #include <shlobj.h>
 
-#include "command.h"
 #include "dialogs.h"
 #include "entry.h"
-#include "filelist.h"
 #include "files.h"
 #include "installdir.h"
 #include "installrecord.h"
-#include "keywords.h"
 #include "pathguard.h"
-#include "pathtext.h"
-#include "programs.h"
+#include "removal-system.h"
 #include "removal.h"
-#include "settings.h"
-#include "sharedfiles.h"
-#include "shortcuts.h"
 #include "switches.h"
 #include "tessel-core.h"
 #include "tessel-sys.h"
 #include "ui.h"
 #include "uninst.h"
-#include "uninstreg.h"
+#include "uninstall-system.h"
+#include "uninstrun.h"
 #include "uninstscript.h"
 
 enum {
@@ -61,8 +55,6 @@ static const char COPY_NAME[] = UNINST_COPY_NAME;
 static struct {
     InstallState state; // the settings of the script and the installation folder
     char title[INSTALL_TEXT_SIZE + 16];
-    char group[SHELL_GROUP_SIZE]; // the current group while the shortcuts are walked
-    int cancelled;
     InstallRecord record;                 // what INSTALL did with "$?" and shared files
     char recordPath[UNINSTALL_PATH_SIZE]; // its file beside this program
 } U;
@@ -82,144 +74,6 @@ static void LoadRecord(const char *ownPath) {
                   "count lowered\n",
                   U.recordPath);
     if (text) TESSEL_FREE(text, size + 1);
-}
-
-// ---- The walks over the script ----
-
-static int CloseWindows(int32_t keyword, const char *arguments, void *context) {
-    InstallState *state = (InstallState *)context;
-    if (keyword != KW_WINDOW) return 1;
-    WindowArgs window;
-    int32_t cursor = 0;
-    if (!Cmd_ReadWindow(arguments, &window, &cursor)) return 1; // the setup stopped there too
-    int closeMode = window.Mode;
-    if (Wnd_CloseMatching(state, closeMode, window.Milliseconds, window.Title, window.Class, "",
-                          window.Prompt))
-        return 1;
-    // A program the user keeps, or one that cannot be told to close: its files would stay in
-    // use. Asked and refused, nothing is removed; otherwise its files wait for the restart.
-    if (closeMode != WND_CLOSE_SILENT) {
-        U.cancelled = 1;
-        return 0;
-    }
-    return 1;
-}
-
-static int UnregisterServers(int32_t keyword, const char *arguments, void *context) {
-    const InstallState *state = (const InstallState *)context;
-    if (keyword != KW_OLE) return 1;
-    char verb[16], server[UNINSTALL_PATH_SIZE], expanded[UNINSTALL_PATH_SIZE];
-    int32_t cursor = 0;
-    uint32_t flags = 0;
-    Cmd_ReadArg(arguments, verb, &cursor);
-    if (!Str_EqualNoCase(verb, "REGISTER") || !Cmd_ReadArg(arguments, server, &cursor) ||
-        !Path_Expand(state, server, expanded, &flags))
-        return 1;
-    if (GetFileAttributesA(expanded) == INVALID_FILE_ATTRIBUTES) return 1;
-    Log_Print("OLE: unregister '%s'\n", expanded);
-    Ole_Register(expanded, 0); // a failure is logged
-    return 1;
-}
-
-static int RemoveFiles(int32_t keyword, const char *arguments, void *context) {
-    if (keyword == KW_FILE_LIST)
-        Removal_Items((const InstallState *)context, arguments, 0, &U.record, NULL, NULL);
-    return 1;
-}
-
-static int RemoveFolders(int32_t keyword, const char *arguments, void *context) {
-    if (keyword == KW_FILE_LIST)
-        Removal_Items((const InstallState *)context, arguments, 1, &U.record, NULL, NULL);
-    return 1;
-}
-
-// 1 when path lies below the Start menu's Programs folder, where the shortcuts and groups are.
-static int InsidePrograms(const char *path) {
-    char programs[SHELL_PATH_SIZE];
-    return Shell_ProgramsPath("", programs) && PathGuard_IsInside(path, programs);
-}
-
-static int RemoveShortcuts(int32_t keyword, const char *arguments, void *context) {
-    (void)context;
-    int32_t cursor = 0;
-    if (keyword == KW_CREATE_GROUP) {
-        if (!Cmd_ReadArg(arguments, U.group, &cursor)) U.group[0] = 0;
-        return 1;
-    }
-    if (keyword != KW_ADD_ITEM) return 1;
-    char number[16], target[INSTALL_TEXT_SIZE], parameters[INSTALL_TEXT_SIZE];
-    char itemName[INSTALL_TEXT_SIZE], relative[SHELL_PATH_SIZE], link[SHELL_PATH_SIZE];
-    Cmd_ReadArg(arguments, number, &cursor);
-    Cmd_ReadArg(arguments, target, &cursor);
-    Cmd_ReadArg(arguments, parameters, &cursor);
-    if (!Cmd_ReadArg(arguments, itemName, &cursor)) return 1;
-    int fits = Str_Format(relative, sizeof relative, "%s%s%s.lnk", U.group, U.group[0] ? "\\" : "",
-                          itemName) < (int)sizeof relative;
-    if (fits && Shell_ProgramsPath(relative, link)) {
-        if (InsidePrograms(link))
-            Removal_File(link);
-        else
-            Log_Print("Not removed, outside the Programs folder: '%s'\n", link);
-    }
-    return 1;
-}
-
-// Each group's folders, deepest first, each only when empty; never the Programs folder.
-static int RemoveGroups(int32_t keyword, const char *arguments, void *context) {
-    (void)context;
-    if (keyword != KW_CREATE_GROUP) return 1;
-    char group[SHELL_GROUP_SIZE], folder[SHELL_PATH_SIZE];
-    int32_t cursor = 0;
-    if (!Cmd_ReadArg(arguments, group, &cursor) || !group[0]) return 1;
-    for (int length = Str_Length(group); length > 0;) {
-        group[length] = 0;
-        if (!Shell_ProgramsPath(group, folder) || !InsidePrograms(folder)) return 1;
-        if (!RemoveDirectoryA(folder)) return 1;
-        Log_Print("Removed folder '%s'\n", folder);
-        while (length > 0 && group[length - 1] != '\\') length--;
-        if (length > 0) length--; // the backslash before the last part
-    }
-    return 1;
-}
-
-// ---- Registry ----
-
-static int IsEmptyKey(const char *path) {
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return 0;
-    DWORD subkeys = 1, values = 1;
-    LONG queried = RegQueryInfoKeyA(key, NULL, NULL, NULL, &subkeys, NULL, NULL, &values, NULL,
-                                    NULL, NULL, NULL);
-    RegCloseKey(key);
-    return queried == ERROR_SUCCESS && subkeys == 0 && values == 0;
-}
-
-static void RemoveEntries(const InstallState *state) {
-    // Never a cut name: that would be another product's entry.
-    char keyName[UNINSTREG_KEY_SIZE];
-    int length = Uninst_KeyName(state->CompanyName, state->ProductName, keyName, sizeof keyName);
-    if (length >= 0 && RegDeleteKeyA(HKEY_LOCAL_MACHINE, keyName) == ERROR_SUCCESS)
-        Log_Print("Removed key 'HKLM\\%s'\n", keyName);
-    if (!state->RegistryPath[0]) return;
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, state->RegistryPath, 0, KEY_ALL_ACCESS, &key) !=
-        ERROR_SUCCESS)
-        return;
-    RegDeleteValueA(key, INSTALL_PATH_VALUE);
-    RegCloseKey(key);
-    // The key, and the parents the installation made with it, each only when nothing is left
-    // in it; never a key at the top ("Software").
-    char path[INSTALL_TEXT_SIZE];
-    Str_Copy(path, state->RegistryPath);
-    for (;;) {
-        char *cut = NULL;
-        for (char *p = path; *p; p++)
-            if (*p == '\\') cut = p;
-        if (!cut || !IsEmptyKey(path) || RegDeleteKeyA(HKEY_CURRENT_USER, path) != ERROR_SUCCESS)
-            return;
-        Log_Print("Removed key 'HKCU\\%s'\n", path);
-        *cut = 0;
-    }
 }
 
 // ---- Removing its own file ----
@@ -406,8 +260,7 @@ static int Damaged(void) {
 // box's own) and the box.
 static int Refused(const InstallState *state, const char *reason) {
     char message[UNINSTALL_REASON_SIZE + INSTALL_TEXT_SIZE + 64];
-    Str_Format(message, sizeof message, "%s was not removed: %s. Nothing was removed.",
-               state->ProductName, reason);
+    UninstRun_RefusalText(state->ProductName, reason, message, sizeof message);
     if (!Core_Quiet()) Log_Print("%s\n", message);
     Ui_Problem(message, U.title);
     return UNINSTALL_EXIT_DAMAGED;
@@ -424,17 +277,7 @@ static int Finish(int exitCode) {
 
 static void ShowClosingBox(const InstallState *state) {
     char message[REMOVAL_PENDING_SIZE + 256];
-    int32_t count = 0, cut = 0;
-    const char *pending = Removal_Pending(&count, &cut);
-    if (!count) {
-        Str_Format(message, sizeof message, "%s was removed from your computer.",
-                   state->ProductName);
-    } else {
-        Str_Format(message, sizeof message,
-                   "%s was removed from your computer, except for these files, which are in use "
-                   "and will be removed when Windows restarts:\n\n%s%s",
-                   state->ProductName, pending, cut ? "...\n" : "");
-    }
+    UninstRun_ClosingText(state->ProductName, message, sizeof message);
     Ui_Problem(message, U.title);
 }
 
@@ -477,27 +320,11 @@ static int Uninstall(const char *ownPath) {
             Progress_Create(GetModuleHandleA(NULL), NULL);
             Progress_Show(1);
         }
-        UninstScript_Walk(script, scriptSize, CloseWindows, state);
-        if (U.cancelled) {
-            Log_Print("Uninstall stopped: the program is still running\n");
+        if (!UninstRun_CloseWindows(script, scriptSize, state, UninstallSystem_Get()))
             result = UNINSTALL_EXIT_STOPPED;
-        }
     }
     if (result == UNINSTALL_EXIT_DONE) {
-        const UninstVisit steps[] = {UnregisterServers, RemoveFiles, RemoveShortcuts, RemoveGroups,
-                                     RemoveFolders};
-        for (int i = 0; i < (int)(sizeof steps / sizeof steps[0]); i++) {
-            UninstScript_Walk(script, scriptSize, steps[i], state);
-            Progress_Set(100.0 * (i + 1) / (sizeof steps / sizeof steps[0] + 1));
-        }
-        if (U.recordPath[0]) Removal_File(U.recordPath);
-        // Empty now unless it holds the uninstaller (the clean-up copy removes it then) or a
-        // file the user made.
-        if (!Removal_IsProtected(state->InstallPath) && RemoveDirectoryA(state->InstallPath))
-            Log_Print("Removed folder '%s'\n", state->InstallPath);
-        Removal_EmptyAbove(state->InstallPath);
-        RemoveEntries(state);
-        Progress_Set(100.0);
+        UninstRun_Remove(script, scriptSize, state, &U.record, U.recordPath, UninstallSystem_Get());
         if (!StartCleanup(ownPath, state->InstallPath)) Removal_NotePending(ownPath);
         Progress_Show(0);
         ShowClosingBox(state);
@@ -533,6 +360,7 @@ int Uninstall_Main(const char *arguments) {
     Mem_Init(MEM_NO_LIMIT, 0);
     Sys_InitControls();
     Sys_InitCom();
+    RemovalActions_Set(RemovalSystem_Get());
     if (cleanup) return Cleanup(arguments);
     Str_Copy(U.title, "Uninstall");
     char ownPath[UNINSTALL_PATH_SIZE];

@@ -17,6 +17,7 @@
 enum {
     WND_NAME_SIZE = 120,    // WINDOW's titles and classes, and its prompt: at most 119 characters
     SHELL_GROUP_SIZE = 160, // CREATE GROUP's group: at most 159 characters
+    SHELL_PATH_SIZE = 260,  // the Programs folder, a group folder, a shortcut file: 259 at most
 };
 // How WINDOW (CloseWindows) treats a window that matches.
 enum WndCloseMode {

@@ -175,11 +175,8 @@ void Earlier_Finish(const InstallState *state) {
             RemoveEarlierUninstaller(&targets);
             // An earlier folder that is not this installation's goes when it is empty now.
             if (!PathGuard_SameFolder(E.state.InstallPath, state->InstallPath) &&
-                !Removal_IsProtected(E.state.InstallPath) &&
-                RemoveDirectoryA(E.state.InstallPath)) {
-                Log_Print("Removed folder '%s'\n", E.state.InstallPath);
+                Removal_EmptyFolder(E.state.InstallPath))
                 Removal_EmptyAbove(E.state.InstallPath);
-            }
         }
         Record_Free(&targets);
     }

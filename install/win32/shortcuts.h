@@ -7,10 +7,6 @@
 #include "actions.h"
 #include "state.h"
 
-enum {
-    SHELL_PATH_SIZE = 260, // the Programs folder, a group folder, a shortcut file: 259 at most
-};
-
 // Makes name (a path relative to the Programs folder, such as "Tools\Viewer"; empty: the
 // Programs folder itself) the current group and creates its folder with every missing parent.
 // Returns 1. Refused (0, logged, the current group unchanged, nothing created): a name of

@@ -1,21 +1,17 @@
-// The guard rails of removal (win32 tree), shared by the uninstaller and the setup that
-// upgrades an earlier installation: the folders of the system that no installation folder may
-// be nor hold, the names the disk gives paths, and the removal of a FILE LIST's files and of the
-// folders they leave empty, inside their folders only, as the install record decides.
+// The guard rails of removal, shared by the uninstaller and the setup that upgrades an earlier
+// installation: the folders of the system that no installation folder may be nor hold, and the
+// removal of a FILE LIST's files and of the folders they leave empty, inside their folders only,
+// as the install record decides. Portable: the machine is reached through removal-actions.h.
 #include "removal.h"
 
-#include <windows.h>
-
-#include <shlobj.h>
+#include <string.h>
 
 #include "filelist.h"
-#include "installdir.h"
 #include "keywords.h"
 #include "pathguard.h"
 #include "pathtext.h"
-#include "sharedfiles.h"
+#include "removal-actions.h"
 #include "tessel-core.h"
-#include "tessel-sys.h"
 #include "uninst.h"
 
 enum {
@@ -30,86 +26,42 @@ static struct {
     int32_t pendingCount, pendingCut;
 } R;
 
-enum {
-    ASK_TEMP = -1,          // GetTempPath
-    ASK_WINDOWS = -2,       // GetWindowsDirectory
-    ASK_SYSTEM = -3,        // GetSystemDirectory
-    ASK_PROGRAM_FILES = -4, // the Program Files folder of "$0", as the setup found it
-    ASK_NATIVE_FILES = -5,  // the 64-bit Program Files folder, seen from a 32-bit program
-};
-
-// The folders that no installation folder may be nor hold, asked of the system at run time
-// (a CSIDL, or one of the ASK_ queries); parent: the folder above the one asked for. A folder
-// this system does not have is left out.
+// The folders that no installation folder may be nor hold, asked of the system at run time;
+// parent: the folder above the one asked for. A folder this system does not have is left out.
 static const struct {
-    int ask, parent;
+    uint8_t ask, parent; // ask: a RemovalFolder
     const char *name;
 } GUARDED[] = {
-    {ASK_WINDOWS, 0, "the Windows folder"},
-    {CSIDL_WINDOWS, 0, "the Windows folder"},
-    {ASK_SYSTEM, 0, "the system folder"},
-    {CSIDL_SYSTEMX86, 0, "the system folder"},
-    {ASK_PROGRAM_FILES, 0, "the Program Files folder"},
-    {CSIDL_PROGRAM_FILES, 0, "the Program Files folder"},
-    {CSIDL_PROGRAM_FILESX86, 0, "the Program Files folder"},
-    {ASK_NATIVE_FILES, 0, "the Program Files folder"},
-    {CSIDL_PROGRAM_FILES_COMMON, 0, "the Common Files folder"},
-    {CSIDL_PROGRAM_FILES_COMMONX86, 0, "the Common Files folder"},
-    {ASK_TEMP, 0, "the temporary folder"},
-    {CSIDL_PROFILE, 0, "your profile folder"},
-    {CSIDL_PROFILE, 1, "the folder of the profiles"},
-    {CSIDL_COMMON_DOCUMENTS, 1, "the shared profile folder"},
-    {CSIDL_APPDATA, 0, "the application data folder"},
-    {CSIDL_LOCAL_APPDATA, 0, "the application data folder"},
-    {CSIDL_COMMON_APPDATA, 0, "the application data folder"},
-    {CSIDL_PERSONAL, 0, "the Documents folder"},
-    {CSIDL_DESKTOPDIRECTORY, 0, "the desktop folder"},
-    {CSIDL_COMMON_DESKTOPDIRECTORY, 0, "the desktop folder"},
-    {CSIDL_STARTMENU, 0, "the Start menu"},
-    {CSIDL_COMMON_STARTMENU, 0, "the Start menu"},
-    {CSIDL_FONTS, 0, "the Fonts folder"},
+    {RFOLDER_WINDOWS, 0, "the Windows folder"},
+    {RFOLDER_WINDOWS_SHELL, 0, "the Windows folder"},
+    {RFOLDER_SYSTEM, 0, "the system folder"},
+    {RFOLDER_SYSTEM_X86, 0, "the system folder"},
+    {RFOLDER_PROGRAM_FILES, 0, "the Program Files folder"},
+    {RFOLDER_PROGRAM_FILES_SHELL, 0, "the Program Files folder"},
+    {RFOLDER_PROGRAM_FILES_X86, 0, "the Program Files folder"},
+    {RFOLDER_PROGRAM_FILES_NATIVE, 0, "the Program Files folder"},
+    {RFOLDER_COMMON_FILES, 0, "the Common Files folder"},
+    {RFOLDER_COMMON_FILES_X86, 0, "the Common Files folder"},
+    {RFOLDER_TEMP, 0, "the temporary folder"},
+    {RFOLDER_PROFILE, 0, "your profile folder"},
+    {RFOLDER_PROFILE, 1, "the folder of the profiles"},
+    {RFOLDER_SHARED_DOCUMENTS, 1, "the shared profile folder"},
+    {RFOLDER_APPDATA, 0, "the application data folder"},
+    {RFOLDER_LOCAL_APPDATA, 0, "the application data folder"},
+    {RFOLDER_COMMON_APPDATA, 0, "the application data folder"},
+    {RFOLDER_DOCUMENTS, 0, "the Documents folder"},
+    {RFOLDER_DESKTOP, 0, "the desktop folder"},
+    {RFOLDER_COMMON_DESKTOP, 0, "the desktop folder"},
+    {RFOLDER_START_MENU, 0, "the Start menu"},
+    {RFOLDER_COMMON_START_MENU, 0, "the Start menu"},
+    {RFOLDER_FONTS, 0, "the Fonts folder"},
 };
 static_assert(2 * sizeof GUARDED / sizeof GUARDED[0] <= GUARDED_LIMIT, "room for two spellings");
 
-static int AskFolder(int ask, char *folder, int size) {
-    switch (ask) {
-    case ASK_TEMP:
-        return Path_TempDir(folder, size);
-    case ASK_WINDOWS:
-        return Path_WindowsDir(folder, size);
-    case ASK_SYSTEM:
-        return Path_SystemDir(folder, size);
-    case ASK_PROGRAM_FILES:
-        return Path_MacroDir('0', folder, size) == 1;
-    case ASK_NATIVE_FILES: {
-        DWORD length = GetEnvironmentVariableA("ProgramW6432", folder, (DWORD)size);
-        return length > 0 && length < (DWORD)size;
-    }
-    default:
-        return size >= MAX_PATH && SHGetFolderPathA(NULL, ask, NULL, 0, folder) == S_OK;
-    }
-}
+static const RemovalActions *Machine(void) { return RemovalActions_Get(); }
 
-typedef DWORD(WINAPI *FinalPathFunction)(HANDLE, LPSTR, DWORD, DWORD);
-
-// The name the disk gives an existing folder, through junctions, links and short names, into
-// out (size bytes; the "\\?\" of a drive path dropped). Returns 1, or 0 when the folder cannot
-// be opened or the name cannot be had (GetFinalPathNameByHandle, looked up at run time, or
-// GetLongPathName where it is missing).
-int Removal_DiskName(const char *folder, char *out, int size) {
-    HANDLE handle = CreateFileA(folder, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
-    if (handle == INVALID_HANDLE_VALUE) return 0;
-    FinalPathFunction finalPath = (FinalPathFunction)(void *)GetProcAddress(
-        GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleA");
-    char name[REMOVAL_PATH_SIZE + 8];
-    DWORD length = finalPath ? finalPath(handle, name, sizeof name, 0)
-                             : GetLongPathNameA(folder, name, sizeof name);
-    CloseHandle(handle);
-    if (length == 0 || length >= sizeof name) return 0;
-    const char *drivePath = name;
-    if (Str_StartsWith(name, "\\\\?\\") && PathText_StartsWithDrive(name + 4)) drivePath += 4;
-    return Str_Format(out, size, "%s", drivePath) >= 0;
+int Removal_DiskName(const char *path, char *out, int size) {
+    return Machine()->DiskName(path, out, size);
 }
 
 // Adds a guarded folder (the name, path) unless the list holds that spelling already.
@@ -128,7 +80,7 @@ void Removal_LookUpGuarded(void) {
     R.guardedCount = 0;
     for (const auto &row : GUARDED) {
         char folder[REMOVAL_PATH_SIZE], disk[REMOVAL_PATH_SIZE];
-        if (!AskFolder(row.ask, folder, sizeof folder)) continue;
+        if (!Machine()->SystemFolder(row.ask, folder, sizeof folder)) continue;
         int length = Str_Length(folder);
         while (length > 0 && folder[length - 1] == '\\') folder[--length] = 0;
         if (row.parent) {
@@ -164,8 +116,7 @@ static int IsRelativeName(const char *name) {
 // disk gives folder + name and ownPath one and the same final name. Otherwise 0 with the
 // verdict in *verdict.
 static int ProveFolder(const char *folder, const char *name, const char *ownPath, int *verdict) {
-    DWORD attributes = GetFileAttributesA(folder);
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    if (Machine()->PathKind(folder) != RPATH_FOLDER) {
         *verdict = GUARD_MISSING;
         return 0;
     }
@@ -187,16 +138,9 @@ static int ProveFolder(const char *folder, const char *name, const char *ownPath
 // Returns 1, or 0 with the text of the refusal in reason (size bytes).
 int Removal_FindInstallPath(InstallState *state, const char *ownPath, char *reason, int size) {
     char path[REMOVAL_PATH_SIZE] = "";
-    int remembered = 0;
-    if (state->RegistryPath[0]) {
-        SysKey key;
-        if (Reg_OpenKey(&key, REG_ROOT_USER, state->RegistryPath)) {
-            remembered = RegQueryValueExA((HKEY)key, INSTALL_PATH_VALUE, NULL, NULL, NULL, NULL) ==
-                         ERROR_SUCCESS;
-            if (remembered) Reg_GetString(key, INSTALL_PATH_VALUE, path, sizeof path); // "" if bad
-            Reg_CloseKey(&key);
-        }
-    }
+    int remembered =
+        state->RegistryPath[0] && Machine()->RememberedPath(state->RegistryPath, path, sizeof path);
+    if (!remembered) path[0] = 0;
     const char *name = state->UninstallName;
     if (!remembered && IsRelativeName(name)) {
         int own = Str_Length(ownPath), tail = Str_Length(name);
@@ -223,6 +167,8 @@ int Removal_FindInstallPath(InstallState *state, const char *ownPath, char *reas
 
 // ---- Files and folders ----
 
+void Removal_Reset(void) { memset(&R, 0, sizeof R); }
+
 void Removal_NotePending(const char *path) {
     R.pendingCount++;
     int used = Str_Length(R.pending), length = Str_Length(path);
@@ -236,17 +182,18 @@ void Removal_NotePending(const char *path) {
 
 // Deletes a file; one in use is left for the next restart. A missing file is no failure.
 void Removal_File(const char *path) {
-    if (DeleteFileA(path)) {
+    uint32_t error = 0, restartError = 0;
+    int deleted = Machine()->Delete(path, &error);
+    if (deleted == RDELETE_DONE) {
         Log_Print("Removed '%s'\n", path);
         return;
     }
-    DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return;
-    if (MoveFileExA(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT)) {
-        Log_Print("In use, removed at the next restart: '%s' (%lu)\n", path, error);
+    if (deleted == RDELETE_MISSING) return;
+    if (Machine()->DeleteAtRestart(path, &restartError)) {
+        Log_Print("In use, removed at the next restart: '%s' (%lu)\n", path, (unsigned long)error);
         Removal_NotePending(path);
     } else {
-        Log_Print("Unable to remove '%s' (%lu)\n", path, GetLastError());
+        Log_Print("Unable to remove '%s' (%lu)\n", path, (unsigned long)restartError);
     }
 }
 
@@ -256,11 +203,18 @@ int Removal_IsProtected(const char *folder) {
     if (Str_Length(folder) <= 3) return 1;
     for (char letter = '0'; letter <= '5'; letter++) {
         char dir[REMOVAL_PATH_SIZE];
-        if (Path_MacroDir(letter, dir, sizeof dir) == 1 && Str_EqualNoCase(dir, folder)) return 1;
+        if (Machine()->MacroDir(letter, dir, sizeof dir) == 1 && Str_EqualNoCase(dir, folder))
+            return 1;
     }
     for (int i = 0; i < R.guardedCount; i++)
         if (PathGuard_SameFolder(R.guarded[i].Path, folder)) return 1;
     return 0;
+}
+
+int Removal_EmptyFolder(const char *folder) {
+    if (Removal_IsProtected(folder) || !Machine()->RemoveFolder(folder)) return 0;
+    Log_Print("Removed folder '%s'\n", folder);
+    return 1;
 }
 
 // 1 when path leads, on the disk, to base itself or below it: its final name, through every link
@@ -294,11 +248,11 @@ void Removal_EmptyParents(const char *path, const char *base, int removeBase) {
         if (length > baseLength && !Str_StartsWithNoCase(folder, base)) return;
         if (Removal_IsProtected(folder)) return;
         if (!Removal_LeadsInside(folder, base)) {
-            if (GetFileAttributesA(folder) != INVALID_FILE_ATTRIBUTES)
+            if (Machine()->PathKind(folder) != RPATH_MISSING)
                 Log_Print("Not removed, it leads outside its folder: '%s'\n", folder);
             return;
         }
-        if (!RemoveDirectoryA(folder)) return; // not empty: it holds what the user made
+        if (!Machine()->RemoveFolder(folder)) return; // not empty: it holds what the user made
         Log_Print("Removed folder '%s'\n", folder);
     }
 }
@@ -308,8 +262,8 @@ void Removal_EmptyParents(const char *path, const char *base, int removeBase) {
 // elsewhere (a drive's root, a folder the user picked) are left as they are.
 void Removal_EmptyAbove(const char *installPath) {
     char programs[REMOVAL_PATH_SIZE];
-    if (GetFileAttributesA(installPath) != INVALID_FILE_ATTRIBUTES) return;
-    if (Path_MacroDir('0', programs, sizeof programs) != 1) return;
+    if (Machine()->PathKind(installPath) != RPATH_MISSING) return;
+    if (Machine()->MacroDir('0', programs, sizeof programs) != 1) return;
     if (PathGuard_IsInside(installPath, programs)) Removal_EmptyParents(installPath, programs, 0);
 }
 
@@ -321,7 +275,7 @@ int Removal_ItemBase(const InstallState *state, const char *item, char *base, in
         if (p[1] >= '0' && p[1] <= '5') letter = p[1];
     if (letter == '3' || letter == '5') return 0;
     if (!letter) return Str_Format(base, size, "%s", state->InstallPath) >= 0;
-    return Path_MacroDir(letter, base, size) == 1;
+    return Machine()->MacroDir(letter, base, size) == 1;
 }
 
 // Removes the file of a FILE LIST item at target below base, as the install record and the
@@ -329,11 +283,12 @@ int Removal_ItemBase(const InstallState *state, const char *item, char *base, in
 // is lowered first. Nothing that leads outside base on the disk is removed.
 void Removal_ItemFile(const char *target, const char *base, uint32_t flags,
                       const InstallRecord *record) {
-    int shared = SharedFile_IsShared(target);
-    int32_t count = shared ? SharedFile_Count(target) : RECORD_NO_COUNT;
+    const RemovalActions *machine = Machine();
+    int shared = machine->IsShared(target);
+    int32_t count = shared ? machine->SharedCount(target) : RECORD_NO_COUNT;
     RecordVerdict verdict =
         Record_Decide(flags & PATH_FLAG_CONFIRM, shared, Record_Find(record, target), count);
-    if (verdict.Count != RECORD_KEEP_COUNT && SharedFile_SetCount(target, verdict.Count)) {
+    if (verdict.Count != RECORD_KEEP_COUNT && machine->SetSharedCount(target, verdict.Count)) {
         if (verdict.Count == RECORD_DROP_COUNT)
             Log_Print("Shared file '%s': no count left\n", target);
         else
@@ -343,7 +298,7 @@ void Removal_ItemFile(const char *target, const char *base, uint32_t flags,
         Log_Print("Not removed, %s: '%s'\n", Record_Reason(verdict.Verdict), target);
         return;
     }
-    if (GetFileAttributesA(target) == INVALID_FILE_ATTRIBUTES) return; // gone already
+    if (machine->PathKind(target) == RPATH_MISSING) return; // gone already
     if (!Removal_LeadsInside(target, base)) {
         Log_Print("Not removed, it leads outside its folder: '%s'\n", target);
         return;
@@ -363,7 +318,8 @@ int Removal_Items(const InstallState *state, const char *arguments, int folders,
         int32_t before = cursor;
         int read = FileList_NextItem(arguments, &cursor, item, sizeof item);
         if (cursor == before) break;
-        if (!read || !item[0] || !Path_Expand(state, item, target, &flags)) continue;
+        if (!read || !item[0] || !Machine()->ExpandPath(state, item, target, sizeof target, &flags))
+            continue;
         if (!Removal_ItemBase(state, item, base, sizeof base) ||
             !PathGuard_IsInside(target, base)) {
             if (!folders) Log_Print("Not removed, outside its folder: '%s'\n", target);

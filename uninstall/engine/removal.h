@@ -1,8 +1,8 @@
 // The guard rails of removal, shared by the uninstaller and the setup that upgrades an earlier
-// installation (win32 tree, removal.cpp): the folders of the system that no installation folder
-// may be nor hold, the names the disk gives paths, and the removal of a FILE LIST's files and of
-// the folders they leave empty, inside their folders only, as the install record decides.
-// Files in use are left for the next restart and listed (Removal_Pending).
+// installation: the folders of the system that no installation folder may be nor hold, and the
+// removal of a FILE LIST's files and of the folders they leave empty, inside their folders only,
+// as the install record decides. Files in use are left for the next restart and listed
+// (Removal_Pending). Portable: the machine is the record of removal-actions.h.
 #pragma once
 #include <stdint.h>
 
@@ -14,8 +14,8 @@ enum {
     REMOVAL_PENDING_SIZE = 4096, // the list of files left for the restart
 };
 
-// Asks the system for the guarded folders, each in its own spelling and the disk's. Call it
-// before Removal_CheckFolder and the removals.
+// Asks the system (the record of actions in force) for the guarded folders, each in its own
+// spelling and the disk's. Call it before Removal_CheckFolder and the removals.
 void Removal_LookUpGuarded(void);
 // The guard rails' verdict on an installation folder (pathguard.h), in its own spelling and in
 // the disk's: GUARD_ACCEPTED, or a refusal whose text goes into reason (size bytes).
@@ -36,10 +36,15 @@ int Removal_FindInstallPath(InstallState *state, const char *uninstallerPath, ch
 int Removal_LeadsInside(const char *path, const char *base);
 // 1 when folder is a macro's own folder, a drive's root or a guarded folder: never removed.
 int Removal_IsProtected(const char *folder);
+// Removes folder (with its trailing backslash) when it is empty and not protected, logged.
+// Returns 1 when it was removed.
+int Removal_EmptyFolder(const char *folder);
 
 // Deletes a file, logged; one in use is left for the next restart and listed. A missing file
 // is no failure.
 void Removal_File(const char *path);
+// Forgets the guarded folders and the files left for the restart, as at the program's start.
+void Removal_Reset(void);
 // Adds path to the list of files left for the restart.
 void Removal_NotePending(const char *path);
 // The files left for the restart, one a line; *count of them, *cut of them not in the text.
