@@ -101,7 +101,7 @@ static int RemoveShortcuts(int32_t keyword, const char *arguments, void *context
     if (!Cmd_ReadArg(arguments, itemName, &cursor)) return 1;
     const char *group = walk->group;
     int fits = Str_Format(relative, sizeof relative, "%s%s%s.lnk", group, group[0] ? "\\" : "",
-                          itemName) < (int)sizeof relative;
+                          itemName) >= 0; // a cut name is another file
     if (fits && walk->actions->ProgramsPath(relative, link)) {
         if (InsidePrograms(walk->actions, link))
             Removal_File(link);
@@ -134,10 +134,9 @@ static int RemoveGroups(int32_t keyword, const char *arguments, void *context) {
 // the top ("Software").
 static void RemoveEntries(const InstallState *state, const UninstallActions *actions) {
     char keyName[UNINSTREG_KEY_SIZE];
-    int length = Str_Format(keyName, sizeof keyName, "%s%s %s", UNINSTREG_KEY_PREFIX,
-                            state->CompanyName, state->ProductName);
-    if (length < (int)sizeof keyName && actions->DeleteEntryKey(keyName))
-        Log_Print("Removed key 'HKLM\\%s'\n", keyName);
+    int fits = Str_Format(keyName, sizeof keyName, "%s%s %s", UNINSTREG_KEY_PREFIX,
+                          state->CompanyName, state->ProductName) >= 0; // a cut name: another key
+    if (fits && actions->DeleteEntryKey(keyName)) Log_Print("Removed key 'HKLM\\%s'\n", keyName);
     if (!state->RegistryPath[0] || !actions->DeletePathValue(state->RegistryPath)) return;
     char path[INSTALL_TEXT_SIZE];
     Str_Copy(path, state->RegistryPath);
