@@ -6,7 +6,8 @@
 // program in a fresh temporary folder waits for this process to end and deletes its file.
 // Guard rails: an installation folder that is no plain full path, a drive's root or a folder
 // of the system (pathguard.h) stops it before anything is removed, and it removes only the
-// files of its script's FILE LIST inside their folders, its shortcuts and empty folders.
+// files of its script's FILE LIST inside their folders, its shortcuts and empty folders. Those
+// decisions are the portable removal.h's and uninstrun.h's, on the system's records of actions.
 //
 //   uninst.exe [-Quiet] [-Log=PATH] [debug-log switches]
 //
