@@ -133,10 +133,10 @@ static int RemoveGroups(int32_t keyword, const char *arguments, void *context) {
 // parents the installation made with it, each only when nothing is left in it; never a key at
 // the top ("Software").
 static void RemoveEntries(const InstallState *state, const UninstallActions *actions) {
-    char keyName[UNINSTREG_KEY_SIZE];
-    int fits = Str_Format(keyName, sizeof keyName, "%s%s %s", UNINSTREG_KEY_PREFIX,
-                          state->CompanyName, state->ProductName) >= 0; // a cut name: another key
-    if (fits && actions->DeleteEntryKey(keyName)) Log_Print("Removed key 'HKLM\\%s'\n", keyName);
+    char keyName[UNINSTREG_KEY_SIZE]; // never a cut name: that would be another product's entry
+    if (Uninst_KeyName(state->CompanyName, state->ProductName, keyName, sizeof keyName) >= 0 &&
+        actions->DeleteEntryKey(keyName))
+        Log_Print("Removed key 'HKLM\\%s'\n", keyName);
     if (!state->RegistryPath[0] || !actions->DeletePathValue(state->RegistryPath)) return;
     char path[INSTALL_TEXT_SIZE];
     Str_Copy(path, state->RegistryPath);

@@ -122,12 +122,12 @@ TEST_F(UninstRun, AKeyThatHoldsMoreStaysWithItsParents) {
     EXPECT_EQ(log_.Text(), "");
 }
 
-TEST_F(UninstRun, TheUninstallEntrysKeyIsNamedAtItsBufferEdge) {
-    // The key's name fills its buffer to the last byte: deleted. One more letter: never asked
-    // for (a cut name is another key).
+TEST_F(UninstRun, TheUninstallEntrysKeyIsNamedAtItsLimit) {
+    // The key's name as long as the registry takes: deleted. One more letter: never asked for
+    // (the setup made no such entry, and a cut name is another product's).
     const int prefix = (int)sizeof UNINSTREG_KEY_PREFIX - 1;
     const std::string company(120, 'c');
-    const int room = UNINSTREG_KEY_SIZE - 1 - prefix - (int)company.size() - 1;
+    const int room = UNINSTREG_KEY_LIMIT - prefix - (int)company.size() - 1;
     ASSERT_LT(room, INSTALL_TEXT_SIZE);
     std::string product(room, 'p');
     Str_Copy(state_.CompanyName, company.c_str());
