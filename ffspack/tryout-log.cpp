@@ -37,7 +37,16 @@ static const char *const kFailurePhrases[] = {
     "at the next restart",
 };
 
+// The directory dialog's note that no earlier installation remembered its folder, as every
+// first installation writes it: "Unable to open 'REGISTRY PATH'" and nothing more.
+static bool IsFirstInstallNote(const std::string &line) {
+    static const std::string opening = "Unable to open '";
+    return line.size() > opening.size() && line.compare(0, opening.size(), opening) == 0 &&
+           line.find('\'', opening.size()) == line.size() - 1;
+}
+
 bool Tryout_IsFailure(const std::string &line) {
+    if (IsFirstInstallNote(line)) return false;
     // The words, lower case, each between blanks: " unable to create file ".
     std::string words = " ", word;
     auto isWordChar = [](char c) { return isalnum((uint8_t)c) || (uint8_t)c >= 0x80; };

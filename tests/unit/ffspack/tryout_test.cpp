@@ -316,6 +316,8 @@ TEST(TryoutLog, PicksTheLinesThatReportAFailure) {
         {"Quiet: [Install problem...] Unable to create file 'C:\\x' -> OK", true},
         {"Quiet: [Install problem...] Installation script corrupted! -> OK", true},
         {"Uninstall stopped: the program is still running", true},
+        {"Unable to open 'C:\\x\\notes.txt' (5)", true},
+        {"Unable to open 'Software\\Hollybush' and more", true},
         // Not failures, though a name or a caption holds such a word.
         {"Install Version 1.54 (Release)", false},
         {"error.txt to C:\\Program Files\\Rocket\\error.txt [0x00000000]", false},
@@ -326,6 +328,8 @@ TEST(TryoutLog, PicksTheLinesThatReportAFailure) {
         {"Maximum Memory in use (42 / 122k)", false},
         {"Cmdline '\"C:\\ffspack-test\\setup.exe\" -Quiet -debug' '-Quiet -debug'", false},
         {"Matching quick CRC's (FILE) and (FONT)", false},
+        // The directory dialog's note on a first installation: no folder is remembered yet.
+        {"Unable to open 'Software\\Thornfield Software\\Bramble Notes'", false},
         {"", false},
     };
     for (auto &row : rows) EXPECT_EQ(Tryout_IsFailure(row.line), row.failure) << row.line;
