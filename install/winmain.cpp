@@ -150,6 +150,24 @@ static int AcceptFolder(const char *folder) {
     return 1;
 }
 
+// Starts the log as the words ask; -Log= names its file and switches it on, whatever -unique
+// would name. Returns 0 when -Log= names a path that does not fit: the log is then debug.log.
+static int StartLog(const char *arguments) {
+    uint32_t flags = 0;
+    Log_ParseOptions(&flags, arguments);
+    char logPath[LOG_PATH_SIZE] = "debug.log";
+    int refused = 0;
+    if (W.switches.LogPath[0]) {
+        refused = !LogPathFrom(W.switches.LogPath, logPath);
+        if (refused)
+            Str_Copy(logPath, "debug.log");
+        else
+            flags = (flags | LOG_FILE | LOG_LIBRARY) & ~LOG_DATED;
+    }
+    Log_Init(logPath, flags);
+    return !refused;
+}
+
 int Setup_Main(const char *arguments) {
     // Before anything can load a DLL: the setup runs elevated from a download folder. (Its log
     // keeps its fixed lines; the result is not written.)
@@ -158,20 +176,8 @@ int Setup_Main(const char *arguments) {
     const char *found = NULL;
     W.mode = Str_FindNoCase(Sys_CommandLine(), "-Quiet", &found) ? Quiet : Interactive;
     Core_SetQuiet(W.mode == Quiet);
-    uint32_t flags = 0;
-    Log_ParseOptions(&flags, arguments);
     int switchesRead = Switch_Parse(arguments, &W.switches);
-    char logPath[LOG_PATH_SIZE] = "debug.log";
-    int logRefused = 0;
-    if (W.switches.LogPath[0]) {
-        // The log goes where the switch says, whatever -unique would name.
-        logRefused = !LogPathFrom(W.switches.LogPath, logPath);
-        if (logRefused)
-            Str_Copy(logPath, "debug.log");
-        else
-            flags = (flags | LOG_FILE | LOG_LIBRARY) & ~LOG_DATED;
-    }
-    Log_Init(logPath, flags);
+    int logRefused = !StartLog(arguments);
     Mem_Init(MEM_NO_LIMIT, 0);
     Sys_InitControls();
     Sys_InitCom();
