@@ -1,68 +1,14 @@
-// The Type2 codec: the working state and its reset, bit output over a 16-bit buffer and input
-// over a 64-bit one, the adaptive Huffman tree of literals and match lengths with its rebuild,
-// the fixed position code, the binary-tree match finder of the encoder, the block encoder, and
-// the one decoder, over whole buffers or over pieces read from a source and handed to a sink.
+// The Type2 decoder and the codec's life: the working state with its allocation and reset, the
+// position code's tables, bit input over a machine word, the adaptive Huffman tree with its
+// rebuild (the encoder's too), and the one decoder, over whole buffers or over pieces read from a
+// source and handed to a sink. The codec record is the reader's: see Type2_Codec.
 #include "ffs-cmp2.h"
 
 #include <string.h>
 
+#include "ffs-cmp2-state.h"
 #include "tessel-bytes.h"
 #include "tessel-core.h"
-
-enum {
-    WINDOW_SIZE = 4096,
-    LOOKAHEAD = 60,
-    THRESHOLD = 3,
-    SYMBOLS = 256 - THRESHOLD + LOOKAHEAD, // 313: bytes, then lengths 4..60
-    TREE_SIZE = 2 * SYMBOLS - 1,           // 625
-    ROOT = TREE_SIZE - 1,                  // 624
-    REBUILD_LIMIT = 0x8000,
-    NONE = WINDOW_SIZE,
-    START = WINDOW_SIZE - LOOKAHEAD,   // 4036: first window position written
-    LENGTH_BASE = 256 - THRESHOLD - 1, // symbol = 252 + match length
-    PATH_SIZE = 64,                    // a decoded symbol's path kept for the update
-};
-
-enum {
-    FREQ_COUNT = TREE_SIZE + 1,                 // a 0xFFFF sentinel behind the last node
-    WINDOW_BYTES = WINDOW_SIZE + LOOKAHEAD - 1, // positions 0..58 copied behind the window
-    PARENT_COUNT = TREE_SIZE + SYMBOLS,         // nodes, then each symbol's leaf
-    UP_COUNT = WINDOW_SIZE + 1,
-    // A left and a right link for each window position, none (4096), and the 256 trees' roots:
-    // the right link of 4097 + b is the root of the strings that begin with byte b.
-    LINK_COUNT = 2 * (WINDOW_SIZE + 257),
-    LEFT = 0,
-    RIGHT = 1,
-};
-
-typedef struct Type2State {
-    const uint8_t *input;
-    int32_t inputLength;
-    uint8_t *output;
-    int32_t outputCapacity;
-    int32_t outputLength;
-    uint16_t writeBuffer;
-    uint8_t writeCount;
-    uint16_t *freq;
-    uint8_t *window;
-    uint16_t *parent;
-    uint16_t *up;
-    uint16_t *child;
-    uint16_t *links; // links[2 * p + LEFT], links[2 * p + RIGHT]
-    int32_t matchPosition;
-    int32_t matchLength;
-    // The decoder in pieces (all zero for whole buffers): input is a piece of inputPiece,
-    // refilled through source while storedLeft bytes of the block are unread; output is a
-    // piece that goes to sink whenever it is full, handed bytes so far.
-    FfsSource source;
-    void *sourceContext;
-    uint8_t *inputPiece;
-    int32_t storedLeft;
-    FfsSink sink;
-    void *sinkContext;
-    int32_t handed;
-    int failed; // a read or the sink failed, or the block ran out: decoding stops
-} Type2State;
 
 // The builder encodes on several threads at once, each with a state of its own; the setup and
 // the uninstaller decode on one thread and keep a plain global.
@@ -81,12 +27,7 @@ static const struct {
     {0, 1, 3}, {1, 3, 4}, {4, 8, 5}, {12, 12, 6}, {24, 24, 7}, {48, 16, 8},
 };
 
-static struct {
-    uint8_t encodeCode[64];
-    uint8_t encodeLength[64];
-    uint8_t decodeUpper[256];
-    uint8_t decodeLength[256];
-} Codes;
+Type2Codes Type2_Codes;
 
 static void BuildPositionTables(void) {
     unsigned code = 0; // left-aligned in a byte
@@ -94,11 +35,11 @@ static void BuildPositionTables(void) {
         unsigned step = 1u << (8 - group.length);
         for (unsigned k = 0; k < group.count; k++, code += step) {
             unsigned upper = group.firstUpper + k;
-            Codes.encodeCode[upper] = (uint8_t)code;
-            Codes.encodeLength[upper] = group.length;
+            Type2_Codes.encodeCode[upper] = (uint8_t)code;
+            Type2_Codes.encodeLength[upper] = group.length;
             for (unsigned b = 0; b < step; b++) {
-                Codes.decodeUpper[code + b] = (uint8_t)upper;
-                Codes.decodeLength[code + b] = group.length;
+                Type2_Codes.decodeUpper[code + b] = (uint8_t)upper;
+                Type2_Codes.decodeLength[code + b] = group.length;
             }
         }
     }
@@ -106,8 +47,8 @@ static void BuildPositionTables(void) {
 
 // ---- State ----
 
-static void ResetState(Type2State *t, const uint8_t *input, int32_t inputLength, uint8_t *output,
-                       int32_t capacity) {
+void Type2_ResetState(Type2State *t, const uint8_t *input, int32_t inputLength, uint8_t *output,
+                      int32_t capacity) {
     t->input = input;
     t->inputLength = inputLength;
     t->output = output;
@@ -130,13 +71,7 @@ static void ResetState(Type2State *t, const uint8_t *input, int32_t inputLength,
 }
 
 static void Reset(const uint8_t *input, int32_t inputLength, uint8_t *output, int32_t capacity) {
-    ResetState(T, input, inputLength, output, capacity);
-}
-
-// Every link of the match finder none: the encoder's reset (the decoder has no use for them).
-static void ResetLinks(void) {
-    for (int i = 0; i < UP_COUNT; i++) T->up[i] = NONE;
-    for (int i = 0; i < LINK_COUNT; i++) T->links[i] = NONE;
+    Type2_ResetState(T, input, inputLength, output, capacity);
 }
 
 int Type2_Init(void) {
@@ -146,7 +81,7 @@ int Type2_Init(void) {
     }
     // The tables are the same for every state: built by the first Init, which a program that
     // codes on several threads makes before it starts them.
-    if (Codes.encodeLength[0] == 0) BuildPositionTables();
+    if (Type2_Codes.encodeLength[0] == 0) BuildPositionTables();
     T = (Type2State *)TESSEL_ALLOC(sizeof(Type2State));
     T->freq = (uint16_t *)TESSEL_ALLOC(FREQ_COUNT * 2);
     T->window = (uint8_t *)TESSEL_ALLOC(WINDOW_BYTES);
@@ -170,64 +105,13 @@ int Type2_Shutdown(void) {
     return 1;
 }
 
-static void RequireState(void) {
+Type2State *Type2_RequireState(void) {
     Core_Locate(__FILE__, __LINE__);
     Core_Assert(T != NULL, "Type2 used before Type2_Init");
-}
-
-// ---- Bits out ----
-
-static int32_t HandOn(Type2State *t, int32_t length);
-
-// A byte of the block: into the whole buffer (dropped beyond its capacity), or into the piece,
-// which goes to the sink whenever it is full.
-static void OutputByte(Type2State *t, unsigned value) {
-    int32_t at = t->outputLength - t->handed;
-    if (at < t->outputCapacity) t->output[at] = (uint8_t)value;
-    t->outputLength++;
-    if (at + 1 == t->outputCapacity) HandOn(t, at + 1);
-}
-
-// n bits of code, left-aligned in 16 bits.
-static void PutCode(Type2State *t, int n, unsigned code) {
-    t->writeBuffer = (uint16_t)(t->writeBuffer | (code >> t->writeCount));
-    t->writeCount = (uint8_t)(t->writeCount + n);
-    if (t->writeCount < 8) return;
-    OutputByte(t, t->writeBuffer >> 8);
-    t->writeCount = (uint8_t)(t->writeCount - 8);
-    if (t->writeCount >= 8) {
-        OutputByte(t, t->writeBuffer & 0xFF);
-        t->writeCount = (uint8_t)(t->writeCount - 8);
-        t->writeBuffer = (uint16_t)(code << (n - t->writeCount));
-    } else {
-        t->writeBuffer = (uint16_t)(t->writeBuffer << 8);
-    }
-}
-
-static void FlushBits(Type2State *t) {
-    if (t->writeCount != 0) OutputByte(t, t->writeBuffer >> 8);
+    return T;
 }
 
 // ---- Bits in ----
-
-// The machine's word: the decoder's bit buffer and the match finder's unit of comparison.
-typedef uintptr_t Word;
-enum { WORD_BYTES = (int)sizeof(Word), WORD_BITS = 8 * WORD_BYTES };
-
-// Leading zero bits of a word that is not 0.
-static int LeadingZeros(Word x) {
-    return __builtin_clzll((unsigned long long)x) - (64 - WORD_BITS);
-}
-
-// A word of bytes, the first byte highest: words compare as the bytes do.
-static Word LoadHigh(const uint8_t *bytes) {
-    Word value;
-    memcpy(&value, bytes, WORD_BYTES);
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    value = WORD_BYTES == 8 ? (Word)__builtin_bswap64(value) : __builtin_bswap32((uint32_t)value);
-#endif
-    return value;
-}
 
 // The decoder's bits: a word of them, the next at the top and count of them valid. The bits
 // below those (a byte of the stream not yet counted, from a wide read) are the stream's own next
@@ -296,7 +180,7 @@ static void Refill(Type2State *t, Reader *in) {
 
 // ---- Adaptive Huffman tree ----
 
-static void StartTree(Type2State *t) {
+void Type2_StartTree(Type2State *t) {
     uint16_t *freq = t->freq, *child = t->child, *parent = t->parent;
     for (int s = 0; s < SYMBOLS; s++) {
         freq[s] = 1;
@@ -369,7 +253,7 @@ static int LastBelow(const uint16_t *freq, int l, unsigned k) {
 // decoder's path (depth > 0: the positions it walked, the root at path[0], the leaf's at
 // path[depth]) gives the nodes to raise for as long as none of them moves, without waiting for
 // each parent to be read; from the first one that moves, the parents lead.
-static void Update(Type2State *t, int symbol, const uint16_t *path, int depth) {
+void Type2_UpdateTree(Type2State *t, int symbol, const uint16_t *path, int depth) {
     uint16_t *freq = t->freq, *child = t->child, *parent = t->parent;
     if (freq[ROOT] == REBUILD_LIMIT) {
         Rebuild(t);
@@ -401,20 +285,6 @@ static void Update(Type2State *t, int symbol, const uint16_t *path, int depth) {
     } while (n != 0);
 }
 
-static void EncodeSymbol(Type2State *t, int symbol) {
-    const uint16_t *parent = t->parent;
-    unsigned code = 0;
-    int count = 0;
-    int node = parent[TREE_SIZE + symbol];
-    do {
-        code = (code >> 1) | (node & 1) << 15;
-        count++;
-        node = parent[node];
-    } while (node != ROOT);
-    PutCode(t, count, code);
-    Update(t, symbol, NULL, 0);
-}
-
 static int DecodeSymbol(Type2State *t, Reader *in) {
     const uint16_t *child = t->child;
     uint16_t path[PATH_SIZE]; // the positions walked, for Update; unused when deeper
@@ -440,244 +310,25 @@ static int DecodeSymbol(Type2State *t, Reader *in) {
     in->count = count;
     in->held = Held(in->held, depth);
     int symbol = (int)node - TREE_SIZE;
-    Update(t, symbol, path, depth < PATH_SIZE ? depth : 0);
+    Type2_UpdateTree(t, symbol, path, depth < PATH_SIZE ? depth : 0);
     return symbol;
-}
-
-static void EncodePosition(Type2State *t, unsigned position) {
-    unsigned upper = position >> 6;
-    PutCode(t, Codes.encodeLength[upper], (unsigned)Codes.encodeCode[upper] << 8);
-    PutCode(t, 6, (position & 0x3F) << 10);
 }
 
 // The code of the upper six bits (3 to 8 bits, named by the next 8) and six more bits.
 static unsigned DecodePosition(Type2State *t, Reader *in) {
     if (in->count < 14) Refill(t, in);
     unsigned next8 = (unsigned)(in->bits >> (WORD_BITS - 8));
-    int length = Codes.decodeLength[next8] + 6;
+    int length = Type2_Codes.decodeLength[next8] + 6;
     unsigned lower = (unsigned)(in->bits >> (WORD_BITS - length)) & 0x3F;
     in->bits <<= length;
     in->count -= length;
     in->held = Held(Held(in->held, length - 6), 6); // written as two codes
-    return (unsigned)Codes.decodeUpper[next8] << 6 | lower;
-}
-
-// ---- Match finder ----
-
-// Where two keys whose first word after byte 0 agrees first differ (up to 59; LOOKAHEAD when
-// they are equal), with *greater = 1 when a's byte there is the greater. A word at a time, the
-// last one ending at the keys' end, so that no byte past them is read.
-static int MismatchAfterHead(const uint8_t *a, const uint8_t *b, int *greater) {
-    for (int i = 1 + WORD_BYTES;; i += WORD_BYTES) {
-        int at = i + WORD_BYTES <= LOOKAHEAD ? i : LOOKAHEAD - WORD_BYTES;
-        Word x = LoadHigh(a + at), y = LoadHigh(b + at);
-        if (x != y) {
-            *greater = x > y;
-            return at + (LeadingZeros(x ^ y) >> 3);
-        }
-        if (at == LOOKAHEAD - WORD_BYTES) return LOOKAHEAD;
-    }
-}
-
-// Inserts position r into the tree of its first byte, leaving in matchLength / matchPosition the
-// longest match it met, the nearest of equal ones (length 0 when none is longer than 3). Each
-// node visited is scored (common length << 12) + (4096 - distance back): the best score is that
-// match, which a compare picks without a branch.
-static void InsertNode(Type2State *t, int r) {
-    uint16_t *links = t->links, *up = t->up;
-    const uint8_t *window = t->window, *key = window + r;
-    const Word head = LoadHigh(key + 1); // the bytes after the first settle most comparisons
-    int p = WINDOW_SIZE + 1 + key[0];
-    uint16_t *link = &links[2 * p + RIGHT];
-    unsigned best = THRESHOLD << 12 | (WINDOW_SIZE - 1); // above every match of 3 bytes or less
-    links[2 * r + LEFT] = links[2 * r + RIGHT] = NONE;
-    for (;;) {
-        if (*link == NONE) {
-            *link = (uint16_t)r;
-            up[r] = (uint16_t)p;
-            break;
-        }
-        p = *link;
-        Word nodeHead = LoadHigh(window + p + 1);
-        int i, greater;
-        if (head != nodeHead) {
-            i = 1 + (LeadingZeros(head ^ nodeHead) >> 3);
-            greater = head > nodeHead;
-        } else {
-            i = MismatchAfterHead(key, window + p, &greater);
-        }
-        unsigned score = (unsigned)i << 12 | (WINDOW_SIZE - ((r - p) & (WINDOW_SIZE - 1)));
-        best = score > best ? score : best;
-        if (i >= LOOKAHEAD) {
-            // r replaces p, which holds the same 60 bytes and is older.
-            up[r] = up[p];
-            links[2 * r + LEFT] = links[2 * p + LEFT];
-            links[2 * r + RIGHT] = links[2 * p + RIGHT];
-            up[links[2 * p + LEFT]] = (uint16_t)r;
-            up[links[2 * p + RIGHT]] = (uint16_t)r;
-            *link = (uint16_t)r;
-            up[p] = NONE;
-            break;
-        }
-        link = &links[2 * p + greater]; // right when the key is greater
-    }
-    int length = (int)(best >> 12);
-    t->matchLength = length > THRESHOLD ? length : 0;
-    t->matchPosition = (int)(WINDOW_SIZE - (best & (WINDOW_SIZE - 1))) - 1;
-}
-
-static void DeleteNode(Type2State *t, int p) {
-    uint16_t *links = t->links, *up = t->up;
-    if (up[p] == NONE) return;
-    int q;
-    if (links[2 * p + RIGHT] == NONE) {
-        q = links[2 * p + LEFT];
-    } else if (links[2 * p + LEFT] == NONE) {
-        q = links[2 * p + RIGHT];
-    } else {
-        // The greatest node below p (the rightmost of its left subtree) takes its place.
-        q = links[2 * p + LEFT];
-        if (links[2 * q + RIGHT] != NONE) {
-            while (links[2 * q + RIGHT] != NONE) q = links[2 * q + RIGHT];
-            links[2 * up[q] + RIGHT] = links[2 * q + LEFT];
-            up[links[2 * q + LEFT]] = up[q];
-            links[2 * q + LEFT] = links[2 * p + LEFT];
-            up[links[2 * p + LEFT]] = (uint16_t)q;
-        }
-        links[2 * q + RIGHT] = links[2 * p + RIGHT];
-        up[links[2 * p + RIGHT]] = (uint16_t)q;
-    }
-    int parent = up[p];
-    up[q] = (uint16_t)parent;
-    links[2 * parent + (links[2 * parent + RIGHT] == p ? RIGHT : LEFT)] = (uint16_t)q;
-    up[p] = NONE;
-}
-
-// ---- Blocks ----
-
-// The next byte of the data: from the whole buffer, or from its piece, refilled through the
-// source while storedLeft bytes of the data are unread. *at is the place in the buffer or piece.
-// A failed read sets failed, which stops the encoder, and gives 0.
-static uint8_t TakeByte(Type2State *t, int32_t *at) {
-    if (*at == t->inputLength) {
-        int32_t n = t->storedLeft < TYPE2_PIECE_SIZE ? t->storedLeft : TYPE2_PIECE_SIZE;
-        if (!t->source || n == 0 || t->failed || !t->source(t->sourceContext, t->inputPiece, n)) {
-            t->failed = 1;
-            return 0;
-        }
-        t->storedLeft -= n;
-        t->input = t->inputPiece;
-        t->inputLength = n;
-        *at = 0;
-    }
-    return t->input[(*at)++];
-}
-
-// Writes the whole block of the state's data, length >= 1 bytes, to its output (a whole buffer
-// of at least 8 bytes, or the piece handed to the sink; its last piece is handed on too) and
-// returns the block's full length; or stops once more than stopAfter bytes are out, a block the
-// caller refuses (which also keeps the count of a 2 GB block inside 31 bits), or at a failed
-// read or sink.
-static int32_t Encode(int32_t length, int32_t stopAfter) {
-    Type2State *t = T;
-    memcpy(t->output, TYPE2_TAG, 4);
-    Le_Put32(t->output + 4, ~(uint32_t)length);
-    ResetLinks();
-    t->outputLength = TYPE2_HEADER_SIZE;
-    StartTree(t);
-    uint8_t *window = t->window;
-    int32_t read = 0, at = 0;
-    int s = 0, r = START, len = 0;
-    for (; len < LOOKAHEAD && read < length; read++) window[r + len++] = TakeByte(t, &at);
-    for (int i = 1; i <= LOOKAHEAD; i++) InsertNode(t, r - i);
-    InsertNode(t, r);
-    do {
-        if (t->matchLength > len) t->matchLength = len;
-        if (t->matchLength <= THRESHOLD) {
-            t->matchLength = 1;
-            EncodeSymbol(t, window[r]);
-        } else {
-            EncodeSymbol(t, LENGTH_BASE + t->matchLength);
-            EncodePosition(t, (unsigned)t->matchPosition);
-        }
-        int last = t->matchLength, i = 0;
-        for (; i < last && read < length; i++, read++) {
-            uint8_t c = TakeByte(t, &at);
-            DeleteNode(t, s);
-            window[s] = c;
-            if (s < LOOKAHEAD - 1) window[s + WINDOW_SIZE] = c;
-            s = (s + 1) & (WINDOW_SIZE - 1);
-            r = (r + 1) & (WINDOW_SIZE - 1);
-            InsertNode(t, r);
-        }
-        for (; i < last; i++) {
-            DeleteNode(t, s);
-            s = (s + 1) & (WINDOW_SIZE - 1);
-            r = (r + 1) & (WINDOW_SIZE - 1);
-            if (--len) InsertNode(t, r);
-        }
-    } while (len > 0 && t->outputLength <= stopAfter && !t->failed);
-    FlushBits(t);
-    HandOn(t, t->outputLength - t->handed);
-    return t->outputLength;
-}
-
-int Type2_Compress(const uint8_t *data, int32_t length, uint8_t *block, int32_t *blockLength) {
-    CORE_GUARD(data);
-    CORE_GUARD(block);
-    CORE_GUARD(blockLength);
-    RequireState();
-    if (length <= 10) return 0;
-    Reset(data, length, block, *blockLength);
-    int32_t encoded = Encode(length, length - 1);
-    if (encoded >= length) return 0;
-    *blockLength = encoded;
-    return 1;
-}
-
-int Type2_CompressAlways(const uint8_t *data, int32_t length, uint8_t *block,
-                         int32_t *blockLength) {
-    CORE_GUARD(data);
-    CORE_GUARD(block);
-    CORE_GUARD(blockLength);
-    RequireState();
-    if (length < 1 || *blockLength < TYPE2_HEADER_SIZE) return 0;
-    int32_t stopAfter = *blockLength < INT32_MAX - 64 ? *blockLength : INT32_MAX - 64;
-    Reset(data, length, block, *blockLength);
-    int32_t encoded = Encode(length, stopAfter);
-    if (encoded > stopAfter) return 0;
-    *blockLength = encoded;
-    return 1;
-}
-
-int Type2_CompressStream(FfsSource source, void *sourceContext, int32_t length, FfsSink sink,
-                         void *sinkContext, int32_t stopAfter, int32_t *blockLength) {
-    Core_Locate(__FILE__, __LINE__);
-    Core_Assert(source && sink && blockLength, "Pointer is NULL...\n");
-    RequireState();
-    if (length < 1 || stopAfter < TYPE2_HEADER_SIZE) return 0;
-    if (stopAfter > INT32_MAX - 64) stopAfter = INT32_MAX - 64;
-    // One block for both pieces: the data's, then the block's.
-    uint8_t *pieces = (uint8_t *)TESSEL_ALLOC(2 * TYPE2_PIECE_SIZE);
-    Reset(pieces, 0, pieces + TYPE2_PIECE_SIZE, TYPE2_PIECE_SIZE);
-    T->source = source;
-    T->sourceContext = sourceContext;
-    T->inputPiece = pieces;
-    T->storedLeft = length;
-    T->sink = sink;
-    T->sinkContext = sinkContext;
-    int32_t encoded = Encode(length, stopAfter);
-    int failed = T->failed;
-    TESSEL_FREE(pieces, 2 * TYPE2_PIECE_SIZE);
-    Reset(NULL, 0, NULL, 0); // no pointer to the pieces, or to the caller's ends, stays
-    if (failed || encoded > stopAfter) return 0;
-    *blockLength = encoded;
-    return 1;
+    return (unsigned)Type2_Codes.decodeUpper[next8] << 6 | lower;
 }
 
 // The output piece, length bytes, to the sink; returns the length the piece keeps (0 after it
 // went to the sink). A whole buffer has no sink: it is full only at its end.
-static int32_t HandOn(Type2State *t, int32_t length) {
+int32_t Type2_HandOn(Type2State *t, int32_t length) {
     if (!t->sink || length == 0) return length;
     if (!t->failed && !t->sink(t->sinkContext, t->output, length)) t->failed = 1;
     t->handed += length;
@@ -688,7 +339,7 @@ static int32_t HandOn(Type2State *t, int32_t length) {
 // exactly. Returns 1, or 0 when a read or the sink failed or the block ran out (decoding stops
 // there, and the last piece is not handed on).
 static int Decode(Type2State *t, int32_t size) {
-    StartTree(t);
+    Type2_StartTree(t);
     Reader in = {0, 0, t->input, t->input, 0, 0}; // a block in pieces starts with none
     if (t->input) in.end += t->inputLength;
     uint8_t *window = t->window, *output = t->output;
@@ -708,7 +359,7 @@ static int Decode(Type2State *t, int32_t size) {
             window[r] = (uint8_t)c;
             r = (r + 1) & (WINDOW_SIZE - 1);
             output[written++] = (uint8_t)c;
-            if (written == capacity) written = HandOn(t, written);
+            if (written == capacity) written = Type2_HandOn(t, written);
             left--;
             continue;
         }
@@ -731,12 +382,12 @@ static int Decode(Type2State *t, int32_t size) {
             window[r] = b;
             r = (r + 1) & (WINDOW_SIZE - 1);
             output[written++] = b;
-            if (written == capacity) written = HandOn(t, written);
+            if (written == capacity) written = Type2_HandOn(t, written);
         }
     }
     // The block's last byte carries the high 8 of the bits the encoder held at the end.
     if (PastEnd(&in) > (in.held > 8 ? in.held - 8 : 0)) t->failed = 1;
-    HandOn(t, written);
+    Type2_HandOn(t, written);
     return !t->failed;
 }
 
@@ -752,7 +403,7 @@ int Type2_Decompress(const uint8_t *block, int32_t blockLength, uint8_t *output,
                      int32_t outputLength) {
     CORE_GUARD(block);
     CORE_GUARD(output);
-    RequireState();
+    Type2_RequireState();
     if (blockLength < TYPE2_HEADER_SIZE || !HeaderFits(block, outputLength)) return 0;
     Reset(block + TYPE2_HEADER_SIZE, blockLength - TYPE2_HEADER_SIZE, output, outputLength);
     return Decode(T, outputLength);
@@ -762,7 +413,7 @@ int Type2_DecompressStream(FfsSource source, void *sourceContext, int32_t blockL
                            void *sinkContext, int32_t outputLength) {
     Core_Locate(__FILE__, __LINE__);
     Core_Assert(source && sink, "Pointer is NULL...\n");
-    RequireState();
+    Type2_RequireState();
     uint8_t header[TYPE2_HEADER_SIZE];
     if (blockLength < TYPE2_HEADER_SIZE || !source(sourceContext, header, TYPE2_HEADER_SIZE) ||
         !HeaderFits(header, outputLength))
@@ -785,7 +436,7 @@ int Type2_DecompressStream(FfsSource source, void *sourceContext, int32_t blockL
 int Type2_DecompressApart(const uint8_t *block, int32_t blockLength, uint8_t *output,
                           int32_t outputLength) {
     if (!block || !output || blockLength < TYPE2_HEADER_SIZE || !HeaderFits(block, outputLength) ||
-        Codes.decodeLength[0] == 0)
+        Type2_Codes.decodeLength[0] == 0)
         return 0;
     // The decoder's part of a state, on this thread's stack: the match finder's links stay out.
     uint16_t freq[FREQ_COUNT], parent[PARENT_COUNT], child[TREE_SIZE];
@@ -796,8 +447,8 @@ int Type2_DecompressApart(const uint8_t *block, int32_t blockLength, uint8_t *ou
     state.parent = parent;
     state.child = child;
     state.window = window;
-    ResetState(&state, block + TYPE2_HEADER_SIZE, blockLength - TYPE2_HEADER_SIZE, output,
-               outputLength);
+    Type2_ResetState(&state, block + TYPE2_HEADER_SIZE, blockLength - TYPE2_HEADER_SIZE, output,
+                     outputLength);
     return Decode(&state, outputLength);
 }
 
@@ -814,11 +465,13 @@ int Type2_Identify(const uint8_t *block) {
 }
 
 // Name, version, Compress, Decompress, GetSize, Identify, Init, Shutdown, Next (set by
-// Ffs_AddCodec), DecompressStream, DecompressApart.
+// Ffs_AddCodec), DecompressStream, DecompressApart. The reader's record: it identifies, sizes and
+// decodes in pieces or apart, so neither the encoder (the builder calls Type2_Compress itself)
+// nor the whole-block decoder is linked by a program that registers it.
 FfsCodec Type2_Codec = {"Type2",
                         "1.0",
-                        Type2_Compress,
-                        Type2_Decompress,
+                        NULL,
+                        NULL,
                         Type2_GetSize,
                         Type2_Identify,
                         Type2_Init,

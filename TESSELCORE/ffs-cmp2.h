@@ -1,6 +1,7 @@
 // The Type2 codec: LZ77 over a 4096-byte window with literals and match lengths in one adaptive
-// Huffman code and positions in a fixed prefix code. The archive reader decodes with it; the
-// builder encodes with it. One working state, allocated by Type2_Init, serves every call; in the
+// Huffman code and positions in a fixed prefix code. This is its decoder, with which the archive
+// reader decodes; the builder's encoder (encoder/ffs-enc2.h) is a library of its own, which the
+// programs do not link. One working state, allocated by Type2_Init, serves every call; in the
 // host build each thread has a state of its own (the builder's first Init comes before its
 // threads start).
 #pragma once
@@ -24,28 +25,11 @@ enum {
     TYPE2_PIECE_SIZE = 65536, // the pieces in which a block is read and its bytes handed on
 };
 
-// The codec record "Type2" / "1.0" for Ffs_AddCodec.
+// The codec record "Type2" / "1.0" for Ffs_AddCodec, the one that the setup, the uninstaller,
+// the builder and the tools register: the reader's operations only, Compress and Decompress
+// null (the encoder is encoder/ffs-enc2.h; Type2_Decompress is called directly).
 extern FfsCodec Type2_Codec;
 
-// Writes a block into block (capacity *blockLength, at least length). Returns 1 with the
-// block's length in *blockLength; 0 when length is 10 or less or the block would not be
-// shorter than the data (the 8 header bytes may then have been written).
-int Type2_Compress(const uint8_t *data, int32_t length, uint8_t *block, int32_t *blockLength);
-// The builder's form for data that must not be stored raw (it begins with the tag): a block of
-// any length from 1 byte up, whether it shrinks or not. Returns 0 when length < 1 or the block
-// does not fit the capacity in *blockLength (the builder gives three times the length and 64
-// bytes).
-int Type2_CompressAlways(const uint8_t *data, int32_t length, uint8_t *block, int32_t *blockLength);
-// The encoder over pieces, for data that is never held whole: its length bytes read through
-// source in pieces of at most TYPE2_PIECE_SIZE (never a byte past length), the block handed to
-// sink in pieces of at most TYPE2_PIECE_SIZE, the bytes that Type2_Compress (stopAfter length - 1)
-// or Type2_CompressAlways (stopAfter its capacity) writes. Holds the two pieces and the working
-// state, never the data or the block. Returns 1 with the block's length in *blockLength; 0 when
-// length < 1, when the block grows past stopAfter bytes (at most INT32_MAX - 64; encoding stops
-// there, some pieces may have gone to the sink), at the first failed read and at the sink's
-// first 0. Neither may use the codec.
-int Type2_CompressStream(FfsSource source, void *sourceContext, int32_t length, FfsSink sink,
-                         void *sinkContext, int32_t stopAfter, int32_t *blockLength);
 // Decodes exactly outputLength bytes; 0, writing nothing, when the tag is missing or the
 // block's size is not positive or not outputLength; 0, with the output partly written, when the
 // block runs out: it holds fewer bytes than the encoder writes of the codes read from it. Never

@@ -4,17 +4,18 @@
 // entry reaching past the end of the file is refused before anything is allocated for it.
 #include "ffs.h"
 
-#include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
 
 #include "tessel-bytes.h"
 #include "tessel-core.h"
 #include "tessel-pe.h"
+#include "tessel-sys.h"
 
 static struct {
-    FILE *file;
-    int open; // an archive is open (its directory may be empty)
+    SysFile *file;
+    int64_t position; // where the file's next read begins; -1 after a failed read
+    int open;         // an archive is open (its directory may be empty)
     int32_t fileLength;
     uint32_t flags;
     uint32_t archiveSize;
@@ -33,7 +34,7 @@ static int ReadWord(uint32_t *value) {
 static int32_t DirectoryBytes(void) { return (int32_t)(F.entryCount * FFS_DIRECTORY_ENTRY_SIZE); }
 
 static void CloseFile(void) {
-    if (F.file) fclose(F.file);
+    if (F.file) Sys_FileClose(F.file);
     F.file = NULL;
 }
 
@@ -41,22 +42,31 @@ static void CloseFile(void) {
 
 int Ffs_Tell(int32_t *position) {
     CORE_GUARD(position);
-    if (!F.file) return 0;
-    long at = ftell(F.file);
-    if (at < 0 || at > 0x7FFFFFFF) return 0;
-    *position = (int32_t)at;
+    if (!F.file || F.position < 0 || F.position > 0x7FFFFFFF) return 0;
+    *position = (int32_t)F.position;
     return 1;
 }
 
 int Ffs_Seek(int32_t position) {
     if (!F.file || position < 0) return 0;
-    return fseek(F.file, position, SEEK_SET) == 0;
+    if (!Sys_FileSeek(F.file, position)) {
+        F.position = -1;
+        return 0;
+    }
+    F.position = position;
+    return 1;
 }
 
 int Ffs_Read(void *buffer, int32_t n) {
     CORE_GUARD(buffer);
     if (!F.file || n < 0) return 0;
-    return fread(buffer, 1, (size_t)n, F.file) == (size_t)n;
+    int32_t got = 0;
+    if (!Sys_FileRead(F.file, buffer, n, &got) || F.position < 0) {
+        F.position = -1; // unknown until the next seek
+        return 0;
+    }
+    F.position += got;
+    return got == n;
 }
 
 int Ffs_Peek(void *buffer, int32_t n) {
@@ -195,12 +205,13 @@ static int ReadStored(void *context, uint8_t *buffer, int32_t n) {
 }
 
 // Exactly length bytes of file from its position to the target, a piece at a time.
-static int CopyPieces(FILE *file, int32_t length, StreamTarget *target) {
+static int CopyPieces(SysFile *file, int32_t length, StreamTarget *target) {
     uint8_t *piece = (uint8_t *)TESSEL_ALLOC(FFS_PIECE_SIZE);
     int result = 1;
     for (int32_t left = length; result && left > 0;) {
         int32_t n = left < FFS_PIECE_SIZE ? left : FFS_PIECE_SIZE;
-        result = fread(piece, 1, (size_t)n, file) == (size_t)n && HandOn(target, piece, n);
+        int32_t got = 0;
+        result = Sys_FileRead(file, piece, n, &got) && got == n && HandOn(target, piece, n);
         left -= n;
     }
     TESSEL_FREE(piece, FFS_PIECE_SIZE);
@@ -269,11 +280,12 @@ static int DiskSize(const char *name, int32_t *size) {
 
 static int DiskLoad(const char *name, void *buffer, int32_t size) {
     if (size < 0) return 0;
-    FILE *file = fopen(name, "rb");
+    SysFile *file = Sys_FileOpen(name, "rb");
     if (!file) return 0;
-    size_t read = fread(buffer, 1, (size_t)size, file);
-    fclose(file);
-    if (read != (size_t)size) {
+    int32_t got = 0;
+    int read = Sys_FileRead(file, buffer, size, &got) && got == size;
+    Sys_FileClose(file);
+    if (!read) {
         Log_Print("Unable to read from file '%s'\n", name);
         return 0;
     }
@@ -283,10 +295,10 @@ static int DiskLoad(const char *name, void *buffer, int32_t size) {
 static int StreamDisk(const char *name, StreamTarget *target) {
     int32_t size = 0;
     if (!DiskSize(name, &size)) return 0;
-    FILE *file = fopen(name, "rb");
+    SysFile *file = Sys_FileOpen(name, "rb");
     if (!file) return 0;
     int result = CopyPieces(file, size, target);
-    fclose(file);
+    Sys_FileClose(file);
     return result;
 }
 
@@ -309,21 +321,23 @@ static int HasTag(void) {
 int Ffs_Open(const char *path, int32_t offset) {
     CORE_GUARD(path);
     F.codecs = NULL;
-    F.file = fopen(path, "rb");
+    F.file = Sys_FileOpen(path, "rb");
+    F.position = 0;
     if (!F.file) {
         Log_Print("Couldn't open flat file '%s'!\n", path);
         return 0;
     }
-    long end = -1;
-    if (fseek(F.file, 0, SEEK_END) == 0) end = ftell(F.file);
-    if (end < 0 || end > 0x7FFFFFFF) end = 0; // unknown or beyond 2 GB: nothing to read
+    int64_t end = -1;
+    if (!Sys_FileSize(F.file, &end) || end < 0 || end > 0x7FFFFFFF)
+        end = 0; // unknown or beyond 2 GB: nothing to read
     F.fileLength = (int32_t)end;
     // A signed setup: its archive ends where the certificate table that signing appended
     // begins, and the trailer is looked for there.
     uint8_t head[PE_HEAD_SIZE];
     PeSignature signature;
-    if (Ffs_Seek(0)) {
-        int32_t got = (int32_t)fread(head, 1, sizeof head, F.file);
+    int32_t got = 0;
+    if (Ffs_Seek(0) && Sys_FileRead(F.file, head, (int32_t)sizeof head, &got)) {
+        F.position = got;
         if (Pe_ReadSignature(head, got, &signature) && Pe_IsSigned(&signature, F.fileLength))
             F.fileLength = (int32_t)signature.TableOffset;
     }

@@ -2,11 +2,11 @@
 // the image's sections end in its file.
 #include "tessel-pe.h"
 
-#include <stdio.h>
 #include <string.h>
 
 #include "tessel-bytes.h"
 #include "tessel-core.h"
+#include "tessel-sys.h"
 
 enum {
     PE_NEW_HEADER_AT = 0x3C, // the file offset of the "PE\0\0" signature
@@ -78,16 +78,15 @@ int Pe_IsSigned(const PeSignature *signature, int64_t fileLength) {
 }
 
 // The first bytes of the file at path (up to PE_HEAD_SIZE, *got of them) and its *length.
-// Returns 0 when it cannot be opened or its length cannot be told.
+// Returns 0 when it cannot be opened or read, or its length cannot be told.
 static int ReadHead(const char *path, uint8_t head[PE_HEAD_SIZE], int32_t *got, int64_t *length) {
-    FILE *file = fopen(path, "rb");
+    SysFile *file = Sys_FileOpen(path, "rb");
     if (!file) return 0;
-    *got = (int32_t)fread(head, 1, PE_HEAD_SIZE, file);
-    long end = -1;
-    if (fseek(file, 0, SEEK_END) == 0) end = ftell(file);
-    fclose(file);
+    int64_t end = -1;
+    int read = Sys_FileRead(file, head, PE_HEAD_SIZE, got) && Sys_FileSize(file, &end);
+    Sys_FileClose(file);
     *length = end;
-    return end >= 0;
+    return read && end >= 0;
 }
 
 int Pe_FileSignature(const char *path, PeSignature *signature, int64_t *fileLength) {

@@ -9,8 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "ffs-cmp2.h"
+#include "ffs-enc2.h"
 #include "tessel-core.h"
+#include "tessel-stamp.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "check-names.h"
-#include "ffs-cmp2.h"
+#include "ffs-enc2.h"
 #include "ffs.h"
 #include "pack-file.h"
 #include "tessel-bytes.h"

@@ -16,6 +16,7 @@
 #include "pack-setup.h"
 #include "tessel-core.h"
 #include "tessel-pe.h"
+#include "tessel-stamp.h"
 #include "tessel-sys.h"
 
 namespace fs = std::filesystem;

@@ -12,6 +12,7 @@
 #include "ffs-cmp2.h"
 #include "pack-file.h"
 #include "tessel-core.h"
+#include "tessel-stamp.h"
 #include "tessel-str.h"
 #include "tessel-sys.h"
 #include "version-resource.h"

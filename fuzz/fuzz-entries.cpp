@@ -7,7 +7,7 @@
 #include <unistd.h>
 
 #include "command.h"
-#include "ffs-cmp2.h"
+#include "ffs-enc2.h"
 #include "ffs.h"
 #include "filelist.h"
 #include "host-ui.h"
@@ -16,6 +16,7 @@
 #include "keywords.h"
 #include "pathguard.h"
 #include "tessel-core.h"
+#include "tessel-stamp.h"
 #include "uninstscript.h"
 
 static void Check(int condition) {

@@ -23,6 +23,7 @@
 #include "system-actions.h"
 #include "tessel-core.h"
 #include "tessel-pe.h"
+#include "tessel-stamp.h"
 #include "tessel-sys.h"
 #include "ui.h"
 
@@ -42,22 +43,6 @@ static struct {
     char ownPath[OWN_PATH_SIZE];
     Switches switches;
 } W;
-
-// The Type2 codec as the setup uses it: the reader only identifies, sizes and decodes in pieces
-// (INSTALL also whole, on a second thread), so this record leaves out the encoder and the
-// whole-block decoder of Type2_Codec (the builder's and the tools'), which would be a twentieth
-// of the stub.
-static FfsCodec ReadingCodec = {"Type2",
-                                "1.0",
-                                NULL,
-                                NULL,
-                                Type2_GetSize,
-                                Type2_Identify,
-                                Type2_Init,
-                                Type2_Shutdown,
-                                NULL,
-                                Type2_DecompressStream,
-                                Type2_DecompressApart};
 
 // The stub as the compiler made it, which no setup build has touched: its stamp is unwritten and
 // nothing lies behind its image. Every other file without an archive lost it on the way.
@@ -222,7 +207,7 @@ int Setup_Main(const char *arguments) {
         Ui_Problem("The installation file has been damaged, please download a new copy.", NULL);
         return Shutdown(0, 0, IsBareStub() ? INSTALL_EXIT_NO_ARCHIVE : INSTALL_EXIT_BROKEN);
     }
-    Ffs_AddCodec(&ReadingCodec);
+    Ffs_AddCodec(&Type2_Codec);
     if (!Core_VerifyStamp(CORE_STAMP_KEY, W.ownPath, 1, 1)) {
         Core_Locate(__FILE__, __LINE__);
         Core_Abort("%s has been corrupted, please download a new copy.\n", INSTALL_NAME);

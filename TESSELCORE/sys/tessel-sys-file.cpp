@@ -5,6 +5,7 @@
 
 #include <errno.h>
 #include <stdio.h>
+#include <sys/stat.h>
 #if defined(_WIN32)
 #include <io.h>
 #else
@@ -56,6 +57,19 @@ int Sys_FileSeek(SysFile *file, int64_t offset) {
 #else
     return fseeko((FILE *)file, (off_t)offset, SEEK_SET) == 0;
 #endif
+}
+
+int Sys_FileSize(SysFile *file, int64_t *size) {
+    if (Injected()) return 0;
+#if defined(_WIN32)
+    struct _stati64 status;
+    if (_fstati64(_fileno((FILE *)file), &status) != 0) return 0;
+#else
+    struct stat status;
+    if (fstat(fileno((FILE *)file), &status) != 0) return 0;
+#endif
+    *size = (int64_t)status.st_size;
+    return 1;
 }
 
 int Sys_FileFlush(SysFile *file) {

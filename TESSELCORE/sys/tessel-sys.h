@@ -33,8 +33,9 @@ int Path_TempDir(char *buffer, int size);
 
 // ---- Files (both trees, tessel-sys-file.cpp) ----
 //
-// The files that the log and the installer write, and that the builder reads and writes, are
-// opened, read, written, moved in, committed and closed here, over the C runtime's stdio, so
+// The files that the log and the installer write, that the archive reader, the stamp check and
+// the PE reader read, and that the builder reads and writes, are opened, read, written, moved
+// in, measured, committed and closed here, over the C runtime's stdio, so
 // that a test can make any one of these calls fail. The streams are unbuffered: a write's answer
 // tells what became of its bytes, and a close has nothing left to lose. A failed call leaves errno
 // set.
@@ -52,6 +53,9 @@ int Sys_FileWrite(SysFile *file, const void *data, int32_t count);
 // Moves to offset bytes from the file's start, where the next read or write begins. Returns 1,
 // or 0 when the system refused (offset negative, or the file not one that can be moved in).
 int Sys_FileSeek(SysFile *file, int64_t offset);
+// The file's length in bytes into *size, without moving in it. Returns 1, or 0 when the system
+// cannot tell (*size then untouched).
+int Sys_FileSize(SysFile *file, int64_t *size);
 // Commits what was written to the disk (a power cut after it loses nothing). Returns 1, or 0.
 int Sys_FileFlush(SysFile *file);
 // Releases the file, in every case. Returns 1, or 0 when the system reported a failure.

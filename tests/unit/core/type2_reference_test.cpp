@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "ffs-cmp2.h"
+#include "ffs-enc2.h"
 #include "tessel-core.h"
 #include "type2-reference.h"
 

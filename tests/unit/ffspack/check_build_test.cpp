@@ -11,6 +11,7 @@
 #include "check-test-support.h"
 #include "engine-support.h"
 #include "ffs.h"
+#include "tessel-stamp.h"
 
 #if !defined(_WIN32)
 #include <sys/wait.h>

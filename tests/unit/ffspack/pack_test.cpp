@@ -14,10 +14,11 @@
 #include <string>
 #include <vector>
 
-#include "ffs-cmp2.h"
+#include "ffs-enc2.h"
 #include "ffs.h"
 #include "pack.h"
 #include "tessel-core.h"
+#include "tessel-stamp.h"
 #include "tessel-sys.h"
 #include "test-support.h"
 

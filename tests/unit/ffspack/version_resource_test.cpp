@@ -15,6 +15,7 @@
 #include "script-source.h"
 #include "tessel-bytes.h"
 #include "tessel-pe.h"
+#include "tessel-stamp.h"
 #include "test-support.h"
 #include "version-resource.h"
 
