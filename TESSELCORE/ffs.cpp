@@ -14,7 +14,7 @@
 
 static struct {
     SysFile *file;
-    int64_t position; // where the file's next read begins; -1 after a failed read
+    int32_t position; // where the file's next read begins; -1 when unknown (a failed call)
     int open;         // an archive is open (its directory may be empty)
     int32_t fileLength;
     uint32_t flags;
@@ -42,8 +42,8 @@ static void CloseFile(void) {
 
 int Ffs_Tell(int32_t *position) {
     CORE_GUARD(position);
-    if (!F.file || F.position < 0 || F.position > 0x7FFFFFFF) return 0;
-    *position = (int32_t)F.position;
+    if (!F.file || F.position < 0) return 0;
+    *position = F.position;
     return 1;
 }
 
@@ -65,7 +65,7 @@ int Ffs_Read(void *buffer, int32_t n) {
         F.position = -1; // unknown until the next seek
         return 0;
     }
-    F.position += got;
+    F.position = got <= INT32_MAX - F.position ? F.position + got : -1; // past 2 GB: unknown
     return got == n;
 }
 

@@ -5,10 +5,10 @@
 
 #include <errno.h>
 #include <stdio.h>
-#include <sys/stat.h>
 #if defined(_WIN32)
 #include <io.h>
 #else
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -62,13 +62,14 @@ int Sys_FileSeek(SysFile *file, int64_t offset) {
 int Sys_FileSize(SysFile *file, int64_t *size) {
     if (Injected()) return 0;
 #if defined(_WIN32)
-    struct _stati64 status;
-    if (_fstati64(_fileno((FILE *)file), &status) != 0) return 0;
+    int64_t length = _filelengthi64(_fileno((FILE *)file));
+    if (length < 0) return 0;
+    *size = length;
 #else
     struct stat status;
     if (fstat(fileno((FILE *)file), &status) != 0) return 0;
-#endif
     *size = (int64_t)status.st_size;
+#endif
     return 1;
 }
 

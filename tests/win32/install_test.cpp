@@ -471,7 +471,8 @@ std::string Replaced(std::string text, const std::string &from, const std::strin
 // Every file call of a run that writes two files and the uninstaller into a new folder fails in
 // turn. A call that the command gets over (an open tried again once the directories are made,
 // a log write tried again) leaves every file complete and the log as without the failure; any
-// other fails the command at that file, with its one log line, and that file is not left.
+// other fails the command at that file, with its one log line (the reader's, for a read of the
+// archive), and that file is not left.
 TEST_F(Install, AFailedFileCallFailsTheCommandAtItsFileOrIsGotOver) {
     if (DisplayAvailable()) GTEST_SKIP() << "each failure's problem box would wait for a click";
     Open({{"a.txt", kBig},
@@ -510,38 +511,66 @@ TEST_F(Install, AFailedFileCallFailsTheCommandAtItsFileOrIsGotOver) {
         // The last line, and the only one of its kind, names the first file not written.
         const std::string line = log.substr(std::min(log.find("Unable"), log.size()));
         const std::string target = "'" + root + names[written] + "'\n";
+        const std::string entry = "'" + names[written] + "'\n";
         EXPECT_TRUE(line == "Unable to create file " + target ||
-                    line == "Unable to write to file " + target)
+                    line == "Unable to write to file " + target ||
+                    line == "Unable to get size for " + entry ||
+                    line == "Unable to load " + entry ||
+                    line == "Unable to peek into compressed data\nUnable to get size for " + entry)
             << "call " << nth << ": " << log;
         failures[Replaced(line, root, "")]++;
     }
     // An open fails once for want of the new folders and is tried again: failing that second
-    // open is the failure to create. Writes and closes fail the file.
+    // open is the failure to create. Writes and closes fail the file. Each file's reads of the
+    // archive: its size (the move to its block and its two header words; the look at its first
+    // bytes and the move back), then its bytes.
     const std::map<std::string, int> expected = {
+        {"Unable to get size for 'a.txt'\n", 3},
+        {"Unable to peek into compressed data\nUnable to get size for 'a.txt'\n", 2},
+        {"Unable to load 'a.txt'\n", 7},
         {"Unable to create file 'a.txt'\n", 1},
         {"Unable to write to file 'a.txt'\n", 2},
+        {"Unable to get size for 'sub\\b.bin'\n", 3},
+        {"Unable to peek into compressed data\nUnable to get size for 'sub\\b.bin'\n", 2},
+        {"Unable to load 'sub\\b.bin'\n", 6},
         {"Unable to create file 'sub\\b.bin'\n", 1},
         {"Unable to write to file 'sub\\b.bin'\n", 2},
+        {"Unable to get size for 'uninst.exe'\n", 3},
+        {"Unable to peek into compressed data\nUnable to get size for 'uninst.exe'\n", 2},
+        {"Unable to load 'uninst.exe'\n", 6},
         {"Unable to write to file 'uninst.exe'\n", 2},
     };
     EXPECT_EQ(failures, expected) << calls << " calls";
 }
 
 // The "$?" check opens the existing file to see it: a failure there must not pass for a
-// missing file, or quiet mode would overwrite what it keeps.
+// missing file, or quiet mode would overwrite what it keeps. A failed read of the entry's size
+// in the archive, before the check, stops the command there.
 TEST_F(Install, AFailedCallNeverOverwritesAFileThatQuietModeKeeps) {
     Open({{"keep.txt", "new keep"}});
     ASSERT_TRUE(WriteFile(dir + "keep.txt", "old keep"));
     int32_t before = Sys_FileCalls();
     EXPECT_EQ(Run("$?keep.txt"), 1);
     const int32_t calls = Sys_FileCalls() - before;
-    EXPECT_EQ(calls, 5); // the log line's open, write and close; the check's open and close
+    // The entry's size: a move to its block, two header words, a look at its first bytes and the
+    // move back; the log line's open, write and close; the check's open and close.
+    EXPECT_EQ(calls, 10);
+    TakeLog();
+    int stopped = 0;
     for (int32_t nth = 1; nth <= calls; nth++) {
         Sys_FileFailAt(nth);
-        EXPECT_EQ(Run("$?keep.txt"), 1) << "call " << nth;
+        int result = Run("$?keep.txt");
         Sys_FileFailAt(0);
+        if (result != 1) {
+            stopped++;
+            EXPECT_EQ(result, 0) << "call " << nth;
+            EXPECT_NE(TakeLog().find("Unable to get size for 'keep.txt'\n"), std::string::npos)
+                << "call " << nth;
+        }
+        TakeLog();
         EXPECT_EQ(ReadFile(dir + "keep.txt"), "old keep") << "call " << nth;
     }
+    EXPECT_EQ(stopped, 5);
 }
 
 // Each file call of a file written in three pieces fails in turn: the command fails at that
@@ -573,8 +602,12 @@ TEST_F(Install, AFailedCallWhileAFileIsWrittenInPiecesLeavesNoneOfIt) {
         lines[Replaced(log.substr(at), root, "")]++;
     }
     // The log's own calls are tried again; of the file's: the second open, three writes, the
-    // close.
+    // close; of the archive's: the entry's size (a move, two words, a look and the move back),
+    // then its block.
     const std::map<std::string, int> expected = {
+        {"Unable to get size for 'text.txt'\n", 3},
+        {"Unable to peek into compressed data\nUnable to get size for 'text.txt'\n", 2},
+        {"Unable to load 'text.txt'\n", 7},
         {"Unable to create file 'text.txt'\n", 1},
         {"Unable to write to file 'text.txt'\n", 4},
     };
