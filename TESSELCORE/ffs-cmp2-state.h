@@ -6,7 +6,7 @@
 #include <stdint.h>
 #include <string.h>
 
-#include "ffs-cmp2.h"
+#include "ffs.h"
 
 enum {
     WINDOW_SIZE = 4096,

@@ -15,6 +15,8 @@ LAYERS = {
     # One library: the platform seam (sys/) and the code that reaches the system through it.
     "TESSELCORE": ["TESSELCORE", "TESSELCORE/sys"],
     "TESSELCORE/sys": ["TESSELCORE/sys", "TESSELCORE"],
+    # The Type2 encoder (type2enc): the builder's and the tools', never the programs'.
+    "TESSELCORE/encoder": ["TESSELCORE/encoder", "TESSELCORE", "TESSELCORE/sys"],
     "formats": ["formats", "TESSELCORE", "TESSELCORE/sys"],
     "install/engine": ["install/engine", "formats", "TESSELCORE", "TESSELCORE/sys"],
     "uninstall/engine": ["uninstall/engine", "install/engine", "formats", "TESSELCORE",
@@ -25,7 +27,7 @@ LAYERS = {
                 "TESSELCORE", "TESSELCORE/sys"],
     "uninstall": ["uninstall", "install/win32", "uninstall/engine", "install/engine", "formats",
                   "TESSELCORE", "TESSELCORE/sys"],
-    "ffspack": ["ffspack", "formats", "TESSELCORE", "TESSELCORE/sys"],
+    "ffspack": ["ffspack", "formats", "TESSELCORE/encoder", "TESSELCORE", "TESSELCORE/sys"],
 }
 LINE_LIMIT = 600
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"')
