@@ -318,6 +318,23 @@ static int HasTag(void) {
     return Ffs_Read(tag, 4) && memcmp(tag, FFS_TAG, 4) == 0;
 }
 
+// The end of the open file's archive part into F.fileLength: the file's length (0 when unknown
+// or beyond 2 GB: nothing to read), or for a signed setup the start of the certificate table
+// that signing appended, before which the trailer is looked for.
+static void FindFileEnd(void) {
+    int64_t end = -1;
+    if (!Sys_FileSize(F.file, &end) || end < 0 || end > 0x7FFFFFFF) end = 0;
+    F.fileLength = (int32_t)end;
+    uint8_t head[PE_HEAD_SIZE];
+    PeSignature signature;
+    int32_t got = 0;
+    if (Ffs_Seek(0) && Sys_FileRead(F.file, head, (int32_t)sizeof head, &got)) {
+        F.position = got;
+        if (Pe_ReadSignature(head, got, &signature) && Pe_IsSigned(&signature, F.fileLength))
+            F.fileLength = (int32_t)signature.TableOffset;
+    }
+}
+
 int Ffs_Open(const char *path, int32_t offset) {
     CORE_GUARD(path);
     F.codecs = NULL;
@@ -327,20 +344,7 @@ int Ffs_Open(const char *path, int32_t offset) {
         Log_Print("Couldn't open flat file '%s'!\n", path);
         return 0;
     }
-    int64_t end = -1;
-    if (!Sys_FileSize(F.file, &end) || end < 0 || end > 0x7FFFFFFF)
-        end = 0; // unknown or beyond 2 GB: nothing to read
-    F.fileLength = (int32_t)end;
-    // A signed setup: its archive ends where the certificate table that signing appended
-    // begins, and the trailer is looked for there.
-    uint8_t head[PE_HEAD_SIZE];
-    PeSignature signature;
-    int32_t got = 0;
-    if (Ffs_Seek(0) && Sys_FileRead(F.file, head, (int32_t)sizeof head, &got)) {
-        F.position = got;
-        if (Pe_ReadSignature(head, got, &signature) && Pe_IsSigned(&signature, F.fileLength))
-            F.fileLength = (int32_t)signature.TableOffset;
-    }
+    FindFileEnd();
     if (F.fileLength < offset) {
         Log_Print("Offset too large for flat file '%s' (%d < %d)!\n", path, F.fileLength, offset);
         return FailOpen();
