@@ -49,24 +49,18 @@ int Ffs_Tell(int32_t *position) {
 
 int Ffs_Seek(int32_t position) {
     if (!F.file || position < 0) return 0;
-    if (!Sys_FileSeek(F.file, position)) {
-        F.position = -1;
-        return 0;
-    }
-    F.position = position;
-    return 1;
+    F.position = Sys_FileSeek(F.file, position) ? position : -1;
+    return F.position >= 0;
 }
 
 int Ffs_Read(void *buffer, int32_t n) {
     CORE_GUARD(buffer);
     if (!F.file || n < 0) return 0;
     int32_t got = 0;
-    if (!Sys_FileRead(F.file, buffer, n, &got) || F.position < 0) {
-        F.position = -1; // unknown until the next seek
-        return 0;
-    }
-    F.position = got <= INT32_MAX - F.position ? F.position + got : -1; // past 2 GB: unknown
-    return got == n;
+    int read = Sys_FileRead(F.file, buffer, n, &got);
+    // Unknown after a failed read, or past 2 GB, until the next seek.
+    F.position = read && F.position >= 0 && got <= INT32_MAX - F.position ? F.position + got : -1;
+    return read && got == n;
 }
 
 int Ffs_Peek(void *buffer, int32_t n) {
@@ -322,8 +316,8 @@ static int HasTag(void) {
 // or beyond 2 GB: nothing to read), or for a signed setup the start of the certificate table
 // that signing appended, before which the trailer is looked for.
 static void FindFileEnd(void) {
-    int64_t end = -1;
-    if (!Sys_FileSize(F.file, &end) || end < 0 || end > 0x7FFFFFFF) end = 0;
+    int64_t end = Sys_FileLength(F.file);
+    if ((uint64_t)end > 0x7FFFFFFF) end = 0;
     F.fileLength = (int32_t)end;
     uint8_t head[PE_HEAD_SIZE];
     PeSignature signature;
@@ -339,7 +333,6 @@ int Ffs_Open(const char *path, int32_t offset) {
     CORE_GUARD(path);
     F.codecs = NULL;
     F.file = Sys_FileOpen(path, "rb");
-    F.position = 0;
     if (!F.file) {
         Log_Print("Couldn't open flat file '%s'!\n", path);
         return 0;
@@ -362,10 +355,11 @@ int Ffs_Open(const char *path, int32_t offset) {
             return FailOpen();
         }
     }
-    // A header cut short reads as zeros, which no check word accepts.
+    // A header cut short reads as zeros, which no check word accepts; flags that cannot be read
+    // (they have no check word) leave the directory unread.
     uint32_t count = 0, countCheck = 0, size = 0, sizeCheck = 0, flags = 0;
-    ReadWord(&count) && ReadWord(&countCheck) && ReadWord(&size) && ReadWord(&sizeCheck) &&
-        ReadWord(&flags);
+    int whole = ReadWord(&count) && ReadWord(&countCheck) && ReadWord(&size) &&
+                ReadWord(&sizeCheck) && ReadWord(&flags);
     if (count != ~countCheck) {
         Log_Print("FFS: CMatch Fail %d != %d\n", (int)count, (int)~countCheck);
         return FailOpen();
@@ -377,7 +371,7 @@ int Ffs_Open(const char *path, int32_t offset) {
     int32_t position = 0;
     Ffs_Tell(&position);
     uint64_t wanted = (uint64_t)count * FFS_DIRECTORY_ENTRY_SIZE;
-    if (wanted > (uint64_t)(F.fileLength - position)) {
+    if (!whole || wanted > (uint64_t)(F.fileLength - position)) {
         Log_Print("FFS: Directory cut short (%u entries, %d bytes left)\n", count,
                   F.fileLength - position);
         return FailOpen();

@@ -82,8 +82,8 @@ int Pe_IsSigned(const PeSignature *signature, int64_t fileLength) {
 static int ReadHead(const char *path, uint8_t head[PE_HEAD_SIZE], int32_t *got, int64_t *length) {
     SysFile *file = Sys_FileOpen(path, "rb");
     if (!file) return 0;
-    int64_t end = -1;
-    int read = Sys_FileRead(file, head, PE_HEAD_SIZE, got) && Sys_FileSize(file, &end);
+    int read = Sys_FileRead(file, head, PE_HEAD_SIZE, got);
+    int64_t end = read ? Sys_FileLength(file) : -1;
     Sys_FileClose(file);
     *length = end;
     return read && end >= 0;

@@ -81,7 +81,7 @@ static int StampCrc(SysFile *file, int32_t position, int32_t length, int64_t fil
     Core_Crc32MakeTable(table);
     int32_t zeroed[4];
     int count = 0, read = 1;
-    *running = 0xFFFFFFFF;
+    uint32_t crc = 0xFFFFFFFF;
     for (int32_t at = 0; at < length;) {
         int32_t want = length - at < CORE_STAMP_CHUNK ? length - at : CORE_STAMP_CHUNK;
         int32_t got = 0;
@@ -97,15 +97,15 @@ static int StampCrc(SysFile *file, int32_t position, int32_t length, int64_t fil
         int32_t holeStart = position - at, holeEnd = position + CORE_STAMP_SIZE - at;
         int32_t before = holeStart < 0 ? 0 : (holeStart > got ? got : holeStart);
         int32_t after = holeEnd < 0 ? 0 : (holeEnd > got ? got : holeEnd);
-        if (before > 0) *running = Core_Crc32Sliced(table, *running, chunk, before);
-        if (got - after > 0)
-            *running = Core_Crc32Sliced(table, *running, chunk + after, got - after);
+        if (before > 0) crc = Core_Crc32Sliced(table, crc, chunk, before);
+        if (got - after > 0) crc = Core_Crc32Sliced(table, crc, chunk + after, got - after);
         at += got;
         if (got < want) break;
     }
     TESSEL_FREE(chunk, CORE_STAMP_CHUNK);
     TESSEL_FREE(table, CORE_CRC32_TABLE_WORDS * 4);
     *isSigned = count > 0;
+    *running = crc;
     return read;
 }
 
@@ -133,8 +133,7 @@ int Core_VerifyStampRecord(const uint8_t record[CORE_STAMP_SIZE], uint32_t key, 
         Log_Print("Couldn't open file '%s'!\n", path);
         return 0;
     }
-    int64_t end = -1; // unknown: the file is neither signed nor of the stamped length
-    Sys_FileSize(file, &end);
+    int64_t end = Sys_FileLength(file); // -1, unknown: neither signed nor of the stamped length
     int isSigned = 0;
     uint32_t running = 0;
     int passed =

@@ -59,18 +59,14 @@ int Sys_FileSeek(SysFile *file, int64_t offset) {
 #endif
 }
 
-int Sys_FileSize(SysFile *file, int64_t *size) {
-    if (Injected()) return 0;
+int64_t Sys_FileLength(SysFile *file) {
+    if (Injected()) return -1;
 #if defined(_WIN32)
-    int64_t length = _filelengthi64(_fileno((FILE *)file));
-    if (length < 0) return 0;
-    *size = length;
+    return _filelengthi64(_fileno((FILE *)file));
 #else
     struct stat status;
-    if (fstat(fileno((FILE *)file), &status) != 0) return 0;
-    *size = (int64_t)status.st_size;
+    return fstat(fileno((FILE *)file), &status) == 0 ? (int64_t)status.st_size : -1;
 #endif
-    return 1;
 }
 
 int Sys_FileFlush(SysFile *file) {

@@ -53,9 +53,8 @@ int Sys_FileWrite(SysFile *file, const void *data, int32_t count);
 // Moves to offset bytes from the file's start, where the next read or write begins. Returns 1,
 // or 0 when the system refused (offset negative, or the file not one that can be moved in).
 int Sys_FileSeek(SysFile *file, int64_t offset);
-// The file's length in bytes into *size, without moving in it. Returns 1, or 0 when the system
-// cannot tell (*size then untouched).
-int Sys_FileSize(SysFile *file, int64_t *size);
+// The file's length in bytes, told without moving in it; -1 when the system cannot tell.
+int64_t Sys_FileLength(SysFile *file);
 // Commits what was written to the disk (a power cut after it loses nothing). Returns 1, or 0.
 int Sys_FileFlush(SysFile *file);
 // Releases the file, in every case. Returns 1, or 0 when the system reported a failure.
