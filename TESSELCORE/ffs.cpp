@@ -10,12 +10,12 @@
 #include "tessel-bytes.h"
 #include "tessel-core.h"
 #include "tessel-pe.h"
+#include "tessel-str.h"
 #include "tessel-sys.h"
 
 static struct {
     SysFile *file;
-    int32_t position; // where the file's next read begins; -1 when unknown (a failed call)
-    int open;         // an archive is open (its directory may be empty)
+    int open; // an archive is open (its directory may be empty)
     int32_t fileLength;
     uint32_t flags;
     uint32_t archiveSize;
@@ -42,25 +42,23 @@ static void CloseFile(void) {
 
 int Ffs_Tell(int32_t *position) {
     CORE_GUARD(position);
-    if (!F.file || F.position < 0) return 0;
-    *position = F.position;
+    if (!F.file) return 0;
+    int64_t at = Sys_FileTell(F.file);
+    if ((uint64_t)at > INT32_MAX) return 0; // unknown, or past 2 GB
+    *position = (int32_t)at;
     return 1;
 }
 
 int Ffs_Seek(int32_t position) {
     if (!F.file || position < 0) return 0;
-    F.position = Sys_FileSeek(F.file, position) ? position : -1;
-    return F.position >= 0;
+    return Sys_FileSeek(F.file, position);
 }
 
 int Ffs_Read(void *buffer, int32_t n) {
     CORE_GUARD(buffer);
     if (!F.file || n < 0) return 0;
     int32_t got = 0;
-    int read = Sys_FileRead(F.file, buffer, n, &got);
-    // Unknown after a failed read, or past 2 GB, until the next seek.
-    F.position = read && F.position >= 0 && got <= INT32_MAX - F.position ? F.position + got : -1;
-    return read && got == n;
+    return Sys_FileRead(F.file, buffer, n, &got) && got == n;
 }
 
 int Ffs_Peek(void *buffer, int32_t n) {
@@ -322,11 +320,9 @@ static void FindFileEnd(void) {
     uint8_t head[PE_HEAD_SIZE];
     PeSignature signature;
     int32_t got = 0;
-    if (Ffs_Seek(0) && Sys_FileRead(F.file, head, (int32_t)sizeof head, &got)) {
-        F.position = got;
-        if (Pe_ReadSignature(head, got, &signature) && Pe_IsSigned(&signature, F.fileLength))
-            F.fileLength = (int32_t)signature.TableOffset;
-    }
+    if (Ffs_Seek(0) && Sys_FileRead(F.file, head, (int32_t)sizeof head, &got) &&
+        Pe_ReadSignature(head, got, &signature) && Pe_IsSigned(&signature, F.fileLength))
+        F.fileLength = (int32_t)signature.TableOffset;
 }
 
 int Ffs_Open(const char *path, int32_t offset) {
@@ -369,7 +365,7 @@ int Ffs_Open(const char *path, int32_t offset) {
         return FailOpen();
     }
     int32_t position = 0;
-    Ffs_Tell(&position);
+    if (!Ffs_Tell(&position)) position = F.fileLength; // an unknown place: nothing known left
     uint64_t wanted = (uint64_t)count * FFS_DIRECTORY_ENTRY_SIZE;
     if (!whole || wanted > (uint64_t)(F.fileLength - position)) {
         Log_Print("FFS: Directory cut short (%u entries, %d bytes left)\n", count,

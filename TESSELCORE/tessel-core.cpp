@@ -18,6 +18,7 @@ static const struct {
     const char *name;
     uint32_t bits;
 } LogSwitches[] = {
+    // lower case
     {"-debug", LOG_FILE | LOG_LIBRARY},
     {"-unique", LOG_DATED | LOG_APPEND | LOG_LIBRARY | LOG_FILE},
     {"-window", LOG_CONSOLE},
@@ -82,13 +83,39 @@ int Core_Locate(const char *file, int line) {
 
 // ---- Log ----
 
+// The log is beneath the string utilities, which report through it: what it needs of them it
+// does with the C runtime.
+int Str_Format(char *buffer, int size, const char *format, ...) {
+    if (size < 1) return -1;
+    va_list args;
+    va_start(args, format);
+    int length = vsnprintf(buffer, (size_t)size, format, args);
+    va_end(args);
+    // Some C runtimes answer a cut with -1 and leave the buffer unterminated.
+    buffer[size - 1] = 0;
+    if (length < 0) return length == -1 ? -(size - 1) : -1;
+    if (length >= size) return -length;
+    return length;
+}
+
+// text holds pattern (lower case) somewhere, its ASCII letters in any case.
+static int HasNoCase(const char *text, const char *pattern) {
+    for (; *text; text++) {
+        int i = 0;
+        while (pattern[i] &&
+               (text[i] >= 'A' && text[i] <= 'Z' ? text[i] + 32 : text[i]) == pattern[i])
+            i++;
+        if (!pattern[i]) return 1;
+    }
+    return 0;
+}
+
 int Log_ParseOptions(uint32_t *flags, const char *commandLine) {
     CORE_GUARD(flags);
     CORE_GUARD(commandLine);
     uint32_t bits = 0;
-    const char *found;
     for (size_t i = 0; i < sizeof LogSwitches / sizeof LogSwitches[0]; i++)
-        if (Str_FindNoCase(commandLine, LogSwitches[i].name, &found)) bits |= LogSwitches[i].bits;
+        if (HasNoCase(commandLine, LogSwitches[i].name)) bits |= LogSwitches[i].bits;
     *flags = bits;
     return 1;
 }
@@ -111,7 +138,7 @@ static void ResolvePath(const char *logName) {
         cut[1] = 0;
     else
         exe[0] = 0;
-    const char *name = Str_Length(logName) > 1 ? logName : "debug.log";
+    const char *name = strlen(logName) > 1 ? logName : "debug.log";
     // Cut to the field: a path that does not fit still names a file beside the executable's
     // folder prefix rather than overrunning the variable.
     Str_Format(B.path, sizeof B.path, "%s%s", exe, name);
@@ -169,7 +196,8 @@ int Log_Shutdown(void) {
 }
 
 int Log_Write(const char *text) {
-    int length = Str_Length(text);
+    CORE_GUARD(text);
+    int length = (int)strlen(text);
     if (S.flags & LOG_CONSOLE) Sys_ConsoleWrite(S.console, text, length);
     if (!(S.flags & LOG_FILE)) return 1;
     struct tm now;
@@ -191,7 +219,7 @@ int Log_Write(const char *text) {
         Str_Format(stamp, sizeof stamp, "%.2d/%.2d/%.4d %.2d:%.2d:%.2d ", now.tm_mon + 1,
                    now.tm_mday, now.tm_year + 1900, now.tm_hour, now.tm_min, now.tm_sec);
     SysFile *file = OpenLogFile(name, "a+");
-    int written = file && (!stamp[0] || PutLogBytes(file, stamp, Str_Length(stamp))) &&
+    int written = file && (!stamp[0] || PutLogBytes(file, stamp, (int)strlen(stamp))) &&
                   PutLogBytes(file, text, length);
     int error = errno;
     if (file) Sys_FileClose(file);
@@ -206,7 +234,8 @@ int Log_Write(const char *text) {
 }
 
 static void CheckLength(const char *text) {
-    int length = Str_Length(text);
+    CORE_GUARD(text);
+    int length = (int)strlen(text);
     if (length > LOG_MAX_TEXT) {
         Core_SetLocation("Unknown", 0);
         Core_Abort("Last string too large (%d > %d)\n", length, LOG_MAX_TEXT);
@@ -221,7 +250,7 @@ int Log_Print(const char *format, ...) {
     int length = vsnprintf(B.line, sizeof B.line, format, args);
     va_end(args);
     B.line[LOG_LINE_SIZE - 1] = 0;
-    if (length < 0) length = Str_Length(B.line); // a runtime that answers a cut with -1
+    if (length < 0) length = (int)strlen(B.line); // a runtime that answers a cut with -1
     Log_Write(B.line);
     // A message that filled the buffer was cut; its true length decides the check.
     if (length > LOG_MAX_TEXT) {

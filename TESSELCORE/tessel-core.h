@@ -4,9 +4,18 @@
 #pragma once
 #include <stdint.h>
 
-#include "tessel-str.h"
+#if defined(__GNUC__)
+#define TESSEL_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
+#else
+#define TESSEL_PRINTF(fmt, args)
+#endif
 
 #define TESSELCORE_VERSION "0.38"
+
+// printf-style formatting into buffer, never more than size bytes with the terminating zero.
+// Returns the length written, or a negative number when the text was cut (it is still
+// terminated). No pointer guard; a size below 1 writes nothing and returns -1.
+int Str_Format(char *buffer, int size, const char *format, ...) TESSEL_PRINTF(3, 4);
 
 // Bits of the log flags word.
 enum {

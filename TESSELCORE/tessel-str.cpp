@@ -31,19 +31,6 @@ static int FoldEqual(unsigned char a, unsigned char b) {
     return 0;
 }
 
-int Str_Format(char *buffer, int size, const char *format, ...) {
-    if (size < 1) return -1;
-    va_list args;
-    va_start(args, format);
-    int length = vsnprintf(buffer, (size_t)size, format, args);
-    va_end(args);
-    // Some C runtimes answer a cut with -1 and leave the buffer unterminated.
-    buffer[size - 1] = 0;
-    if (length < 0) return length == -1 ? -(size - 1) : -1;
-    if (length >= size) return -length;
-    return length;
-}
-
 int Str_Length(const char *text) {
     CORE_GUARD(text);
     return (int)strlen(text);

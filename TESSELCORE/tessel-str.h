@@ -1,20 +1,11 @@
-// String utilities over zero-terminated 8-bit text: copying, bounded formatting, ASCII case
-// folding, comparisons and searches, a lenient number parser, the keyword quick CRC and the
-// standard CRC-32. Every routine that takes a pointer is fatal on a null one (the library guard).
+// String utilities over zero-terminated 8-bit text: copying, ASCII case folding, comparisons
+// and searches, a lenient number parser, the keyword quick CRC and the standard CRC-32. Every
+// routine that takes a pointer is fatal on a null one (the library guard).
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
 
-#if defined(__GNUC__)
-#define TESSEL_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
-#else
-#define TESSEL_PRINTF(fmt, args)
-#endif
-
-// printf-style formatting into buffer, never more than size bytes with the terminating zero.
-// Returns the length written, or a negative number when the text was cut (it is still
-// terminated). No pointer guard; a size below 1 writes nothing and returns -1.
-int Str_Format(char *buffer, int size, const char *format, ...) TESSEL_PRINTF(3, 4);
+#include "tessel-core.h" // the guard; and Str_Format, which the log beneath these uses
 
 int Str_Length(const char *text);                      // bytes before the terminating zero
 int Str_Copy(char *destination, const char *source);   // 1; the caller provides the room

@@ -12,6 +12,7 @@
 #include "ffs-enc2.h"
 #include "tessel-core.h"
 #include "tessel-stamp.h"
+#include "tessel-str.h"
 
 namespace {
 

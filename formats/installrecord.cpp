@@ -3,6 +3,7 @@
 #include "installrecord.h"
 
 #include "tessel-core.h"
+#include "tessel-str.h"
 
 static const char HEADER[] = "Tessel install record 1\r\n";
 static const char END[] = "End ";

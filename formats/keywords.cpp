@@ -2,6 +2,7 @@
 #include "keywords.h"
 
 #include "tessel-core.h"
+#include "tessel-str.h"
 
 #define TEXT_CUT(size)                                                                             \
     { ARG_CUT, size }

@@ -24,6 +24,7 @@
 #include "tessel-core.h"
 #include "tessel-pe.h"
 #include "tessel-stamp.h"
+#include "tessel-str.h"
 #include "tessel-sys.h"
 #include "ui.h"
 

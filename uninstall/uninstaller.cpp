@@ -30,6 +30,7 @@
 #include "removal.h"
 #include "switches.h"
 #include "tessel-core.h"
+#include "tessel-str.h"
 #include "tessel-sys.h"
 #include "ui.h"
 #include "uninst.h"

@@ -69,6 +69,15 @@ int64_t Sys_FileLength(SysFile *file) {
 #endif
 }
 
+int64_t Sys_FileTell(SysFile *file) {
+    if (Injected()) return -1;
+#if defined(_WIN32)
+    return _ftelli64((FILE *)file);
+#else
+    return (int64_t)ftello((FILE *)file);
+#endif
+}
+
 int Sys_FileFlush(SysFile *file) {
     if (Injected()) return 0;
 #if defined(_WIN32)

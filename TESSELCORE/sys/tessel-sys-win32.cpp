@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "tessel-core.h"
+#include "tessel-str.h"
 
 // ---- Needs of the log and the fatal path ----
 

@@ -55,6 +55,9 @@ int Sys_FileWrite(SysFile *file, const void *data, int32_t count);
 int Sys_FileSeek(SysFile *file, int64_t offset);
 // The file's length in bytes, told without moving in it; -1 when the system cannot tell.
 int64_t Sys_FileLength(SysFile *file);
+// Where the next read or write begins, in bytes from the file's start; -1 when the system
+// cannot tell.
+int64_t Sys_FileTell(SysFile *file);
 // Commits what was written to the disk (a power cut after it loses nothing). Returns 1, or 0.
 int Sys_FileFlush(SysFile *file);
 // Releases the file, in every case. Returns 1, or 0 when the system reported a failure.

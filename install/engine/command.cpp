@@ -10,6 +10,7 @@
 #include "actions.h"
 #include "settings.h"
 #include "tessel-core.h"
+#include "tessel-str.h"
 
 static struct {
     CommandEntry *head; // longest keyword first

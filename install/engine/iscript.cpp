@@ -9,6 +9,7 @@
 #include "fontslots.h"
 #include "scan.h"
 #include "tessel-core.h"
+#include "tessel-str.h"
 
 enum {
     SCRIPT_SIZE_LIMIT = 0x7FFFFF00, // the script, its zero byte and the block guards fit 31 bits

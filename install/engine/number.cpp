@@ -2,6 +2,7 @@
 #include "number.h"
 
 #include "tessel-core.h"
+#include "tessel-str.h"
 
 int Num_Group(int32_t value, char *output) {
     CORE_GUARD(output);

@@ -2,6 +2,7 @@
 #include "pathtext.h"
 
 #include "tessel-core.h"
+#include "tessel-str.h"
 
 // "C:..." names its drive itself; appended to InstallPath it would name no folder at all.
 int PathText_StartsWithDrive(const char *path) {

@@ -10,6 +10,7 @@
 #include "fontslots.h"
 #include "keywords.h"
 #include "tessel-core.h"
+#include "tessel-str.h"
 
 // ---- Setter commands ----
 // Text fields that name something on the machine (a registry key, a directory, a file) refuse

@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "tessel-core.h"
+#include "tessel-str.h"
 
 // The switches that count anywhere in a word, as Log_ParseOptions and the mode find them.
 static const char *const FOUND_ANYWHERE[] = {"-Quiet",     "-debug",  "-unique", "-window",

@@ -4,6 +4,7 @@
 
 #include "filelist.h"
 #include "tessel-core.h"
+#include "tessel-str.h"
 
 static int IsDigit(char c) { return c >= '0' && c <= '9'; }
 

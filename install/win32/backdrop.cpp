@@ -7,6 +7,7 @@
 #include "geometry.h"
 #include "iscript.h"
 #include "tessel-core.h"
+#include "tessel-str.h"
 #include "ui.h"
 
 #define INSTALL_CLASS "InstallGotClass"

@@ -13,6 +13,7 @@
 #include "pathguard.h"
 #include "removal.h"
 #include "tessel-core.h"
+#include "tessel-str.h"
 #include "tessel-sys.h"
 #include "ui.h"
 #include "uninstreg.h"

@@ -8,6 +8,7 @@
 #include <string.h>
 
 #include "tessel-core.h"
+#include "tessel-str.h"
 
 int Dir_CreatePath(char *path) {
     CORE_GUARD(path);

@@ -8,6 +8,7 @@
 #include "number.h"
 #include "pathtext.h"
 #include "tessel-core.h"
+#include "tessel-str.h"
 #include "tessel-sys.h"
 #include "ui.h"
 #include "uninst.h"

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "tessel-core.h"
+#include "tessel-str.h"
 #include "tessel-sys.h"
 #include "ui.h"
 

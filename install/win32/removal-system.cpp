@@ -11,6 +11,7 @@
 #include "pathtext.h"
 #include "sharedfiles.h"
 #include "tessel-core.h"
+#include "tessel-str.h"
 #include "tessel-sys.h"
 #include "uninst.h"
 

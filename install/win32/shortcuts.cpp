@@ -8,6 +8,7 @@
 #include "files.h"
 #include "installdir.h"
 #include "tessel-core.h"
+#include "tessel-str.h"
 #include "tessel-sys.h"
 
 // ---- Program group and shortcuts ----

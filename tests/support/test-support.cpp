@@ -14,6 +14,7 @@
 
 #include "ffs.h"
 #include "tessel-core.h"
+#include "tessel-str.h"
 #include "tessel-sys.h"
 #include "uninst.h"
 

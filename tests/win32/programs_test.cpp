@@ -17,6 +17,7 @@
 #include "programs.h"
 #include "state.h"
 #include "tessel-core.h"
+#include "tessel-str.h"
 #include "test-support.h"
 
 using testing_support::FileExists;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "tessel-core.h"
+#include "tessel-str.h"
 #include "tessel-sys.h"
 
 namespace {

@@ -18,6 +18,7 @@
 #include "shortcuts.h"
 #include "state.h"
 #include "tessel-core.h"
+#include "tessel-str.h"
 #include "test-support.h"
 
 using testing_support::FileExists;

@@ -3,6 +3,7 @@
 #include "pathguard.h"
 
 #include "tessel-core.h"
+#include "tessel-str.h"
 
 static const char FORBIDDEN[] = ":*?\"<>|"; // never in a name after the drive's colon
 

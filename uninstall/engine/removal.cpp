@@ -12,6 +12,7 @@
 #include "pathtext.h"
 #include "removal-actions.h"
 #include "tessel-core.h"
+#include "tessel-str.h"
 #include "uninst.h"
 
 enum {

@@ -10,6 +10,7 @@
 #include "settings.h"
 #include "tessel-bytes.h"
 #include "tessel-core.h"
+#include "tessel-str.h"
 #include "uninst.h"
 
 int UninstScript_Extract(const uint8_t *file, int32_t size, char **script, int32_t *scriptSize) {

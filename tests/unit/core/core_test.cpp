@@ -66,6 +66,11 @@ TEST(LogOptions, SwitchesAnywhereAnyCase) {
         {"-window -timestamp", 0x21},
         {"-debug -append -TIMESTAMP", 0x2E},
         {"-unique-window", 0x4F},
+        {"-debu", 0x00},        // a switch cut short at the line's end
+        {"-debu -DEBUG", 0x06}, // a false start before the switch
+        {"\x0D"
+         "debug",
+         0x00}, // only letters fold (0x0D | 0x20 is '-')
     };
     for (const auto &row : rows) {
         uint32_t flags = 0xFFFF;

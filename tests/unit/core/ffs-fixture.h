@@ -16,6 +16,7 @@
 #include "tessel-core.h"
 #include "tessel-pe.h"
 #include "tessel-stamp.h"
+#include "tessel-str.h"
 #include "test-support.h"
 
 using testing_support::LittleEndian;

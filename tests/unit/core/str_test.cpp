@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tessel-core.h"
+#include "tessel-str.h"
 
 namespace {
 

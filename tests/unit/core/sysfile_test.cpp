@@ -130,29 +130,38 @@ TEST(SysFile, SeekMovesTheNextReadAndWrite) {
     EXPECT_EQ(ReadFile(path), std::string("aXYdef\0\0Z", 9));
 }
 
-// The length is told without moving the next read, a written file's too; a failed call
-// (counted as every other) tells -1.
-TEST(SysFile, LengthIsToldWithoutMoving) {
+// The length and the place are told without moving the next read, a written file's too; a failed
+// call (counted as every other) tells -1.
+TEST(SysFile, LengthAndPlaceAreToldWithoutMoving) {
     const std::string dir = MakeTempDir("sysfile"), path = dir + "file.bin";
     ASSERT_TRUE(WriteFile(path, "abcdef"));
     SysFile *file = Sys_FileOpen(path.c_str(), "r+b");
     ASSERT_NE(file, nullptr);
     char buffer[8];
     int32_t got = -1;
+    EXPECT_EQ(Sys_FileTell(file), 0);
     EXPECT_EQ(Sys_FileRead(file, buffer, 2, &got), 1);
     EXPECT_EQ(Sys_FileLength(file), 6);
+    EXPECT_EQ(Sys_FileTell(file), 2);
     EXPECT_EQ(Sys_FileRead(file, buffer, 1, &got), 1);
     EXPECT_EQ(buffer[0], 'c'); // the read goes on where it was
+    EXPECT_EQ(Sys_FileRead(file, buffer, 8, &got), 1);
+    EXPECT_EQ(Sys_FileTell(file), 6); // a short read at the end
     EXPECT_EQ(Sys_FileSeek(file, 8), 1);
+    EXPECT_EQ(Sys_FileTell(file), 8); // past the end, before anything is written there
     EXPECT_EQ(Sys_FileWrite(file, "Z", 1), 1);
     EXPECT_EQ(Sys_FileLength(file), 9);
-    int32_t before = Sys_FileCalls();
-    Sys_FileFailAt(1);
-    errno = 0;
-    EXPECT_EQ(Sys_FileLength(file), -1);
-    EXPECT_EQ(errno, EIO);
-    EXPECT_EQ(Sys_FileCalls() - before, 1);
+    EXPECT_EQ(Sys_FileTell(file), 9);
+    for (int tell = 0; tell < 2; tell++) {
+        int32_t before = Sys_FileCalls();
+        Sys_FileFailAt(1);
+        errno = 0;
+        EXPECT_EQ(tell ? Sys_FileTell(file) : Sys_FileLength(file), -1);
+        EXPECT_EQ(errno, EIO);
+        EXPECT_EQ(Sys_FileCalls() - before, 1);
+    }
     EXPECT_EQ(Sys_FileLength(file), 9);
+    EXPECT_EQ(Sys_FileTell(file), 9);
     EXPECT_EQ(Sys_FileClose(file), 1);
     file = Sys_FileOpen((dir + "empty.bin").c_str(), "wb");
     ASSERT_NE(file, nullptr);

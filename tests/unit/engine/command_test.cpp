@@ -9,6 +9,7 @@
 
 #include "engine-support.h"
 #include "filelist.h"
+#include "tessel-str.h"
 
 using engine_test::LogCapture;
 

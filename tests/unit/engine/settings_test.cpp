@@ -7,6 +7,7 @@
 #include <string>
 
 #include "engine-support.h"
+#include "tessel-str.h"
 
 #if defined(_WIN32)
 #include <direct.h>

@@ -9,6 +9,7 @@
 
 #include "switches.h"
 #include "tessel-core.h"
+#include "tessel-str.h"
 
 namespace {
 

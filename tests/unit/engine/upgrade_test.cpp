@@ -9,6 +9,7 @@
 
 #include "engine-support.h"
 #include "tessel-core.h"
+#include "tessel-str.h"
 #include "upgrade.h"
 
 namespace {

@@ -7,6 +7,7 @@
 
 #include "installrecord.h"
 #include "tessel-core.h"
+#include "tessel-str.h"
 
 namespace {
 

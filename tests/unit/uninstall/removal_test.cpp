@@ -14,6 +14,7 @@
 #include "removal-actions.h"
 #include "removal.h"
 #include "tessel-core.h"
+#include "tessel-str.h"
 #include "test-support.h"
 
 using memory_machine::Machine;

@@ -12,6 +12,7 @@
 #include "removal-actions.h"
 #include "removal.h"
 #include "tessel-core.h"
+#include "tessel-str.h"
 #include "uninst.h"
 #include "uninstrun.h"
 
