@@ -10,6 +10,7 @@ jobs=2
 
 bash scripts/bootstrap.sh
 bash scripts/format-check.sh
+python3 scripts/layers.py
 
 echo "==== host tree"
 cmake -S . -B build/host -G "Unix Makefiles" >/dev/null

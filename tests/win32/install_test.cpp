@@ -1,5 +1,4 @@
-// File installation with the real file system and registry under Wine: writing files and
-// creating directories (nested, blocked by a file, read-only), and the INSTALL command over
+// File installation with the real file system and registry under Wine: the INSTALL command over
 // archives made by the builder (and by hand where a block is damaged) opened with Ffs_Open, files
 // written in pieces, the uninstaller's copy of the script read back with the test kit's decoder;
 // on a display also the overwrite question, the problem box and the progress bar.
@@ -39,11 +38,6 @@ using testing_support::WriteFile;
 const char *kLogName = "install-test.log";
 const char *kKey = "Software\\TesselInstallTest";
 
-bool IsDirectory(const std::string &path) {
-    DWORD attributes = GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 class Files : public testing::Test {
   protected:
     void SetUp() override {
@@ -55,60 +49,6 @@ class Files : public testing::Test {
     testing_support::LogCapture log_{kLogName};
     std::string dir;
 };
-
-// ---- Files and directories ----
-
-TEST_F(Files, WriteAllCreatesOrEmptiesTheFileAndWritesEveryByte) {
-    const std::string path = dir + "data.bin", data("a\0b\r\n\x80\xFF", 7);
-    EXPECT_EQ(File_WriteAll(path.c_str(), data.data(), (int32_t)data.size()), 1);
-    EXPECT_EQ(ReadFile(path), data);
-    EXPECT_EQ(File_WriteAll(path.c_str(), "xy", 2), 1);
-    EXPECT_EQ(ReadFile(path), "xy"); // truncated, not overwritten in place
-    EXPECT_EQ(File_WriteAll(path.c_str(), "", 0), 1);
-    bool ok = false;
-    EXPECT_EQ(ReadFile(path, &ok), "");
-    EXPECT_TRUE(ok);
-}
-
-TEST_F(Files, WriteAllCreatesEveryMissingDirectoryFromTheOutermostOne) {
-    const std::string path = dir + "one\\two\\three\\file.txt";
-    EXPECT_EQ(File_WriteAll(path.c_str(), "deep", 4), 1);
-    EXPECT_EQ(ReadFile(path), "deep");
-    EXPECT_TRUE(IsDirectory(dir + "one\\two\\three"));
-    EXPECT_EQ(TakeLog().find("Unable"), std::string::npos);
-}
-
-TEST_F(Files, WriteAllFailsWhereNoFileCanBeMade) {
-    WriteFile(dir + "blocker", "a file where a directory should be");
-    CreateDirectoryA((dir + "folder").c_str(), NULL);
-    WriteFile(dir + "locked.txt", "old");
-    // In use by a program that lets nobody else write (a read-only attribute does not hold
-    // here: Wine runs as root).
-    HANDLE inUse = CreateFileA((dir + "locked.txt").c_str(), GENERIC_READ, FILE_SHARE_READ, NULL,
-                               OPEN_EXISTING, 0, NULL);
-    ASSERT_NE(inUse, INVALID_HANDLE_VALUE);
-    const std::string tooLong = dir + std::string(260, 'd') + "\\x.txt";
-    const std::string rows[] = {dir + "blocker\\inside.txt", dir + "folder", dir + "locked.txt",
-                                tooLong};
-    for (const auto &path : rows) EXPECT_EQ(File_WriteAll(path.c_str(), "new", 3), 0) << path;
-    CloseHandle(inUse);
-    EXPECT_EQ(ReadFile(dir + "blocker"), "a file where a directory should be");
-    EXPECT_TRUE(IsDirectory(dir + "folder"));
-    EXPECT_EQ(ReadFile(dir + "locked.txt"), "old");
-    std::string log = TakeLog();
-    for (const auto &path : rows)
-        EXPECT_NE(log.find("Unable to create file '" + path + "'\n"), std::string::npos) << path;
-}
-
-TEST_F(Files, CreatePathMakesEveryLevelAndGivesThePathBack) {
-    for (std::string path : {dir + "a\\b\\c\\", dir + "x\\y\\z", dir + "a\\b\\c\\"}) {
-        std::vector<char> text(path.begin(), path.end());
-        text.push_back(0);
-        EXPECT_EQ(Dir_CreatePath(text.data()), 1);
-        EXPECT_EQ(std::string(text.data()), path); // restored
-        EXPECT_TRUE(IsDirectory(path)) << path;
-    }
-}
 
 // ---- INSTALL ----
 
@@ -364,7 +304,7 @@ TEST_F(Install, AnEntryThatCannotBeReadLeavesThePlaceAsItWas) {
     EXPECT_EQ(Run("zero.bin"), 0);
     EXPECT_EQ(ReadFile(dir + "zero.bin"), "the old file");
     EXPECT_EQ(Run("sub\\new.bin"), 0);
-    EXPECT_FALSE(IsDirectory(dir + "sub")); // no folder made for it either
+    EXPECT_EQ(GetFileAttributesA((dir + "sub").c_str()), INVALID_FILE_ATTRIBUTES); // no folder made
     Ffs_Close();
     TakeLog();
 
@@ -521,23 +461,24 @@ TEST_F(Install, AFailedFileCallFailsTheCommandAtItsFileOrIsGotOver) {
         failures[Replaced(line, root, "")]++;
     }
     // An open fails once for want of the new folders and is tried again: failing that second
-    // open is the failure to create. Writes and closes fail the file. Each file's reads of the
+    // open is the failure to create. Writes and closes fail the file. Each file's calls on the
     // archive: its size (the move to its block and its two header words; the look at its first
-    // bytes and the move back), then its bytes.
+    // bytes, between asking the place and the move back), then its bytes (the place of its block
+    // asked twice).
     const std::map<std::string, int> expected = {
         {"Unable to get size for 'a.txt'\n", 3},
-        {"Unable to peek into compressed data\nUnable to get size for 'a.txt'\n", 2},
-        {"Unable to load 'a.txt'\n", 7},
+        {"Unable to peek into compressed data\nUnable to get size for 'a.txt'\n", 3},
+        {"Unable to load 'a.txt'\n", 9},
         {"Unable to create file 'a.txt'\n", 1},
         {"Unable to write to file 'a.txt'\n", 2},
         {"Unable to get size for 'sub\\b.bin'\n", 3},
-        {"Unable to peek into compressed data\nUnable to get size for 'sub\\b.bin'\n", 2},
-        {"Unable to load 'sub\\b.bin'\n", 6},
+        {"Unable to peek into compressed data\nUnable to get size for 'sub\\b.bin'\n", 3},
+        {"Unable to load 'sub\\b.bin'\n", 8},
         {"Unable to create file 'sub\\b.bin'\n", 1},
         {"Unable to write to file 'sub\\b.bin'\n", 2},
         {"Unable to get size for 'uninst.exe'\n", 3},
-        {"Unable to peek into compressed data\nUnable to get size for 'uninst.exe'\n", 2},
-        {"Unable to load 'uninst.exe'\n", 6},
+        {"Unable to peek into compressed data\nUnable to get size for 'uninst.exe'\n", 3},
+        {"Unable to load 'uninst.exe'\n", 8},
         {"Unable to write to file 'uninst.exe'\n", 2},
     };
     EXPECT_EQ(failures, expected) << calls << " calls";
@@ -552,9 +493,10 @@ TEST_F(Install, AFailedCallNeverOverwritesAFileThatQuietModeKeeps) {
     int32_t before = Sys_FileCalls();
     EXPECT_EQ(Run("$?keep.txt"), 1);
     const int32_t calls = Sys_FileCalls() - before;
-    // The entry's size: a move to its block, two header words, a look at its first bytes and the
-    // move back; the log line's open, write and close; the check's open and close.
-    EXPECT_EQ(calls, 10);
+    // The entry's size: a move to its block, two header words, the place asked, a look at its
+    // first bytes and the move back; the log line's open, write and close; the check's open and
+    // close.
+    EXPECT_EQ(calls, 11);
     TakeLog();
     int stopped = 0;
     for (int32_t nth = 1; nth <= calls; nth++) {
@@ -570,7 +512,7 @@ TEST_F(Install, AFailedCallNeverOverwritesAFileThatQuietModeKeeps) {
         TakeLog();
         EXPECT_EQ(ReadFile(dir + "keep.txt"), "old keep") << "call " << nth;
     }
-    EXPECT_EQ(stopped, 5);
+    EXPECT_EQ(stopped, 6);
 }
 
 // Each file call of a file written in three pieces fails in turn: the command fails at that
@@ -602,12 +544,12 @@ TEST_F(Install, AFailedCallWhileAFileIsWrittenInPiecesLeavesNoneOfIt) {
         lines[Replaced(log.substr(at), root, "")]++;
     }
     // The log's own calls are tried again; of the file's: the second open, three writes, the
-    // close; of the archive's: the entry's size (a move, two words, a look and the move back),
-    // then its block.
+    // close; of the archive's: the entry's size (a move, two words, the place asked, a look and
+    // the move back), then its block (its place asked twice).
     const std::map<std::string, int> expected = {
         {"Unable to get size for 'text.txt'\n", 3},
-        {"Unable to peek into compressed data\nUnable to get size for 'text.txt'\n", 2},
-        {"Unable to load 'text.txt'\n", 7},
+        {"Unable to peek into compressed data\nUnable to get size for 'text.txt'\n", 3},
+        {"Unable to load 'text.txt'\n", 9},
         {"Unable to create file 'text.txt'\n", 1},
         {"Unable to write to file 'text.txt'\n", 4},
     };
