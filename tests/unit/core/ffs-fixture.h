@@ -17,6 +17,7 @@
 #include "tessel-pe.h"
 #include "tessel-stamp.h"
 #include "tessel-str.h"
+#include "tessel-sys.h"
 #include "test-support.h"
 
 using testing_support::LittleEndian;
@@ -32,7 +33,16 @@ using testing_support::WriteFile;
 
 namespace {
 
-const char *kLogName = "ffs-test.log";
+// The log of this test program, named after it: ctest runs the reader's programs side by side,
+// and a log file they shared would mix their lines.
+inline std::string LogName() {
+    const std::string dir = testing_support::ProgramDir();
+    char path[1024];
+    Sys_ExecutablePath(path, sizeof path);
+    std::string name = std::string(path).substr(dir.size());
+    const size_t dot = name.rfind('.');
+    return (dot == std::string::npos ? name : name.substr(0, dot)) + ".log";
+}
 
 inline std::string Text(const PackBytes &bytes) { return std::string(bytes.begin(), bytes.end()); }
 inline PackBytes Bytes(const std::string &text) { return PackBytes(text.begin(), text.end()); }
@@ -46,7 +56,7 @@ inline PackBytes Random(std::mt19937 &random, size_t size, int alphabet) {
 class Ffs : public ::testing::Test {
   protected:
     std::string dir;
-    LogCapture log_{kLogName};
+    LogCapture log_{LogName().c_str()};
 
     void SetUp() override {
         Mem_Init(MEM_NO_LIMIT, 0);
