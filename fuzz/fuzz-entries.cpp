@@ -8,6 +8,7 @@
 
 #include "command.h"
 #include "ffs-enc2.h"
+#include "ffs-lzma.h"
 #include "ffs.h"
 #include "filelist.h"
 #include "host-ui.h"
@@ -15,6 +16,7 @@
 #include "iscript.h"
 #include "keywords.h"
 #include "pathguard.h"
+#include "tessel-bytes.h"
 #include "tessel-core.h"
 #include "tessel-stamp.h"
 #include "uninstscript.h"
@@ -99,6 +101,7 @@ void Fuzz_Archive(const uint8_t *data, size_t size) {
     MemStats before = Stats();
     if (Ffs_Open("setup.exe", 0)) {
         Ffs_AddCodec(&Type2_Codec);
+        Ffs_AddCodec(&Lzma_Codec);
         uint32_t count = Ffs_EntryCount();
         for (uint32_t i = 0; i < count && i < 64; i++) {
             uint32_t hash = 0, offset = 0;
@@ -352,4 +355,56 @@ void Fuzz_Type2(const uint8_t *data, size_t size) {
     Decode(data, size);
     RoundTrip(data, size);
     Type2_Shutdown();
+}
+
+// ---- LZMA codec ----
+
+// A block read in pieces (Pieces as for Type2): the source never asked past the block, the sink
+// never handed more than the size.
+static int TakePiece(void *context, const uint8_t *output, int32_t n) {
+    Pieces *pieces = (Pieces *)context;
+    Check(n > 0 && n <= LZMA_PIECE_SIZE && pieces->compared + (size_t)n <= pieces->size);
+    memcpy((uint8_t *)pieces->expected + pieces->compared, output, (size_t)n);
+    pieces->compared += (size_t)n;
+    return 1;
+}
+
+// The properties a fuzzed block names: the usual ones and the bounds.
+static const uint8_t LzmaProperties[8][3] = {{3, 0, 2}, {0, 0, 0}, {4, 0, 4}, {0, 4, 0},
+                                             {1, 3, 1}, {2, 2, 4}, {3, 1, 0}, {0, 2, 2}};
+
+void Fuzz_Lzma(const uint8_t *data, size_t size) {
+    if (size < 3) return;
+    StartMemory();
+    const uint8_t *p = LzmaProperties[(data[0] >> 1) & 7];
+    int32_t wanted = 1 + (int32_t)(data[1] | (data[2] << 8)); // 1 to 65536 bytes
+    uint32_t dictSize = 4096u << ((data[0] >> 4) % 12);       // 4 KB to 8 MiB
+    size_t blockLength = LZMA_HEADER_SIZE + size - 3;
+    uint8_t *block = (uint8_t *)malloc(blockLength);
+    memcpy(block, LZMA_TAG, 4);
+    Le_Put32(block + 4, ~(uint32_t)wanted);
+    block[8] = data[0] & 1;
+    block[9] = (uint8_t)((p[2] * 5 + p[1]) * 9 + p[0]);
+    Le_Put32(block + 10, dictSize);
+    block[14] = block[15] = 0;
+    memcpy(block + LZMA_HEADER_SIZE, data + 3, size - 3);
+    uint8_t *output = (uint8_t *)malloc((size_t)wanted);
+    int decoded = Lzma_Decompress(block, (int32_t)blockLength, output, wanted);
+    Check(decoded == 0 || decoded == 1);
+    // Apart: the same verdict and bytes.
+    uint8_t *apart = (uint8_t *)malloc((size_t)wanted);
+    Check(Lzma_DecompressApart(block, (int32_t)blockLength, apart, wanted) == decoded);
+    Check(!decoded || memcmp(apart, output, (size_t)wanted) == 0);
+    // In pieces: the same verdict; the bytes handed on are the whole decoder's (unconverted
+    // ones too, where a refused block leaves the converter's input in the output).
+    uint8_t *streamed = (uint8_t *)malloc((size_t)wanted);
+    Pieces pieces = {block, blockLength, 0, streamed, (size_t)wanted, 0};
+    Check(Lzma_DecompressStream(ReadPiece, &pieces, (int32_t)blockLength, TakePiece, &pieces,
+                                wanted) == decoded);
+    Check(decoded ? pieces.compared == (size_t)wanted : pieces.compared < (size_t)wanted);
+    Check(!(decoded || block[8] == 0) || memcmp(streamed, output, pieces.compared) == 0);
+    free(streamed);
+    free(apart);
+    free(output);
+    free(block);
 }

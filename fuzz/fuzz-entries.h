@@ -1,6 +1,6 @@
-// The bodies of the fuzz targets: one input through the archive reader, the script engine or
-// the Type2 codec, with the invariants checked. A broken invariant traps, so that the fuzzer
-// keeps the input as a crash. Called by the libFuzzer targets in this folder and, without
+// The bodies of the fuzz targets: one input through the archive reader, the script engine, the
+// Type2 or the LZMA codec, with the invariants checked. A broken invariant traps, so that the
+// fuzzer keeps the input as a crash. Called by the libFuzzer targets in this folder and, without
 // libFuzzer, by the host tree's replay of the corpus (tests/unit/fuzz_replay_test.cpp).
 #pragma once
 #include <stddef.h>
@@ -39,3 +39,9 @@ void Fuzz_Uninst(const uint8_t *data, size_t size);
 // are then compressed and, when they shrink, must decompress to themselves, and be refused
 // without their block's last byte. The codec's working state lives for the one input only.
 void Fuzz_Type2(const uint8_t *data, size_t size);
+
+// The first byte chooses the filter (bit 0), the properties (bits 1 to 3, among eight that reach
+// the bounds) and the dictionary (4 KB to 8 MiB); the next two a size of 1 to 65536 bytes; the
+// rest is the LZMA stream of a block of that size, which the three decoders (whole, in pieces,
+// apart) decode alike or refuse alike, into exact heap areas from exact heap copies of the block.
+void Fuzz_Lzma(const uint8_t *data, size_t size);

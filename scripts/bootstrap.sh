@@ -3,7 +3,7 @@
 # Idempotent: a machine that has everything skips apt entirely.
 set -euo pipefail
 
-packages=(cmake osslsigncode openssl libssl-dev libssl-dev:i386 dpkg-dev file g++ make clang clang-format libclang-rt-14-dev libgtest-dev googletest libbenchmark-dev
+packages=(cmake osslsigncode openssl libssl-dev libssl-dev:i386 liblzma-dev liblzma-dev:i386 dpkg-dev file g++ make clang clang-format libclang-rt-14-dev libgtest-dev googletest libbenchmark-dev
           g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64 xvfb xauth python3
           fonts-dejavu-core
           g++-multilib libgtest-dev:i386 qemu-user-static

@@ -27,10 +27,8 @@ const struct {
     const char *folder;
     void (*entry)(const uint8_t *data, size_t size);
 } kTargets[] = {
-    {"archive", Fuzz_Archive},
-    {"script", Fuzz_Script},
-    {"type2", Fuzz_Type2},
-    {"uninst", Fuzz_Uninst},
+    {"archive", Fuzz_Archive}, {"lzma", Fuzz_Lzma},     {"script", Fuzz_Script},
+    {"type2", Fuzz_Type2},     {"uninst", Fuzz_Uninst},
 };
 
 // The names in folder (without "." and ".."), sorted; false when it cannot be read.
