@@ -17,7 +17,6 @@ void Bcj_Start(BcjX86 *bcj) {
     bcj->position = 0;
     bcj->lastOpcode = 0;
     bcj->mask = 0;
-    bcj->seen = 0;
 }
 
 // The operand after the opcode at position, absolute in data, made relative.
@@ -47,10 +46,9 @@ int32_t Bcj_X86Decode(BcjX86 *bcj, uint8_t *data, int32_t length) {
             continue;
         }
         uint32_t position = bcj->position + (uint32_t)i;
-        uint32_t distance = bcj->seen ? position - bcj->lastOpcode : 6;
+        uint32_t distance = position - bcj->lastOpcode; // the mask is 0 before the first
         bcj->lastOpcode = position;
-        bcj->seen = 1;
-        if (distance > 5) mask = 0;
+        // Each byte between shifts the mask; four clear it.
         for (uint32_t k = 0; k < distance && mask; k++) mask = (mask & 0x77) << 1;
         uint8_t high = data[i + 4];
         if (IsNearHigh(high) && MaskAllows[(mask >> 1) & 7] && (mask >> 1) < 0x10) {

@@ -13,7 +13,6 @@ typedef struct BcjX86 {
     uint32_t position;
     uint32_t lastOpcode;
     uint32_t mask;
-    int seen; // an opcode has been seen
 } BcjX86;
 
 void Bcj_Start(BcjX86 *bcj);

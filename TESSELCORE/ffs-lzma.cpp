@@ -318,9 +318,6 @@ static int Decode(Decoder *d) {
             rep2 = rep1;
             rep1 = rep0;
             rep0 = Distance(d, length);
-        } else if (d->written == 0) {
-            d->failed = 1; // a repeated distance before the first byte
-            break;
         } else if (!Bit(d, d->probs + IS_REP_G0 + state)) {
             if (!Bit(d, d->probs + IS_REP0_LONG + state * POS_STATES_MAX + posState)) {
                 state = state < LITERAL_STATES ? 9 : 11;
@@ -423,9 +420,9 @@ int Lzma_DecompressStream(FfsSource source, void *sourceContext, int32_t blockLe
     if (blockLength < LZMA_HEADER_SIZE || !source(sourceContext, bytes, LZMA_HEADER_SIZE) ||
         !Lzma_ReadHeader(bytes, blockLength, &header) || header.Size != outputLength)
         return 0;
+    // No match reaches further back than the dictionary or the entry's start.
     uint32_t windowSize =
         header.DictSize < (uint32_t)header.Size ? header.DictSize : (uint32_t)header.Size;
-    if (windowSize < LZMA_DICT_MIN) windowSize = LZMA_DICT_MIN;
     int32_t probsBytes = ProbsCount(&header) * 2;
     // One block for the probabilities, the two pieces and the window, in that order.
     int32_t total = probsBytes + 2 * LZMA_PIECE_SIZE + (int32_t)windowSize;

@@ -47,10 +47,10 @@ int Lzma_Decompress(const uint8_t *block, int32_t blockLength, uint8_t *output,
 // The same decoder over pieces: the block's blockLength bytes read through source in pieces of
 // at most LZMA_PIECE_SIZE (never a byte past blockLength), its outputLength bytes handed to sink
 // in pieces of at most LZMA_PIECE_SIZE, the bytes Lzma_Decompress gives. Holds a window of the
-// smaller of the dictionary and the size (at least LZMA_DICT_MIN), the probability tables and
-// the two pieces, never the block or the output. Returns 1 when every byte went to the sink; 0,
-// with nothing handed on, when the header is refused, and 0 at the first failed read, the
-// sink's first 0 or where Lzma_Decompress fails (what was handed on is a correct start).
+// smaller of the dictionary and the size, the probability tables and the two pieces, never the
+// block or the output. Returns 1 when every byte went to the sink; 0, with nothing handed on,
+// when the header is refused, and 0 at the first failed read, the sink's first 0 or where
+// Lzma_Decompress fails (what was handed on is a correct start).
 int Lzma_DecompressStream(FfsSource source, void *sourceContext, int32_t blockLength, FfsSink sink,
                           void *sinkContext, int32_t outputLength);
 // Lzma_Decompress with its state on the caller's stack (under 29 KB: the probability tables of

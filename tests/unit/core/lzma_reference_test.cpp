@@ -70,6 +70,20 @@ Bytes Random(size_t n, uint32_t seed) {
     return data;
 }
 
+const uint8_t kUntouched = 0x01; // the output's bytes before decoding
+
+// A refused whole decoding wrote a correct start of data and nothing behind it (converted
+// blocks: the converter has not run over the start, so only the untouched end is checked).
+void ExpectStartThenUntouched(const Bytes &output, const Bytes &data, bool converted) {
+    size_t at = 0;
+    if (!converted) {
+        while (at < output.size() && at < data.size() && output[at] == data[at]) at++;
+    } else {
+        while (at < output.size() && output[at] != kUntouched) at++;
+    }
+    for (size_t i = at; i < output.size(); i++) ASSERT_EQ(output[i], kUntouched) << i;
+}
+
 class Lzma : public ::testing::Test {
   protected:
     void SetUp() override { Mem_Init(MEM_NO_LIMIT, 0); }
@@ -102,8 +116,9 @@ class Lzma : public ::testing::Test {
                               int32_t size = -1) {
         if (blockLength < 0) blockLength = (int32_t)block.size();
         if (size < 0) size = (int32_t)data.size();
-        Bytes output((size_t)size);
+        Bytes output((size_t)size, kUntouched);
         EXPECT_EQ(Lzma_Decompress(block.data(), blockLength, output.data(), size), 0);
+        ExpectStartThenUntouched(output, data, block.size() > 8 && block[8] != 0);
         EXPECT_EQ(Lzma_DecompressApart(block.data(), blockLength, output.data(), size), 0);
         Streamed s = Stream(block, size, blockLength);
         EXPECT_EQ(s.result, 0);
@@ -153,6 +168,20 @@ TEST_F(Lzma, ShapesOfData) {
             options.dictSize = 1 << 20;
             ExpectDecodes(shape.second, options, shape.first);
         }
+}
+
+// Branch opcodes, near high bytes and others at random, densely: every state of the converter's
+// mask met, in pieces across the 64 KB boundaries.
+TEST_F(Lzma, ConverterOnDenseBranches) {
+    std::mt19937 random(99);
+    const uint8_t kinds[] = {0xE8, 0xE9, 0x00, 0xFF, 0x0F, 0x90};
+    for (size_t length : {100u, 4099u, 200001u}) {
+        Bytes data(length);
+        for (auto &b : data) b = random() % 3 ? kinds[random() % 6] : (uint8_t)random();
+        LzmaEncoding options;
+        options.x86 = true;
+        ExpectDecodes(data, options, "dense branches");
+    }
 }
 
 TEST_F(Lzma, PropertiesAndDictionarySizes) {
