@@ -1,7 +1,8 @@
 // Our LZMA decoder against liblzma's on the same blocks: every file is encoded by liblzma (with
 // and without the x86 branch converter), decoded by ours whole and in pieces and by liblzma's
 // raw decoder, the bytes compared (any difference ends the run with status 1), and the decoding
-// speed of each printed in MB/s of output. Usage: lzma_codec_bench [--rounds N] FILE...
+// speed of each printed in MB/s of output (processor time, over N rounds). Usage:
+// lzma_codec_bench [--rounds N] FILE...
 #include <lzma.h>
 #include <stdio.h>
 #include <stdlib.h>

@@ -11,6 +11,7 @@
 #include "authenticode.h"
 #include "check-names.h"
 #include "ffs-cmp2.h"
+#include "ffs-lzma.h"
 #include "ffs.h"
 #include "pack-file.h"
 #include "pack-setup.h"
@@ -28,6 +29,7 @@ static bool OpenArchive(const std::string &path, std::string *error) {
         return false;
     }
     Ffs_AddCodec(&Type2_Codec);
+    Ffs_AddCodec(&Lzma_Codec);
     return true;
 }
 

@@ -12,6 +12,7 @@
 #include "earlier.h"
 #include "entry.h"
 #include "ffs-cmp2.h"
+#include "ffs-lzma.h"
 #include "ffs.h"
 #include "installdir.h"
 #include "iscript.h"
@@ -209,6 +210,7 @@ int Setup_Main(const char *arguments) {
         return Shutdown(0, 0, IsBareStub() ? INSTALL_EXIT_NO_ARCHIVE : INSTALL_EXIT_BROKEN);
     }
     Ffs_AddCodec(&Type2_Codec);
+    Ffs_AddCodec(&Lzma_Codec);
     if (!Core_VerifyStamp(CORE_STAMP_KEY, W.ownPath, 1, 1)) {
         Core_Locate(__FILE__, __LINE__);
         Core_Abort("%s has been corrupted, please download a new copy.\n", INSTALL_NAME);
