@@ -16,6 +16,8 @@ cmake_minimum_required(VERSION 3.20) # cmake_path; CPACK_EXTERNAL_BUILT_PACKAGES
 #   CPACK_TESSEL_PROGRAM_GROUP  the Start-menu group of the CPACK_PACKAGE_EXECUTABLES shortcuts
 #                             (default CPACK_PACKAGE_INSTALL_DIRECTORY)
 #   CPACK_TESSEL_EXECUTABLES_DIRECTORY  where those executables are installed (default bin)
+#   CPACK_TESSEL_CODEC        the entries' codec (ffspack's --codec): type2, lzma or store; empty:
+#                             type2
 #   CPACK_TESSEL_FFSPACK_OPTIONS  more options for `ffspack build` (e.g. --sign FILE ...)
 
 function(tessel_fail) # its arguments are one text: ARGV<n> each, so that a ';' stays
@@ -270,6 +272,9 @@ if(CPACK_TESSEL_STUB)
 endif()
 if(CPACK_TESSEL_UNINSTALLER)
   list(APPEND command --uninstaller "${CPACK_TESSEL_UNINSTALLER}")
+endif()
+if(CPACK_TESSEL_CODEC)
+  list(APPEND command --codec "${CPACK_TESSEL_CODEC}")
 endif()
 list(APPEND command ${CPACK_TESSEL_FFSPACK_OPTIONS})
 foreach(root IN LISTS roots)

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "ffs.h"
+#include "pack-lzma.h"
 #include "pack.h"
 #include "pe-resources.h"
 #include "sign.h"
@@ -31,8 +32,10 @@ const char *kHelp =
     "  ffspack build [--arch x86|x64 | --stub STUB] -o SETUP [--script FILE]\n"
     "                [--uninstaller FILE] [--flags N]\n"
     "                [--sign CERT [--key KEY] [--password-file FILE] [--timestamp URL]]\n"
-    "                [--no-check] [--jobs N] [--dir FOLDER]... [ENTRY]...\n"
-    "  ffspack build --standalone -o ARCHIVE [--flags N] [--dir FOLDER]... [ENTRY]...\n"
+    "                [--no-check] [--jobs N] [--codec type2|lzma|store]\n"
+    "                [--dir FOLDER]... [ENTRY]...\n"
+    "  ffspack build --standalone -o ARCHIVE [--flags N] [--codec type2|lzma|store]\n"
+    "                [--dir FOLDER]... [ENTRY]...\n"
     "  ffspack check SCRIPT [--stub STUB | --uninstaller FILE] [--flags N]\n"
     "                [--dir FOLDER]... [ENTRY]...\n"
     "  ffspack script FILE -o INSTALL.DAT\n"
@@ -48,7 +51,13 @@ const char *kHelp =
     "        with ffspack for --arch: x86, the default, ../share/tessel/setup.exe; x64,\n"
     "        ../share/tessel/x64/setup.exe), writes the trailer and then the\n"
     "        integrity stamp over the whole file. The setup refuses to run when any byte of\n"
-    "        the finished file changes. Entries are Type2-compressed where that shrinks them.\n"
+    "        the finished file changes. Entries are compressed where that shrinks them,\n"
+    "        with the codec that --codec names: type2 (the default), lzma (each entry one\n"
+    "        LZMA block; programs beginning with \"MZ\" also tried behind the x86 converter,\n"
+    "        kept where smaller; slower to build, smaller setups) or store (none). Every\n"
+    "        block is decoded back with the setup's own decoder before it is stored. Data\n"
+    "        that begins with \"FFC@\" or \"FFL@\" is always encoded (raw, it would be taken\n"
+    "        for a block): with LZMA under lzma, else with Type2.\n"
     "        ENTRY is NAME=PATH (the file PATH, stored under the archive name NAME) or PATH\n"
     "        (stored under its file name). --dir FOLDER stores every file below FOLDER under\n"
     "        its relative path with backslashes (\"docs\\readme.txt\"); a link is stored as\n"
@@ -115,10 +124,12 @@ const char *kHelp =
     "        and lines beginning with '#' are remarks. Keywords the setup does not run and\n"
     "        bytes it would take for the end of an argument (below 32, 128 and above) are\n"
     "        refused with the line they are on.\n"
-    "list    shows every entry: hash, stored length, method, size, and the name when it is\n"
-    "        one of the NAMEs given or a file below a --dir FOLDER.\n"
-    "verify  checks the integrity stamp, decodes every entry and prints the version\n"
-    "        information; exit code 0 when all pass.\n"
+    "list    shows every entry: hash, stored length, method (raw, Type2, LZMA, LZMA+x86),\n"
+    "        size, ratio (stored length of size), and the name when it is one of the NAMEs\n"
+    "        given or a file below a --dir FOLDER.\n"
+    "verify  checks the integrity stamp, decodes every entry (one line each: method,\n"
+    "        stored length of size, ratio) and prints the version information; exit code 0\n"
+    "        when all pass.\n"
     "extract writes the named entries into FOLDER (created when missing).\n"
     "test    tries SETUP as a user would meet it. In a new Wine prefix of its own (under\n"
     "        $TMPDIR or /tmp, without a display, its Desktop and Documents kept apart from\n"
@@ -284,6 +295,15 @@ int ReadBuildOptions(int argc, char **argv, BuildOptions *options) {
             if (!ParseFlags(argv[++i], &jobs) || jobs < 1 || jobs > PACK_MAX_JOBS)
                 return Usage("--jobs needs a number from 1 to " + std::to_string(PACK_MAX_JOBS));
             Pack_SetJobs((int)jobs);
+        } else if (arg == "--codec" && hasValue) {
+            PackCodec codec = PACK_CODEC_TYPE2;
+            if (!Pack_CodecNamed(argv[++i], &codec))
+                return Usage("--codec is type2 (the default), lzma or store, not '" +
+                             std::string(argv[i]) + "'");
+            if (codec == PACK_CODEC_LZMA && !Pack_LzmaAvailable())
+                return Usage("this ffspack has no LZMA encoder (built without liblzma): use "
+                             "--codec type2 or store");
+            Pack_SetCodec(codec);
         } else if (arg == "--standalone") {
             options->standalone = true;
         } else if (arg == "--no-check") {
@@ -455,10 +475,10 @@ int List(int argc, char **argv) {
     if (!Pack_List(path, names, &entries, &flags, &error)) return Fail(error);
     printf("%s: %s entries, flags 0x%X\n", path.c_str(), std::to_string(entries.size()).c_str(),
            flags);
-    printf("%-10s %10s %-6s %10s  %s\n", "hash", "stored", "method", "size", "name");
+    printf("%-10s %10s %-8s %10s %6s  %s\n", "hash", "stored", "method", "size", "ratio", "name");
     for (const PackEntryInfo &entry : entries) {
-        printf("0x%08X %10d %-6s %10d  %s\n", entry.hash, entry.storedLength,
-               entry.compressed ? "Type2" : "raw", entry.size,
+        printf("0x%08X %10d %-8s %10d %6s  %s\n", entry.hash, entry.storedLength,
+               entry.method.c_str(), entry.size, Pack_Ratio(entry).c_str(),
                entry.name.empty() ? "?" : entry.name.c_str());
     }
     return 0;

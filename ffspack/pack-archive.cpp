@@ -1,5 +1,5 @@
-// Archive writing: the entries checked, hashed and sorted, encoded with Type2 where it shrinks
-// (on several threads, each block waiting in a spool), and laid out as header, sorted
+// Archive writing: the entries checked, hashed and sorted, encoded with the chosen codec where it
+// shrinks (on several threads, each block waiting in a spool), and laid out as header, sorted
 // directory, blocks back to back, padding that keeps the last 16-byte peek inside the file,
 // and trailer; each input read in pieces as it is stored, never held whole.
 #include "pack-archive.h"
@@ -14,8 +14,11 @@
 
 #include "check-names.h"
 #include "ffs-enc2.h"
+#include "ffs-lzma.h"
 #include "ffs.h"
 #include "pack-file.h"
+#include "pack-lzma.h"
+#include "pack-spool.h"
 #include "tessel-bytes.h"
 #include "tessel-sys.h"
 
@@ -117,102 +120,11 @@ bool CloseInput(InputReader *reader, std::string *error) {
     return !reader->failed && !reader->changed;
 }
 
-// ---- Spools: the encoded blocks between their encoding and the archive ----
-
-// One thread's blocks one behind the other: in memory, or in a file of the output's folder.
-typedef struct Spool {
-    SysFile *file; // null: in memory
-    std::string path;
-    PackBytes memory;
-    int64_t end;         // where the next block goes
-    int64_t position;    // the file's position
-    std::string failure; // the first failed call's error; every later call fails too
-} Spool;
-
-// A spool file at path, which nobody else sees: removed at once where an open file can be.
-bool OpenSpool(const std::string &path, Spool *spool, std::string *error) {
-    spool->path = path;
-    spool->file = Sys_FileOpen(path.c_str(), "w+b");
-    if (!spool->file) {
-        *error = "cannot write " + Check_Quoted(path) + ": " + strerror(errno);
-        return false;
-    }
-#if !defined(_WIN32)
-    remove(path.c_str());
-#endif
-    return true;
-}
-
-// False, with the failure, when a call failed (the close among them).
-bool CloseSpool(Spool *spool, std::string *error) {
-    if (!spool->file) return true;
-    if (!Sys_FileClose(spool->file) && spool->failure.empty())
-        spool->failure = "cannot write " + Check_Quoted(spool->path) + ": " + strerror(errno);
-    spool->file = nullptr;
-#if defined(_WIN32)
-    remove(spool->path.c_str());
-#endif
-    if (!spool->failure.empty()) *error = spool->failure;
-    return spool->failure.empty();
-}
-
-// Records a failed call of the spool, a read or a write, when it is the first.
-bool SpoolFails(Spool *spool, const char *call) {
-    if (spool->failure.empty())
-        spool->failure = std::string("cannot ") + call + " " + Check_Quoted(spool->path);
-    return false;
-}
-
-// Moves the file to at for a read or a write (call). False when it or an earlier call failed.
-bool SeekSpool(Spool *spool, int64_t at, const char *call) {
-    if (!spool->failure.empty()) return false;
-    if (spool->position == at) return true;
-    if (!Sys_FileSeek(spool->file, at)) return SpoolFails(spool, call);
-    spool->position = at;
-    return true;
-}
-
-// Appends n bytes at the spool's end (an FfsSink). 0 when they cannot be written.
-int WriteSpool(void *context, const uint8_t *data, int32_t n) {
-    Spool *spool = (Spool *)context;
-    if (!spool->file) {
-        spool->memory.resize((size_t)spool->end);
-        spool->memory.insert(spool->memory.end(), data, data + n);
-    } else if (!SeekSpool(spool, spool->end, "write") || !Sys_FileWrite(spool->file, data, n)) {
-        return SpoolFails(spool, "write");
-    }
-    spool->end += n;
-    spool->position = spool->end;
-    return 1;
-}
-
-// n bytes of the spool from at into buffer. False when they cannot be read.
-bool ReadSpool(Spool *spool, int64_t at, uint8_t *buffer, int32_t n) {
-    if (!spool->file) {
-        memcpy(buffer, spool->memory.data() + at, (size_t)n);
-        return true;
-    }
-    int32_t got = 0;
-    if (!SeekSpool(spool, at, "read") || !Sys_FileRead(spool->file, buffer, n, &got) || got != n)
-        return SpoolFails(spool, "read");
-    spool->position += n;
-    return true;
-}
-
-// A block of a spool read from its start, in pieces (an FfsSource).
-typedef struct SpoolReader {
-    Spool *spool;
-    int64_t at;
-} SpoolReader;
-
-int ReadSpoolBlock(void *context, uint8_t *buffer, int32_t n) {
-    SpoolReader *reader = (SpoolReader *)context;
-    if (!ReadSpool(reader->spool, reader->at, buffer, n)) return 0;
-    reader->at += n;
-    return 1;
-}
-
 // ---- Encoding ----
+
+// How an entry's block is made: the archive's codecs, and LZMA behind the x86 converter.
+enum Method { METHOD_TYPE2, METHOD_LZMA, METHOD_LZMA_X86 };
+const char *const kMethodNames[] = {"Type2", "LZMA", "LZMA+x86"};
 
 typedef struct Stored {
     uint32_t hash;
@@ -233,21 +145,28 @@ typedef struct ReadBack {
 int CompareOutput(void *context, const uint8_t *output, int32_t n) {
     ReadBack *back = (ReadBack *)context;
     uint8_t piece[TYPE2_PIECE_SIZE];
-    if (n > TYPE2_PIECE_SIZE || !ReadInput(back->input, piece, n)) return 0;
-    back->differs = memcmp(output, piece, (size_t)n) != 0;
-    return !back->differs;
+    for (int32_t at = 0; at < n; at += TYPE2_PIECE_SIZE) {
+        int32_t part = std::min<int32_t>(n - at, TYPE2_PIECE_SIZE);
+        if (!ReadInput(back->input, piece, part)) return 0;
+        back->differs = memcmp(output + at, piece, (size_t)part) != 0;
+        if (back->differs) return 0;
+    }
+    return 1;
 }
 
-// 1 when the block decodes back to exactly the input: the adaptive tree can grow deeper than
-// the 16 bits a code is kept in, and a block made then would install other bytes than it was
-// given. Neither is ever held whole. -1, with *error, when a file call failed.
-int DecodesBack(const PackInput &input, Spool *spool, const Stored &block, std::string *error) {
+// 1 when the block decodes back to exactly the input with the setup's own decoder: a Type2
+// tree can grow deeper than the 16 bits a code is kept in, and a block made then would install
+// other bytes than it was given; an LZMA block is proven the same way. Neither is ever held
+// whole. -1, with *error, when a file call failed.
+int DecodesBack(const PackInput &input, Spool *spool, const Stored &block, Method method,
+                std::string *error) {
     InputReader reader;
     if (!OpenInput(input, &reader, error)) return -1;
     ReadBack back = {&reader, false};
     SpoolReader source = {spool, block.offset};
-    int decoded = Type2_DecompressStream(ReadSpoolBlock, &source, (int32_t)block.length,
-                                         CompareOutput, &back, (int32_t)Pack_InputSize(input));
+    auto decode = method == METHOD_TYPE2 ? Type2_DecompressStream : Lzma_DecompressStream;
+    int decoded = decode(Spool_ReadBlock, &source, (int32_t)block.length, CompareOutput, &back,
+                         (int32_t)Pack_InputSize(input));
     // A block that differs stops the decoder before the input is read to its end.
     bool read = CloseInput(&reader, error) || back.differs;
     if (!spool->failure.empty()) *error = spool->failure;
@@ -255,21 +174,30 @@ int DecodesBack(const PackInput &input, Spool *spool, const Stored &block, std::
     return decoded == 1 && !back.differs;
 }
 
-// Encodes the input at the spool's end, a block of at most stopAfter bytes: 1 with *block's
-// place set, 0 when it would be longer (nothing of it is kept); -1, with *error, when a file
-// call failed. *head gets the input's first bytes.
-int EncodeInto(const PackInput &input, Spool *spool, int32_t stopAfter, Stored *block,
-               uint8_t head[4], std::string *error) {
+// Encodes the input at the spool's end with method, a block of at most stopAfter bytes: 1 with
+// *block's place set, 0 when it would be longer (nothing of it is kept); -1, with *error, when
+// a file call or the encoder failed. *head gets the input's first bytes.
+int EncodeInto(const PackInput &input, Spool *spool, Method method, int32_t stopAfter,
+               Stored *block, uint8_t head[4], std::string *error) {
     InputReader reader;
     if (!OpenInput(input, &reader, error)) return -1;
     block->offset = spool->end;
+    const int32_t size = (int32_t)Pack_InputSize(input);
     int32_t length = 0;
-    int made = Type2_CompressStream(ReadInput, &reader, (int32_t)Pack_InputSize(input), WriteSpool,
-                                    spool, stopAfter, &length);
+    int made =
+        method == METHOD_TYPE2
+            ? Type2_CompressStream(ReadInput, &reader, size, Spool_Write, spool, stopAfter, &length)
+            : Pack_LzmaEncode(ReadInput, &reader, size,
+                              method == METHOD_LZMA_X86 ? LZMA_FILTER_X86 : LZMA_FILTER_NONE,
+                              Spool_Write, spool, stopAfter, &length);
     bool read = CloseInput(&reader, error);
     memcpy(head, reader.head, 4);
     if (!spool->failure.empty()) *error = spool->failure;
     if (!spool->failure.empty() || !read) return -1;
+    if (made < 0) {
+        *error = "the LZMA encoder failed on " + Check_Quoted(input.name) + " (out of memory?)";
+        return -1;
+    }
     if (!made) {
         spool->end = block->offset; // the next block is written over what was made
         return 0;
@@ -278,7 +206,7 @@ int EncodeInto(const PackInput &input, Spool *spool, int32_t stopAfter, Stored *
     return 1;
 }
 
-// The first bytes of the input, for one too short to be encoded (Type2 takes 11 bytes on).
+// The first bytes of the input, for one that is not encoded at first.
 bool ReadHead(const PackInput &input, uint8_t head[4], std::string *error) {
     InputReader reader;
     if (!OpenInput(input, &reader, error)) return false;
@@ -288,50 +216,80 @@ bool ReadHead(const PackInput &input, uint8_t head[4], std::string *error) {
     return CloseInput(&reader, error);
 }
 
-// The stored bytes of one input, made in the spool: Type2 where that shrinks it and decodes
-// back to it, raw otherwise; data that begins with the tag is always encoded, since raw it
-// would be taken for a block.
+PackCodec Codec = PACK_CODEC_TYPE2;
+
+// The tag that data beginning with head (of length bytes) would be taken for when stored raw;
+// null when none.
+const char *TagOf(const uint8_t head[4], int32_t length) {
+    if (length < 4) return nullptr;
+    if (memcmp(head, TYPE2_TAG, 4) == 0) return TYPE2_TAG;
+    return memcmp(head, LZMA_TAG, 4) == 0 ? LZMA_TAG : nullptr;
+}
+
+// The first try of the archive's codec, a block shorter than the input: 1 made, 0 not shorter
+// (nothing kept), -1 failed. LZMA tries a program behind the x86 converter too and keeps the
+// shorter block; *method is the one kept.
+int Shrink(const PackInput &input, Stored *stored, Spool *spool, uint8_t head[4], Method *method,
+           std::string *error) {
+    const int32_t length = (int32_t)Pack_InputSize(input);
+    // Type2_Compress takes 11 bytes on; an LZMA block has a 16-byte header.
+    const int32_t shortest = Codec == PACK_CODEC_LZMA ? LZMA_HEADER_SIZE + 2 : TYPE2_MIN_LENGTH;
+    if (Codec == PACK_CODEC_STORE || length < shortest)
+        return ReadHead(input, head, error) ? 0 : -1;
+    *method = Codec == PACK_CODEC_LZMA ? METHOD_LZMA : METHOD_TYPE2;
+    int made = EncodeInto(input, spool, *method, length - 1, stored, head, error);
+    if (made < 0 || Codec != PACK_CODEC_LZMA || !Pack_LzmaIsProgram(head)) return made;
+    Stored x86 = *stored;
+    int32_t bound = made ? (int32_t)stored->length - 1 : length - 1;
+    int converted = EncodeInto(input, spool, METHOD_LZMA_X86, bound, &x86, head, error);
+    if (converted == 1) { // the plain block, if any, stays unused in the spool
+        *stored = x86;
+        *method = METHOD_LZMA_X86;
+    }
+    return converted < 0 ? -1 : made || converted;
+}
+
+// The stored bytes of one input, made in the spool: the archive's codec where that shrinks it
+// and decodes back to it, raw otherwise; data that begins with a tag is always encoded, since
+// raw it would be taken for a block (with LZMA by that codec, else with Type2).
 bool Encode(const PackInput &input, Stored *stored, Spool *spool, std::string *error,
             PackNotes *notes) {
     const int32_t length = (int32_t)Pack_InputSize(input);
     uint8_t head[4];
-    // Type2_Compress's bounds: 11 bytes at least, and a block shorter than the data.
-    int made = 0;
-    if (length > 10)
-        made = EncodeInto(input, spool, length - 1, stored, head, error);
-    else if (!ReadHead(input, head, error))
-        made = -1;
+    Method method = METHOD_TYPE2;
+    int made = Shrink(input, stored, spool, head, &method, error);
     if (made < 0) return false;
-    const bool tagged = length >= 4 && memcmp(head, TYPE2_TAG, 4) == 0, shrinks = made == 1;
-    stored->raw = !shrinks && !tagged;
+    const char *tag = TagOf(head, length);
+    const bool shrinks = made == 1;
+    stored->raw = !shrinks && !tag;
     stored->length = stored->raw ? (uint32_t)length : stored->length;
     if (stored->raw) return true;
+    const std::string quoted = Check_Quoted(input.name);
     // Room for a block three times the data, as far as a length of 31 bits goes.
     const int32_t room = (int32_t)std::min<uint64_t>((uint64_t)length * 3 + 64, INT32_MAX);
-    if (!shrinks && (made = EncodeInto(input, spool, room, stored, head, error)) != 1) {
-        if (made == 0)
-            *error = Check_Quoted(input.name) + " begins with \"FFC@\" and could not be encoded";
+    if (!shrinks) method = Codec == PACK_CODEC_LZMA ? METHOD_LZMA : METHOD_TYPE2;
+    if (!shrinks && (made = EncodeInto(input, spool, method, room, stored, head, error)) != 1) {
+        if (made == 0) *error = quoted + " begins with \"" + tag + "\" and could not be encoded";
         return false;
     }
-    int back = DecodesBack(input, spool, *stored, error);
+    int back = DecodesBack(input, spool, *stored, method, error);
     if (back < 0) return false;
+    const std::string name = kMethodNames[method];
     if (!back) {
-        if (tagged) {
-            *error = Check_Quoted(input.name) +
-                     " begins with \"FFC@\" and its Type2 block does not "
-                     "decode back to it: it cannot be stored";
+        if (tag) {
+            *error = quoted + " begins with \"" + tag + "\" and its " + name +
+                     " block does not decode back to it: it cannot be stored";
             return false;
         }
-        notes->push_back(Check_Quoted(input.name) +
-                         ": its Type2 block does not decode back to it " +
-                         "(a code longer than 16 bits); stored raw");
+        notes->push_back(quoted + ": its " + name + " block does not decode back to it" +
+                         (method == METHOD_TYPE2 ? " (a code longer than 16 bits)" : "") +
+                         "; stored raw");
         spool->end = stored->offset;
         *stored = Stored{stored->hash, stored->input, true, 0, 0, (uint32_t)length};
         return true;
     }
     if (!shrinks)
-        notes->push_back(Check_Quoted(input.name) +
-                         " begins with \"FFC@\": stored Type2-encoded (" +
+        notes->push_back(quoted + " begins with \"" + tag + "\": stored " + name + "-encoded (" +
                          std::to_string(stored->length) + " bytes for " + std::to_string(length) +
                          "), since raw it would be taken for a compressed block");
     return true;
@@ -416,6 +374,18 @@ bool EncodeAll(std::vector<Stored> *entries, std::vector<Spool> *spools, std::st
 
 void Pack_SetJobs(int jobs) { Jobs = jobs > 0 ? jobs : 0; }
 
+void Pack_SetCodec(PackCodec codec) { Codec = codec; }
+
+bool Pack_CodecNamed(const std::string &name, PackCodec *codec) {
+    const char *const names[] = {"type2", "lzma", "store"}; // in PackCodec's order
+    for (int i = 0; i < 3; i++) {
+        if (name != names[i]) continue;
+        *codec = (PackCodec)i;
+        return true;
+    }
+    return false;
+}
+
 namespace {
 
 // The threads that encode count entries: Jobs, or one a core, never more than the entries.
@@ -434,8 +404,9 @@ bool CopyStored(const Stored &entry, std::vector<Spool> *spools, const PackArchi
     bool copied = true;
     for (uint32_t at = 0; copied && at < entry.length;) {
         int32_t n = (int32_t)std::min<uint32_t>(entry.length - at, TYPE2_PIECE_SIZE);
-        copied = entry.raw ? ReadInput(&reader, piece.data(), n) == 1
-                           : ReadSpool(&(*spools)[entry.spool], entry.offset + at, piece.data(), n);
+        copied = entry.raw
+                     ? ReadInput(&reader, piece.data(), n) == 1
+                     : Spool_Read(&(*spools)[entry.spool], entry.offset + at, piece.data(), n);
         copied = copied && sink(piece.data(), (size_t)n);
         at += (uint32_t)n;
     }
@@ -515,15 +486,15 @@ bool Pack_MakeArchive(const std::vector<PackInput> &inputs, uint32_t flags, uint
         *error = Pack_Clash(entries[i - 1].input->name, entries[i].input->name, flags);
         return false;
     }
-    std::vector<Spool> spools(Threads(entries.size()), Spool{nullptr, "", {}, 0, 0, ""});
+    std::vector<Spool> spools(Threads(entries.size()), Spool{});
     bool made = true;
     for (size_t t = 0; made && !spoolPath.empty() && t < spools.size(); t++)
-        made = OpenSpool(spoolPath + std::to_string(t), &spools[t], error);
+        made = Spool_Open(spoolPath + std::to_string(t), &spools[t], error);
     made = made && EncodeAll(&entries, &spools, error, notes) &&
            WriteArchive(entries, flags, archiveOffset, withTrailer, &spools, sink, error, notes);
     for (Spool &spool : spools) {
         std::string closeError;
-        if (!CloseSpool(&spool, &closeError) && made) {
+        if (!Spool_Close(&spool, &closeError) && made) {
             *error = closeError;
             made = false;
         }

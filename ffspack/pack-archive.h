@@ -1,6 +1,6 @@
-// Archive writing: named inputs turned into an FFS archive (sorted unique hashes, Type2 where it
-// shrinks), each input read in pieces as it is stored, never held whole; its blocks wait in
-// spools in memory or in files. Used by the setup image (pack-setup) and the tests.
+// Archive writing: named inputs turned into an FFS archive (sorted unique hashes, Type2 or LZMA
+// where it shrinks), each input read in pieces as it is stored, never held whole; its blocks wait
+// in spools in memory or in files. Used by the setup image (pack-setup) and the tests.
 #pragma once
 #include <stdint.h>
 
@@ -30,6 +30,15 @@ typedef std::vector<std::string> PackNotes;
 // bound); 0 (the default) or less: one a core. The Windows build encodes on one thread: its
 // codec state is a single global.
 void Pack_SetJobs(int jobs);
+// The codec of the entries: Type2 (the default), LZMA (pack-lzma.h: each entry one block), or
+// none ("store"). An entry is stored raw where its block would not be shorter, except data that
+// begins with a block's tag ("FFC@", "FFL@"), which raw would be taken for a block: that is
+// encoded whatever its size, with LZMA under that codec, else with Type2.
+typedef enum PackCodec { PACK_CODEC_TYPE2, PACK_CODEC_LZMA, PACK_CODEC_STORE } PackCodec;
+void Pack_SetCodec(PackCodec codec);
+// The codec of a name of the command line ("type2", "lzma", "store"): false for any other,
+// *codec then untouched.
+bool Pack_CodecNamed(const std::string &name, PackCodec *codec);
 // The archive for inputs, placed at archiveOffset of its file (absolute block offsets), with
 // its trailer when withTrailer, in memory. Returns false with *error naming the problem: an
 // empty or over-long name, an empty file, two names of one hash, a file or a finished file

@@ -33,6 +33,22 @@ static bool OpenArchive(const std::string &path, std::string *error) {
     return true;
 }
 
+// How the stored bytes that begin with peek were made.
+static std::string MethodOf(const uint8_t peek[FFS_PEEK_SIZE]) {
+    if (Type2_Identify(peek)) return "Type2";
+    if (!Lzma_Identify(peek)) return "raw";
+    LzmaHeader header;
+    if (!Lzma_ReadHeader(peek, FFS_PEEK_SIZE, &header)) return "LZMA?";
+    return header.Filter == LZMA_FILTER_X86 ? "LZMA+x86" : "LZMA";
+}
+
+std::string Pack_Ratio(const PackEntryInfo &entry) {
+    if (entry.size <= 0) return "?";
+    char text[32];
+    snprintf(text, sizeof text, "%.1f%%", 100.0 * entry.storedLength / entry.size);
+    return text;
+}
+
 bool Pack_List(const std::string &path, const std::vector<std::string> &candidates,
                std::vector<PackEntryInfo> *entries, uint32_t *flags, std::string *error) {
     if (!OpenArchive(path, error)) return false;
@@ -44,7 +60,9 @@ bool Pack_List(const std::string &path, const std::vector<std::string> &candidat
         info.size = -1;
         if (Ffs_SeekEntry(info.hash, &info.storedLength)) {
             uint8_t peek[FFS_PEEK_SIZE];
-            info.compressed = Ffs_Peek(peek, FFS_PEEK_SIZE) && Type2_Identify(peek);
+            bool peeked = Ffs_Peek(peek, FFS_PEEK_SIZE);
+            info.method = peeked ? MethodOf(peek) : "?";
+            info.compressed = peeked && info.method != "raw";
             if (!Ffs_GetEntrySize(info.hash, &info.size)) info.size = -1;
         }
         for (const std::string &name : candidates)
@@ -146,8 +164,11 @@ bool Pack_Verify(const std::string &path, std::vector<std::string> *report) {
         int64_t decoded = 0;
         bool ok = entry.size > 0 && Ffs_StreamEntry(entry.hash, Discard, &decoded) == 1 &&
                   decoded == entry.size;
+        char text[96];
+        snprintf(text, sizeof text, "entry %08X: %s, %d of %d bytes (%s)", entry.hash,
+                 entry.method.c_str(), entry.storedLength, entry.size, Pack_Ratio(entry).c_str());
+        report->push_back(text);
         if (!ok) {
-            char text[64];
             snprintf(text, sizeof text, "entry %08X: cannot be decoded", entry.hash);
             report->push_back(text);
             bad++;

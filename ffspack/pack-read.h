@@ -14,10 +14,13 @@ typedef struct PackEntryInfo {
     int32_t storedLength;
     int32_t size; // uncompressed
     bool compressed;
-    std::string name; // when one of the candidate names hashes to it
+    std::string method; // "raw", "Type2", "LZMA", "LZMA+x86"; "LZMA?" for a header refused
+    std::string name;   // when one of the candidate names hashes to it
 } PackEntryInfo;
 
-// Opens the archive of path (through its trailer, or at offset 0) with the Type2 codec and
+// The stored length as a share of the size, "37.5%" (one decimal); "?" without a size.
+std::string Pack_Ratio(const PackEntryInfo &entry);
+// Opens the archive of path (through its trailer, or at offset 0) with the codecs and
 // describes every entry, naming those that a candidate name hashes to. False with *error when
 // it cannot be opened. The archive is closed again.
 bool Pack_List(const std::string &path, const std::vector<std::string> &candidates,

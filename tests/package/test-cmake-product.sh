@@ -211,6 +211,10 @@ row "there is no uninstaller to store (cannot open '$scratch/none.exe'" - a.txt 
 row ok '^FILE LIST:a.txt' a.txt -- -D 'CPACK_TESSEL_FFSPACK_OPTIONS=--flags;2'
 "$ffspack" list "$small/build/Small-1.0-Linux.exe" | head -1 | grep -q 'flags 0x2$' ||
   fail "CPACK_TESSEL_FFSPACK_OPTIONS did not reach ffspack"
+row ok '^FILE LIST:a.txt' a.txt -- -D CPACK_TESSEL_CODEC=lzma
+"$ffspack" list "$small/build/Small-1.0-Linux.exe" | grep -qE ' LZMA(\+x86)? ' ||
+  fail "CPACK_TESSEL_CODEC did not reach ffspack: $("$ffspack" list "$small/build/Small-1.0-Linux.exe")"
+row "--codec is type2 (the default), lzma or store, not 'zip'" - a.txt -- -D CPACK_TESSEL_CODEC=zip
 configure_small -DABSOLUTE="$scratch/absolute"
 row "files installed to absolute destinations cannot go into a setup: $scratch/absolute" - \
     a.txt -- -D CPACK_SET_DESTDIR=ON

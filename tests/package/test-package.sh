@@ -24,6 +24,11 @@ if [ "$listed" != "$expected" ]; then
   echo "package: unexpected contents: $listed" >&2
   exit 1
 fi
+# ffspack's LZMA encoder needs liblzma 5.4 (its LZMA1EXT filter).
+if ! dpkg-deb -f "$deb" Depends | grep -q 'liblzma5 (>= 5.4)'; then
+  echo "package: Depends lacks liblzma5 (>= 5.4): $(dpkg-deb -f "$deb" Depends)" >&2
+  exit 1
+fi
 # A program's PE machine type and optional header magic, in hex: "14c 10b" (i686, PE32) or
 # "8664 20b" (x86_64, PE32+).
 pe_kind() {
