@@ -188,7 +188,7 @@ int EncodeInto(const PackInput &input, Spool *spool, Method method, int32_t stop
         method == METHOD_TYPE2
             ? Type2_CompressStream(ReadInput, &reader, size, Spool_Write, spool, stopAfter, &length)
             : Pack_LzmaEncode(ReadInput, &reader, size,
-                              method == METHOD_LZMA_X86 ? LZMA_FILTER_X86 : LZMA_FILTER_NONE,
+                              method == METHOD_LZMA_X86 ? LZMA_FILTER_BRANCH_X86 : LZMA_FILTER_NONE,
                               Spool_Write, spool, stopAfter, &length);
     bool read = CloseInput(&reader, error);
     memcpy(head, reader.head, 4);

@@ -10,10 +10,6 @@
 #include "ffs-lzma.h"
 #include "tessel-bytes.h"
 
-// The block's filter values, taken before liblzma's header gives LZMA_FILTER_X86 a meaning of
-// its own (its filter id).
-enum { BLOCK_FILTER_NONE = LZMA_FILTER_NONE, BLOCK_FILTER_X86 = LZMA_FILTER_X86 };
-
 #ifndef TESSEL_LZMA
 #define TESSEL_LZMA 0 // the Windows build: no liblzma
 #endif
@@ -72,7 +68,7 @@ bool SetUp(lzma_stream *stream, int32_t length, int filter, uint32_t dictSize) {
     lzma_options_bcj x86 = {0}; // start offset 0
     lzma_filter filters[3];
     int n = 0;
-    if (filter == BLOCK_FILTER_X86) filters[n++] = {LZMA_FILTER_X86, &x86};
+    if (filter == LZMA_FILTER_BRANCH_X86) filters[n++] = {LZMA_FILTER_X86, &x86};
     filters[n++] = {LZMA_FILTER_LZMA1EXT, &options};
     filters[n] = {LZMA_VLI_UNKNOWN, nullptr};
     return lzma_raw_encoder(stream, filters) == LZMA_OK;
@@ -109,7 +105,7 @@ bool Pump(lzma_stream *stream, FfsSource source, void *sourceContext, int32_t le
 
 int Pack_LzmaEncode(FfsSource source, void *sourceContext, int32_t length, int filter, FfsSink sink,
                     void *sinkContext, int32_t stopAfter, int32_t *blockLength) {
-    if (length < 1 || (filter != BLOCK_FILTER_NONE && filter != BLOCK_FILTER_X86)) return -1;
+    if (length < 1 || (filter != LZMA_FILTER_NONE && filter != LZMA_FILTER_BRANCH_X86)) return -1;
     const uint32_t dictSize = Pack_LzmaDictSize((uint64_t)length);
     uint8_t header[LZMA_HEADER_SIZE] = {0};
     memcpy(header, LZMA_TAG, 4);

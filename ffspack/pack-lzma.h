@@ -24,7 +24,7 @@ uint32_t Pack_LzmaDictSize(uint64_t size);
 int Pack_LzmaIsProgram(const uint8_t head[2]);
 // Encodes length bytes (1 to INT32_MAX) read through source in pieces of at most 64 KB into an
 // LZMA block handed to sink in pieces, the x86 converter applied first when filter is
-// LZMA_FILTER_X86. Returns 1 with the block's length in *blockLength; 0 when the block grows
+// LZMA_FILTER_BRANCH_X86. Returns 1 with the block's length in *blockLength; 0 when the block grows
 // past stopAfter bytes (encoding stops there; some pieces may have gone to the sink); -1 at the
 // first failed read, at the sink's first 0, and when the encoder cannot be set up or fails (and
 // always in a build without the encoder).

@@ -39,7 +39,7 @@ static std::string MethodOf(const uint8_t peek[FFS_PEEK_SIZE]) {
     if (!Lzma_Identify(peek)) return "raw";
     LzmaHeader header;
     if (!Lzma_ReadHeader(peek, FFS_PEEK_SIZE, &header)) return "LZMA?";
-    return header.Filter == LZMA_FILTER_X86 ? "LZMA+x86" : "LZMA";
+    return header.Filter == LZMA_FILTER_BRANCH_X86 ? "LZMA+x86" : "LZMA";
 }
 
 std::string Pack_Ratio(const PackEntryInfo &entry) {

@@ -3,11 +3,12 @@
 # files (this folder's files/, the program and COM server a Windows build tree made, the
 # backdrop's font, DejaVu Serif Bold of the fonts-dejavu-core package renamed Kestrel Serif,
 # and its licence, and the hour strikes that make-chimes.py makes), builds the setup with that
-# tree's stub and uninstaller, and verifies it.
-#   bash examples/kestrel-clock/pack.sh FFSPACK WINDOWS_TREE SETUP
+# tree's stub and uninstaller, and verifies it. OPTIONS go to the build (e.g. --codec lzma).
+#   bash examples/kestrel-clock/pack.sh FFSPACK WINDOWS_TREE SETUP [OPTIONS...]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 ffspack=$1 tree=$2 setup=$3
+shift 3
 fonts=/usr/share/fonts/truetype/dejavu
 for needed in "$tree/examples/kestrel-clock/clock.exe" "$tree/examples/kestrel-clock/chime.dll" \
               "$fonts/DejaVuSerif-Bold.ttf" /usr/share/doc/fonts-dejavu-core/copyright; do
@@ -25,5 +26,5 @@ entries=(--dir "$here/files" --dir "$scratch/made"
          "docs\\fonts\\DejaVu licence.txt=/usr/share/doc/fonts-dejavu-core/copyright")
 "$ffspack" check "$here/setup.txt" --stub "$tree/install/setup.exe" "${entries[@]}"
 "$ffspack" build --stub "$tree/install/setup.exe" -o "$setup" --script "$here/setup.txt" \
-           "${entries[@]}"
+           "${entries[@]}" "$@"
 "$ffspack" verify "$setup"
