@@ -459,7 +459,7 @@ TEST_F(SignedSetup, VerifyNamesTheSignatureAndWhatIsWrongWithIt) {
     }
     std::vector<std::string> report;
     ASSERT_FALSE(Pack_Verify(Place(good), &report));
-    ASSERT_EQ(report.size(), 4u);
+    ASSERT_EQ(report.size(), 5u); // signed, signature, stamp, the one entry, the archive
 #if defined(_WIN32) // the builder without libcrypto
     EXPECT_EQ(report[1], "signature: NOT CHECKED: this build of ffspack has no OpenSSL libcrypto "
                          "(the Linux builder checks signatures)");
@@ -468,6 +468,8 @@ TEST_F(SignedSetup, VerifyNamesTheSignatureAndWhatIsWrongWithIt) {
                          "1128481603 bytes, and the table has 1000 from there");
 #endif
     EXPECT_EQ(report[2], intact);
+    EXPECT_EQ(report[3].substr(0, 6), "entry ") << report[3];
+    EXPECT_EQ(report[4], "archive: 1 entries, 0 unreadable");
 }
 
 } // namespace
