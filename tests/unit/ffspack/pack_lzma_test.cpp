@@ -6,10 +6,10 @@
 #include <stdint.h>
 #include <string.h>
 
-#include <random>
 #include <string>
 #include <vector>
 
+#include "codec-test-data.h"
 #include "ffs-lzma.h"
 #include "pack-lzma.h"
 #include "pack.h"
@@ -17,6 +17,9 @@
 #include "tessel-core.h"
 #include "test-support.h"
 
+using codec_test::Program;
+using codec_test::Random;
+using codec_test::Text;
 using testing_support::MakeTempDir;
 using testing_support::WriteFile;
 
@@ -64,37 +67,6 @@ std::string Decode(const std::string &block, int32_t size) {
     if (!Lzma_DecompressStream(ReadBytes, &reader, (int32_t)block.size(), AppendBytes, &out, size))
         return "";
     return out;
-}
-
-std::string Random(size_t size, unsigned seed) {
-    std::mt19937 random(seed);
-    std::string bytes(size, '\0');
-    for (char &c : bytes) c = (char)(random() & 0xFF);
-    return bytes;
-}
-
-std::string Text(size_t size) {
-    std::string text;
-    for (int line = 0; text.size() < size; line++)
-        text += "line " + std::to_string(line) + ": the clock chimes at " +
-                std::to_string(line % 24) + " o'clock\r\n";
-    return text.substr(0, size);
-}
-
-// A program's image: "MZ", then code of many relative calls to a few functions (E8 and the
-// distance from the call's end), which the x86 converter turns into the same absolute targets.
-std::string Program(size_t calls) {
-    std::string code = "MZ" + std::string(62, '\0');
-    std::mt19937 random(7);
-    for (size_t i = 0; i < calls; i++) {
-        code += (char)0x55; // push ebp, and a call
-        uint32_t target = 0x1000 + (uint32_t)(random() % 16) * 0x40;
-        uint32_t distance = target - (uint32_t)(code.size() + 5);
-        uint8_t call[5] = {0xE8};
-        Le_Put32(call + 1, distance);
-        code.append((const char *)call, 5);
-    }
-    return code;
 }
 
 TEST(PackLzma, TheWindowIsTheSizeRoundedUpToAPowerOfTwoFrom4KBTo8MiB) {
