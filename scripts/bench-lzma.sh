@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The setup's size with each codec: the example product (Kestrel Clock, packed as
 # scripts/example.sh packs it) built with --codec type2, lzma and store by the optimised
-# builder (build/release, no sanitizers), with the time each build took (wall clock, 2 jobs),
+# builder (build/release, no sanitizers), with the time each packing took (wall clock: the
+# example's check, build with 2 jobs and verify, as examples/kestrel-clock/pack.sh runs them),
 # and every setup verified. Figures for the README, not asserted.
 #   bash scripts/bench-lzma.sh [WINDOWS_TREE]   (default build/win32, with its stub built)
 set -euo pipefail

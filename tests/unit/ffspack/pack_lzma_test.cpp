@@ -62,6 +62,7 @@ int Encode(const std::string &data, int filter, int32_t stopAfter, std::string *
 
 // The block decoded with the setup's decoder; "" when it is refused.
 std::string Decode(const std::string &block, int32_t size) {
+    Mem_Init(MEM_NO_LIMIT, 0); // the decoder's tables
     Reader reader = {&block, 0, SIZE_MAX};
     std::string out;
     if (!Lzma_DecompressStream(ReadBytes, &reader, (int32_t)block.size(), AppendBytes, &out, size))
