@@ -117,8 +117,8 @@ class InstallTest(RocketCase):
     def test_quiet_run_installs_every_file_and_the_uninstaller(self):
         install_dat = setup_script("readme.txt,data\\big.dat,bin\\tool.dll")
         setup, listing = self.build(install_dat)
-        self.assertRegex(listing, r"Type2\s+%d\s+data\\big\.dat" % len(BIG))
-        self.assertRegex(listing, r"raw\s+%d\s+bin\\tool\.dll" % len(TOOL))
+        self.assertRegex(listing, r"Type2\s+%d\s+[\d.]+%%\s+data\\big\.dat" % len(BIG))
+        self.assertRegex(listing, r"raw\s+%d\s+100\.0%%\s+bin\\tool\.dll" % len(TOOL))
         result = self.wine.run_with_robot(setup, ["-Quiet", "-debug"])
         self.assertEqual(result.code, 1, self.log())
         self.assertEqual(result.boxes, [])
@@ -176,7 +176,7 @@ class InstallTest(RocketCase):
                       "than 16 bits); stored raw", built.stdout.decode())
         listing = subprocess.run([FFSPACK, "list", setup, "deep.txt"], check=True,
                                  stdout=subprocess.PIPE).stdout.decode()
-        self.assertRegex(listing, r"340355 +raw +340355 +deep\.txt")
+        self.assertRegex(listing, r"340355 +raw +340355 +100\.0% +deep\.txt")
         result = self.wine.run_with_robot(setup, ["-Quiet", "-debug"])
         self.assertEqual(result.code, 1, self.log())
         self.assertEqual(self.installed("deep.txt"), data)

@@ -122,8 +122,8 @@ class LargeFiles(SetupCase):
         large = self.build("large.exe", files)
         listing = subprocess.run([FFSPACK, "list", large, "data\\big.dat", "data\\noise.bin"],
                                  check=True, stdout=subprocess.PIPE).stdout.decode()
-        self.assertRegex(listing, r"Type2 +%d +data\\big\.dat" % BIG_SIZE)
-        self.assertRegex(listing, r"raw +%d +data\\noise\.bin" % NOISE_SIZE)
+        self.assertRegex(listing, r"Type2 +%d +[\d.]+%% +data\\big\.dat" % BIG_SIZE)
+        self.assertRegex(listing, r"raw +%d +100\.0%% +data\\noise\.bin" % NOISE_SIZE)
 
         _, small_working_set, _ = self.run_quiet(small)
         log, working_set, private = self.run_quiet(large)
