@@ -459,7 +459,8 @@ TEST_F(SignedSetup, VerifyNamesTheSignatureAndWhatIsWrongWithIt) {
     }
     std::vector<std::string> report;
     ASSERT_FALSE(Pack_Verify(Place(good), &report));
-    ASSERT_EQ(report.size(), 5u); // signed, signature, stamp, the one entry, the archive
+    // Signed, the signature, the stamp, the one entry and the archive.
+    ASSERT_EQ(report.size(), 5u);
 #if defined(_WIN32) // the builder without libcrypto
     EXPECT_EQ(report[1], "signature: NOT CHECKED: this build of ffspack has no OpenSSL libcrypto "
                          "(the Linux builder checks signatures)");
