@@ -25,7 +25,7 @@ fail() {
 # The names an `ffspack list` shows, one a line (the name column; empty for an unnamed entry).
 listed_names() { # setup, list arguments...
   "$ffspack" list "$@" | tail -n +3 |
-    sed -E 's/^0x[0-9A-F]+ +[0-9]+ +[A-Za-z0-9]+ +[0-9]+(  |$)//' | LC_ALL=C sort
+    sed -E 's/^0x[0-9A-F]+ +[0-9]+ +[A-Za-z0-9+]+ +-?[0-9]+ +([0-9.]+%|\?)(  |$)//' | LC_ALL=C sort
 }
 # The compiled script of a setup as text: its command marker shown as '^', CR LF as LF.
 script_of() { # setup
@@ -214,7 +214,7 @@ row ok '^FILE LIST:a.txt' a.txt -- -D 'CPACK_TESSEL_FFSPACK_OPTIONS=--flags;2'
 row ok '^FILE LIST:a.txt' a.txt -- -D CPACK_TESSEL_CODEC=lzma
 "$ffspack" list "$small/build/Small-1.0-Linux.exe" | grep -qE ' LZMA(\+x86)? ' ||
   fail "CPACK_TESSEL_CODEC did not reach ffspack: $("$ffspack" list "$small/build/Small-1.0-Linux.exe")"
-row "--codec is type2 (the default), lzma or store, not 'zip'" - a.txt -- -D CPACK_TESSEL_CODEC=zip
+row "codec is type2 (the default), lzma or store, not 'zip'" - a.txt -- -D CPACK_TESSEL_CODEC=zip
 configure_small -DABSOLUTE="$scratch/absolute"
 row "files installed to absolute destinations cannot go into a setup: $scratch/absolute" - \
     a.txt -- -D CPACK_SET_DESTDIR=ON
