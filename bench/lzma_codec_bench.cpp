@@ -12,35 +12,16 @@
 #include <string>
 #include <vector>
 
+#include "bench-support.h"
 #include "ffs-lzma.h"
 #include "lzma-encode.h"
 #include "tessel-core.h"
 
 namespace {
 
-typedef std::vector<uint8_t> Bytes;
-
-// Seconds of this process's processor time: steadier than the wall clock on a shared machine.
-double CpuSeconds(void) {
-    timespec now;
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return (double)now.tv_sec + (double)now.tv_nsec * 1e-9;
-}
-
-Bytes ReadAll(const char *path) {
-    Bytes data;
-    FILE *file = fopen(path, "rb");
-    if (!file) {
-        fprintf(stderr, "cannot open %s\n", path);
-        exit(2);
-    }
-    uint8_t buffer[65536];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, file)) > 0)
-        data.insert(data.end(), buffer, buffer + n);
-    fclose(file);
-    return data;
-}
+using bench::Bytes;
+using bench::CpuSeconds;
+using bench::ReadFile;
 
 void DecodeOurs(const Bytes &block, Bytes &output) {
     if (!Lzma_DecompressApart(block.data(), (int32_t)block.size(), output.data(),
@@ -139,7 +120,7 @@ int main(int argc, char **argv) {
     printf("%-40s %4s %10s %8s %12s %12s %12s\n", "file", "x86", "bytes", "ratio", "ours MB/s",
            "pieces MB/s", "liblzma MB/s");
     for (int i = first; i < argc; i++) {
-        Bytes data = ReadAll(argv[i]);
+        Bytes data = ReadFile(argv[i]);
         if (data.empty()) continue;
         for (bool x86 : {false, true}) {
             LzmaEncoding options;

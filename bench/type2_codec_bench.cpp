@@ -10,26 +10,22 @@
 #include <string>
 #include <vector>
 
+#include "bench-support.h"
 #include "ffs-enc2.h"
 #include "tessel-core.h"
 #include "type2-reference.h"
 
 namespace {
 
-typedef std::vector<uint8_t> Bytes;
+using bench::Bytes;
+using bench::CpuSeconds;
+using bench::ReadFile;
 
 struct Sample {
     std::string path;
     Bytes data;
     Bytes block; // ours, checked equal to the reference's
 };
-
-// Seconds of this process's processor time: steadier than the wall clock on a shared machine.
-double CpuSeconds(void) {
-    timespec now;
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return (double)now.tv_sec + (double)now.tv_nsec * 1e-9;
-}
 
 [[noreturn]] void Fail(const Sample &sample, const char *what, const Bytes &got,
                        const Bytes &expected) {
@@ -38,21 +34,6 @@ double CpuSeconds(void) {
     fprintf(stderr, "DIFFERENT: %s: %s (%zu bytes against %zu, first difference at byte %zu)\n",
             sample.path.c_str(), what, got.size(), expected.size(), at);
     exit(1);
-}
-
-Bytes ReadFile(const char *path) {
-    Bytes data;
-    FILE *file = fopen(path, "rb");
-    if (!file) {
-        fprintf(stderr, "cannot open %s\n", path);
-        exit(2);
-    }
-    uint8_t buffer[65536];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, file)) > 0)
-        data.insert(data.end(), buffer, buffer + n);
-    fclose(file);
-    return data;
 }
 
 // ---- The operations: each fills result, whose buffer is made before the clock starts ----
