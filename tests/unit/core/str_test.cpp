@@ -230,6 +230,10 @@ TEST(Format, CutsAndTerminates) {
     buffer[0] = 'q';
     EXPECT_LT(Str_Format(buffer, 0, "%s", "a"), 0);
     EXPECT_EQ(buffer[0], 'q');
+    // A buffer of one byte holds the empty text: nothing cut.
+    EXPECT_EQ(Str_Format(buffer, 1, "%s", ""), 0);
+    EXPECT_EQ(buffer[0], '\0');
+    EXPECT_EQ(Str_Format(buffer, 1, "%s", "a"), -1);
 }
 
 TEST(ToFloat, LenientRuns) {
