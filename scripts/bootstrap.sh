@@ -22,6 +22,19 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   $SUDO dpkg --add-architecture i386
 fi
 export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+# A mirror caught mid-sync fails one index now and then: try again, and if
+# it still fails, install from the indexes that did arrive (the install
+# itself says so if a package cannot be had).
+for attempt in 1 2 3 4; do
+  $SUDO apt-get update -qq && break
+  echo "bootstrap: package index update failed (attempt $attempt of 4)"
+  [ "$attempt" -lt 4 ] && sleep $((attempt * 15))
+done
+for attempt in 1 2 3; do
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null && break
+  [ "$attempt" -eq 3 ] && { echo "bootstrap: could not install ${missing[*]}"; exit 1; }
+  echo "bootstrap: install failed (attempt $attempt of 3), fetching the indexes again"
+  sleep 20
+  $SUDO apt-get update -qq || true
+done
 echo "bootstrap: done"
