@@ -18,6 +18,12 @@ enum {
 };
 
 #define FFS_TAG "FFS!"
+// The stored bytes of an entry whose file lies inside another entry's (a member of a solid
+// group, or a copy of a file stored once): the tag, the complement of the file's size, the hash
+// of the entry that holds it (its source) and where the file begins in the source's bytes, each
+// a little-endian word. A source is never a reference itself.
+#define FFS_REF_TAG "FFG@"
+enum { FFS_REF_SIZE = 16 };
 
 // One directory entry: the name hash and the absolute offset of the entry's block.
 typedef struct FfsEntry {
@@ -58,6 +64,20 @@ typedef struct FfsCodec {
     int (*DecompressApart)(const uint8_t *block, int32_t blockLength, uint8_t *output,
                            int32_t outputLength);
 } FfsCodec;
+
+// A reference record, read and checked.
+typedef struct FfsRef {
+    int32_t Size;    // the file's size, 1 to INT32_MAX
+    uint32_t Source; // the hash of the entry that holds it
+    int32_t Offset;  // its first byte in the source's bytes, 0 to INT32_MAX - Size
+} FfsRef;
+
+// 1 when the blockLength stored bytes at block are a reference record, with *ref filled; 0 for
+// any other block, and for a record refused (ref untouched): not FFS_REF_SIZE bytes, a size
+// below 1, an offset below 0, or a file that would end past INT32_MAX.
+int Ffs_ReadRef(const uint8_t *block, int32_t blockLength, FfsRef *ref);
+// 1 when the first bytes of a block (FFS_PEEK_SIZE of them) begin with the reference tag.
+int Ffs_IsRef(const uint8_t *block);
 
 // Opens path and finds the archive at offset, or through the file's trailer. Returns 1 with the
 // directory loaded and the file kept open; 0 with one log line and no archive open.
