@@ -478,4 +478,7 @@ FfsCodec Type2_Codec = {"Type2",
                         Type2_Shutdown,
                         NULL,
                         Type2_DecompressStream,
-                        Type2_DecompressApart};
+                        Type2_DecompressApart,
+                        NULL,
+                        NULL,
+                        NULL};

@@ -77,6 +77,11 @@ typedef struct Decoder {
     int32_t carried;
     int filter;
     BcjX86 bcj;
+    // The model between symbols: the state, the four last distances (less one) and what is left
+    // of a match that reached past the bytes asked for.
+    unsigned state;
+    uint32_t rep0, rep1, rep2, rep3;
+    uint32_t pending;
 } Decoder;
 
 // ---- Header ----
@@ -220,13 +225,21 @@ static inline void PutByte(Decoder *d, uint8_t byte) {
     }
 }
 
-// A match of length bytes from distance rep0 + 1 back: 0 (failed) when that lies before the
-// first byte or beyond the dictionary, or the match runs past the size.
-static int CopyMatch(Decoder *d, uint32_t rep0, uint32_t length) {
+// Takes a match of length bytes from distance rep0 + 1 back, copied as the bytes are asked for
+// (CopyMatch): 0 (failed) when that lies before the first byte or beyond the dictionary, or the
+// match runs past the size.
+static int StartMatch(Decoder *d, uint32_t rep0, uint32_t length) {
     if (rep0 >= d->written || rep0 >= d->dictSize || length > d->size - d->written) {
         d->failed = 1;
         return 0;
     }
+    d->pending = length;
+    return 1;
+}
+
+// length bytes of the match that StartMatch took (at most what is pending).
+static void CopyMatch(Decoder *d, uint32_t rep0, uint32_t length) {
+    d->pending -= length;
     uint32_t distance = rep0 + 1;
     while (length > 0) {
         uint32_t from = d->pos >= distance ? d->pos - distance : d->pos + d->windowSize - distance;
@@ -244,7 +257,6 @@ static int CopyMatch(Decoder *d, uint32_t rep0, uint32_t length) {
         PutByte(d, d->window[from + n - 1]);
         length -= n;
     }
-    return 1;
 }
 
 // ---- Model ----
@@ -292,62 +304,81 @@ static unsigned AfterLiteral(unsigned state) {
     return state < 4 ? 0 : state < 10 ? state - 3 : state - 6;
 }
 
-// The stream from its first byte to the size's last byte. Returns 1, or 0 where it fails
-// (nothing of the failing symbol is written).
-static int Decode(Decoder *d) {
+// The range decoder's start: the stream's first five bytes, the first of them 0.
+static void Begin(Decoder *d) {
     for (int32_t i = 0; i < d->probsCount; i++) d->probs[i] = PROB_START;
     d->range = 0xFFFFFFFF;
     d->code = 0;
     if (NextByte(d) != 0) d->failed = 1;
     for (int i = 0; i < 4; i++) d->code = d->code << 8 | NextByte(d);
-    uint32_t rep0 = 0, rep1 = 0, rep2 = 0, rep3 = 0;
-    unsigned state = 0;
-    while (d->written < d->size && !d->failed) {
-        if (d->sink && d->pos - d->flushed >= LZMA_PIECE_SIZE) Flush(d);
-        unsigned posState = d->written & d->pbMask;
-        if (!Bit(d, d->probs + IS_MATCH + state * POS_STATES_MAX + posState)) {
-            Literal(d, state, rep0);
-            state = AfterLiteral(state);
-            continue;
+}
+
+// One symbol: a literal, or a match taken for copying (StartMatch).
+static void Symbol(Decoder *d) {
+    unsigned state = d->state, posState = d->written & d->pbMask, length;
+    if (!Bit(d, d->probs + IS_MATCH + state * POS_STATES_MAX + posState)) {
+        Literal(d, state, d->rep0);
+        d->state = AfterLiteral(state);
+        return;
+    }
+    if (!Bit(d, d->probs + IS_REP + state)) {
+        length = Length(d, d->probs + LENGTHS, posState);
+        d->state = state < LITERAL_STATES ? 7 : 10;
+        d->rep3 = d->rep2;
+        d->rep2 = d->rep1;
+        d->rep1 = d->rep0;
+        d->rep0 = Distance(d, length);
+    } else if (!Bit(d, d->probs + IS_REP_G0 + state)) {
+        if (!Bit(d, d->probs + IS_REP0_LONG + state * POS_STATES_MAX + posState)) {
+            d->state = state < LITERAL_STATES ? 9 : 11;
+            if (!d->failed) StartMatch(d, d->rep0, 1);
+            return;
         }
-        unsigned length;
-        if (!Bit(d, d->probs + IS_REP + state)) {
-            length = Length(d, d->probs + LENGTHS, posState);
-            state = state < LITERAL_STATES ? 7 : 10;
-            rep3 = rep2;
-            rep2 = rep1;
-            rep1 = rep0;
-            rep0 = Distance(d, length);
-        } else if (!Bit(d, d->probs + IS_REP_G0 + state)) {
-            if (!Bit(d, d->probs + IS_REP0_LONG + state * POS_STATES_MAX + posState)) {
-                state = state < LITERAL_STATES ? 9 : 11;
-                if (!d->failed) CopyMatch(d, rep0, 1);
-                continue;
-            }
-            length = Length(d, d->probs + REP_LENGTHS, posState);
-            state = state < LITERAL_STATES ? 8 : 11;
+        length = Length(d, d->probs + REP_LENGTHS, posState);
+        d->state = state < LITERAL_STATES ? 8 : 11;
+    } else {
+        uint32_t distance;
+        if (!Bit(d, d->probs + IS_REP_G1 + state)) {
+            distance = d->rep1;
         } else {
-            uint32_t distance;
-            if (!Bit(d, d->probs + IS_REP_G1 + state)) {
-                distance = rep1;
+            if (!Bit(d, d->probs + IS_REP_G2 + state)) {
+                distance = d->rep2;
             } else {
-                if (!Bit(d, d->probs + IS_REP_G2 + state)) {
-                    distance = rep2;
-                } else {
-                    distance = rep3;
-                    rep3 = rep2;
-                }
-                rep2 = rep1;
+                distance = d->rep3;
+                d->rep3 = d->rep2;
             }
-            rep1 = rep0;
-            rep0 = distance;
-            length = Length(d, d->probs + REP_LENGTHS, posState);
-            state = state < LITERAL_STATES ? 8 : 11;
+            d->rep2 = d->rep1;
         }
-        if (!d->failed) CopyMatch(d, rep0, length + MATCH_MIN);
+        d->rep1 = d->rep0;
+        d->rep0 = distance;
+        length = Length(d, d->probs + REP_LENGTHS, posState);
+        d->state = state < LITERAL_STATES ? 8 : 11;
+    }
+    if (!d->failed) StartMatch(d, d->rep0, length + MATCH_MIN);
+}
+
+// The stream on to its target-th byte (at most the size), a match that reaches past it kept
+// for the next call; the window's bytes up to the target handed to the sink. Returns 1, or 0
+// where it fails (nothing of the failing symbol is written).
+static int Run(Decoder *d, uint32_t target) {
+    while (d->written < target && !d->failed) {
+        if (d->sink && d->pos - d->flushed >= LZMA_PIECE_SIZE) Flush(d);
+        if (d->pending) {
+            uint32_t n = target - d->written;
+            CopyMatch(d, d->rep0, d->pending < n ? d->pending : n);
+        } else {
+            Symbol(d);
+        }
     }
     if (d->failed) return 0;
     Flush(d);
+    return !d->failed;
+}
+
+// The stream from its first byte to the size's last byte.
+static int Decode(Decoder *d) {
+    Begin(d);
+    if (!Run(d, d->size)) return 0;
     if (d->sink && d->carried > 0) HandPiece(d, d->carried, d->carried); // the last few as they are
     return !d->failed;
 }
@@ -411,35 +442,93 @@ int Lzma_DecompressApart(const uint8_t *block, int32_t blockLength, uint8_t *out
     return DecodeWhole(&d, &header, block, blockLength, output, probs);
 }
 
-int Lzma_DecompressStream(FfsSource source, void *sourceContext, int32_t blockLength, FfsSink sink,
-                          void *sinkContext, int32_t outputLength) {
-    Core_Locate(__FILE__, __LINE__);
-    Core_Assert(source && sink, "Pointer is NULL...\n");
+// A decoder over pieces with its memory in one block: the probabilities, the two pieces and the
+// window, which holds the smaller of the dictionary and the size (no match reaches further back
+// than the dictionary or the entry's start).
+typedef struct Stream {
+    Decoder d;
+    uint8_t *memory;
+    int32_t total;
+} Stream;
+
+// The block's header read through source and checked, the decoder set up and started: null
+// when the header is refused or its size is not outputLength.
+static Stream *OpenStream(FfsSource source, void *sourceContext, int32_t blockLength,
+                          int32_t outputLength) {
     uint8_t bytes[LZMA_HEADER_SIZE];
     LzmaHeader header;
     if (blockLength < LZMA_HEADER_SIZE || !source(sourceContext, bytes, LZMA_HEADER_SIZE) ||
         !Lzma_ReadHeader(bytes, blockLength, &header) || header.Size != outputLength)
-        return 0;
-    // No match reaches further back than the dictionary or the entry's start.
+        return NULL;
     uint32_t windowSize =
         header.DictSize < (uint32_t)header.Size ? header.DictSize : (uint32_t)header.Size;
     int32_t probsBytes = ProbsCount(&header) * 2;
-    // One block for the probabilities, the two pieces and the window, in that order.
-    int32_t total = probsBytes + 2 * LZMA_PIECE_SIZE + (int32_t)windowSize;
-    uint8_t *memory = (uint8_t *)TESSEL_ALLOC(total);
-    uint8_t *pieces = memory + probsBytes;
-    Decoder d;
-    Start(&d, &header, NULL, 0, (uint16_t *)memory, pieces + 2 * LZMA_PIECE_SIZE, windowSize);
-    d.source = source;
-    d.sourceContext = sourceContext;
-    d.inputPiece = pieces;
-    d.storedLeft = blockLength - LZMA_HEADER_SIZE;
-    d.sink = sink;
-    d.sinkContext = sinkContext;
-    d.piece = pieces + LZMA_PIECE_SIZE;
-    int result = Decode(&d);
-    TESSEL_FREE(memory, total);
+    Stream *stream = (Stream *)TESSEL_ALLOC((int32_t)sizeof(Stream));
+    stream->total = probsBytes + 2 * LZMA_PIECE_SIZE + (int32_t)windowSize;
+    stream->memory = (uint8_t *)TESSEL_ALLOC(stream->total);
+    uint8_t *pieces = stream->memory + probsBytes;
+    Decoder *d = &stream->d;
+    Start(d, &header, NULL, 0, (uint16_t *)stream->memory, pieces + 2 * LZMA_PIECE_SIZE,
+          windowSize);
+    d->source = source;
+    d->sourceContext = sourceContext;
+    d->inputPiece = pieces;
+    d->storedLeft = blockLength - LZMA_HEADER_SIZE;
+    d->piece = pieces + LZMA_PIECE_SIZE;
+    Begin(d);
+    return stream;
+}
+
+static void CloseStream(Stream *stream) {
+    TESSEL_FREE(stream->memory, stream->total);
+    TESSEL_FREE(stream, (int32_t)sizeof(Stream));
+}
+
+int Lzma_DecompressStream(FfsSource source, void *sourceContext, int32_t blockLength, FfsSink sink,
+                          void *sinkContext, int32_t outputLength) {
+    Core_Locate(__FILE__, __LINE__);
+    Core_Assert(source && sink, "Pointer is NULL...\n");
+    Stream *stream = OpenStream(source, sourceContext, blockLength, outputLength);
+    if (!stream) return 0;
+    Decoder *d = &stream->d;
+    d->sink = sink;
+    d->sinkContext = sinkContext;
+    int result = Run(d, d->size);
+    if (result && d->carried > 0) HandPiece(d, d->carried, d->carried); // the last few as they are
+    result = result && !d->failed;
+    CloseStream(stream);
     return result;
+}
+
+void *Lzma_StreamOpen(FfsSource source, void *sourceContext, int32_t blockLength,
+                      int32_t outputLength) {
+    Core_Locate(__FILE__, __LINE__);
+    Core_Assert(source != NULL, "Pointer is NULL...\n");
+    Stream *stream = OpenStream(source, sourceContext, blockLength, outputLength);
+    // The converter holds back the last bytes of what it was given: a filtered stream cannot
+    // stop at any byte.
+    if (stream && stream->d.filter) {
+        CloseStream(stream);
+        return NULL;
+    }
+    return stream;
+}
+
+int Lzma_StreamNext(void *handle, int32_t n, FfsSink sink, void *sinkContext) {
+    Stream *stream = (Stream *)handle;
+    Core_Locate(__FILE__, __LINE__);
+    Core_Assert(stream && sink, "Pointer is NULL...\n");
+    Decoder *d = &stream->d;
+    if (d->failed || n < 0 || (uint32_t)n > d->size - d->written) return 0;
+    d->sink = sink;
+    d->sinkContext = sinkContext;
+    int result = Run(d, d->written + (uint32_t)n);
+    d->sink = NULL; // no sink between calls
+    return result;
+}
+
+void Lzma_StreamClose(void *handle) {
+    if (handle) CloseStream((Stream *)handle);
 }
 
 int Lzma_GetSize(const uint8_t *block, int32_t *size) {
@@ -459,7 +548,18 @@ int Lzma_Init(void) { return 1; }
 int Lzma_Shutdown(void) { return 1; }
 
 // Name, version, Compress, Decompress, GetSize, Identify, Init, Shutdown, Next (set by
-// Ffs_AddCodec), DecompressStream, DecompressApart.
-FfsCodec Lzma_Codec = {
-    "LZMA",    "1.0",         NULL, Lzma_Decompress,       Lzma_GetSize,        Lzma_Identify,
-    Lzma_Init, Lzma_Shutdown, NULL, Lzma_DecompressStream, Lzma_DecompressApart};
+// Ffs_AddCodec), DecompressStream, DecompressApart, StreamOpen, StreamNext, StreamClose.
+FfsCodec Lzma_Codec = {"LZMA",
+                       "1.0",
+                       NULL,
+                       Lzma_Decompress,
+                       Lzma_GetSize,
+                       Lzma_Identify,
+                       Lzma_Init,
+                       Lzma_Shutdown,
+                       NULL,
+                       Lzma_DecompressStream,
+                       Lzma_DecompressApart,
+                       Lzma_StreamOpen,
+                       Lzma_StreamNext,
+                       Lzma_StreamClose};

@@ -58,6 +58,17 @@ int Lzma_DecompressStream(FfsSource source, void *sourceContext, int32_t blockLe
 // the memory manager, the log or the asserts: callable on any thread. 0 also for null pointers.
 int Lzma_DecompressApart(const uint8_t *block, int32_t blockLength, uint8_t *output,
                          int32_t outputLength);
+// The same decoder resumable: Lzma_StreamOpen reads and checks the header through source (as
+// Lzma_DecompressStream) and starts the stream; null when the header is refused, its size is not
+// outputLength, or the block is filtered (the converter holds its last bytes back). Each
+// Lzma_StreamNext hands the next n bytes to sink, source read as they are needed: 1, or 0 when n
+// reaches past the size or the stream fails as Lzma_Decompress does (every later call then
+// fails too). Lzma_StreamClose releases it (null is allowed). The memory of Lzma_DecompressStream
+// is held from the open to the close.
+void *Lzma_StreamOpen(FfsSource source, void *sourceContext, int32_t blockLength,
+                      int32_t outputLength);
+int Lzma_StreamNext(void *stream, int32_t n, FfsSink sink, void *sinkContext);
+void Lzma_StreamClose(void *stream);
 // The size recorded in the block (complement of its second word). 0 only for a null block.
 int Lzma_GetSize(const uint8_t *block, int32_t *size);
 // 1 when the block begins with the tag.

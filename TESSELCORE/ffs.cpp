@@ -144,6 +144,7 @@ static int StoredBytesInFile(int32_t length) {
 }
 
 static FfsCodec *IdentifyCodec(const uint8_t *block) {
+    if (Ref_Codec.Identify(block)) return &Ref_Codec; // the reader's own
     for (FfsCodec *codec = F.codecs; codec; codec = codec->Next)
         if (codec->Identify(block) == 1) return codec;
     return NULL;
@@ -176,6 +177,13 @@ static int PeekStored(int32_t length, FfsCodec **codec, int32_t *size, int log) 
 static int FindStored(uint32_t hash, int32_t *length, FfsCodec **codec, int32_t *size) {
     return Ffs_SeekEntry(hash, length) && StoredBytesInFile(*length) &&
            PeekStored(*length, codec, size, 1);
+}
+
+int Reader_FindSource(uint32_t hash, int32_t *length, FfsCodec **codec, int32_t *size) {
+    uint32_t stored = 0;
+    if (!SeekByDirectory(hash, &stored, 1) || stored > INT32_MAX) return 0;
+    *length = (int32_t)stored;
+    return StoredBytesInFile(*length) && PeekStored(*length, codec, size, 1);
 }
 
 typedef struct StreamTarget {
@@ -214,11 +222,17 @@ static int CopyPieces(SysFile *file, int32_t length, StreamTarget *target) {
 // codec ("[%s] Failed to decompress" logged) or the sink failed.
 static int PassStored(int32_t length, FfsCodec *codec, int32_t size, StreamTarget *target) {
     if (!codec) return CopyPieces(F.file, length, target);
+    if (codec == &Ref_Codec) return Ref_Stream(length, size, HandOn, target, &target->refused);
     if (codec->DecompressStream &&
         codec->DecompressStream(ReadStored, NULL, length, HandOn, target, size))
         return 1;
     if (!target->refused) Log_Print("[%s] Failed to decompress\n", codec->Name);
     return 0;
+}
+
+int Reader_CopyRaw(int32_t length, FfsSink sink, void *context) {
+    StreamTarget target = {sink, context, 0};
+    return CopyPieces(F.file, length, &target);
 }
 
 // A caller's buffer filled by the pieces, never past its capacity.
@@ -327,6 +341,7 @@ static void FindFileEnd(void) {
 
 int Ffs_Open(const char *path, int32_t offset) {
     CORE_GUARD(path);
+    Ref_Reset();
     F.codecs = NULL;
     F.file = Sys_FileOpen(path, "rb");
     if (!F.file) {
@@ -545,6 +560,7 @@ int Ffs_Close(void) {
         codec = next;
     }
     F.codecs = NULL;
+    Ref_Reset();
     if (F.open) {
         CloseFile();
         if (F.directory) TESSEL_FREE(F.directory, DirectoryBytes());

@@ -63,6 +63,15 @@ typedef struct FfsCodec {
     // the codec has none (its entries are then decoded on the reader's thread only).
     int (*DecompressApart)(const uint8_t *block, int32_t blockLength, uint8_t *output,
                            int32_t outputLength);
+    // A block decoded in pieces that the caller asks for one after the other (the files of a
+    // solid group, in order): StreamOpen reads the block's start through source and returns the
+    // decoding's state, null when it cannot; StreamNext hands the next n bytes to sink, 1, or 0
+    // at a failure (the state then fails every call); StreamClose releases the state. Null where
+    // the codec has none (a group is then decoded from its start for each file).
+    void *(*StreamOpen)(FfsSource source, void *sourceContext, int32_t blockLength,
+                        int32_t outputLength);
+    int (*StreamNext)(void *stream, int32_t n, FfsSink sink, void *sinkContext);
+    void (*StreamClose)(void *stream);
 } FfsCodec;
 
 // A reference record, read and checked.
@@ -172,3 +181,27 @@ uint32_t Ffs_EntryCount(void);
 int Ffs_EntryAt(uint32_t index, uint32_t *hash, uint32_t *blockOffset);
 // The open archive's flags word (0 while none is open).
 uint32_t Ffs_Flags(void);
+
+// ---- The reader's steps between its two files ----
+// ffs.cpp reads the archive, its directory and its entries; ffs-ref.cpp the entries that lie
+// inside another entry's bytes. Not for callers of the reader.
+
+// The stored bytes of the entry of hash, found by the directory: the file at their first byte,
+// *length of them, their *codec (null: raw) and *size, the file's size. 0 when the entry is
+// missing, reaches past the end of the file or its codec cannot tell its size (logged).
+int Reader_FindSource(uint32_t hash, int32_t *length, FfsCodec **codec, int32_t *size);
+// Exactly length raw bytes from the file's position to the sink, a piece at a time.
+int Reader_CopyRaw(int32_t length, FfsSink sink, void *context);
+
+// The record of the reference entries ("GROUP"): identified and sized by the reader as a codec,
+// streamed by Ref_Stream.
+extern FfsCodec Ref_Codec;
+// The file of a reference entry whose length stored bytes begin at the file's position, size
+// bytes (what its record says), to the sink; the file is left behind the record. A group read in
+// order is decoded once: the decoding stays open between its files. 0 when the record is
+// damaged, its source is missing, is a reference or is shorter than the record says, or the
+// source cannot be read or decoded (each logged), and when the sink refused (not logged; then
+// *refused is 1).
+int Ref_Stream(int32_t length, int32_t size, FfsSink sink, void *context, int *refused);
+// Ends the group being read and releases its memory (at the archive's opening and closing).
+void Ref_Reset(void);
