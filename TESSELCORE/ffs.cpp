@@ -519,24 +519,41 @@ int Ffs_FreeBlock(FfsBlock *block) {
     return 1;
 }
 
+// The stored bytes of the entry of hash by the directory, with their codec and size, found
+// without a log line: the file at their first byte.
+static int LocateBlock(uint32_t hash, int32_t limit, int32_t *offset, uint32_t *length,
+                       FfsCodec **codec, int32_t *size) {
+    return SeekByDirectory(hash, length, 0) && *length >= FFS_PEEK_SIZE &&
+           *length <= (uint32_t)limit && StoredBytesInFile((int32_t)*length) && Ffs_Tell(offset) &&
+           PeekStored((int32_t)*length, codec, size, 0);
+}
+
 int Ffs_LocateStored(const char *name, int32_t minimum, int32_t limit, FfsStored *stored) {
     CORE_GUARD(name);
     CORE_GUARD(stored);
     memset(stored, 0, sizeof *stored);
     if (!F.open) return 0;
-    // The entry's block by the directory, its codec and size from its first bytes.
-    uint32_t length = 0;
+    uint32_t hash = Ffs_HashName(name), length = 0;
     int32_t offset = 0, size = 0;
     FfsCodec *codec = NULL;
-    if (!SeekByDirectory(Ffs_HashName(name), &length, 0) || length < FFS_PEEK_SIZE ||
-        length > (uint32_t)limit || !StoredBytesInFile((int32_t)length) || !Ffs_Tell(&offset) ||
-        !PeekStored((int32_t)length, &codec, &size, 0) || !codec || !codec->DecompressApart ||
-        size < minimum || size > limit)
-        return 0;
+    if (!LocateBlock(hash, limit, &offset, &length, &codec, &size)) return 0;
+    FfsRef ref = {size, hash, 0};
+    if (codec == &Ref_Codec) { // the source's bytes, where the file lies
+        uint8_t record[FFS_REF_SIZE];
+        if (length != FFS_REF_SIZE || !Ffs_Read(record, FFS_REF_SIZE) ||
+            !Ffs_ReadRef(record, FFS_REF_SIZE, &ref) ||
+            !LocateBlock(ref.Source, limit, &offset, &length, &codec, &size) ||
+            ref.Size > size - ref.Offset)
+            return 0;
+    }
+    if (!codec || !codec->DecompressApart || size < minimum || size > limit) return 0;
     stored->Offset = offset;
     stored->Length = (int32_t)length;
     stored->Size = size;
     stored->Codec = codec;
+    stored->Source = ref.Source;
+    stored->Part = ref.Offset;
+    stored->PartSize = ref.Size;
     return 1;
 }
 

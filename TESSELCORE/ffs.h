@@ -117,11 +117,17 @@ typedef struct FfsStored {
     int32_t Size;    // the file's size
     FfsCodec *Codec; // the codec that decodes them
     uint8_t *Block;  // the stored bytes once read, in the caller's memory
+    // The named file in the decoded bytes: the entry's own, or for a reference, its source's
+    // (a solid group holds many files).
+    uint32_t Source;  // the hash of the entry whose bytes these are
+    int32_t Part;     // where the file begins in them
+    int32_t PartSize; // its size
 } FfsStored;
 
-// Finds the stored bytes of the named entry of the open archive when a codec with
-// DecompressApart decodes them and the file's size lies from minimum to limit: 1 with *stored
-// filled but nothing read yet (Block null), else 0. Never logs: whoever reads the entry the
+// Finds the stored bytes of the named entry of the open archive, or for a reference those of its
+// source, when a codec with DecompressApart decodes them and their decoded size and stored length
+// lie from minimum to limit (the length from FFS_PEEK_SIZE): 1 with *stored filled but nothing
+// read yet (Block null), else 0. Never logs: whoever reads the entry the
 // ordinary way afterwards says what is wrong with it.
 int Ffs_LocateStored(const char *name, int32_t minimum, int32_t limit, FfsStored *stored);
 // Reads the stored bytes that Ffs_LocateStored found into block (stored->Length bytes), which

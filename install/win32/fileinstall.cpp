@@ -147,10 +147,11 @@ static int WriteEntry(const char *name, const char *path) {
 
 // While INSTALL decodes one entry into its file, two more threads decode the next entries of a
 // middling size into memory, so that both cores share the work while the installing thread
-// writes what they decoded. Everything a user or the log sees stays on the installing thread,
-// in the list's order: a thread only decodes bytes read for it beforehand into memory taken for
-// it beforehand. An entry a thread fails to decode is then read the ordinary way, whose log
-// lines say what is wrong.
+// writes what they decoded. A solid group is decoded whole by one thread, and its files, which
+// follow one another in the list, are written from that memory. Everything a user or the log sees
+// stays on the installing thread, in the list's order: a thread only decodes bytes read for it
+// beforehand into memory taken for it beforehand. An entry a thread fails to decode is then read
+// the ordinary way, whose log lines say what is wrong.
 enum {
     AHEAD_MINIMUM = 64 * 1024,     // smaller files are done before a thread would start
     AHEAD_LIMIT = 4 * 1024 * 1024, // the stored bytes and the file, each
@@ -162,6 +163,7 @@ enum {
 
 typedef struct Ahead {
     int32_t index; // the list item being decoded, -1 for none
+    int32_t last;  // the last item of the list whose file lies in the same decoded bytes
     FfsStored stored;
     uint8_t *memory;  // the stored bytes, then the file's; kept for the next item
     int32_t capacity; // its size, grown as an item needs
@@ -191,11 +193,25 @@ static void DropAhead(Ahead *ahead) {
     ahead->index = -1;
 }
 
-// The record decoding the list's item number index, or null.
+// The record decoding the bytes of the list's item number index, or null.
 static Ahead *FindAhead(Decoders *decoders, int32_t index) {
     for (Ahead &ahead : decoders->ahead)
-        if (ahead.index == index) return &ahead;
+        if (ahead.index >= 0 && ahead.index <= index && index <= ahead.last) return &ahead;
     return NULL;
+}
+
+// The items behind the one at *index (whose end is at *cursor) whose files lie in the same
+// decoded bytes as its own: *index and *cursor move to the last of them.
+static void TakeGroup(const InstallState *state, const FfsStored *stored, int32_t *index,
+                      int32_t *cursor) {
+    char item[INSTALL_ITEM_SIZE];
+    FfsStored next;
+    for (int32_t at = *cursor; *index + 1 < state->FileCount; *cursor = at, ++*index) {
+        if (!FileList_NextItem(state->FileList, &at, item, sizeof item) ||
+            !Ffs_LocateStored(FileList_ArchiveName(item), stored->Size, stored->Size, &next) ||
+            next.Source != stored->Source)
+            return;
+    }
 }
 
 // 1 when the record's memory holds the stored bytes and the file of *stored, grown when the
@@ -219,16 +235,19 @@ static int MakeRoom(Decoders *decoders, Ahead *ahead, const FfsStored *stored) {
 
 // Starts decoding the first item worth a thread, and with room for it, among the AHEAD_REACH
 // items of the list from decoders->next on; 1 when one was started, and the search goes on
-// behind it.
-static int StartAhead(Decoders *decoders, Ahead *ahead, const InstallState *state) {
+// behind it. The item being installed (current) goes to a thread only as a file of a group: the
+// thread decodes the group once for all its files, and the installing thread waits for it.
+static int StartAhead(Decoders *decoders, Ahead *ahead, const InstallState *state,
+                      int32_t current) {
     char item[INSTALL_ITEM_SIZE];
     int32_t index = decoders->next, cursor = decoders->cursor;
     for (int32_t reach = 0;; reach++, index++) {
         if (reach == AHEAD_REACH || index >= state->FileCount ||
             !FileList_NextItem(state->FileList, &cursor, item, sizeof item))
             return 0;
-        if (Ffs_LocateStored(FileList_ArchiveName(item), AHEAD_MINIMUM, AHEAD_LIMIT,
-                             &ahead->stored) &&
+        const char *name = FileList_ArchiveName(item);
+        if (Ffs_LocateStored(name, AHEAD_MINIMUM, AHEAD_LIMIT, &ahead->stored) &&
+            (index > current || ahead->stored.Source != Ffs_HashName(name)) &&
             MakeRoom(decoders, ahead, &ahead->stored))
             break;
     }
@@ -238,22 +257,24 @@ static int StartAhead(Decoders *decoders, Ahead *ahead, const InstallState *stat
     ahead->thread = CreateThread(NULL, AHEAD_STACK_SIZE, DecodeAhead, ahead,
                                  STACK_SIZE_PARAM_IS_A_RESERVATION, NULL);
     if (!ahead->thread) return 0;
-    ahead->index = index;
-    decoders->next = index + 1;
+    ahead->index = ahead->last = index;
+    TakeGroup(state, &ahead->stored, &ahead->last, &cursor);
+    decoders->next = ahead->last + 1;
     decoders->cursor = cursor;
     return 1;
 }
 
-// Gives the free threads the next items worth one after the list's item number index, whose
-// end is at cursor: this item is decoded here (or was decoded ahead, and is only written).
+// Gives the free threads the next items worth one from the list's item number index on, which
+// begins at cursor: this item is decoded here (or was decoded ahead, and is only written),
+// unless it is a file of a group that a thread takes.
 static void StartDecoders(Decoders *decoders, const InstallState *state, int32_t index,
                           int32_t cursor) {
     if (decoders->next <= index) {
-        decoders->next = index + 1;
+        decoders->next = index;
         decoders->cursor = cursor;
     }
     for (Ahead &ahead : decoders->ahead)
-        if (ahead.index < 0 && !StartAhead(decoders, &ahead, state)) return;
+        if (ahead.index < 0 && !StartAhead(decoders, &ahead, state, index)) return;
 }
 
 // Ends every thread and releases the records' memory.
@@ -265,16 +286,19 @@ static void EndDecoders(Decoders *decoders) {
     }
 }
 
-// The list's item number index written to path: from memory when a thread decoded it, the
-// ordinary way otherwise.
+// The list's item number index written to path: from memory when a thread decoded it (for a
+// file of a group, from where the group's bytes hold it), the ordinary way otherwise.
 static int WriteItem(Decoders *decoders, int32_t index, const char *name, const char *path) {
     Ahead *ahead = FindAhead(decoders, index);
     if (!ahead) return WriteEntry(name, path);
     WaitForSingleObject(ahead->thread, INFINITE);
-    int decoded = ahead->decoded;
+    FfsStored file = ahead->stored;
+    int decoded = ahead->decoded &&
+                  (index == ahead->index || (Ffs_LocateStored(name, file.Size, file.Size, &file) &&
+                                             file.Source == ahead->stored.Source));
     int written =
-        decoded && File_WriteAll(path, ahead->memory + ahead->stored.Length, ahead->stored.Size);
-    DropAhead(ahead);
+        decoded && File_WriteAll(path, ahead->memory + file.Length + file.Part, file.PartSize);
+    if (index == ahead->last) DropAhead(ahead);
     if (!decoded) return WriteEntry(name, path);
     return written ? ENTRY_WRITTEN : ENTRY_UNWRITTEN;
 }
@@ -388,14 +412,15 @@ int Install_Files(InstallState *state) {
     for (int32_t i = 0; result && i < state->FileCount; i++) {
         ShowInstalled(state, kb);
         char item[INSTALL_ITEM_SIZE];
+        int32_t start = cursor;
         if (!FileList_NextItem(state->FileList, &cursor, item, sizeof item)) {
             result = 0;
             break;
         }
-        StartDecoders(&decoders, state, i, cursor);
+        StartDecoders(&decoders, state, i, start);
         result = InstallItem(state, item, i, &decoders, &keeper, &kb);
         Ahead *kept = FindAhead(&decoders, i); // the item was kept as it was
-        if (kept) DropAhead(kept);
+        if (kept && kept->last == i) DropAhead(kept);
     }
     EndDecoders(&decoders);
     // Kept after a failure too: the counts raised so far are in it, for the uninstaller.

@@ -295,8 +295,8 @@ int CountShutdown() { return ++shutdownCalls; }
 int NeverIdentify(const uint8_t *) { return 0; }
 
 TEST_F(Ffs, CodecsAreInitialisedOnceAndShutDownByClose) {
-    FfsCodec other = {"Other",   "0",           nullptr, nullptr, nullptr, NeverIdentify,
-                      CountInit, CountShutdown, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+    FfsCodec other = {"Other",       "0",     nullptr, nullptr, nullptr, NeverIdentify, CountInit,
+                      CountShutdown, nullptr, nullptr, nullptr, nullptr, nullptr,       nullptr};
     ASSERT_TRUE(Open(Build({{"x", Bytes(std::string(50, 'x'))}}, "")));
     Ffs_AddCodec(&other); // behind Type2, which still decodes
     EXPECT_EQ(initCalls, 1);
