@@ -4,7 +4,6 @@
 // and trailer; each input read in pieces as it is stored, never held whole.
 #include "pack-archive.h"
 
-#include <errno.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -17,6 +16,8 @@
 #include "ffs-lzma.h"
 #include "ffs.h"
 #include "pack-file.h"
+#include "pack-group.h"
+#include "pack-input.h"
 #include "pack-lzma.h"
 #include "pack-spool.h"
 #include "tessel-bytes.h"
@@ -52,74 +53,6 @@ void PutWord(PackBytes *bytes, uint32_t value) {
     bytes->insert(bytes->end(), word, word + 4);
 }
 
-// An input's bytes from its start, in pieces: from memory, or from its file, which must hold
-// exactly the size it had when it was listed.
-typedef struct InputReader {
-    const PackInput *input;
-    SysFile *file;
-    uint64_t read;
-    uint8_t head[4]; // the first bytes read, zeros behind a shorter input
-    bool failed;     // a file call failed
-    bool changed;    // the file ends before its size, or goes on past it
-} InputReader;
-
-// Opens the input for reading from its start. False, with *error, when its file cannot be
-// opened.
-bool OpenInput(const PackInput &input, InputReader *reader, std::string *error) {
-    *reader = InputReader{&input, nullptr, 0, {0, 0, 0, 0}, false, false};
-    if (input.path.empty()) return true;
-    reader->file = Sys_FileOpen(input.path.c_str(), "rb");
-    if (!reader->file) *error = "cannot open " + Check_Quoted(input.path) + ": " + strerror(errno);
-    return reader->file != nullptr;
-}
-
-// The next n bytes of the input (an FfsSource; never asked past its size). 0 when they cannot
-// be read.
-int ReadInput(void *context, uint8_t *buffer, int32_t n) {
-    InputReader *reader = (InputReader *)context;
-    const PackInput &input = *reader->input;
-    if (reader->failed || reader->changed || n < 0 ||
-        reader->read + (uint64_t)n > Pack_InputSize(input)) {
-        reader->failed = true;
-        return 0;
-    }
-    if (input.path.empty()) {
-        memcpy(buffer, input.data.data() + reader->read, (size_t)n);
-    } else {
-        int32_t got = 0;
-        reader->failed = !Sys_FileRead(reader->file, buffer, n, &got);
-        reader->changed = !reader->failed && got != n;
-    }
-    for (uint64_t i = reader->read; i < 4 && i < reader->read + (uint64_t)n; i++)
-        reader->head[i] = buffer[i - reader->read];
-    reader->read += (uint64_t)n;
-    return !reader->failed && !reader->changed;
-}
-
-// Closes the input. Where all of it was read, its file must end there: a file that grew or
-// shrank since it was listed would be stored cut short or padded. False, with *error, when a
-// read, that end or the close failed.
-bool CloseInput(InputReader *reader, std::string *error) {
-    const PackInput &input = *reader->input;
-    if (reader->file) {
-        if (!reader->failed && !reader->changed && reader->read == input.size) {
-            uint8_t more;
-            int32_t got = 0;
-            reader->failed = !Sys_FileRead(reader->file, &more, 1, &got);
-            reader->changed = got != 0;
-        }
-        reader->failed = !Sys_FileClose(reader->file) || reader->failed;
-        reader->file = nullptr;
-    }
-    const std::string name = Check_Quoted(input.path.empty() ? input.name : input.path);
-    if (reader->changed)
-        *error = name + " changed while the setup was built (it had " + std::to_string(input.size) +
-                 " bytes when it was listed)";
-    else if (reader->failed)
-        *error = "cannot read " + name;
-    return !reader->failed && !reader->changed;
-}
-
 // ---- Encoding ----
 
 // How an entry's block is made: the archive's codecs, and LZMA behind the x86 converter.
@@ -128,17 +61,23 @@ const char *const kMethodNames[] = {"Type2", "LZMA", "LZMA+x86"};
 
 typedef struct Stored {
     uint32_t hash;
-    const PackInput *input;
-    bool raw;        // the input's own bytes; else a block:
+    const PackContent *content;
+    bool raw;        // the content's own bytes; else a block:
     size_t spool;    // in this spool,
     int64_t offset;  // from here,
-    uint32_t length; // this long (the raw bytes' length for raw)
+    uint32_t length; // this long (the raw bytes' length for raw, FFS_REF_SIZE for a reference)
+    bool ref = false;              // a reference record, these bytes:
+    uint8_t record[FFS_REF_SIZE] = {};
+    bool dropped = false;          // a group whose block is not kept
 } Stored;
+
+// A group's content: more than one part.
+bool IsGroup(const PackContent &content) { return content.parts.size() > 1; }
 
 // A block read back from its spool by the setup's own decoder, its output compared with the
 // input it was made from as it comes.
 typedef struct ReadBack {
-    InputReader *input;
+    PackReader *input;
     bool differs;
 } ReadBack;
 
@@ -147,7 +86,7 @@ int CompareOutput(void *context, const uint8_t *output, int32_t n) {
     uint8_t piece[TYPE2_PIECE_SIZE];
     for (int32_t at = 0; at < n; at += TYPE2_PIECE_SIZE) {
         int32_t part = std::min<int32_t>(n - at, TYPE2_PIECE_SIZE);
-        if (!ReadInput(back->input, piece, part)) return 0;
+        if (!Pack_Read(back->input, piece, part)) return 0;
         back->differs = memcmp(output + at, piece, (size_t)part) != 0;
         if (back->differs) return 0;
     }
@@ -158,17 +97,17 @@ int CompareOutput(void *context, const uint8_t *output, int32_t n) {
 // tree can grow deeper than the 16 bits a code is kept in, and a block made then would install
 // other bytes than it was given; an LZMA block is proven the same way. Neither is ever held
 // whole. -1, with *error, when a file call failed.
-int DecodesBack(const PackInput &input, Spool *spool, const Stored &block, Method method,
+int DecodesBack(const PackContent &input, Spool *spool, const Stored &block, Method method,
                 std::string *error) {
-    InputReader reader;
-    if (!OpenInput(input, &reader, error)) return -1;
+    PackReader reader;
+    if (!Pack_OpenReader(input, &reader, error)) return -1;
     ReadBack back = {&reader, false};
     SpoolReader source = {spool, block.offset};
     auto decode = method == METHOD_TYPE2 ? Type2_DecompressStream : Lzma_DecompressStream;
     int decoded = decode(Spool_ReadBlock, &source, (int32_t)block.length, CompareOutput, &back,
-                         (int32_t)Pack_InputSize(input));
+                         (int32_t)input.size);
     // A block that differs stops the decoder before the input is read to its end.
-    bool read = CloseInput(&reader, error) || back.differs;
+    bool read = Pack_CloseReader(&reader, error) || back.differs;
     if (!spool->failure.empty()) *error = spool->failure;
     if (!spool->failure.empty() || !read) return -1;
     return decoded == 1 && !back.differs;
@@ -177,20 +116,20 @@ int DecodesBack(const PackInput &input, Spool *spool, const Stored &block, Metho
 // Encodes the input at the spool's end with method, a block of at most stopAfter bytes: 1 with
 // *block's place set, 0 when it would be longer (nothing of it is kept); -1, with *error, when
 // a file call or the encoder failed. *head gets the input's first bytes.
-int EncodeInto(const PackInput &input, Spool *spool, Method method, int32_t stopAfter,
+int EncodeInto(const PackContent &input, Spool *spool, Method method, int32_t stopAfter,
                Stored *block, uint8_t head[4], std::string *error) {
-    InputReader reader;
-    if (!OpenInput(input, &reader, error)) return -1;
+    PackReader reader;
+    if (!Pack_OpenReader(input, &reader, error)) return -1;
     block->offset = spool->end;
-    const int32_t size = (int32_t)Pack_InputSize(input);
+    const int32_t size = (int32_t)input.size;
     int32_t length = 0;
     int made =
         method == METHOD_TYPE2
-            ? Type2_CompressStream(ReadInput, &reader, size, Spool_Write, spool, stopAfter, &length)
-            : Pack_LzmaEncode(ReadInput, &reader, size,
+            ? Type2_CompressStream(Pack_Read, &reader, size, Spool_Write, spool, stopAfter, &length)
+            : Pack_LzmaEncode(Pack_Read, &reader, size,
                               method == METHOD_LZMA_X86 ? LZMA_FILTER_BRANCH_X86 : LZMA_FILTER_NONE,
                               Spool_Write, spool, stopAfter, &length);
-    bool read = CloseInput(&reader, error);
+    bool read = Pack_CloseReader(&reader, error);
     memcpy(head, reader.head, 4);
     if (!spool->failure.empty()) *error = spool->failure;
     if (!spool->failure.empty() || !read) return -1;
@@ -207,13 +146,13 @@ int EncodeInto(const PackInput &input, Spool *spool, Method method, int32_t stop
 }
 
 // The first bytes of the input, for one that is not encoded at first.
-bool ReadHead(const PackInput &input, uint8_t head[4], std::string *error) {
-    InputReader reader;
-    if (!OpenInput(input, &reader, error)) return false;
+bool ReadHead(const PackContent &input, uint8_t head[4], std::string *error) {
+    PackReader reader;
+    if (!Pack_OpenReader(input, &reader, error)) return false;
     uint8_t bytes[4];
-    ReadInput(&reader, bytes, (int32_t)std::min<uint64_t>(4, Pack_InputSize(input)));
+    Pack_Read(&reader, bytes, (int32_t)std::min<uint64_t>(4, input.size));
     memcpy(head, reader.head, 4);
-    return CloseInput(&reader, error);
+    return Pack_CloseReader(&reader, error);
 }
 
 PackCodec Codec = PACK_CODEC_TYPE2;
@@ -222,16 +161,17 @@ PackCodec Codec = PACK_CODEC_TYPE2;
 // null when none.
 const char *TagOf(const uint8_t head[4], int32_t length) {
     if (length < 4) return nullptr;
-    if (memcmp(head, TYPE2_TAG, 4) == 0) return TYPE2_TAG;
-    return memcmp(head, LZMA_TAG, 4) == 0 ? LZMA_TAG : nullptr;
+    for (const char *tag : {TYPE2_TAG, LZMA_TAG, FFS_REF_TAG})
+        if (memcmp(head, tag, 4) == 0) return tag;
+    return nullptr;
 }
 
 // The first try of the archive's codec, a block shorter than the input: 1 made, 0 not shorter
 // (nothing kept), -1 failed. LZMA tries a program behind the x86 converter too and keeps the
 // shorter block; *method is the one kept.
-int Shrink(const PackInput &input, Stored *stored, Spool *spool, uint8_t head[4], Method *method,
+int Shrink(const PackContent &input, Stored *stored, Spool *spool, uint8_t head[4], Method *method,
            std::string *error) {
-    const int32_t length = (int32_t)Pack_InputSize(input);
+    const int32_t length = (int32_t)input.size;
     // Type2_Compress takes 11 bytes on; an LZMA block has a 16-byte header.
     const int32_t shortest = Codec == PACK_CODEC_LZMA ? LZMA_HEADER_SIZE + 2 : TYPE2_MIN_LENGTH;
     if (Codec == PACK_CODEC_STORE || length < shortest)
@@ -252,9 +192,9 @@ int Shrink(const PackInput &input, Stored *stored, Spool *spool, uint8_t head[4]
 // The stored bytes of one input, made in the spool: the archive's codec where that shrinks it
 // and decodes back to it, raw otherwise; data that begins with a tag is always encoded, since
 // raw it would be taken for a block (with LZMA by that codec, else with Type2).
-bool Encode(const PackInput &input, Stored *stored, Spool *spool, std::string *error,
+bool Encode(const PackContent &input, Stored *stored, Spool *spool, std::string *error,
             PackNotes *notes) {
-    const int32_t length = (int32_t)Pack_InputSize(input);
+    const int32_t length = (int32_t)input.size;
     uint8_t head[4];
     Method method = METHOD_TYPE2;
     int made = Shrink(input, stored, spool, head, &method, error);
@@ -285,13 +225,34 @@ bool Encode(const PackInput &input, Stored *stored, Spool *spool, std::string *e
                          (method == METHOD_TYPE2 ? " (a code longer than 16 bits)" : "") +
                          "; stored raw");
         spool->end = stored->offset;
-        *stored = Stored{stored->hash, stored->input, true, 0, 0, (uint32_t)length};
+        *stored = Stored{stored->hash, stored->content, true, 0, 0, (uint32_t)length};
         return true;
     }
     if (!shrinks)
         notes->push_back(quoted + " begins with \"" + tag + "\": stored " + name + "-encoded (" +
                          std::to_string(stored->length) + " bytes for " + std::to_string(length) +
                          "), since raw it would be taken for a compressed block");
+    return true;
+}
+
+// A solid group's block, made in the spool: its members' bytes as one LZMA stream without the
+// x86 converter (a reader resumes inside a plain stream only), kept when it is shorter than
+// those bytes and decodes back to them; otherwise *stored is dropped, with a note. Whether it
+// beats its members stored one by one is decided once they are encoded too.
+bool EncodeGroup(const PackContent &group, Stored *stored, Spool *spool, std::string *error,
+                 PackNotes *notes) {
+    uint8_t head[4];
+    int made = EncodeInto(group, spool, METHOD_LZMA, (int32_t)group.size - 1, stored, head, error);
+    if (made < 0) return false;
+    int back = made ? DecodesBack(group, spool, *stored, METHOD_LZMA, error) : 0;
+    if (back < 0) return false;
+    if (back) return true;
+    stored->dropped = true;
+    if (made) spool->end = stored->offset;
+    notes->push_back(group.name + " (" + std::to_string(group.parts.size()) + " files): " +
+                     (made ? "its LZMA block does not decode back to its files"
+                           : "its LZMA block is not shorter than its files") +
+                     "; they are stored one by one");
     return true;
 }
 
@@ -341,7 +302,7 @@ bool EncodeAll(std::vector<Stored> *entries, std::vector<Spool> *spools, std::st
     std::vector<size_t> order(count);
     for (size_t i = 0; i < count; i++) order[i] = i;
     std::stable_sort(order.begin(), order.end(), [entries](size_t a, size_t b) {
-        return Pack_InputSize(*(*entries)[a].input) > Pack_InputSize(*(*entries)[b].input);
+        return (*entries)[a].content->size > (*entries)[b].content->size;
     });
     std::atomic<size_t> next(0);
     auto work = [&](size_t spool) {
@@ -349,7 +310,9 @@ bool EncodeAll(std::vector<Stored> *entries, std::vector<Spool> *spools, std::st
         for (size_t k; (k = next.fetch_add(1)) < count;) {
             size_t i = order[k];
             (*entries)[i].spool = spool;
-            failed[i] = !Encode(*(*entries)[i].input, &(*entries)[i], &(*spools)[spool], &errors[i],
+            Stored *entry = &(*entries)[i];
+            auto encode = IsGroup(*entry->content) ? EncodeGroup : Encode;
+            failed[i] = !encode(*entry->content, entry, &(*spools)[spool], &errors[i],
                                 &entryNotes[i]);
         }
         Type2_Shutdown();
@@ -398,19 +361,20 @@ size_t Threads(size_t count) {
 // The stored bytes of an entry to the sink, read in pieces from the input or the spool.
 bool CopyStored(const Stored &entry, std::vector<Spool> *spools, const PackArchiveSink &sink,
                 std::string *error) {
-    InputReader reader;
-    if (entry.raw && !OpenInput(*entry.input, &reader, error)) return false;
+    if (entry.ref) return sink(entry.record, FFS_REF_SIZE);
+    PackReader reader;
+    if (entry.raw && !Pack_OpenReader(*entry.content, &reader, error)) return false;
     PackBytes piece(TYPE2_PIECE_SIZE);
     bool copied = true;
     for (uint32_t at = 0; copied && at < entry.length;) {
         int32_t n = (int32_t)std::min<uint32_t>(entry.length - at, TYPE2_PIECE_SIZE);
         copied = entry.raw
-                     ? ReadInput(&reader, piece.data(), n) == 1
+                     ? Pack_Read(&reader, piece.data(), n) == 1
                      : Spool_Read(&(*spools)[entry.spool], entry.offset + at, piece.data(), n);
         copied = copied && sink(piece.data(), (size_t)n);
         at += (uint32_t)n;
     }
-    if (entry.raw) return CloseInput(&reader, error) && copied;
+    if (entry.raw) return Pack_CloseReader(&reader, error) && copied;
     if (!(*spools)[entry.spool].failure.empty()) *error = (*spools)[entry.spool].failure;
     return copied;
 }
@@ -440,7 +404,7 @@ bool WriteArchive(const std::vector<Stored> &entries, uint32_t flags, uint32_t a
     }
     if (padding)
         notes->push_back(std::to_string(padding) + " padding bytes after the last entry (" +
-                         Check_Quoted(entries.back().input->name) +
+                         Check_Quoted(entries.back().content->name) +
                          " is shorter than the 16 bytes " + "that the size query reads)");
     PackBytes out(FFS_TAG, FFS_TAG + 4);
     for (uint32_t word : {(uint32_t)entries.size(), ~(uint32_t)entries.size(), (uint32_t)total,
@@ -467,31 +431,153 @@ bool WriteArchive(const std::vector<Stored> &entries, uint32_t flags, uint32_t a
 
 } // namespace
 
+namespace {
+
+// A reference entry: the content's bytes lie at offset of the entry of hash source.
+Stored Reference(uint32_t hash, const PackContent *content, uint32_t source, uint64_t offset) {
+    Stored ref{hash, content, false, 0, 0, FFS_REF_SIZE};
+    ref.ref = true;
+    memcpy(ref.record, FFS_REF_TAG, 4);
+    Le_Put32(ref.record + 4, ~(uint32_t)content->size);
+    Le_Put32(ref.record + 8, source);
+    Le_Put32(ref.record + 12, (uint32_t)offset);
+    return ref;
+}
+
+// What the plan's encoded jobs become: jobOf gives each input's job (a copy has none), then each
+// group's. A group is kept when its block and its members' references are shorter than its
+// members stored one by one; every member then refers to it, else it is dropped. A copy refers
+// to where its first copy's bytes lie: that entry, or the kept group that holds them.
+std::vector<Stored> Resolve(const std::vector<PackInput> &inputs, uint32_t flags,
+                            const PackPlan &plan, const std::vector<PackContent> &contents,
+                            const std::vector<Stored> &jobs, const std::vector<size_t> &jobOf,
+                            PackNotes *notes) {
+    const size_t count = inputs.size();
+    std::vector<char> kept(plan.groups.size(), 0);
+    std::vector<uint64_t> offsetOf(count, 0);
+    for (size_t g = 0; g < plan.groups.size(); g++) {
+        const PackGroup &group = plan.groups[g];
+        const Stored &block = jobs[jobOf[count + g]];
+        uint64_t alone = 0;
+        for (size_t k = 0; k < group.members.size(); k++) {
+            alone += jobs[jobOf[group.members[k]]].length;
+            offsetOf[group.members[k]] = group.offsets[k];
+        }
+        const uint64_t together = (uint64_t)block.length + FFS_DIRECTORY_ENTRY_SIZE +
+                                  FFS_BLOCK_HEADER_SIZE + group.members.size() * FFS_REF_SIZE;
+        kept[g] = !block.dropped && together < alone;
+        const std::string files = std::to_string(group.members.size()) + " files";
+        if (kept[g])
+            notes->push_back(group.name + ": " + files + " of the FILE LIST in one LZMA block of " +
+                             std::to_string(block.length) + " bytes (" + std::to_string(alone) +
+                             " one by one)");
+        else if (!block.dropped)
+            notes->push_back(group.name + " (" + files + "): its block and references would take " +
+                             std::to_string(together) + " bytes, its files one by one " +
+                             std::to_string(alone) + "; they are stored one by one");
+    }
+    std::vector<Stored> entries;
+    for (size_t i = 0; i < count; i++) {
+        const uint32_t hash = Pack_HashName(inputs[i].name, flags);
+        const size_t first = plan.copyOf[i] >= 0 ? (size_t)plan.copyOf[i] : i;
+        const int32_t g = plan.groupOf[first];
+        if (first != i)
+            notes->push_back(Check_Quoted(inputs[i].name) + " has the bytes of " +
+                             Check_Quoted(inputs[first].name) + ": stored once");
+        if (g >= 0 && kept[(size_t)g])
+            entries.push_back(Reference(hash, &contents[i], plan.groups[(size_t)g].hash,
+                                        offsetOf[first]));
+        else if (first != i)
+            entries.push_back(
+                Reference(hash, &contents[i], Pack_HashName(inputs[first].name, flags), 0));
+        else
+            entries.push_back(jobs[jobOf[i]]);
+    }
+    for (size_t g = 0; g < plan.groups.size(); g++)
+        if (kept[g]) entries.push_back(jobs[jobOf[count + g]]);
+    std::stable_sort(entries.begin(), entries.end(),
+                     [](const Stored &a, const Stored &b) { return a.hash < b.hash; });
+    return entries;
+}
+
+// The contents to encode: each input's (a copy's is never encoded), then each group's; the jobs
+// sorted by hash, so that notes come in the entries' order; jobOf as Resolve takes it.
+void PlanJobs(const std::vector<PackInput> &inputs, uint32_t flags, const PackPlan &plan,
+              std::vector<PackContent> *contents, std::vector<Stored> *jobs,
+              std::vector<size_t> *jobOf) {
+    const size_t count = inputs.size();
+    contents->reserve(count + plan.groups.size());
+    for (const PackInput &input : inputs) contents->push_back(Pack_ContentOf(input));
+    for (const PackGroup &group : plan.groups) {
+        PackContent content{group.name, {}, group.size};
+        for (size_t member : group.members) content.parts.push_back(&inputs[member]);
+        contents->push_back(content);
+    }
+    std::vector<size_t> source; // each job's index in contents
+    for (size_t i = 0; i < contents->size(); i++) {
+        if (i < count && plan.copyOf[i] >= 0) continue;
+        const uint32_t hash = i < count ? Pack_HashName(inputs[i].name, flags)
+                                        : plan.groups[i - count].hash;
+        jobs->push_back(Stored{hash, &(*contents)[i], true, 0, 0, 0});
+        source.push_back(i);
+    }
+    std::vector<size_t> order(jobs->size());
+    for (size_t k = 0; k < order.size(); k++) order[k] = k;
+    std::stable_sort(order.begin(), order.end(),
+                     [jobs](size_t a, size_t b) { return (*jobs)[a].hash < (*jobs)[b].hash; });
+    std::vector<Stored> sorted;
+    jobOf->assign(contents->size(), 0);
+    for (size_t k : order) {
+        (*jobOf)[source[k]] = sorted.size();
+        sorted.push_back((*jobs)[k]);
+    }
+    jobs->swap(sorted);
+}
+
+// Every input checked, and no two names of one hash. False with *error.
+bool CheckInputs(const std::vector<PackInput> &inputs, uint32_t flags, std::string *error) {
+    std::vector<std::pair<uint32_t, const PackInput *>> named;
+    for (const PackInput &input : inputs) {
+        if (!CheckInput(input, error)) return false;
+        named.push_back({Pack_HashName(input.name, flags), &input});
+    }
+    std::stable_sort(named.begin(), named.end(),
+                     [](const auto &a, const auto &b) { return a.first < b.first; });
+    for (size_t i = 1; i < named.size(); i++) {
+        if (named[i].first != named[i - 1].first) continue;
+        *error = Pack_Clash(named[i - 1].second->name, named[i].second->name, flags);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
 // The archive of inputs, placed at archiveOffset of its file, handed to sink as it is made;
 // the blocks wait in spools in memory (spoolPath empty) or in files named spoolPath and a
 // number. False with *error as Pack_BuildArchive; a sink's refusal leaves *error to its owner.
 bool Pack_MakeArchive(const std::vector<PackInput> &inputs, uint32_t flags, uint32_t archiveOffset,
                       bool withTrailer, const std::string &spoolPath, const PackArchiveSink &sink,
                       std::string *error, PackNotes *notes) {
-    std::vector<Stored> entries;
-    entries.reserve(inputs.size());
-    for (const PackInput &input : inputs) {
-        if (!CheckInput(input, error)) return false;
-        entries.push_back(Stored{Pack_HashName(input.name, flags), &input, true, 0, 0, 0});
-    }
-    std::stable_sort(entries.begin(), entries.end(),
-                     [](const Stored &a, const Stored &b) { return a.hash < b.hash; });
-    for (size_t i = 1; i < entries.size(); i++) {
-        if (entries[i].hash != entries[i - 1].hash) continue;
-        *error = Pack_Clash(entries[i - 1].input->name, entries[i].input->name, flags);
-        return false;
-    }
-    std::vector<Spool> spools(Threads(entries.size()), Spool{});
+    if (!CheckInputs(inputs, flags, error)) return false;
+    PackPlan plan;
+    plan.copyOf.assign(inputs.size(), -1);
+    plan.groupOf.assign(inputs.size(), -1);
+    if (Codec == PACK_CODEC_LZMA && !Pack_PlanGroups(inputs, flags, &plan, error)) return false;
+    std::vector<PackContent> contents;
+    std::vector<Stored> jobs;
+    std::vector<size_t> jobOf;
+    PlanJobs(inputs, flags, plan, &contents, &jobs, &jobOf);
+    std::vector<Spool> spools(Threads(jobs.size()), Spool{});
     bool made = true;
     for (size_t t = 0; made && !spoolPath.empty() && t < spools.size(); t++)
         made = Spool_Open(spoolPath + std::to_string(t), &spools[t], error);
-    made = made && EncodeAll(&entries, &spools, error, notes) &&
-           WriteArchive(entries, flags, archiveOffset, withTrailer, &spools, sink, error, notes);
+    made = made && EncodeAll(&jobs, &spools, error, notes);
+    if (made) {
+        const std::vector<Stored> entries =
+            Resolve(inputs, flags, plan, contents, jobs, jobOf, notes);
+        made = WriteArchive(entries, flags, archiveOffset, withTrailer, &spools, sink, error, notes);
+    }
     for (Spool &spool : spools) {
         std::string closeError;
         if (!Spool_Close(&spool, &closeError) && made) {

@@ -21,6 +21,7 @@ typedef struct PackInput {
     PackBytes data;        // its bytes, when path is empty
     std::string path = {}; // else the file that holds them, read in pieces where they are needed;
     uint64_t size = 0;     // its size when it was listed, which it must still have then
+    int32_t listOrder = -1; // its place in the script's FILE LIST (from 0); -1: no list item
 } PackInput;
 
 // What a build did beyond the plain case (one line each), for the user.
@@ -32,8 +33,10 @@ typedef std::vector<std::string> PackNotes;
 void Pack_SetJobs(int jobs);
 // The codec of the entries: Type2 (the default), LZMA (pack-lzma.h: each entry one block), or
 // none ("store"). An entry is stored raw where its block would not be shorter, except data that
-// begins with a block's tag ("FFC@", "FFL@"), which raw would be taken for a block: that is
-// encoded whatever its size, with LZMA under that codec, else with Type2.
+// begins with a block's or a reference's tag ("FFC@", "FFL@", "FFG@"), which raw would be taken
+// for one: that is encoded whatever its size, with LZMA under that codec, else with Type2.
+// Under LZMA the FILE LIST items also share solid groups and equal files are stored once
+// (pack-group.h): each such file becomes a reference into the entry that holds its bytes.
 typedef enum PackCodec { PACK_CODEC_TYPE2, PACK_CODEC_LZMA, PACK_CODEC_STORE } PackCodec;
 void Pack_SetCodec(PackCodec codec);
 // The codec of a name of the command line ("type2", "lzma", "store"): false for any other,

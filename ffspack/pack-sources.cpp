@@ -9,6 +9,7 @@
 
 #include "check-names.h"
 #include "pack-file.h"
+#include "pack-group.h"
 #include "pack-setup.h"
 #include "pack-uninstaller.h"
 #include "script-source.h"
@@ -212,6 +213,13 @@ bool Pack_BuildFiles(const std::string &stubPath, const std::string &uninstaller
                                                       scriptPath, &inputs.front().data, error)) {
         return false;
     }
+    // The script's FILE LIST gives the order of the LZMA build's solid groups.
+    for (const PackInput &input : inputs)
+        if (Pack_HashName(input.name, flags) == Pack_HashName("install.dat", flags)) {
+            const PackBytes script = input.data;
+            Pack_SetListOrder(script, flags, &inputs);
+            break;
+        }
     if (stubPath.empty()) return Pack_BuildStandalone(inputs, flags, outputPath, error, notes);
     if (!Pack_AddUninstaller(stubPath, uninstallerPath, flags, &inputs, bundledUninstaller, error,
                              notes))
