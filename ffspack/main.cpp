@@ -54,10 +54,11 @@ const char *kHelp =
     "        the finished file changes. Entries are compressed where that shrinks them,\n"
     "        with the codec that --codec names: type2 (the default), lzma (each entry one\n"
     "        LZMA block; programs beginning with \"MZ\" also tried behind the x86 converter,\n"
-    "        kept where smaller; slower to build, smaller setups) or store (none). Every\n"
+    "        kept where smaller; FILE LIST files in solid blocks of up to 8 MiB where that\n"
+    "        is smaller; equal files stored once; slower to build) or store (none). Every\n"
     "        block is decoded back with the setup's own decoder before it is stored. Data\n"
-    "        that begins with \"FFC@\" or \"FFL@\" is always encoded (raw, it would be taken\n"
-    "        for a block): with LZMA under lzma, else with Type2.\n"
+    "        that begins with \"FFC@\", \"FFL@\" or \"FFG@\" is always encoded (raw, it would\n"
+    "        be taken for a block or a reference): with LZMA under lzma, else with Type2.\n"
     "        ENTRY is NAME=PATH (the file PATH, stored under the archive name NAME) or PATH\n"
     "        (stored under its file name). --dir FOLDER stores every file below FOLDER under\n"
     "        its relative path with backslashes (\"docs\\readme.txt\"); a link is stored as\n"
@@ -124,9 +125,10 @@ const char *kHelp =
     "        and lines beginning with '#' are remarks. Keywords the setup does not run and\n"
     "        bytes it would take for the end of an argument (below 32, 128 and above) are\n"
     "        refused with the line they are on.\n"
-    "list    shows every entry: hash, stored length, method (raw, Type2, LZMA, LZMA+x86),\n"
-    "        size, ratio (stored length of size), and the name when it is one of the NAMEs\n"
-    "        given or a file below a --dir FOLDER.\n"
+    "list    shows every entry: hash, stored length, method (raw, Type2, LZMA, LZMA+x86; a\n"
+    "        16-byte reference: \"in <group N>\", \"copy of NAME\"), size, ratio (stored\n"
+    "        length of size), and the name when it is a NAME given, a file below a --dir\n"
+    "        FOLDER or a group (with the count of the files it holds).\n"
     "verify  checks the integrity stamp, decodes every entry (one line each: method,\n"
     "        stored length of size, ratio) and prints the version information; exit code 0\n"
     "        when all pass.\n"
@@ -477,9 +479,9 @@ int List(int argc, char **argv) {
            flags);
     printf("%-10s %10s %-8s %10s %6s  %s\n", "hash", "stored", "method", "size", "ratio", "name");
     for (const PackEntryInfo &entry : entries) {
+        const std::string name = (entry.name.empty() ? "?" : entry.name) + Pack_Holds(entry);
         printf("0x%08X %10d %-8s %10d %6s  %s\n", entry.hash, entry.storedLength,
-               entry.method.c_str(), entry.size, Pack_Ratio(entry).c_str(),
-               entry.name.empty() ? "?" : entry.name.c_str());
+               entry.method.c_str(), entry.size, Pack_Ratio(entry).c_str(), name.c_str());
     }
     return 0;
 }

@@ -27,10 +27,6 @@ uint32_t Pack_HashName(const std::string &name, uint32_t flags) {
     return Ffs_HashNameFlags(name.c_str(), flags);
 }
 
-uint64_t Pack_InputSize(const PackInput &input) {
-    return input.path.empty() ? input.data.size() : input.size;
-}
-
 std::string Pack_Clash(const std::string &a, const std::string &b, uint32_t flags) {
     if (a == b) return Check_Quoted(a) + " is listed twice";
     const std::string names = "names " + Check_Quoted(a) + " and " + Check_Quoted(b);
@@ -62,13 +58,13 @@ const char *const kMethodNames[] = {"Type2", "LZMA", "LZMA+x86"};
 typedef struct Stored {
     uint32_t hash;
     const PackContent *content;
-    bool raw;        // the content's own bytes; else a block:
-    size_t spool;    // in this spool,
-    int64_t offset;  // from here,
-    uint32_t length; // this long (the raw bytes' length for raw, FFS_REF_SIZE for a reference)
-    bool ref = false;              // a reference record, these bytes:
+    bool raw;         // the content's own bytes; else a block:
+    size_t spool;     // in this spool,
+    int64_t offset;   // from here,
+    uint32_t length;  // this long (the raw bytes' length for raw, FFS_REF_SIZE for a reference)
+    bool ref = false; // a reference record, these bytes:
     uint8_t record[FFS_REF_SIZE] = {};
-    bool dropped = false;          // a group whose block is not kept
+    bool dropped = false; // a group whose block is not kept
 } Stored;
 
 // A group's content: more than one part.
@@ -242,6 +238,7 @@ bool Encode(const PackContent &input, Stored *stored, Spool *spool, std::string 
 bool EncodeGroup(const PackContent &group, Stored *stored, Spool *spool, std::string *error,
                  PackNotes *notes) {
     uint8_t head[4];
+    stored->raw = false;
     int made = EncodeInto(group, spool, METHOD_LZMA, (int32_t)group.size - 1, stored, head, error);
     if (made < 0) return false;
     int back = made ? DecodesBack(group, spool, *stored, METHOD_LZMA, error) : 0;
@@ -312,8 +309,8 @@ bool EncodeAll(std::vector<Stored> *entries, std::vector<Spool> *spools, std::st
             (*entries)[i].spool = spool;
             Stored *entry = &(*entries)[i];
             auto encode = IsGroup(*entry->content) ? EncodeGroup : Encode;
-            failed[i] = !encode(*entry->content, entry, &(*spools)[spool], &errors[i],
-                                &entryNotes[i]);
+            failed[i] =
+                !encode(*entry->content, entry, &(*spools)[spool], &errors[i], &entryNotes[i]);
         }
         Type2_Shutdown();
     };
@@ -485,8 +482,8 @@ std::vector<Stored> Resolve(const std::vector<PackInput> &inputs, uint32_t flags
             notes->push_back(Check_Quoted(inputs[i].name) + " has the bytes of " +
                              Check_Quoted(inputs[first].name) + ": stored once");
         if (g >= 0 && kept[(size_t)g])
-            entries.push_back(Reference(hash, &contents[i], plan.groups[(size_t)g].hash,
-                                        offsetOf[first]));
+            entries.push_back(
+                Reference(hash, &contents[i], plan.groups[(size_t)g].hash, offsetOf[first]));
         else if (first != i)
             entries.push_back(
                 Reference(hash, &contents[i], Pack_HashName(inputs[first].name, flags), 0));
@@ -516,8 +513,8 @@ void PlanJobs(const std::vector<PackInput> &inputs, uint32_t flags, const PackPl
     std::vector<size_t> source; // each job's index in contents
     for (size_t i = 0; i < contents->size(); i++) {
         if (i < count && plan.copyOf[i] >= 0) continue;
-        const uint32_t hash = i < count ? Pack_HashName(inputs[i].name, flags)
-                                        : plan.groups[i - count].hash;
+        const uint32_t hash =
+            i < count ? Pack_HashName(inputs[i].name, flags) : plan.groups[i - count].hash;
         jobs->push_back(Stored{hash, &(*contents)[i], true, 0, 0, 0});
         source.push_back(i);
     }
@@ -576,7 +573,8 @@ bool Pack_MakeArchive(const std::vector<PackInput> &inputs, uint32_t flags, uint
     if (made) {
         const std::vector<Stored> entries =
             Resolve(inputs, flags, plan, contents, jobs, jobOf, notes);
-        made = WriteArchive(entries, flags, archiveOffset, withTrailer, &spools, sink, error, notes);
+        made =
+            WriteArchive(entries, flags, archiveOffset, withTrailer, &spools, sink, error, notes);
     }
     for (Spool &spool : spools) {
         std::string closeError;

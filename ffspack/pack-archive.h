@@ -9,20 +9,13 @@
 #include <vector>
 
 #include "pack-file.h"
+#include "pack-input.h"
 
 enum {
     PACK_DEFAULT_FLAGS = 6,
     PACK_MAX_NAME = 319,
     PACK_MAX_JOBS = 256,
 };
-
-typedef struct PackInput {
-    std::string name;      // as the script asks for it
-    PackBytes data;        // its bytes, when path is empty
-    std::string path = {}; // else the file that holds them, read in pieces where they are needed;
-    uint64_t size = 0;     // its size when it was listed, which it must still have then
-    int32_t listOrder = -1; // its place in the script's FILE LIST (from 0); -1: no list item
-} PackInput;
 
 // What a build did beyond the plain case (one line each), for the user.
 typedef std::vector<std::string> PackNotes;
@@ -59,8 +52,6 @@ bool Pack_MakeArchive(const std::vector<PackInput> &inputs, uint32_t flags, uint
                       std::string *error, PackNotes *notes);
 // The name's hash as the archive stores it under flags.
 uint32_t Pack_HashName(const std::string &name, uint32_t flags);
-// The input's size: of its bytes in memory, or the size its file had when it was listed.
-uint64_t Pack_InputSize(const PackInput &input);
 // Why the names a and b, of one hash, cannot both be entries. With the upper-case flag the
 // setup asks for a name in any letter case: names that differ only there are one name to it.
 std::string Pack_Clash(const std::string &a, const std::string &b, uint32_t flags);

@@ -9,11 +9,17 @@
 #include <map>
 #include <set>
 
+#include "ffs.h"
 #include "filelist.h"
 #include "keywords.h"
 #include "pack-input.h"
 #include "script-source.h"
 #include "uninst.h"
+
+// The name's hash as the archive stores it under flags (Pack_HashName).
+static uint32_t HashName(const std::string &name, uint32_t flags) {
+    return Ffs_HashNameFlags(name.c_str(), flags);
+}
 
 std::string Pack_GroupName(int n) { return "<group " + std::to_string(n) + ">"; }
 
@@ -96,12 +102,11 @@ void CloseGroup(PackGroup *group, const std::set<uint32_t> &taken, uint32_t flag
                 PackPlan *plan) {
     if (group->members.size() >= 2) {
         int n = *lastN + 1;
-        while (taken.count(Pack_HashName(Pack_GroupName(n), flags))) n++;
+        while (taken.count(HashName(Pack_GroupName(n), flags))) n++;
         *lastN = n;
         group->name = Pack_GroupName(n);
-        group->hash = Pack_HashName(group->name, flags);
-        for (size_t member : group->members)
-            plan->groupOf[member] = (int32_t)plan->groups.size();
+        group->hash = HashName(group->name, flags);
+        for (size_t member : group->members) plan->groupOf[member] = (int32_t)plan->groups.size();
         plan->groups.push_back(*group);
     }
     *group = PackGroup{};
@@ -115,7 +120,7 @@ void Pack_GroupItems(const std::vector<PackInput> &inputs, uint32_t flags, PackP
     std::vector<size_t> items;
     std::set<uint32_t> taken;
     for (size_t i = 0; i < inputs.size(); i++) {
-        taken.insert(Pack_HashName(inputs[i].name, flags));
+        taken.insert(HashName(inputs[i].name, flags));
         if (inputs[i].listOrder >= 0 && plan->copyOf[i] < 0) items.push_back(i);
     }
     std::stable_sort(items.begin(), items.end(), [&inputs](size_t a, size_t b) {
@@ -158,15 +163,15 @@ void Pack_SetListOrder(const std::vector<uint8_t> &script, uint32_t flags,
             }
             if (!FileList_NextItem(list.c_str(), &cursor, item, sizeof item) || cursor == before)
                 break;
-            const uint32_t hash = Pack_HashName(FileList_ArchiveName(item), flags);
+            const uint32_t hash = HashName(FileList_ArchiveName(item), flags);
             order.emplace(hash, (int32_t)order.size());
         }
         return true;
     });
-    const uint32_t scriptHash = Pack_HashName("install.dat", flags);
-    const uint32_t uninstaller = Pack_HashName(UNINST_ENTRY, flags);
+    const uint32_t scriptHash = HashName("install.dat", flags);
+    const uint32_t uninstaller = HashName(UNINST_ENTRY, flags);
     for (PackInput &input : *inputs) {
-        const uint32_t hash = Pack_HashName(input.name, flags);
+        const uint32_t hash = HashName(input.name, flags);
         auto found = order.find(hash);
         bool own = hash == scriptHash || hash == uninstaller;
         input.listOrder = found != order.end() && !own ? found->second : -1;

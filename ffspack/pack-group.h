@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "ffs-lzma.h"
-#include "pack-archive.h"
+#include "pack-input.h"
 
 enum {
     // A group's bytes are at most one dictionary, so that every member lies in the window.
@@ -18,11 +18,11 @@ enum {
 
 // A solid group: the members' bytes back to back, one entry of its own.
 typedef struct PackGroup {
-    std::string name;             // "<group N>": never a file's name
-    uint32_t hash;                // the name's hash
-    std::vector<size_t> members;  // indices of the inputs, in FILE LIST order
+    std::string name;              // "<group N>": never a file's name
+    uint32_t hash;                 // the name's hash
+    std::vector<size_t> members;   // indices of the inputs, in FILE LIST order
     std::vector<uint64_t> offsets; // each member's first byte in the group's bytes
-    uint64_t size;                // the members' sizes added up, at most PACK_GROUP_LIMIT
+    uint64_t size;                 // the members' sizes added up, at most PACK_GROUP_LIMIT
 } PackGroup;
 
 typedef struct PackPlan {

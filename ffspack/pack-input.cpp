@@ -10,6 +10,10 @@
 #include "check-names.h"
 #include "tessel-sys.h"
 
+uint64_t Pack_InputSize(const PackInput &input) {
+    return input.path.empty() ? input.data.size() : input.size;
+}
+
 PackContent Pack_ContentOf(const PackInput &input) {
     return PackContent{input.name, {&input}, Pack_InputSize(input)};
 }
@@ -98,8 +102,8 @@ bool Pack_CloseReader(PackReader *reader, std::string *error) {
     if (!reader->openError.empty())
         *error = reader->openError;
     else if (reader->changed)
-        *error = name + " changed while the setup was built (it had " + std::to_string(input->size) +
-                 " bytes when it was listed)";
+        *error = name + " changed while the setup was built (it had " +
+                 std::to_string(input->size) + " bytes when it was listed)";
     else if (reader->failed)
         *error = "cannot read " + (reader->culprit || reader->content->parts.size() == 1
                                        ? name

@@ -14,7 +14,9 @@
 #include "ffs-lzma.h"
 #include "ffs.h"
 #include "pack-file.h"
+#include "pack-group.h"
 #include "pack-setup.h"
+#include "tessel-bytes.h"
 #include "tessel-core.h"
 #include "tessel-pe.h"
 #include "tessel-stamp.h"
@@ -49,11 +51,41 @@ std::string Pack_Ratio(const PackEntryInfo &entry) {
     return text;
 }
 
+std::string Pack_Holds(const PackEntryInfo &entry) {
+    if (entry.referenced < 1) return "";
+    return " (holds " + std::to_string(entry.referenced) +
+           (entry.referenced == 1 ? " file)" : " files)");
+}
+
+// The reference record at block, checked as the reader checks it (Ffs_ReadRef): 1 with *ref.
+static int ReadRecord(const uint8_t *block, int32_t blockLength, FfsRef *ref) {
+    if (blockLength != FFS_REF_SIZE || memcmp(block, FFS_REF_TAG, 4) != 0) return 0;
+    const int32_t size = (int32_t)~Le_Get32(block + 4), offset = (int32_t)Le_Get32(block + 12);
+    if (size < 1 || offset < 0 || offset > INT32_MAX - size) return 0;
+    *ref = FfsRef{size, Le_Get32(block + 8), offset};
+    return 1;
+}
+
+// A reference's method: the group or the file that holds it, by name where one is known.
+static std::string SourceMethod(const PackEntryInfo &ref, const std::vector<PackEntryInfo> &all) {
+    for (const PackEntryInfo &entry : all) {
+        if (entry.hash != ref.source || entry.name.empty()) continue;
+        return entry.name[0] == '<' ? "in " + entry.name : "copy of " + entry.name;
+    }
+    char hash[16];
+    snprintf(hash, sizeof hash, "%08X", ref.source);
+    return std::string("in ") + hash;
+}
+
 bool Pack_List(const std::string &path, const std::vector<std::string> &candidates,
                std::vector<PackEntryInfo> *entries, uint32_t *flags, std::string *error) {
     if (!OpenArchive(path, error)) return false;
     *flags = Ffs_Flags();
     entries->clear();
+    // The groups' names, which no user gives: "<group N>" for as many N as there are entries
+    // and some more (a name whose hash clashed was skipped).
+    std::vector<std::string> names = candidates;
+    for (uint32_t n = 1; n <= Ffs_EntryCount() + 64; n++) names.push_back(Pack_GroupName((int)n));
     for (uint32_t i = 0; i < Ffs_EntryCount(); i++) {
         PackEntryInfo info{};
         Ffs_EntryAt(i, &info.hash, &info.blockOffset);
@@ -61,13 +93,27 @@ bool Pack_List(const std::string &path, const std::vector<std::string> &candidat
         if (Ffs_SeekEntry(info.hash, &info.storedLength)) {
             uint8_t peek[FFS_PEEK_SIZE];
             bool peeked = Ffs_Peek(peek, FFS_PEEK_SIZE);
-            info.method = peeked ? MethodOf(peek) : "?";
+            FfsRef ref;
+            info.reference = peeked && ReadRecord(peek, info.storedLength, &ref);
+            info.method = info.reference ? "" : peeked ? MethodOf(peek) : "?";
             info.compressed = peeked && info.method != "raw";
-            if (!Ffs_GetEntrySize(info.hash, &info.size)) info.size = -1;
+            if (info.reference) {
+                info.size = ref.Size;
+                info.source = ref.Source;
+                info.offset = ref.Offset;
+            } else if (!Ffs_GetEntrySize(info.hash, &info.size)) {
+                info.size = -1;
+            }
         }
-        for (const std::string &name : candidates)
+        for (const std::string &name : names)
             if (Ffs_HashName(name.c_str()) == info.hash) info.name = name;
         entries->push_back(info);
+    }
+    for (PackEntryInfo &entry : *entries) {
+        if (!entry.reference) continue;
+        entry.method = SourceMethod(entry, *entries);
+        for (PackEntryInfo &source : *entries)
+            if (source.hash == entry.source) source.referenced++;
     }
     Ffs_Close();
     return true;
