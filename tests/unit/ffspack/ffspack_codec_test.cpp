@@ -98,6 +98,42 @@ TEST(FfspackCodec, ListAndVerifyNameEachEntrysCodecAndRatio) {
     }
 }
 
+// Under lzma the FILE LIST files share a group and a copy is stored once: list names the group,
+// its count of files, and where each reference points.
+TEST(FfspackCodec, ListShowsGroupsAndCopies) {
+    const std::string dir = MakeTempDir("ffspack-codec-group");
+    WriteFile(dir + "setup.txt", "PRODUCT NAME:Rocket\nFILE LIST:$Da.txt,$Db.txt\nBREAK:\n");
+    std::string a, b;
+    for (int i = 0; i < 3000; i++) a += "alpha " + std::to_string(i) + "\n";
+    for (int i = 0; i < 2000; i++) b += "alpha " + std::to_string(i + 1000) + "\n";
+    WriteFile(dir + "a.txt", a);
+    WriteFile(dir + "b.txt", b);
+    WriteFile(dir + "c.txt", a);
+    const std::string out = dir + "a.ffs";
+    Outcome built =
+        RunFfspack("build --standalone --no-check -o " + out + " --codec lzma --script " + dir +
+                   "setup.txt " + dir + "a.txt " + dir + "b.txt " + dir + "c.txt");
+    ASSERT_EQ(built.code, 0) << built.output;
+    EXPECT_NE(built.output.find("note: <group 1>: 2 files of the FILE LIST in one LZMA block"),
+              std::string::npos)
+        << built.output;
+    Outcome listed = RunFfspack("list " + out + " a.txt b.txt c.txt");
+    EXPECT_EQ(listed.code, 0);
+    const std::string size = std::to_string(a.size() + b.size());
+    EXPECT_NE(listed.output.find(" LZMA     " + std::string(10 - size.size(), ' ') + size),
+              std::string::npos)
+        << listed.output;
+    EXPECT_NE(listed.output.find("  <group 1> (holds 3 files)\n"), std::string::npos)
+        << listed.output;
+    // Each file's line: its 16 bytes, in the group (c.txt through a.txt's place).
+    for (const char *name : {"a.txt", "b.txt", "c.txt"}) {
+        size_t end = listed.output.find("  " + std::string(name) + "\n");
+        ASSERT_NE(end, std::string::npos) << name << "\n" << listed.output;
+        const std::string line = listed.output.substr(listed.output.rfind('\n', end) + 1);
+        EXPECT_EQ(line.substr(10, 24), "         16 in <group 1>") << line;
+    }
+}
+
 } // namespace
 
 #endif

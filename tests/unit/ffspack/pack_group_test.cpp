@@ -322,6 +322,36 @@ TEST(PackGroup, AGroupThatDoesNotShrinkIsDropped) {
         << AllNotes(built.notes);
 }
 
+// Two files with nothing in common: the group's block, its entry and the two references are
+// longer than the two blocks alone; the files stay entries of their own.
+TEST(PackGroup, AGroupLongerThanItsFilesOneByOneIsDropped) {
+    NEED_ENCODER();
+    Mem_Init(MEM_NO_LIMIT, 0);
+    const std::string dir = MakeTempDir("pack-group-longer");
+    std::string a, b;
+    for (int i = 0; i < 3000; i++) a += "alpha " + std::to_string(i) + "\n";
+    for (int i = 0; i < 2000; i++) b += "beta " + std::to_string(i) + "\n";
+    const std::vector<PackInput> inputs = {InMemory("a.txt", a, 0), InMemory("b.txt", b, 1)};
+    Built built = Build(inputs, PACK_CODEC_LZMA, dir + "a.ffs");
+    ASSERT_EQ(built.entries.size(), 2u);
+    int32_t alone = 0;
+    for (const PackEntryInfo &entry : built.entries) {
+        EXPECT_EQ(entry.method, "LZMA") << entry.name;
+        alone += entry.storedLength;
+    }
+    EXPECT_NE(
+        AllNotes(built.notes).find("<group 1> (2 files): its block and references would take "),
+        std::string::npos)
+        << AllNotes(built.notes);
+    EXPECT_NE(AllNotes(built.notes)
+                  .find(", its files one by one " + std::to_string(alone) +
+                        "; they are stored one by one"),
+              std::string::npos)
+        << AllNotes(built.notes);
+    for (const PackInput &input : inputs)
+        EXPECT_TRUE(Read(built, input.name) == std::string(input.data.begin(), input.data.end()));
+}
+
 // Data that begins with the reference's tag is never stored raw, under every codec; a file
 // inside a group may begin with it.
 TEST(PackGroup, DataThatBeginsWithTheReferenceTagIsEncoded) {
