@@ -16,7 +16,6 @@
 #include "pack-file.h"
 #include "pack-group.h"
 #include "pack-setup.h"
-#include "tessel-bytes.h"
 #include "tessel-core.h"
 #include "tessel-pe.h"
 #include "tessel-stamp.h"
@@ -57,15 +56,6 @@ std::string Pack_Holds(const PackEntryInfo &entry) {
            (entry.referenced == 1 ? " file)" : " files)");
 }
 
-// The reference record at block, checked as the reader checks it (Ffs_ReadRef): 1 with *ref.
-static int ReadRecord(const uint8_t *block, int32_t blockLength, FfsRef *ref) {
-    if (blockLength != FFS_REF_SIZE || memcmp(block, FFS_REF_TAG, 4) != 0) return 0;
-    const int32_t size = (int32_t)~Le_Get32(block + 4), offset = (int32_t)Le_Get32(block + 12);
-    if (size < 1 || offset < 0 || offset > INT32_MAX - size) return 0;
-    *ref = FfsRef{size, Le_Get32(block + 8), offset};
-    return 1;
-}
-
 // A reference's method: the group or the file that holds it, by name where one is known.
 static std::string SourceMethod(const PackEntryInfo &ref, const std::vector<PackEntryInfo> &all) {
     for (const PackEntryInfo &entry : all) {
@@ -94,7 +84,7 @@ bool Pack_List(const std::string &path, const std::vector<std::string> &candidat
             uint8_t peek[FFS_PEEK_SIZE];
             bool peeked = Ffs_Peek(peek, FFS_PEEK_SIZE);
             FfsRef ref;
-            info.reference = peeked && ReadRecord(peek, info.storedLength, &ref);
+            info.reference = peeked && Ffs_ReadRef(peek, info.storedLength, &ref);
             info.method = info.reference ? "" : peeked ? MethodOf(peek) : "?";
             info.compressed = peeked && info.method != "raw";
             if (info.reference) {

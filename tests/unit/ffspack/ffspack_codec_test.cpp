@@ -132,6 +132,10 @@ TEST(FfspackCodec, ListShowsGroupsAndCopies) {
         const std::string line = listed.output.substr(listed.output.rfind('\n', end) + 1);
         EXPECT_EQ(line.substr(10, 24), "         16 in <group 1>") << line;
     }
+    Outcome verified = RunFfspack("verify " + out);
+    EXPECT_EQ(verified.code, 0) << verified.output;
+    EXPECT_NE(verified.output.find(": in <group 1>, 16 of 31890 bytes (0.1%)"), std::string::npos)
+        << verified.output;
 }
 
 } // namespace

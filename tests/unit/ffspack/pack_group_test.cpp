@@ -203,25 +203,18 @@ const PackEntryInfo *Find(const Built &built, const std::string &name) {
     return nullptr;
 }
 
-// A file of the archive as the setup reads it: an entry through the reader, or a reference
-// through the bytes of the entry it names, at its offset.
+// A file of the archive as the setup reads it, through the reader; a reference must name an
+// entry that is none.
 std::string Read(const Built &built, const std::string &name) {
     const PackEntryInfo *entry = Find(built, name);
     if (!entry) return "<missing>";
-    std::string source = name;
-    if (entry->reference) {
-        source.clear();
-        for (const PackEntryInfo &other : built.entries)
-            if (other.hash == entry->source) source = other.name;
-        const PackEntryInfo *held = Find(built, source);
-        if (!held || held->reference) return "<a reference to a reference>";
-    }
+    for (const PackEntryInfo &other : built.entries)
+        if (entry->reference && other.hash == entry->source && other.reference)
+            return "<a reference to a reference>";
     PackBytes data;
     std::string error;
-    if (!Pack_Extract(built.path, source, &data, &error)) return "<" + error + ">";
-    if (!entry->reference) return std::string(data.begin(), data.end());
-    if ((size_t)entry->offset + (size_t)entry->size > data.size()) return "<past its source>";
-    return std::string(data.begin() + entry->offset, data.begin() + entry->offset + entry->size);
+    if (!Pack_Extract(built.path, name, &data, &error)) return "<" + error + ">";
+    return std::string(data.begin(), data.end());
 }
 
 std::string AllNotes(const PackNotes &notes) {
