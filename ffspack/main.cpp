@@ -54,7 +54,7 @@ const char *kHelp =
     "        the finished file changes. Entries are compressed where that shrinks them,\n"
     "        with the codec that --codec names: type2 (the default), lzma (each entry one\n"
     "        LZMA block; programs beginning with \"MZ\" also tried behind the x86 converter,\n"
-    "        kept where smaller; FILE LIST files in solid blocks of up to 8 MiB where that\n"
+    "        kept where smaller; FILE LIST files in solid blocks of up to 4 MiB where that\n"
     "        is smaller; equal files stored once; slower to build) or store (none). Every\n"
     "        block is decoded back with the setup's own decoder before it is stored. Data\n"
     "        that begins with \"FFC@\", \"FFL@\" or \"FFG@\" is always encoded (raw, it would\n"

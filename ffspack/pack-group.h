@@ -10,10 +10,12 @@
 
 #include "ffs-lzma.h"
 #include "pack-input.h"
+#include "pack-lzma.h"
 
 enum {
     // A group's bytes are at most one dictionary, so that every member lies in the window.
-    PACK_GROUP_LIMIT = LZMA_DICT_MAX,
+    // It is also what the setup's read-ahead threads decode whole into memory.
+    PACK_GROUP_LIMIT = PACK_LZMA_DICT_MAX,
 };
 
 // A solid group: the members' bytes back to back, one entry of its own.

@@ -154,8 +154,10 @@ static int WriteEntry(const char *name, const char *path) {
 // the ordinary way, whose log lines say what is wrong.
 enum {
     AHEAD_MINIMUM = 64 * 1024,     // smaller files are done before a thread would start
-    AHEAD_LIMIT = 4 * 1024 * 1024, // the stored bytes and the file, each
-    AHEAD_ROOM = 10 * 1024 * 1024, // the memory of all threads together: 16 MB in all at most
+    AHEAD_LIMIT = 4 * 1024 * 1024, // the stored bytes and the file (or group), each
+    // The memory of all threads together: with the installing thread's window (at most the
+    // builder's largest dictionary, 4 MiB) 16 MiB at most, room for two groups of 4 MiB.
+    AHEAD_ROOM = 12 * 1024 * 1024,
     AHEAD_THREADS = 2,
     AHEAD_STACK_SIZE = 256 * 1024, // the codec's working state lies on the thread's stack
     AHEAD_REACH = 8,               // items looked at for the next one worth a thread

@@ -60,7 +60,7 @@ typedef std::vector<std::vector<size_t>> Groups;
 
 TEST(PackGroup, AGroupHoldsAtMostOneDictionary) {
     const uint64_t limit = PACK_GROUP_LIMIT;
-    EXPECT_EQ(limit, 8u << 20);
+    EXPECT_EQ(limit, 4u << 20);
     // Exactly the limit is one group; one byte more starts a new one.
     EXPECT_EQ(GroupsOf({Listed("a", limit - 1, 0), Listed("b", 1, 1)}), (Groups{{0, 1}}));
     EXPECT_EQ(GroupsOf({Listed("a", limit - 1, 0), Listed("b", 2, 1)}), Groups{});

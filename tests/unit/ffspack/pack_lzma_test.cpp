@@ -81,10 +81,10 @@ TEST(PackLzma, TheWindowIsTheSizeRoundedUpToAPowerOfTwoFrom4KBTo8MiB) {
         {4097, 8192},
         {65536, 65536},
         {65537, 131072},
-        {(8u << 20) - 1, 8u << 20},
-        {8u << 20, 8u << 20},
-        {(8u << 20) + 1, 8u << 20},
-        {INT32_MAX, 8u << 20},
+        {(4u << 20) - 1, 4u << 20},
+        {4u << 20, 4u << 20},
+        {(4u << 20) + 1, 4u << 20},
+        {INT32_MAX, 4u << 20},
     };
     for (const auto &row : rows) EXPECT_EQ(Pack_LzmaDictSize(row.size), row.dict) << row.size;
 }
@@ -122,11 +122,11 @@ TEST(PackLzma, TheBlockCarriesItsHeaderAndDecodesBack) {
     }
 }
 
-// The largest window: an entry of 8 MiB and one byte still gets 8 MiB, and decodes back (random
-// bytes: the encoder's extreme search takes minutes over 8 MB of repeated lines).
-TEST(PackLzma, AnEntryAbove8MiBKeepsThe8MiBWindow) {
+// The largest window: an entry of 4 MiB and one byte still gets 4 MiB, and decodes back (random
+// bytes: the encoder's extreme search takes minutes over megabytes of repeated lines).
+TEST(PackLzma, AnEntryAbove4MiBKeepsThe4MiBWindow) {
     NEED_ENCODER();
-    const std::string data = Random((8u << 20) + 1, 9);
+    const std::string data = Random((4u << 20) + 1, 9);
     std::string block;
     int32_t length = 0;
     ASSERT_EQ(Encode(data, LZMA_FILTER_NONE, INT32_MAX, &block, &length), 1);
