@@ -7,13 +7,13 @@
 #include "ffs.h"
 
 enum {
-    PACK_LZMA_DICT_MIN = 4096,    // the decoder's smallest window
+    PACK_LZMA_DICT_MIN = 4096, // the decoder's smallest window
     // The largest window the builder gives: half of what the decoder accepts, so that the
     // setup's decoding (two read-ahead threads and the installing thread) stays within 16 MiB.
     PACK_LZMA_DICT_MAX = 4 << 20,
-    PACK_LZMA_LC = 3,             // literal context bits
-    PACK_LZMA_LP = 0,             // literal position bits
-    PACK_LZMA_PB = 2,             // position bits
+    PACK_LZMA_LC = 3, // literal context bits
+    PACK_LZMA_LP = 0, // literal position bits
+    PACK_LZMA_PB = 2, // position bits
 };
 
 // 1 when this build of ffspack encodes LZMA, 0 when it has no encoder (the Windows build).
