@@ -1,16 +1,16 @@
 """Setups built with --codec lzma, end to end under Wine: a product of a program, a DLL (the
 example's Kestrel Clock and its chime), texts and the uninstaller installs quietly byte for byte
-with exit code 1 (the list's files in a solid group, the uninstaller an LZMA block of its own); a
-setup whose uninstaller's block is damaged after the build (the stamp made anew, so that only the
-entry is wrong) stops with the decoder's log line and exit code 2, and leaves no uninstaller.
+with exit code 1; a setup whose LZMA block of one file is damaged after the build (the stamp made
+anew, so that only the entry is wrong) stops with the decoder's log line and exit code 2, and
+leaves nothing of that file.
 
-damage of uninst.exe's block                exit  debug.log
+damage of data\\big.dat's block             exit  debug.log
 -----------------------------------------  ----  ----------------------------------------
 none                                       1     every file to its place
 bytes of its stream flipped near its start 2     [LZMA] Failed to decompress
-                                                 Unable to load 'uninst.exe'
-its size claimed 64 KB larger (the stream  2     the same
-runs out before)
+                                                 Unable to load 'data\\big.dat'
+its size claimed 2,000,000,000 (the        2     the same
+stream runs out long before)
 """
 import os
 import re
@@ -60,12 +60,13 @@ class LzmaSetups(SetupCase):
 
     def test_a_quiet_run_installs_every_file_byte_for_byte(self):
         listing = self.listing()
-        # The list's files share one group; the uninstaller is a block of its own.
-        for name, data in self.files.items():
-            self.assertRegex(listing, r" in <group 1> +%d +[\d.]+%%  %s\n"
-                             % (len(data), re.escape(name)))
-        self.assertRegex(listing, r" LZMA(\+x86)? +%d +[\d.]+%%  uninst\.exe\n"
-                         % len(self.uninstaller))
+        # No solid group: the programs' blocks behind the x86 converter, one by one, are shorter
+        # than one group of the four files without it. The text shrinks; the short readme does not
+        # (a block has a 16-byte header) and is raw.
+        self.assertRegex(listing, r" LZMA +%d +[\d.]+%%  data\\big\.dat\n" % len(BIG))
+        self.assertRegex(listing, r" raw +%d +100\.0%%  readme\.txt\n" % len(README))
+        for name in ("clock.exe", "chime.dll", "uninst.exe"):
+            self.assertRegex(listing, r" LZMA(\+x86)? +\d+ +[\d.]+%%  %s\n" % re.escape(name))
         result = self.wine.run_with_robot(self.setup, QUIET)
         self.assertEqual(result.code, 1, self.log())
         self.assertEqual(result.boxes, [])
@@ -77,7 +78,7 @@ class LzmaSetups(SetupCase):
     def test_a_damaged_block_stops_the_run_and_leaves_nothing_of_its_file(self):
         with open(self.setup, "rb") as built:
             original = built.read()
-        header = b"FFL@" + (~len(self.uninstaller) & 0xFFFFFFFF).to_bytes(4, "little")
+        header = b"FFL@" + (~len(BIG) & 0xFFFFFFFF).to_bytes(4, "little")
         at = original.find(header)
         self.assertGreater(at, 0)
         stream = at + 16
@@ -87,8 +88,7 @@ class LzmaSetups(SetupCase):
                 data[i] ^= 0xFF
 
         def claimed(data):
-            claim = len(self.uninstaller) + 65536
-            data[at + 4:at + 8] = (~claim & 0xFFFFFFFF).to_bytes(4, "little")
+            data[at + 4:at + 8] = (~2000000000 & 0xFFFFFFFF).to_bytes(4, "little")
         for what, damage in (("stream flipped", flipped), ("size claimed", claimed)):
             with self.subTest(what):
                 data = bytearray(original)
@@ -106,8 +106,8 @@ class LzmaSetups(SetupCase):
                 self.assertEqual(result.code, 2, log)
                 self.assertEqual(result.boxes, [])
                 self.assertIn("[LZMA] Failed to decompress\n", log)
-                self.assertIn("Unable to load 'uninst.exe'\n", log)
-                self.assertFalse(os.path.exists(os.path.join(self.target, "uninst.exe")))
+                self.assertIn("Unable to load 'data\\big.dat'\n", log)
+                self.assertFalse(os.path.exists(os.path.join(self.target, "data", "big.dat")))
                 os.remove(os.path.join(self.folder, "debug.log"))
                 shutil.rmtree(self.target, ignore_errors=True)
 
