@@ -87,8 +87,11 @@ bool Tryout_ParseRegistry(const std::string &text, const std::string &root,
 // so leaves the file (the first start after it). Seen with a setup, an uninstaller and Wine's
 // own tools alike; nothing of a product lands there. Devices that Wine's plug and play finds
 // while a program runs (an input device of a virtual machine, found late on a busy one) are
-// installed then: their instances, interfaces and the HID class's entries, with a .pnf file
-// in C:\windows\inf for the .inf file used.
+// installed then: their instances, interfaces and the HID class's entries and the HID
+// minidriver's service, with a .pnf file in C:\windows\inf for the .inf file used. The desktop's
+// first start in a new prefix (late on a slow machine, so that a setup's run can see it) writes
+// the theme: the colours, the window metrics and the theme manager's keys, and one bit of the
+// user preferences (kWineChurnValues).
 static const char *const kWineChurn[] = {
     "HKLM\\System\\CurrentControlSet\\Control\\Class\\{4D36E968-E325-11CE-BFC1-08002BE10318}",
     "HKLM\\System\\CurrentControlSet\\Control\\Class\\{4D36E96E-E325-11CE-BFC1-08002BE10318}",
@@ -96,7 +99,24 @@ static const char *const kWineChurn[] = {
     "HKLM\\System\\CurrentControlSet\\Control\\DeviceClasses",
     "HKLM\\System\\CurrentControlSet\\Enum",
     "HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\NetworkCards",
+    "HKLM\\System\\CurrentControlSet\\Services\\winehid",
+    "HKCU\\Control Panel\\Colors",
+    "HKCU\\Control Panel\\Desktop\\WindowMetrics",
+    "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\ThemeManager",
 };
+
+// Single values that Wine writes beside values of a product's (key, value name).
+static const char *const kWineChurnValues[][2] = {
+    {"HKCU\\Control Panel\\Desktop", "UserPreferencesMask"},
+};
+
+static bool IsWineChurnValue(const std::string &key, const std::string &name) {
+    for (const auto &churn : kWineChurnValues)
+        if (key.size() == strlen(churn[0]) && TryoutText_StartsWithNoCase(key, churn[0]) &&
+            name.size() == strlen(churn[1]) && TryoutText_StartsWithNoCase(name, churn[1]))
+            return true;
+    return false;
+}
 
 // Keys that the restart (wineboot -r) makes in a 64-bit prefix's 32-bit view when it first
 // looks for what they would hold: churn only while they stay empty.
@@ -160,6 +180,7 @@ std::vector<TryoutChange> Tryout_DiffRegistry(const TryoutRegistry &before,
         for (const auto &value : old) names.insert(value.first);
         for (const auto &value : now) names.insert(value.first);
         for (const std::string &name : names) {
+            if (IsWineChurnValue(key, name)) continue;
             auto o = old.find(name), n = now.find(name);
             if (o == old.end())
                 changes.push_back({'+', key, name, "", n->second, false});

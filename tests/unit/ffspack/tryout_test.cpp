@@ -120,6 +120,8 @@ TEST(TryoutRegistry, TheDifferenceNamesValuesAndEmptyKeysButNotWinesChurn) {
         {disks, {{"", "\"Disk drives\""}}},
         {cards, {}},
         {cards + "Plus", {}},
+        {"HKCU\\Control Panel\\Desktop", {{"UserPreferencesMask", "hex:30,00,00,80"}}},
+        {"HKCU\\Control Panel\\Desktop\\WindowMetrics", {{"BorderWidth", "\"-15\""}}},
     };
     // A device that Wine's plug and play found during the run: its instance, its interface and
     // the HID class's entry.
@@ -142,6 +144,16 @@ TEST(TryoutRegistry, TheDifferenceNamesValuesAndEmptyKeysButNotWinesChurn) {
         {display, {}},
         {display + "\\0000", {{"DriverDateData", "hex:5c,f9"}}},
         {disks, {}},
+        // The desktop's first start: the theme, and one bit of the preferences beside a value
+        // that is still reported.
+        {"HKCU\\Control Panel\\Colors", {{"ActiveTitle", "\"50 150 250\""}}},
+        {"HKCU\\Control Panel\\Desktop",
+         {{"UserPreferencesMask", "hex:30,00,02,80"}, {"Wallpaper", "\"kestrel.bmp\""}}},
+        {"HKCU\\Control Panel\\Desktop\\WindowMetrics", {{"BorderWidth", "\"1\""}}},
+        {"HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\ThemeManager\\Control Panel\\Colors",
+         {{"Window", "\"255 255 255\""}}},
+        {"HKLM\\System\\CurrentControlSet\\Services\\winehid", {{"Start", "dword:00000003"}}},
+        {"HKLM\\System\\CurrentControlSet\\Services\\winehidden", {{"Start", "dword:00000003"}}},
     };
     struct Expected {
         char kind;
@@ -149,6 +161,7 @@ TEST(TryoutRegistry, TheDifferenceNamesValuesAndEmptyKeysButNotWinesChurn) {
         bool isKey;
     };
     std::vector<Expected> expected = {
+        {'+', "HKCU\\Control Panel\\Desktop", "Wallpaper", false},
         {'-', "HKCU\\Old", "", true},
         {'+', "HKCU\\Software\\Kept", "added", false},
         {'~', "HKCU\\Software\\Kept", "changed", false},
@@ -159,6 +172,7 @@ TEST(TryoutRegistry, TheDifferenceNamesValuesAndEmptyKeysButNotWinesChurn) {
         {'+', wow + "RunServicesOnce", "Tool", false},
         {'-', disks, "", false},
         {'+', "HKLM\\System\\CurrentControlSet\\Enumerated", "x", false},
+        {'+', "HKLM\\System\\CurrentControlSet\\Services\\winehidden", "Start", false},
     };
     std::vector<TryoutChange> changes = Tryout_DiffRegistry(before, after);
     ASSERT_EQ(changes.size(), expected.size());
@@ -168,8 +182,8 @@ TEST(TryoutRegistry, TheDifferenceNamesValuesAndEmptyKeysButNotWinesChurn) {
         EXPECT_EQ(changes[i].name, expected[i].name) << i;
         EXPECT_EQ(changes[i].isKey, expected[i].isKey) << i;
     }
-    EXPECT_EQ(changes[2].before, "\"old\"");
-    EXPECT_EQ(changes[2].after, "\"new\"");
+    EXPECT_EQ(changes[3].before, "\"old\"");
+    EXPECT_EQ(changes[3].after, "\"new\"");
     EXPECT_TRUE(Tryout_DiffRegistry(after, after).empty());
 }
 
