@@ -145,20 +145,20 @@ static int WriteEntry(const char *name, const char *path) {
 
 // ---- Decoding ahead ----
 
-// While INSTALL decodes one entry into its file, two more threads decode the next entries of a
-// middling size into memory, so that both cores share the work while the installing thread
-// writes what they decoded. A solid group is decoded whole by one thread, and its files, which
-// follow one another in the list, are written from that memory. Everything a user or the log sees
-// stays on the installing thread, in the list's order: a thread only decodes bytes read for it
-// beforehand into memory taken for it beforehand. An entry a thread fails to decode is then read
-// the ordinary way, whose log lines say what is wrong.
+// While INSTALL decodes one entry into its file, more threads (one a processor) decode the next
+// entries of a middling size into memory, so that every core shares the work while the
+// installing thread writes what they decoded. A solid group is decoded whole by one thread, and its
+// files, which follow one another in the list, are written from that memory. Everything a user or
+// the log sees stays on the installing thread, in the list's order: a thread only decodes bytes
+// read for it beforehand into memory taken for it beforehand. An entry a thread fails to decode is
+// then read the ordinary way, whose log lines say what is wrong.
 enum {
     AHEAD_MINIMUM = 64 * 1024,     // smaller files are done before a thread would start
     AHEAD_LIMIT = 4 * 1024 * 1024, // the stored bytes and the file (or group), each
     // The memory of all threads together: with the installing thread's window (at most the
     // builder's largest dictionary, 4 MiB) 16 MiB at most, room for two groups of 4 MiB.
     AHEAD_ROOM = 12 * 1024 * 1024,
-    AHEAD_THREADS = 2,
+    AHEAD_THREADS = 4,             // the most: one a processor, from one to this
     AHEAD_STACK_SIZE = 256 * 1024, // the codec's working state lies on the thread's stack
     AHEAD_REACH = 8,               // items looked at for the next one worth a thread
 };
@@ -175,6 +175,7 @@ typedef struct Ahead {
 
 typedef struct Decoders {
     Ahead ahead[AHEAD_THREADS];
+    int threads;    // the records in use: one a processor, at most AHEAD_THREADS
     int32_t next;   // the list item from which the search for more goes on
     int32_t cursor; // the list's cursor at that item
 } Decoders;
@@ -227,7 +228,7 @@ static int MakeRoom(Decoders *decoders, Ahead *ahead, const FfsStored *stored) {
         if (&other != ahead) room -= other.capacity;
     if (need > room) return 0;
     int32_t grown = ahead->capacity * 2;
-    if (grown > AHEAD_ROOM / AHEAD_THREADS) grown = AHEAD_ROOM / AHEAD_THREADS;
+    if (grown > AHEAD_ROOM / decoders->threads) grown = AHEAD_ROOM / decoders->threads;
     if (grown < need) grown = need;
     if (ahead->memory) TESSEL_FREE(ahead->memory, ahead->capacity);
     ahead->memory = (uint8_t *)TESSEL_ALLOC(grown);
@@ -275,8 +276,18 @@ static void StartDecoders(Decoders *decoders, const InstallState *state, int32_t
         decoders->next = index;
         decoders->cursor = cursor;
     }
-    for (Ahead &ahead : decoders->ahead)
-        if (ahead.index < 0 && !StartAhead(decoders, &ahead, state, index)) return;
+    for (int t = 0; t < decoders->threads; t++)
+        if (decoders->ahead[t].index < 0 &&
+            !StartAhead(decoders, &decoders->ahead[t], state, index))
+            return;
+}
+
+// The threads that decode ahead: one a processor, from 1 to AHEAD_THREADS.
+static int AheadThreads(void) {
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    int threads = (int)system.dwNumberOfProcessors;
+    return threads < 1 ? 1 : threads > AHEAD_THREADS ? AHEAD_THREADS : threads;
 }
 
 // Ends every thread and releases the records' memory.
@@ -410,6 +421,7 @@ int Install_Files(InstallState *state) {
     Decoders decoders;
     memset(&decoders, 0, sizeof decoders);
     for (Ahead &ahead : decoders.ahead) ahead.index = -1;
+    decoders.threads = AheadThreads();
     int result = 1;
     for (int32_t i = 0; result && i < state->FileCount; i++) {
         ShowInstalled(state, kb);
