@@ -5,8 +5,15 @@
 
 #include <random>
 #include <string>
+#include <vector>
 
+#include "pack-archive.h"
+#include "pack-lzma.h"
 #include "tessel-bytes.h"
+
+// Skips a test that needs the LZMA encoder in a build of ffspack without one.
+#define NEED_ENCODER()                                                                             \
+    if (!Pack_LzmaAvailable()) GTEST_SKIP() << "this build of ffspack has no LZMA encoder"
 
 namespace codec_test {
 
@@ -38,6 +45,33 @@ inline std::string Program(size_t calls) {
         code.append((const char *)call, 5);
     }
     return code;
+}
+
+// The archive of inputs under LZMA made on 1 and on 3 threads, its blocks waiting in memory and
+// in spool files named after spool: the four archives, which must be the same bytes.
+inline std::vector<PackBytes> ArchivesOverThreads(const std::vector<PackInput> &inputs,
+                                                  const std::string &spool) {
+    Pack_SetCodec(PACK_CODEC_LZMA);
+    std::vector<PackBytes> made;
+    for (int jobs : {1, 3}) {
+        for (bool spoolFiles : {false, true}) {
+            Pack_SetJobs(jobs);
+            PackBytes archive;
+            std::string error;
+            PackNotes notes;
+            bool built = Pack_MakeArchive(
+                inputs, PACK_DEFAULT_FLAGS, 0, false, spoolFiles ? spool : "",
+                [&archive](const uint8_t *bytes, size_t length) {
+                    archive.insert(archive.end(), bytes, bytes + length);
+                    return true;
+                },
+                &error, &notes);
+            made.push_back(built ? archive : PackBytes{});
+        }
+    }
+    Pack_SetJobs(0);
+    Pack_SetCodec(PACK_CODEC_TYPE2);
+    return made;
 }
 
 } // namespace codec_test

@@ -25,9 +25,6 @@ using testing_support::WriteFile;
 
 namespace {
 
-#define NEED_ENCODER()                                                                             \
-    if (!Pack_LzmaAvailable()) GTEST_SKIP() << "this build of ffspack has no LZMA encoder"
-
 // A source over bytes in memory; fails once failAt bytes would be passed.
 struct Reader {
     const std::string *data;
