@@ -152,15 +152,20 @@ static int WriteEntry(const char *name, const char *path) {
 // the log sees stays on the installing thread, in the list's order: a thread only decodes bytes
 // read for it beforehand into memory taken for it beforehand. An entry a thread fails to decode is
 // then read the ordinary way, whose log lines say what is wrong.
+// The benchmarks build a stub with fewer threads at most (-DAHEAD_THREADS_OVERRIDE=1) to measure
+// what the threads bring; setups are built with four at most.
+#ifndef AHEAD_THREADS_OVERRIDE
+#define AHEAD_THREADS_OVERRIDE 4
+#endif
 enum {
     AHEAD_MINIMUM = 64 * 1024,     // smaller files are done before a thread would start
     AHEAD_LIMIT = 4 * 1024 * 1024, // the stored bytes and the file (or group), each
     // The memory of all threads together: with the installing thread's window (at most the
     // builder's largest dictionary, 4 MiB) 16 MiB at most, room for two groups of 4 MiB.
     AHEAD_ROOM = 12 * 1024 * 1024,
-    AHEAD_THREADS = 4,             // the most: one a processor, from one to this
-    AHEAD_STACK_SIZE = 256 * 1024, // the codec's working state lies on the thread's stack
-    AHEAD_REACH = 8,               // items looked at for the next one worth a thread
+    AHEAD_THREADS = AHEAD_THREADS_OVERRIDE, // the most: one a processor, from one to this
+    AHEAD_STACK_SIZE = 256 * 1024,          // the codec's working state lies on the thread's stack
+    AHEAD_REACH = 8,                        // items looked at for the next one worth a thread
 };
 
 typedef struct Ahead {
