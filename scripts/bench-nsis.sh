@@ -9,11 +9,11 @@
 # silently RUNS times (default 5) into a Wine prefix of its own, all setups taking turns.
 #
 # Prints for each payload and setup: the setup's bytes, the packing's wall and processor
-# seconds, the median installation, the net one (less the empty setup's), the net against NSIS
-# lzma's and zlib's, the installing process's peak resident memory (Wine's process, its own
-# libraries included, so also less the empty setup's) and, for ours, the peak the setup itself
-# writes to its -debug log (one more run each, not timed). Checks that every installation
-# ended as it should and holds the payload byte for byte.
+# seconds, the median installation (and the fastest and slowest), the net one (less the empty
+# setup's), the net against NSIS lzma's and zlib's, the installing process's peak resident
+# memory (Wine's process, its own libraries included, so also less the empty setup's) and, for
+# ours, the peak the setup itself writes to its -debug log (one more run each, not timed).
+# Checks that every installation ended as it should and holds the payload byte for byte.
 #
 # AHEAD1=1 builds one more stub tree whose setup decodes ahead on one thread instead of two
 # (-DAHEAD_THREADS_OVERRIDE=1) and installs ours with it too. Both systems' 64-bit builds under
@@ -78,6 +78,7 @@ measure() {
 }
 field() { cut -d' ' -f"$2" "$work/$1.m"; } # name, field: one line per run
 median() { field "$1" "$2" | sort -n | sed -n "$((($(wc -l <"$work/$1.m") + 1) / 2))p"; }
+spread() { field "$1" 1 | sort -n | sed -n '1p;$p' | paste -sd-; } # name: fastest-slowest s
 
 # Our setups: a payload with a codec (and a stub), and one that installs nothing.
 ours() { # payload, codec, stub folder, setup name, installation folder
@@ -157,8 +158,8 @@ for _ in $(seq "$runs"); do
     IFS=: read -r name switch folder payload code <<<"$setup"
     rm -rf "${programs_dir:?}/$folder"
     measure "$name" "$wine" "$work/$name.exe" "$switch"
-    [ "$(tail -1 "$work/$name.m" | cut -d' ' -f4)" = "$code" ] ||
-      { echo "bench-nsis: $name ended with $(tail -1 "$work/$name.m" | cut -d' ' -f4)" >&2; exit 1; }
+    ended=$(tail -1 "$work/$name.m" | cut -d' ' -f4)
+    [ "$ended" = "$code" ] || { echo "bench-nsis: $name ended with $ended" >&2; exit 1; }
     [ -z "$payload" ] || diff -r "$work/$payload" "$programs_dir/$folder" >/dev/null ||
       { echo "bench-nsis: $folder does not hold the payload byte for byte" >&2; exit 1; }
   done
@@ -191,10 +192,11 @@ printf '\nempty setups: ours %.2f s, %s KB peak resident; NSIS %.2f s, %s KB; ou
 for payload in "${payloads[@]}"; do
   net_zlib=$(net "$(median "$payload-nsis-zlib" 1)" "$empty_nsis")
   net_lzma=$(net "$(median "$payload-nsis-lzma" 1)" "$empty_nsis")
-  printf '\npayload %s: %s files, %s bytes\n\n' "$payload" "$(find "$work/$payload" -type f | wc -l)" \
-    "$(du -cb "$work/$payload"/*/* | tail -1 | cut -f1)"
-  printf '| system | setup bytes | pack s wall | pack s CPU | install s | net s |'
-  printf ' net / NSIS lzma | net / NSIS zlib | peak resident KB | less empty KB | setup log peak KB (working set / private) |\n'
+  printf '\npayload %s: %s files, %s bytes\n\n' "$payload" \
+    "$(find "$work/$payload" -type f | wc -l)" "$(du -cb "$work/$payload"/*/* | tail -1 | cut -f1)"
+  printf '| system | setup bytes | pack s wall | pack s CPU | install s (fastest-slowest) | net s |'
+  printf ' net / NSIS lzma | net / NSIS zlib | peak resident KB | less empty KB |'
+  printf ' setup log peak KB (working set / private) |\n'
   printf '|---|---|---|---|---|---|---|---|---|---|---|\n'
   for setup in "${setups[@]}"; do
     IFS=: read -r name _ _ setup_payload _ <<<"$setup"
@@ -206,9 +208,10 @@ for payload in "${payloads[@]}"; do
     esac
     seconds=$(median "$name" 1) peak=$(median "$name" 3) logged=-
     [[ $name != *-nsis-* ]] && logged=$(own_peak "$name")
-    printf '| %s | %s | %.2f | %.2f | %.2f | %s | %s | %s | %s | %s | %s |\n' "$label" \
+    printf '| %s | %s | %.2f | %.2f | %.2f (%s) | %s | %s | %s | %s | %s | %s |\n' "$label" \
       "$(stat -c %s "$work/$name.exe")" "$(field "pack-$name" 1)" "$(field "pack-$name" 2)" \
-      "$seconds" "$(net "$seconds" "$empty")" "$(ratio "$(net "$seconds" "$empty")" "$net_lzma")" \
+      "$seconds" "$(spread "$name")" "$(net "$seconds" "$empty")" \
+      "$(ratio "$(net "$seconds" "$empty")" "$net_lzma")" \
       "$(ratio "$(net "$seconds" "$empty")" "$net_zlib")" "$peak" "$((peak - rss))" "$logged"
   done
 done
