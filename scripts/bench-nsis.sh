@@ -15,9 +15,10 @@
 # ours, the peak the setup itself writes to its -debug log (one more run each, not timed).
 # Checks that every installation ended as it should and holds the payload byte for byte.
 #
-# AHEAD1=1 builds one more stub tree whose setup decodes ahead on one thread instead of two
-# (-DAHEAD_THREADS_OVERRIDE=1) and installs ours with it too. Both systems' 64-bit builds under
-# 64-bit Wine, or with ARCH=32 both 32-bit builds (where this machine runs 32-bit programs).
+# AHEAD1=1 builds one more stub tree whose setup decodes ahead on one thread, where the setup
+# takes one a processor up to four (-DAHEAD_THREADS_OVERRIDE=1), and installs ours with it too.
+# Both systems' 64-bit builds under 64-bit Wine, or with ARCH=32 both 32-bit builds (where this
+# machine runs 32-bit programs).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
