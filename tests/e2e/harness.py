@@ -49,6 +49,12 @@ def read_text(path):
         return text.read()
 
 
+def program(name):
+    """The bytes of a program of the build tree, named by its path there ("install/uninst.exe")."""
+    with open(os.path.join(BUILD, *name.split("/")), "rb") as image:
+        return image.read()
+
+
 def windows_path(path):
     """The path under Wine's Z: drive, which maps the Unix root."""
     return "Z:" + os.path.abspath(path).replace("/", "\\")

@@ -18,17 +18,12 @@ import shutil
 import subprocess
 import unittest
 
-from harness import BUILD, FFSPACK, SetupCase, restamp, script, windows_path
+from harness import FFSPACK, SetupCase, program, restamp, script, windows_path
 
 README = b"Kestrel Clock 1.0\r\nRead me first.\r\n" * 8
 TABLE = b"".join(b"line %06d of the chime table, %d strokes\r\n" % (i, i % 12 + 1)
                  for i in range(6000))
 QUIET = ["-Quiet", "-debug"]
-
-
-def program(name):
-    with open(os.path.join(BUILD, *name.split("/")), "rb") as image:
-        return image.read()
 
 
 class LzmaGroups(SetupCase):
