@@ -3,6 +3,7 @@
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <time.h>
 
 #include <vector>
@@ -32,6 +33,22 @@ inline Bytes ReadFile(const char *path) {
         data.insert(data.end(), buffer, buffer + n);
     fclose(file);
     return data;
+}
+
+// "[--rounds N] FILE...": *rounds (defaultRounds without the option) and the index of the first
+// file in *first. A command line without a file or with fewer than one round ends the run with
+// the usage and status 2.
+inline void ReadArguments(int argc, char **argv, int defaultRounds, int *rounds, int *first) {
+    *rounds = defaultRounds;
+    *first = 1;
+    if (argc > 2 && strcmp(argv[1], "--rounds") == 0) {
+        *rounds = atoi(argv[2]);
+        *first = 3;
+    }
+    if (*first >= argc || *rounds < 1) {
+        fprintf(stderr, "usage: %s [--rounds N] FILE...\n", argv[0]);
+        exit(2);
+    }
 }
 
 } // namespace bench

@@ -107,15 +107,8 @@ double Measure(const char *name, void (*decode)(const Bytes &, Bytes &), const B
 } // namespace
 
 int main(int argc, char **argv) {
-    int rounds = 5, first = 1;
-    if (argc > 2 && strcmp(argv[1], "--rounds") == 0) {
-        rounds = atoi(argv[2]);
-        first = 3;
-    }
-    if (first >= argc || rounds < 1) {
-        fprintf(stderr, "usage: %s [--rounds N] FILE...\n", argv[0]);
-        return 2;
-    }
+    int rounds = 0, first = 0;
+    bench::ReadArguments(argc, argv, 5, &rounds, &first);
     Mem_Init(MEM_NO_LIMIT, 0);
     printf("%-40s %4s %10s %8s %12s %12s %12s\n", "file", "x86", "bytes", "ratio", "ours MB/s",
            "pieces MB/s", "liblzma MB/s");

@@ -132,15 +132,8 @@ double RunPass(int operation, std::vector<Sample> &samples) {
 } // namespace
 
 int main(int argc, char **argv) {
-    int rounds = 3, first = 1;
-    if (argc > 2 && strcmp(argv[1], "--rounds") == 0) {
-        rounds = atoi(argv[2]);
-        first = 3;
-    }
-    if (first >= argc || rounds < 1) {
-        fprintf(stderr, "usage: %s [--rounds N] FILE...\n", argv[0]);
-        return 2;
-    }
+    int rounds = 0, first = 0;
+    bench::ReadArguments(argc, argv, 3, &rounds, &first);
     Mem_Init(MEM_NO_LIMIT, 0);
     Type2_Init();
     std::vector<Sample> samples;
