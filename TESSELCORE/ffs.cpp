@@ -179,11 +179,20 @@ static int FindStored(uint32_t hash, int32_t *length, FfsCodec **codec, int32_t 
            PeekStored(*length, codec, size, 1);
 }
 
-int Reader_FindSource(uint32_t hash, int32_t *length, FfsCodec **codec, int32_t *size) {
+// The stored bytes of the entry of hash by the directory, from minimum to limit bytes, with their
+// codec and size: the file at their first byte. Lines logged when log is set.
+static int FindByDirectory(uint32_t hash, int32_t minimum, int32_t limit, int log, int32_t *length,
+                           FfsCodec **codec, int32_t *size) {
     uint32_t stored = 0;
-    if (!SeekByDirectory(hash, &stored, 1) || stored > INT32_MAX) return 0;
+    if (!SeekByDirectory(hash, &stored, log) || stored < (uint32_t)minimum ||
+        stored > (uint32_t)limit)
+        return 0;
     *length = (int32_t)stored;
-    return StoredBytesInFile(*length) && PeekStored(*length, codec, size, 1);
+    return StoredBytesInFile(*length) && PeekStored(*length, codec, size, log);
+}
+
+int Reader_FindSource(uint32_t hash, int32_t *length, FfsCodec **codec, int32_t *size) {
+    return FindByDirectory(hash, 0, INT32_MAX, 1, length, codec, size);
 }
 
 typedef struct StreamTarget {
@@ -519,13 +528,10 @@ int Ffs_FreeBlock(FfsBlock *block) {
     return 1;
 }
 
-// The stored bytes of the entry of hash by the directory, with their codec and size, found
-// without a log line: the file at their first byte.
-static int LocateBlock(uint32_t hash, int32_t limit, int32_t *offset, uint32_t *length,
+// The same without a log line, for a block of FFS_PEEK_SIZE to limit bytes, and where it begins.
+static int LocateBlock(uint32_t hash, int32_t limit, int32_t *offset, int32_t *length,
                        FfsCodec **codec, int32_t *size) {
-    return SeekByDirectory(hash, length, 0) && *length >= FFS_PEEK_SIZE &&
-           *length <= (uint32_t)limit && StoredBytesInFile((int32_t)*length) && Ffs_Tell(offset) &&
-           PeekStored((int32_t)*length, codec, size, 0);
+    return FindByDirectory(hash, FFS_PEEK_SIZE, limit, 0, length, codec, size) && Ffs_Tell(offset);
 }
 
 int Ffs_LocateStored(const char *name, int32_t minimum, int32_t limit, FfsStored *stored) {
@@ -533,8 +539,8 @@ int Ffs_LocateStored(const char *name, int32_t minimum, int32_t limit, FfsStored
     CORE_GUARD(stored);
     memset(stored, 0, sizeof *stored);
     if (!F.open) return 0;
-    uint32_t hash = Ffs_HashName(name), length = 0;
-    int32_t offset = 0, size = 0;
+    uint32_t hash = Ffs_HashName(name);
+    int32_t offset = 0, length = 0, size = 0;
     FfsCodec *codec = NULL;
     if (!LocateBlock(hash, limit, &offset, &length, &codec, &size)) return 0;
     FfsRef ref = {size, hash, 0};
@@ -548,7 +554,7 @@ int Ffs_LocateStored(const char *name, int32_t minimum, int32_t limit, FfsStored
     }
     if (!codec || !codec->DecompressApart || size < minimum || size > limit) return 0;
     stored->Offset = offset;
-    stored->Length = (int32_t)length;
+    stored->Length = length;
     stored->Size = size;
     stored->Codec = codec;
     stored->Source = ref.Source;
