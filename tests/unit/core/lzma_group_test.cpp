@@ -199,6 +199,23 @@ TEST_F(Group, FilesReadInOrderOutOfOrderAndWhole) {
 
 // The group stays open between its files while other entries are read: a memory block is held
 // between two files, and released once the group's last byte went out.
+// In order, the next file goes on from where the last one ended: fewer reads than the same file
+// after a later one, for which the group is opened anew and decoded from its start.
+TEST_F(Group, TheNextFileInOrderIsNotDecodedAgain) {
+    OpenGroup(Block(joined_));
+    EXPECT_EQ(Streamed("f0"), files_[0]);
+    EXPECT_EQ(Streamed("f1"), files_[1]);
+    int32_t before = Sys_FileCalls();
+    EXPECT_EQ(Streamed("f2"), files_[2]);
+    int32_t inOrder = Sys_FileCalls() - before;
+    EXPECT_EQ(Streamed("f3"), files_[3]);
+    before = Sys_FileCalls();
+    EXPECT_EQ(Streamed("f2"), files_[2]);
+    int32_t anew = Sys_FileCalls() - before;
+    EXPECT_LT(inOrder, anew);
+    EXPECT_EQ(TakeLog(), "");
+}
+
 TEST_F(Group, OpenBetweenItsFilesOnly) {
     OpenGroup(Block(joined_), {{"other.txt", "a raw entry between the group's files"}});
     MemStats before, between, after;
